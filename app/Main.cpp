@@ -1,0 +1,28 @@
+// Program entry: the application object, the five windows in their order, the
+// message loop.
+
+#include <windows.h>
+
+#include "app/MainFormUnit.h"
+#include "control/ControlUnit.h"
+#include "control/SoundUnit.h"
+#include "control/USBMessageUnit.h"
+#include "link/LinkUnit.h"
+#include "ui/Application.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  ts::TApplication application;
+  application.SetTitle(L"Virtual_TS4170");
+  application.Initialize();
+  try {
+    application.CreateForm(ts::MainForm);
+    application.CreateForm(ts::LinkForm);
+    application.CreateForm(ts::SoundForm);
+    application.CreateForm(ts::USBMessageForm);
+    application.CreateForm(ts::ControlForm);
+  } catch (const std::exception& e) {
+    application.ShowException(e);
+  }
+  application.Run();
+  return 0;
+}

@@ -1,0 +1,148 @@
+#include "app/MainFormUnit.h"
+
+#include "app/RateText.h"
+#include "app/Shared.h"
+#include "control/ControlUnit.h"
+#include "control/SoundUnit.h"
+#include "control/USBMessageUnit.h"
+#include "link/LinkUnit.h"
+#include "ui/Application.h"
+
+namespace ts {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// Command codes and key masks of the instrument.
+constexpr uint16_t kKeyPress = 0xAAEE, kRestart = 0xAAAA, kLock = 0xAA11, kUnlock = 0xAA22;
+
+}  // namespace
+
+TMainForm::~TMainForm() {
+  DestroyHandle();
+  if (icon_) DestroyIcon(icon_);
+}
+
+void TMainForm::DefineWindow() {
+  auto click = [this](void (TMainForm::*handler)(TObject*)) { return Bind(this, handler); };
+  Build(
+      TFormDef{.Caption = L"Виртуальный дефектоскоп ТС4170 V18.09",
+               .ClientWidth = 512,
+               .ClientHeight = 353,
+               .Border = TBorderStyle::Single,
+               .BorderIcons = biSystemMenu,
+               .Position = TPosition::ScreenCenter,
+               .Visible = true,
+               .OnCreate = click(&TMainForm::FormCreate),
+               .OnClose = Bind(this, &TMainForm::FormClose)},
+      {
+          // clang-format off
+          {.Control = &NastrSpeedButton, .Left = 4, .Top = 16, .Width = 84, .Height = 33, .Caption = L"Настройка", .Flags = kBold, .OnClick = click(&TMainForm::NastrSpeedButtonClick)},
+          {.Control = &UZKSpeedButton, .Left = 4, .Top = 64, .Width = 84, .Height = 33, .Caption = L"УЗ контроль", .Flags = kBold, .OnClick = click(&TMainForm::UZKSpeedButtonClick)},
+          {.Control = &DataSpeedButton, .Left = 4, .Top = 112, .Width = 84, .Height = 33, .Caption = L"Данные", .Flags = kBold, .OnClick = click(&TMainForm::DataSpeedButtonClick)},
+          {.Control = &HelpSpeedButton, .Left = 4, .Top = 160, .Width = 84, .Height = 33, .Caption = L"Помощь", .Flags = kBold, .OnClick = click(&TMainForm::HelpSpeedButtonClick)},
+          {.Control = &DisplayView, .Left = 96, .Top = 0, .Width = 326, .Height = 246},
+          {.Control = &LeftSCRSpeedButton, .Left = 73, .Top = 256, .Width = 38, .Height = 25, .Hint = L"", .Glyph = TGlyph::TriangleLeft, .OnClick = click(&TMainForm::LeftSCRSpeedButtonClick)},
+          {.Control = &F1SpeedButton, .Left = 115, .Top = 256, .Width = 68, .Height = 25, .Caption = L"F1", .Flags = kBold, .OnClick = click(&TMainForm::F1SpeedButtonClick)},
+          {.Control = &F2SpeedButton, .Left = 187, .Top = 256, .Width = 68, .Height = 25, .Caption = L"F2", .Flags = kBold, .OnClick = click(&TMainForm::F2SpeedButtonClick)},
+          {.Control = &F3SpeedButton, .Left = 259, .Top = 256, .Width = 68, .Height = 25, .Caption = L"F3", .Flags = kBold, .OnClick = click(&TMainForm::F3SpeedButtonClick)},
+          {.Control = &F4SpeedButton, .Left = 331, .Top = 256, .Width = 68, .Height = 25, .Caption = L"F4", .Flags = kBold, .OnClick = click(&TMainForm::F4SpeedButtonClick)},
+          {.Control = &RightSCRSpeedButton, .Left = 403, .Top = 256, .Width = 38, .Height = 25, .Glyph = TGlyph::TriangleRight, .OnClick = click(&TMainForm::RightSCRSpeedButtonClick)},
+          {.Control = &UpSpeedButton, .Left = 446, .Top = 0, .Width = 33, .Height = 25, .Glyph = TGlyph::ArrowUp, .OnClick = click(&TMainForm::UpSpeedButtonClick)},
+          {.Control = &LeftSpeedButton, .Left = 428, .Top = 32, .Width = 33, .Height = 25, .Glyph = TGlyph::ArrowLeft, .OnClick = click(&TMainForm::LeftSpeedButtonClick)},
+          {.Control = &RightSpeedButton, .Left = 468, .Top = 32, .Width = 33, .Height = 25, .Glyph = TGlyph::ArrowRight, .OnClick = click(&TMainForm::RightSpeedButtonClick)},
+          {.Control = &DownSpeedButton, .Left = 446, .Top = 64, .Width = 33, .Height = 25, .Glyph = TGlyph::ArrowDown, .OnClick = click(&TMainForm::DownSpeedButtonClick)},
+          {.Control = &EnterSpeedButton, .Left = 446, .Top = 96, .Width = 57, .Height = 25, .Caption = L"Ввод", .Glyph = TGlyph::Enter, .OnClick = click(&TMainForm::EnterSpeedButtonClick)},
+          {.Control = &Panel1, .Left = 0, .Top = 301, .Width = 512, .Height = 30},
+          {.Control = &BitBtn1, .Parent = &Panel1, .Left = 8, .Top = 4, .Width = 89, .Height = 22, .Caption = L"События USB", .OnClick = click(&TMainForm::BitBtn1Click)},
+          {.Control = &DrawCheckBox, .Parent = &Panel1, .Left = 118, .Top = 4, .Width = 115, .Height = 22, .Caption = L"Вывод картинки", .Flags = kChecked},
+          {.Control = &ReStartSpeedButton, .Parent = &Panel1, .Left = 242, .Top = 4, .Width = 23, .Height = 22, .Hint = L"Рестарт", .Glyph = TGlyph::Restart, .OnClick = click(&TMainForm::ReStartSpeedButtonClick)},
+          {.Control = &SetParametersSpeedButton, .Parent = &Panel1, .Left = 267, .Top = 4, .Width = 33, .Height = 22, .Hint = L"Установить параметры прибора", .Glyph = TGlyph::Parameters, .Flags = kDisabled, .OnClick = click(&TMainForm::SetParametersSpeedButtonClick)},
+          {.Control = &USBMessageSpeedButton, .Parent = &Panel1, .Left = 302, .Top = 4, .Width = 33, .Height = 22, .Hint = L"Послать сообщение", .Glyph = TGlyph::Message, .OnClick = click(&TMainForm::USBMessageSpeedButtonClick)},
+          {.Control = &SetSoundSpeedButton, .Parent = &Panel1, .Left = 337, .Top = 4, .Width = 33, .Height = 22, .Hint = L"Проиграть звук", .Glyph = TGlyph::Sound, .OnClick = click(&TMainForm::SetSoundSpeedButtonClick)},
+          {.Control = &UnLocButtomsSpeedButton, .Parent = &Panel1, .Left = 372, .Top = 4, .Width = 28, .Height = 22, .Hint = L"Блокировка клавиатуры прибора", .Glyph = TGlyph::Keypad, .Flags = kToggle, .OnClick = click(&TMainForm::UnLocButtomsSpeedButtonClick)},
+          {.Control = &ScreenClearSpeedButton, .Parent = &Panel1, .Left = 447, .Top = 4, .Width = 23, .Height = 22, .Hint = L"Очистка экрана", .Glyph = TGlyph::BlankPage, .OnClick = click(&TMainForm::ScreenClearSpeedButtonClick)},
+          {.Control = &InsertBorderSpeedButton, .Parent = &Panel1, .Left = 479, .Top = 4, .Width = 23, .Height = 22, .Hint = L"Вставить рамку", .Glyph = TGlyph::DottedFrame, .OnClick = click(&TMainForm::InsertBorderSpeedButtonClick)},
+          {.Control = &FooterStatusBar, .Left = 0, .Top = 331, .Width = 512, .Height = 22},
+          // clang-format on
+      });
+  FooterStatusBar.SetPanels({
+      {150, TAlignment::Center, true, L"Нет связи с ТС4170???"},
+      {240, TAlignment::Center, false, L"Скорость приема данных"},
+      {50, TAlignment::Left, false, L"Размер пакета"},
+  });
+  MainMenu.Create(this, {
+                            {.Name = L"N1",
+                             .Caption = L"Файл",
+                             .Default = true,
+                             .Items = {{.Name = L"SaveToFile", .Caption = L"Сохранить", .OnClick = click(&TMainForm::SaveToFileClick)},
+                                       {.Name = L"N3", .Caption = L"-"},
+                                       {.Name = L"N4", .Caption = L"Выход", .Default = true, .OnClick = click(&TMainForm::N4Click)}}},
+                        });
+  CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard", .Caption = L"Копировать", .Default = true,
+                               .OnClick = click(&TMainForm::CopyToClipBoardClick)}});
+  SpeedTimer.Start(this, 1000, click(&TMainForm::SpeedTimerTimer));
+  icon_ = CreateMainIcon();
+  SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+}
+
+void TMainForm::FormCreate(TObject*) {}
+
+void TMainForm::FormClose(TObject*, TCloseAction&) { LinkForm->Close(); }
+
+void TMainForm::SpeedTimerTimer(TObject*) {
+  int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
+  FooterStatusBar.SetPanelText(1, Widen(SpeedText(rate)));
+  ReceivedBytes = 0;
+  FooterStatusBar.Repaint();
+  Application->ProcessMessages();
+}
+
+void TMainForm::BitBtn1Click(TObject*) { LinkForm->Show(); }
+
+void TMainForm::N4Click(TObject*) { Close(); }
+
+void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
+  button.SetEnabled(false);
+  try {
+    LinkForm->SendCommand(code, arg1, 0, 0);
+  } catch (...) {
+    button.SetEnabled(true);
+    throw;
+  }
+  button.SetEnabled(true);
+}
+
+void TMainForm::NastrSpeedButtonClick(TObject*) { SendFrom(NastrSpeedButton, kKeyPress, 0x0800); }
+void TMainForm::UZKSpeedButtonClick(TObject*) { SendFrom(UZKSpeedButton, kKeyPress, 0x0400); }
+void TMainForm::DataSpeedButtonClick(TObject*) { SendFrom(DataSpeedButton, kKeyPress, 0x2000); }
+void TMainForm::HelpSpeedButtonClick(TObject*) { SendFrom(HelpSpeedButton, kKeyPress, 0x1000); }
+void TMainForm::LeftSCRSpeedButtonClick(TObject*) { SendFrom(LeftSCRSpeedButton, kKeyPress, 0x0200); }
+void TMainForm::RightSCRSpeedButtonClick(TObject*) { SendFrom(RightSCRSpeedButton, kKeyPress, 0x0040); }
+void TMainForm::F1SpeedButtonClick(TObject*) { SendFrom(F1SpeedButton, kKeyPress, 0x0100); }
+void TMainForm::F2SpeedButtonClick(TObject*) { SendFrom(F2SpeedButton, kKeyPress, 0x0080); }
+void TMainForm::F3SpeedButtonClick(TObject*) { SendFrom(F3SpeedButton, kKeyPress, 0x4000); }
+void TMainForm::F4SpeedButtonClick(TObject*) { SendFrom(F4SpeedButton, kKeyPress, 0x0002); }
+void TMainForm::UpSpeedButtonClick(TObject*) { SendFrom(UpSpeedButton, kKeyPress, 0x0010); }
+void TMainForm::LeftSpeedButtonClick(TObject*) { SendFrom(LeftSpeedButton, kKeyPress, 0x0008); }
+void TMainForm::RightSpeedButtonClick(TObject*) { SendFrom(RightSpeedButton, kKeyPress, 0x0020); }
+void TMainForm::DownSpeedButtonClick(TObject*) { SendFrom(DownSpeedButton, kKeyPress, 0x0004); }
+void TMainForm::EnterSpeedButtonClick(TObject*) { SendFrom(EnterSpeedButton, kKeyPress, 0x0001); }
+void TMainForm::ReStartSpeedButtonClick(TObject*) { SendFrom(ReStartSpeedButton, kRestart, 0); }
+
+void TMainForm::UnLocButtomsSpeedButtonClick(TObject*) {
+  SendFrom(UnLocButtomsSpeedButton, UnLocButtomsSpeedButton.Down() ? kLock : kUnlock, 0);
+}
+
+void TMainForm::SetParametersSpeedButtonClick(TObject*) { ControlForm->Show(); }
+void TMainForm::USBMessageSpeedButtonClick(TObject*) { USBMessageForm->Show(); }
+void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
+
+void TMainForm::SaveToFileClick(TObject*) {}
+void TMainForm::CopyToClipBoardClick(TObject*) {}
+void TMainForm::ScreenClearSpeedButtonClick(TObject*) {}
+void TMainForm::InsertBorderSpeedButtonClick(TObject*) {}
+
+}  // namespace ts

@@ -1,0 +1,81 @@
+#pragma once
+// The main window: the mirrored screen, the instrument's keypad, the bottom
+// toolbar, the status bar and the data-rate timer.
+
+#include <cstdint>
+
+#include "ui/ExtCtrls.h"
+#include "ui/Forms.h"
+#include "ui/Menus.h"
+#include "ui/StdCtrls.h"
+
+namespace ts {
+
+class TMainForm : public TDisplayForm {
+public:
+  ~TMainForm() override;
+
+  TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
+  TWinControl DisplayView;
+  TSpeedButton LeftSCRSpeedButton, F1SpeedButton, F2SpeedButton, F3SpeedButton, F4SpeedButton,
+      RightSCRSpeedButton;
+  TSpeedButton UpSpeedButton, LeftSpeedButton, RightSpeedButton, DownSpeedButton, EnterSpeedButton;
+  TPanel Panel1;
+  TButton BitBtn1;
+  TCheckBox DrawCheckBox;
+  TSpeedButton ReStartSpeedButton, SetParametersSpeedButton, USBMessageSpeedButton, SetSoundSpeedButton,
+      UnLocButtomsSpeedButton, ScreenClearSpeedButton, InsertBorderSpeedButton;
+  TStatusBar FooterStatusBar;
+  TTimer SpeedTimer;
+  TMainMenu MainMenu;
+  TPopupMenu CopyPopupMenu;
+
+  void FormCreate(TObject* Sender);
+  void FormClose(TObject* Sender, TCloseAction& Action);
+  void SpeedTimerTimer(TObject* Sender);
+  void BitBtn1Click(TObject* Sender);
+  void N4Click(TObject* Sender);
+
+  // Keypad and toolbar commands.
+  void NastrSpeedButtonClick(TObject* Sender);
+  void UZKSpeedButtonClick(TObject* Sender);
+  void DataSpeedButtonClick(TObject* Sender);
+  void HelpSpeedButtonClick(TObject* Sender);
+  void LeftSCRSpeedButtonClick(TObject* Sender);
+  void RightSCRSpeedButtonClick(TObject* Sender);
+  void F1SpeedButtonClick(TObject* Sender);
+  void F2SpeedButtonClick(TObject* Sender);
+  void F3SpeedButtonClick(TObject* Sender);
+  void F4SpeedButtonClick(TObject* Sender);
+  void UpSpeedButtonClick(TObject* Sender);
+  void LeftSpeedButtonClick(TObject* Sender);
+  void RightSpeedButtonClick(TObject* Sender);
+  void DownSpeedButtonClick(TObject* Sender);
+  void EnterSpeedButtonClick(TObject* Sender);
+  void ReStartSpeedButtonClick(TObject* Sender);
+  void UnLocButtomsSpeedButtonClick(TObject* Sender);
+  void SetParametersSpeedButtonClick(TObject* Sender);
+  void USBMessageSpeedButtonClick(TObject* Sender);
+  void SetSoundSpeedButtonClick(TObject* Sender);
+
+  // Picture tools.
+  void SaveToFileClick(TObject* Sender);
+  void CopyToClipBoardClick(TObject* Sender);
+  void ScreenClearSpeedButtonClick(TObject* Sender);
+  void InsertBorderSpeedButtonClick(TObject* Sender);
+
+protected:
+  void DefineWindow() override;
+
+private:
+  // Disables the button for exactly the length of the send.
+  void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
+  HICON icon_ = nullptr;
+};
+
+extern TMainForm* MainForm;
+
+// The main window's 32 x 32, 16-colour icon.
+HICON CreateMainIcon();
+
+}  // namespace ts

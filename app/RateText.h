@@ -1,0 +1,18 @@
+#pragma once
+// The data-rate text of the status bar.
+
+#include <cstdint>
+#include <string>
+
+namespace ts {
+
+// Bytes per second from the bytes counted over one timer interval. The product is
+// taken in 64 bits: in 32 bits it would overflow above 2,147,483 bytes.
+int64_t DataRate(int32_t receivedBytes, uint32_t intervalMs);
+
+// "Скорость приема данных  " + the rate written with the pattern "#### 000 Байт/c":
+// higher digits without leading zeros, a space, the last three digits
+// zero-padded, a space, the unit (UTF-8).
+std::string SpeedText(int64_t rate);
+
+}  // namespace ts

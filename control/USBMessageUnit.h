@@ -1,0 +1,14 @@
+#pragma once
+
+#include "ui/Forms.h"
+
+namespace ts {
+
+class TUSBMessageForm : public TForm {
+protected:
+  void DefineWindow() override;
+};
+
+extern TUSBMessageForm* USBMessageForm;
+
+}  // namespace ts

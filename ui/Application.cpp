@@ -1,0 +1,175 @@
+#include "ui/Application.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "ui/ErrorReport.h"
+#include "ui/Exception.h"
+#include "ui/Forms.h"
+
+namespace ts {
+
+TApplication* Application = nullptr;
+
+namespace {
+constexpr wchar_t kAppClass[] = L"TS4170Application";
+}
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const std::wstring& utf16) {
+  if (utf16.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+void ReportException(const std::exception& error) {
+  if (Application) Application->ShowException(error);
+}
+
+void ReportUnknownException() { ReportException(Exception("Unknown error")); }
+
+TApplication::TApplication() { Application = this; }
+
+TApplication::~TApplication() {
+  DestroyForms();
+  if (handle_) DestroyWindow(handle_);
+  if (font_) DeleteObject(font_);
+  if (boldFont_) DeleteObject(boldFont_);
+  if (Application == this) Application = nullptr;
+}
+
+void TApplication::Initialize() {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};
+  InitCommonControlsEx(&icc);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kAppClass;
+  RegisterClassExW(&wc);
+  // A zero-sized popup that is never shown: owner of every form.
+  handle_ = CreateWindowExW(0, kAppClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU, 0, 0,
+                            0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+void TApplication::HookMainWindow(TWindowHook hook) {
+  if (std::find(hooks_.begin(), hooks_.end(), hook) == hooks_.end()) hooks_.push_back(hook);
+}
+
+void TApplication::UnhookMainWindow(TWindowHook hook) {
+  hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), hook), hooks_.end());
+}
+
+LRESULT CALLBACK TApplication::WindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<TApplication*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  if (self) {
+    TMessage m{msg, wParam, lParam, 0};
+    // Copied: a hook may unhook itself or others while it runs.
+    auto hooks = self->hooks_;
+    for (auto& hook : hooks) {
+      bool handled = Guarded([&] { return hook(m); }, false);
+      if (handled) return m.Result;
+    }
+  }
+  return DefWindowProcW(h, msg, wParam, lParam);
+}
+
+bool TApplication::HandleMessage(MSG& msg) {
+  if (msg.message == WM_QUIT) {
+    terminated_ = true;
+    return false;
+  }
+  // Dialog navigation (Tab, arrows) inside the form that has the message.
+  HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+  if (top && top != handle_ && IsDialogMessageW(top, &msg)) return true;
+  TranslateMessage(&msg);
+  DispatchMessageW(&msg);
+  return true;
+}
+
+void TApplication::Run() {
+  MSG msg;
+  while (!terminated_) {
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == -1) break;
+    if (got == 0) {
+      terminated_ = true;
+      break;
+    }
+    HandleMessage(msg);
+  }
+  DestroyForms();
+}
+
+void TApplication::Terminate() {
+  if (!terminated_) PostQuitMessage(0);
+}
+
+void TApplication::ProcessMessages() {
+  MSG msg;
+  while (!terminated_ && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (!HandleMessage(msg)) break;
+  }
+}
+
+void TApplication::DestroyForms() {
+  while (!forms_.empty()) {
+    // The window first, so its WM_DESTROY finds every part of the form alive.
+    forms_.back()->DestroyHandle();
+    forms_.pop_back();
+  }
+  mainForm_ = nullptr;
+}
+
+HWND TApplication::MessageOwner() const {
+  HWND active = GetActiveWindow();
+  if (active) return active;
+  return mainForm_ ? mainForm_->Handle() : handle_;
+}
+
+void TApplication::ShowException(const std::exception& error) {
+  auto* own = dynamic_cast<const Exception*>(&error);
+  std::string text = ErrorReportText(own ? own->Message() : std::string(error.what()));
+  MessageBoxW(MessageOwner(), Widen(text).c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void TApplication::ShowMessage(const std::wstring& text) {
+  MessageBoxW(MessageOwner(), text.c_str(), title_.c_str(), MB_OK);
+}
+
+HFONT TApplication::DefaultFont() {
+  if (!font_)
+    font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+  return font_;
+}
+
+HFONT TApplication::BoldFont() {
+  if (!boldFont_)
+    boldFont_ = CreateFontW(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+  return boldFont_;
+}
+
+void TApplication::DisplayFormCreated() {
+  if (displayForms_++ == 0 && handle_)
+    SetWindowLongPtrW(handle_, GWL_EXSTYLE, GetWindowLongPtrW(handle_, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+}
+
+void TApplication::DisplayFormDestroyed() {
+  if (--displayForms_ == 0 && handle_)
+    SetWindowLongPtrW(handle_, GWL_EXSTYLE, GetWindowLongPtrW(handle_, GWL_EXSTYLE) & ~WS_EX_TOOLWINDOW);
+}
+
+}  // namespace ts

@@ -1,0 +1,100 @@
+#pragma once
+// The application object: title, hidden owner window, forms, message loop, the
+// error report and the plain message box.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/Bound.h"
+
+namespace ts {
+
+struct TMessage {
+  UINT Msg;
+  WPARAM WParam;
+  LPARAM LParam;
+  LRESULT Result;
+};
+// Answers true when the hook handled the message.
+using TWindowHook = TMethod<bool(TMessage& Message)>;
+
+class TForm;
+
+class TApplication {
+public:
+  TApplication();
+  ~TApplication();
+  TApplication(const TApplication&) = delete;
+  TApplication& operator=(const TApplication&) = delete;
+
+  // Creates the hidden owner window. It is a real top-level window (not
+  // message-only), so device-change broadcasts reach it.
+  void Initialize();
+  void SetTitle(const std::wstring& title) { title_ = title; }
+  const std::wstring& Title() const { return title_; }
+  HWND Handle() const { return handle_; }
+
+  void HookMainWindow(TWindowHook hook);
+  void UnhookMainWindow(TWindowHook hook);
+
+  // Creates a form of type F and stores it in ref; the first form created becomes
+  // the main form. Forms are destroyed in reverse order of creation.
+  template <class F>
+  void CreateForm(F*& ref) {
+    auto form = std::make_unique<F>();
+    ref = form.get();
+    forms_.push_back(std::move(form));
+    if (!mainForm_) mainForm_ = ref;
+    ref->Load();
+  }
+  TForm* MainForm() const { return mainForm_; }
+
+  // Runs the message loop until Terminate; then destroys the forms.
+  void Run();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+  // Dispatches the waiting messages until none is left.
+  void ProcessMessages();
+  // Destroys every form, last created first.
+  void DestroyForms();
+
+  void ShowException(const std::exception& error);
+  // A plain message box: no icon, one "OK" button, the title as caption.
+  void ShowMessage(const std::wstring& text);
+
+  // The toolkit's default font ("MS Sans Serif", 8 pt) and its bold variant.
+  HFONT DefaultFont();
+  HFONT BoldFont();
+
+  // The window that message boxes are owned by: the active window of the process,
+  // else the main form.
+  HWND MessageOwner() const;
+
+  // Keeps the hidden window's tool-window style while display forms exist.
+  void DisplayFormCreated();
+  void DisplayFormDestroyed();
+
+private:
+  static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+  bool HandleMessage(MSG& msg);
+
+  std::wstring title_;
+  HWND handle_ = nullptr;
+  std::vector<TWindowHook> hooks_;
+  std::vector<std::unique_ptr<TForm>> forms_;
+  TForm* mainForm_ = nullptr;
+  bool terminated_ = false;
+  int displayForms_ = 0;
+  HFONT font_ = nullptr;
+  HFONT boldFont_ = nullptr;
+};
+
+extern TApplication* Application;
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& utf16);
+
+}  // namespace ts

@@ -1,0 +1,91 @@
+#include "ui/ExtCtrls.h"
+
+#include <commctrl.h>
+
+#include "ui/Forms.h"
+
+namespace ts {
+
+HWND TPanel::CreateWindowFor(const TControlDef& def, HWND parent) {
+  return CreateOwn(WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, def, parent);
+}
+
+LRESULT TPanel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(handle_, &ps);
+    RECT r;
+    GetClientRect(handle_, &r);
+    FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+    DrawEdge(dc, &r, BDR_RAISEDOUTER, BF_RECT);
+    InflateRect(&r, -1, -1);
+    DrawEdge(dc, &r, BDR_SUNKENINNER, BF_RECT);
+    EndPaint(handle_, &ps);
+    return 0;
+  }
+  if (msg == WM_ERASEBKGND) return 1;
+  return TWinControl::WndProc(msg, wParam, lParam);
+}
+
+HWND TStatusBar::CreateWindowFor(const TControlDef& def, HWND parent) {
+  // Placed by its definition, not by the control's own docking, so the panel
+  // edges and the bar's height are exactly as laid out.
+  return CreateStandard(STATUSCLASSNAMEW, WS_CHILD | WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER,
+                        0, def, parent);
+}
+
+void TStatusBar::SetPanels(std::vector<TStatusPanel> panels) {
+  panels_ = std::move(panels);
+  texts_.assign(panels_.size(), L"");
+  std::vector<int> edges;
+  int x = 0;
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    x += panels_[i].Width;
+    // The last panel reaches to the right end of the bar.
+    edges.push_back(i + 1 == panels_.size() ? -1 : x);
+  }
+  SendMessageW(handle_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+  for (size_t i = 0; i < panels_.size(); ++i) SetPanelText(static_cast<int>(i), panels_[i].Text);
+}
+
+void TStatusBar::SetPanelText(int index, const std::wstring& text) {
+  if (index < 0 || index >= static_cast<int>(panels_.size())) return;
+  texts_[index] = text;
+  const TStatusPanel& p = panels_[index];
+  std::wstring shown = p.Alignment == TAlignment::Center ? L"\t" + text : text;
+  WPARAM flags = static_cast<WPARAM>(index) | (p.RightToLeft ? SBT_RTLREADING : 0);
+  SendMessageW(handle_, SB_SETTEXTW, flags, reinterpret_cast<LPARAM>(shown.c_str()));
+}
+
+std::wstring TStatusBar::PanelText(int index) const {
+  return index >= 0 && index < static_cast<int>(texts_.size()) ? texts_[index] : std::wstring();
+}
+
+void TStatusBar::Repaint() {
+  InvalidateRect(handle_, nullptr, TRUE);
+  UpdateWindow(handle_);
+}
+
+TTimer::~TTimer() { Stop(); }
+
+void TTimer::Start(TForm* owner, UINT interval, TNotifyEvent onTimer) {
+  Stop();
+  owner_ = owner;
+  interval_ = interval;
+  onTimer_ = onTimer;
+  owner_->AttachTimer(this);
+  SetTimer(owner_->Handle(), Id(), interval_, nullptr);
+}
+
+void TTimer::Stop() {
+  if (!owner_) return;
+  if (owner_->Handle()) KillTimer(owner_->Handle(), Id());
+  owner_->DetachTimer(this);
+  owner_ = nullptr;
+}
+
+void TTimer::Tick() {
+  if (onTimer_) onTimer_(this);
+}
+
+}  // namespace ts

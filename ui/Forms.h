@@ -1,0 +1,99 @@
+#pragma once
+// Top-level windows built from window definitions.
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/Controls.h"
+
+namespace ts {
+
+enum class TBorderStyle { Single, Dialog, SizeToolWin };
+enum class TPosition { Designed, ScreenCenter };
+enum class TCloseAction { None, Hide };
+enum : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
+
+using TCloseEvent = TMethod<void(TObject* Sender, TCloseAction& Action)>;
+
+struct TFormDef {
+  const wchar_t* Caption = L"";
+  int Left = 0, Top = 0;
+  int Width = 0, Height = 0;              // outer size, when no client size is given
+  int ClientWidth = 0, ClientHeight = 0;  // client size the window is fitted to
+  TBorderStyle Border = TBorderStyle::Single;
+  unsigned BorderIcons = biSystemMenu;
+  TPosition Position = TPosition::Designed;
+  bool StayOnTop = false;
+  bool Visible = false;
+  const wchar_t* FontName = nullptr;  // none: the toolkit's default font
+  int FontHeight = 11;
+  TNotifyEvent OnCreate;
+  TCloseEvent OnClose;
+  TNotifyEvent OnActivate;
+};
+
+class TMenu;
+class TTimer;
+
+class TForm : public TWinControl {
+public:
+  ~TForm() override;
+
+  // Builds the window from its definition, runs OnCreate and shows it when the
+  // definition marks it visible. Called once by TApplication::CreateForm.
+  void Load();
+  // Makes the window visible; a visible window stays as it is (not brought up).
+  void Show();
+  void Hide();
+  // Runs the close handling, then hides; closing the main form ends the loop.
+  void Close();
+  // Destroys the window (WM_DESTROY reaches every hook), keeping the object.
+  void DestroyHandle();
+
+  HFONT Font() const { return font_; }
+  HWND Tooltip() const { return tooltip_; }
+  void AddHint(TWinControl* control, const wchar_t* hint);
+
+  // Menus and timers of the form register here for their messages.
+  void AttachMenu(TMenu* menu) { menus_.push_back(menu); }
+  void AttachTimer(TTimer* timer) { timers_.push_back(timer); }
+  void DetachTimer(TTimer* timer);
+
+protected:
+  // Lays out the window: calls Build with its definition and component table.
+  virtual void DefineWindow() = 0;
+  void Build(const TFormDef& def, std::initializer_list<TControlDef> controls);
+  virtual DWORD ExStyle() const;
+
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+  TFormDef form_;
+
+private:
+  void FitClientArea();
+  HFONT font_ = nullptr;
+  bool ownFont_ = false;
+  HWND tooltip_ = nullptr;
+  std::vector<TMenu*> menus_;
+  std::vector<TTimer*> timers_;
+};
+
+// Form class whose windows carry the application's taskbar button: the main
+// window. While one exists the hidden owner window is a tool window.
+class TDisplayForm : public TForm {
+public:
+  ~TDisplayForm() override;
+
+protected:
+  DWORD ExStyle() const override;
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+  bool counted_ = false;
+};
+
+}  // namespace ts
