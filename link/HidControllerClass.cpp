@@ -1,0 +1,576 @@
+#include "link/HidControllerClass.h"
+
+#include <algorithm>
+
+#include "ui/Cp1251.h"
+
+namespace ts {
+
+namespace {
+
+std::atomic<int> liveControllers{0};
+
+constexpr int32_t kMinThreadSleepTime = 10;
+constexpr int32_t kMaxThreadSleepTime = 10000;
+
+// Keeps IsOffered true for the duration of one handler call, also when it throws.
+class TOfferedScope {
+public:
+  explicit TOfferedScope(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
+  ~TOfferedScope() { flag_ = false; }
+  TOfferedScope(const TOfferedScope&) = delete;
+  TOfferedScope& operator=(const TOfferedScope&) = delete;
+
+private:
+  std::atomic<bool>& flag_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// THidBindingChain
+
+THidBindingChain::THidBindingChain(std::vector<std::unique_ptr<THidBinding>> members)
+    : members_(std::move(members)), loaded_(members_.size(), false) {}
+
+bool THidBindingChain::LoadLibraries() {
+  bool any = false;
+  for (size_t i = 0; i < members_.size(); ++i) {
+    loaded_[i] = members_[i]->LoadLibraries();
+    any = any || loaded_[i];
+  }
+  return any;
+}
+
+void THidBindingChain::UnloadLibraries() {
+  for (size_t i = 0; i < members_.size(); ++i) {
+    if (loaded_[i]) members_[i]->UnloadLibraries();
+    loaded_[i] = false;
+  }
+}
+
+THidGuid THidBindingChain::HidGuid() {
+  for (size_t i = 0; i < members_.size(); ++i) {
+    if (loaded_[i]) return members_[i]->HidGuid();
+  }
+  return kFallbackHidInterfaceClass;
+}
+
+bool THidBindingChain::Enumerate(const THidGuid& interfaceClass,
+                                 std::vector<std::unique_ptr<THidPnPInfo>>& found) {
+  bool any = false;
+  for (size_t i = 0; i < members_.size(); ++i) {
+    if (loaded_[i] && members_[i]->Enumerate(interfaceClass, found)) any = true;
+  }
+  return any;
+}
+
+// ---------------------------------------------------------------------------
+// THidDeviceReadThread
+
+THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, uint16_t reportLength)
+    : device_(device), report_(reportLength), ended_(device.environment_->Dispatcher->NewSignal()) {}
+
+THidDeviceReadThread::~THidDeviceReadThread() {
+  if (thread_.joinable()) {
+    terminated_ = true;
+    thread_.join();
+  }
+}
+
+void THidDeviceReadThread::Start() {
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void THidDeviceReadThread::StopAndWait() {
+  terminated_ = true;
+  device_.environment_->Dispatcher->WaitServing(*ended_);
+  if (thread_.joinable()) thread_.join();
+}
+
+void THidDeviceReadThread::Execute() {
+  THidBinding& binding = device_.Binding();
+  try {
+    binding.EnterReadThread();
+    std::unique_ptr<THidReadRequest> request = binding.NewReadRequest();
+    const uint32_t length = static_cast<uint32_t>(report_.size());
+    while (!terminated_) {
+      std::fill(report_.begin(), report_.end(), uint8_t{0});
+      uint32_t error = kHidErrorInvalidHandle;
+      const THidHandle handle = device_.EnsureReadHandle();
+      if (handle == kNoHidHandle || !request->Start(handle, report_.data(), length, error)) {
+        lastError_ = error;
+        HandOverError();
+        // A condition that stops reads usually lasts; retrying at once would
+        // spin a core and flood the user interface thread with errors.
+        if (!terminated_) request->Pause(device_.ThreadSleepTime());
+        continue;
+      }
+      bool completed = false;
+      while (!terminated_) {
+        if (request->Wait(device_.ThreadSleepTime())) {
+          completed = true;
+          break;
+        }
+      }
+      if (!completed) {
+        request->Cancel();
+        break;
+      }
+      if (terminated_) break;
+      numBytesRead_ = std::min(request->Result(), length);
+      if (numBytesRead_ > 0) HandOverReport();
+    }
+  } catch (...) {
+    // Nothing may leave a thread entry; the device simply stops reading.
+  }
+  ended_->Set();
+}
+
+void THidDeviceReadThread::HandOverReport() {
+  device_.environment_->Dispatcher->Send([this] {
+    if (device_.deviceDataHandler_) {
+      device_.deviceDataHandler_(&device_, report_[0], report_.data() + 1,
+                                 static_cast<uint16_t>(numBytesRead_ - 1));
+    }
+  });
+}
+
+void THidDeviceReadThread::HandOverError() {
+  device_.environment_->Dispatcher->Send([this] {
+    if (device_.deviceErrorHandler_) device_.deviceErrorHandler_(&device_, lastError_);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// THidDevice
+
+THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller,
+                       std::shared_ptr<THidEnvironment> environment)
+    : controller_(controller), environment_(std::move(environment)), pnpInfo_(std::move(pnpInfo)) {
+  if (!pnpInfo_ || !pnpInfo_->Binding) throw EControllerError("device cannot be opened");
+  if (controller_) {
+    SetDeviceDataHandler(controller_->onDeviceData_);
+    deviceErrorHandler_ = controller_->onDeviceDataError_;
+    deviceUnplugHandler_ = controller_->onDeviceUnplug_;
+  }
+  hidFileHandle_ = OpenControlHandle(true);
+  if (hidFileHandle_ == kNoHidHandle) throw EControllerError("device cannot be opened");
+  // The attribute record's size field is the platform binding's business.
+  const bool identified = Binding().GetAttributes(hidFileHandle_, attributes_);
+  CloseControlHandle();
+  if (!identified) throw EControllerError("device cannot be identified");
+}
+
+THidDevice::~THidDevice() {
+  const THidDataEvent dataHandler = deviceDataHandler_;
+  const THidPlugEvent unplugHandler = deviceUnplugHandler_;
+  try {
+    SetDeviceDataHandler(nullptr);
+  } catch (...) {
+  }
+  deviceUnplugHandler_ = nullptr;
+  CloseHandles();
+  if (preparsedData_) {
+    Binding().FreePreparsedData(preparsedData_);
+    preparsedData_ = nullptr;
+  }
+  if (!controller_) return;
+  auto& list = controller_->deviceList_;
+  const auto it = std::find(list.begin(), list.end(), this);
+  if (it == list.end()) return;
+  if (!isPluggedIn_) {
+    list.erase(it);
+    return;
+  }
+  // A listed device that is still plugged in gives its place to a fresh one
+  // for the same interface. The controller itself never gets here.
+  try {
+    auto* fresh = new THidDevice(std::move(pnpInfo_), controller_, environment_);
+    fresh->SetDeviceDataHandler(dataHandler);
+    fresh->deviceUnplugHandler_ = unplugHandler;
+    fresh->SetThreadSleepTime(ThreadSleepTime());
+    *std::find(list.begin(), list.end(), this) = fresh;
+  } catch (...) {
+    list.erase(std::find(list.begin(), list.end(), this));
+  }
+}
+
+THidHandle THidDevice::OpenControlHandle(bool recordAccess) {
+  const std::string& path = pnpInfo_->DevicePath;
+  THidHandle handle = Binding().Open(path, THidAccess::ReadWrite);
+  if (recordAccess) hasReadWriteAccess_ = handle != kNoHidHandle;
+  if (handle == kNoHidHandle) handle = Binding().Open(path, THidAccess::QueryOnly);
+  return handle;
+}
+
+bool THidDevice::EnsureControlHandle() {
+  if (IsAccessible() && hidFileHandle_ == kNoHidHandle) {
+    hidFileHandle_ = OpenControlHandle(true);
+    if (hidFileHandle_ != kNoHidHandle) {
+      if (numInputBuffers_ != 0) Binding().SetNumInputBuffers(hidFileHandle_, static_cast<uint32_t>(numInputBuffers_));
+      uint32_t count = 0;
+      if (Binding().GetNumInputBuffers(hidFileHandle_, count)) numInputBuffers_ = static_cast<int32_t>(count);
+    }
+  }
+  return hidFileHandle_ != kNoHidHandle;
+}
+
+THidHandle THidDevice::EnsureReadHandle() {
+  std::lock_guard lock(readHandleMutex_);
+  return EnsureReadHandleLocked();
+}
+
+THidHandle THidDevice::EnsureReadHandleLocked() {
+  if (!IsAccessible()) return kNoHidHandle;
+  if (readHandle_ == kNoHidHandle) {
+    readHandle_ = Binding().Open(pnpInfo_->DevicePath, THidAccess::OverlappedRead);
+    if (readHandle_ != kNoHidHandle) {
+      if (numOverlappedBuffers_ != 0) {
+        Binding().SetNumInputBuffers(readHandle_, static_cast<uint32_t>(numOverlappedBuffers_));
+      }
+      uint32_t count = 0;
+      if (Binding().GetNumInputBuffers(readHandle_, count)) numOverlappedBuffers_ = static_cast<int32_t>(count);
+    }
+  }
+  return readHandle_;
+}
+
+void THidDevice::CloseControlHandle() {
+  if (hidFileHandle_ != kNoHidHandle) {
+    Binding().Close(hidFileHandle_);
+    hidFileHandle_ = kNoHidHandle;
+  }
+  numInputBuffers_ = 0;
+}
+
+void THidDevice::CloseReadHandle() {
+  std::lock_guard lock(readHandleMutex_);
+  if (readHandle_ != kNoHidHandle) {
+    Binding().Close(readHandle_);
+    readHandle_ = kNoHidHandle;
+  }
+  numOverlappedBuffers_ = 0;
+}
+
+void THidDevice::CloseHandles() {
+  CloseControlHandle();
+  CloseReadHandle();
+  if (writeHandle_ != kNoHidHandle) {
+    Binding().Close(writeHandle_);
+    writeHandle_ = kNoHidHandle;
+  }
+}
+
+THidCaps THidDevice::HIDCaps() {
+  THidCaps caps{};
+  if (!preparsedData_ && EnsureControlHandle()) {
+    preparsedData_ = Binding().GetPreparsedData(hidFileHandle_);
+    CloseControlHandle();
+  }
+  if (preparsedData_ && !Binding().GetCaps(preparsedData_, caps)) caps = THidCaps{};
+  return caps;
+}
+
+std::string THidDevice::DeviceStrings(uint8_t Index) {
+  if (Index == 0 || !EnsureControlHandle()) return {};
+  std::u16string text;
+  if (!Binding().GetIndexedString(hidFileHandle_, Index, text)) return {};
+  if (const auto end = text.find(u'\0'); end != std::u16string::npos) text.resize(end);
+  return Utf16ToUtf8(text);
+}
+
+void THidDevice::SetNumInputBuffers(int32_t value) {
+  if (value == numInputBuffers_ || !EnsureControlHandle()) return;
+  Binding().SetNumInputBuffers(hidFileHandle_, static_cast<uint32_t>(value));
+  uint32_t count = 0;
+  if (Binding().GetNumInputBuffers(hidFileHandle_, count)) numInputBuffers_ = static_cast<int32_t>(count);
+}
+
+int32_t THidDevice::NumOverlappedBuffers() const {
+  std::lock_guard lock(readHandleMutex_);
+  return numOverlappedBuffers_;
+}
+
+void THidDevice::SetNumOverlappedBuffers(int32_t value) {
+  std::lock_guard lock(readHandleMutex_);
+  if (value == numOverlappedBuffers_) return;
+  const THidHandle handle = EnsureReadHandleLocked();
+  if (handle == kNoHidHandle) return;
+  Binding().SetNumInputBuffers(handle, static_cast<uint32_t>(value));
+  uint32_t count = 0;
+  if (Binding().GetNumInputBuffers(handle, count)) numOverlappedBuffers_ = static_cast<int32_t>(count);
+}
+
+void THidDevice::SetThreadSleepTime(int32_t value) {
+  if (value >= kMinThreadSleepTime && value <= kMaxThreadSleepTime) threadSleepTime_ = value;
+}
+
+bool THidDevice::DiscardInput() { return EnsureControlHandle() && Binding().FlushQueue(hidFileHandle_); }
+
+bool THidDevice::WriteReport(const void* Buffer, uint32_t Length, uint32_t& Written) {
+  Written = 0;
+  if (!EnsureControlHandle()) return false;
+  return Binding().Write(hidFileHandle_, static_cast<const uint8_t*>(Buffer), Length, Written);
+}
+
+void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {
+  if (!handler) StopThread();
+  deviceDataHandler_ = handler;
+  StartThread();
+}
+
+void THidDevice::StartThread() {
+  if (!deviceDataHandler_ || !isPluggedIn_ || !isCheckedOut_ || !hasReadWriteAccess_ || readerThread_) return;
+  const uint16_t length = HIDCaps().InputReportByteLength;
+  readerThread_ = std::make_shared<THidDeviceReadThread>(*this, length);
+  readerThread_->Start();
+}
+
+void THidDevice::StopThread() {
+  const std::shared_ptr<THidDeviceReadThread> thread = readerThread_;
+  if (!thread) return;
+  thread->StopAndWait();
+  if (readerThread_ == thread) readerThread_.reset();
+}
+
+void THidDevice::HandleUnplug() {
+  CloseControlHandle();
+  // A running reader may have a read outstanding on its handle; that handle is
+  // closed once the reader has stopped (return or destruction), never under it.
+  if (!readerThread_) CloseReadHandle();
+  if (writeHandle_ != kNoHidHandle) {
+    Binding().Close(writeHandle_);
+    writeHandle_ = kNoHidHandle;
+  }
+  isPluggedIn_ = false;
+  const THidPlugEvent handler = deviceUnplugHandler_;
+  deviceUnplugHandler_ = nullptr;
+  if (handler) handler(this);
+}
+
+// ---------------------------------------------------------------------------
+// THidDeviceController
+
+THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidPlatform> platform,
+                                           std::shared_ptr<TUiDispatcher> dispatcher,
+                                           std::unique_ptr<TDeviceChangeWatch> watch)
+    : owner_(Owner),
+      environment_(std::make_shared<THidEnvironment>(THidEnvironment{std::move(platform), std::move(dispatcher)})),
+      watch_(std::move(watch)) {
+  librariesLoaded_ = environment_->Platform->LoadLibraries();
+  interfaceClass_ = librariesLoaded_ ? environment_->Platform->HidGuid() : kFallbackHidInterfaceClass;
+  if (++liveControllers > 1) {
+    --liveControllers;
+    if (librariesLoaded_) environment_->Platform->UnloadLibraries();
+    throw EControllerError("Only one THidDeviceController allowed per program");
+  }
+  for (auto& device : Scan()) deviceList_.push_back(device.release());
+  Recount();
+  if (librariesLoaded_ && watch_) {
+    watch_->Start([this] { DeviceChange(); });
+    watching_ = true;
+  }
+}
+
+THidDeviceController::~THidDeviceController() {
+  --liveControllers;
+  onDeviceChange_ = nullptr;
+  onDeviceUnplug_ = nullptr;
+  onEnumerate_ = nullptr;
+  if (watching_) watch_->Stop();
+  watching_ = false;
+  const std::vector<THidDevice*> devices = std::move(deviceList_);
+  deviceList_.clear();
+  for (THidDevice* device : devices) {
+    device->controller_ = nullptr;
+    if (device->IsCheckedOut()) {
+      // Whoever holds it keeps it, now unplugged.
+      try {
+        device->HandleUnplug();
+      } catch (...) {
+      }
+    } else {
+      delete device;
+    }
+  }
+  if (librariesLoaded_) environment_->Platform->UnloadLibraries();
+}
+
+std::vector<std::unique_ptr<THidDevice>> THidDeviceController::Scan() {
+  std::vector<std::unique_ptr<THidDevice>> result;
+  if (!librariesLoaded_) return result;
+  std::vector<std::unique_ptr<THidPnPInfo>> found;
+  if (!environment_->Platform->Enumerate(interfaceClass_, found)) return result;
+  for (auto& info : found) {
+    try {
+      result.push_back(std::make_unique<THidDevice>(std::move(info), this, environment_));
+    } catch (const EControllerError&) {
+      // Cannot be opened or identified: left out without a word.
+    }
+  }
+  return result;
+}
+
+int THidDeviceController::IndexOf(const THidDevice* device) const {
+  const auto it = std::find(deviceList_.begin(), deviceList_.end(), device);
+  return it == deviceList_.end() ? -1 : static_cast<int>(it - deviceList_.begin());
+}
+
+void THidDeviceController::Recount() {
+  numCheckedIn_ = numCheckedOut_ = numUnplugged_ = 0;
+  for (const THidDevice* device : deviceList_) {
+    if (device->IsCheckedOut()) {
+      ++numCheckedOut_;
+    } else {
+      ++numCheckedIn_;
+    }
+    if (!device->IsPluggedIn()) ++numUnplugged_;
+  }
+  numCheckedOut_ -= numUnplugged_;
+}
+
+void THidDeviceController::FireOffered(const THidPlugEvent& event, THidDevice* device) {
+  TOfferedScope offered(device->isOffered_);
+  if (event) event(device);
+}
+
+void THidDeviceController::DeviceChange() {
+  std::vector<std::unique_ptr<THidDevice>> fresh = Scan();
+  const auto inFresh = [&fresh](uint32_t id) {
+    return std::any_of(fresh.begin(), fresh.end(), [id](const auto& f) { return f->PnPInfo().DeviceID == id; });
+  };
+  bool changed = false;
+
+  for (int i = static_cast<int>(deviceList_.size()) - 1; i >= 0; --i) {
+    if (i >= static_cast<int>(deviceList_.size())) continue;  // a handler shortened the list
+    THidDevice* device = deviceList_[i];
+    if (device->IsPluggedIn() && inFresh(device->PnPInfo().DeviceID)) continue;
+    device->HandleUnplug();
+    FireOffered(onRemoval_, device);
+    if (!device->IsCheckedOut() && IndexOf(device) >= 0) {
+      deviceList_.erase(deviceList_.begin() + IndexOf(device));
+      delete device;
+    }
+    changed = true;
+  }
+
+  std::erase_if(fresh, [this](const std::unique_ptr<THidDevice>& f) {
+    return std::any_of(deviceList_.begin(), deviceList_.end(), [&f](const THidDevice* listed) {
+      return listed->IsPluggedIn() && listed->PnPInfo().DeviceID == f->PnPInfo().DeviceID;
+    });
+  });
+
+  for (auto& f : fresh) {
+    THidDevice* device = f.release();
+    deviceList_.push_back(device);
+    changed = true;
+    FireOffered(onArrival_, device);
+  }
+
+  Recount();
+  if ((changed || !deviceChangeReported_) && onDeviceChange_) onDeviceChange_(this);
+}
+
+int32_t THidDeviceController::OfferDevices() {
+  int32_t count = 0;
+  for (size_t i = 0; i < deviceList_.size(); ++i) {
+    THidDevice* device = deviceList_[i];
+    if (!device->IsPluggedIn()) continue;
+    ++count;
+    bool goOn = false;
+    {
+      TOfferedScope offered(device->isOffered_);
+      try {
+        goOn = onEnumerate_ && onEnumerate_(device, static_cast<int32_t>(i));
+      } catch (...) {
+        device->isOffered_ = false;
+        if (!device->IsCheckedOut()) device->CloseHandles();
+        throw;
+      }
+    }
+    // The handler may have opened handles on a device it did not keep.
+    if (!device->IsCheckedOut()) device->CloseHandles();
+    if (!goOn) break;
+  }
+  return count;
+}
+
+bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
+  Device = nullptr;
+  if (Index < 0 || Index >= static_cast<int32_t>(deviceList_.size())) return false;
+  THidDevice* device = deviceList_[static_cast<size_t>(Index)];
+  if (device->IsCheckedOut()) return false;
+  Device = device;
+  device->isCheckedOut_ = true;
+  --numCheckedIn_;
+  ++numCheckedOut_;
+  device->StartThread();
+  return true;
+}
+
+void THidDeviceController::ReturnDevice(THidDevice*& Device) {
+  THidDevice* device = Device;
+  if (!device) return;
+  device->StopThread();
+  device->CloseHandles();
+  if (device->IsPluggedIn()) {
+    if (device->IsCheckedOut()) {
+      ++numCheckedIn_;
+      --numCheckedOut_;
+    }
+    device->isCheckedOut_ = false;
+  } else {
+    delete device;  // takes itself out of the list
+  }
+  Device = nullptr;
+}
+
+int32_t THidDeviceController::CountMatching(int32_t VendorID, int32_t ProductID) const {
+  return static_cast<int32_t>(std::count_if(deviceList_.begin(), deviceList_.end(), [&](const THidDevice* d) {
+    return d->IsPluggedIn() && d->Attributes().VendorID == VendorID &&
+           (ProductID == -1 || d->Attributes().ProductID == ProductID);
+  }));
+}
+
+void THidDeviceController::SetDevThreadSleepTime(int32_t value) {
+  if (value == devThreadSleepTime_) return;
+  for (THidDevice* device : deviceList_) {
+    if (device->ThreadSleepTime() == devThreadSleepTime_) device->SetThreadSleepTime(value);
+  }
+  devThreadSleepTime_ = value;
+}
+
+void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler) {
+  if (handler == onDeviceChange_) return;
+  onDeviceChange_ = handler;
+  DeviceChange();
+  deviceChangeReported_ = true;
+}
+
+void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
+  if (handler == onDeviceData_) return;
+  const std::vector<THidDevice*> devices = deviceList_;
+  for (THidDevice* device : devices) {
+    if (device->DeviceDataHandler() == onDeviceData_) device->SetDeviceDataHandler(handler);
+  }
+  onDeviceData_ = handler;
+}
+
+void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
+  if (handler == onDeviceDataError_) return;
+  for (THidDevice* device : deviceList_) {
+    if (device->DeviceErrorHandler() == onDeviceDataError_) device->SetDeviceErrorHandler(handler);
+  }
+  onDeviceDataError_ = handler;
+}
+
+void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler) {
+  if (handler == onDeviceUnplug_) return;
+  for (THidDevice* device : deviceList_) {
+    if (device->DeviceUnplugHandler() == onDeviceUnplug_) device->SetDeviceUnplugHandler(handler);
+  }
+  onDeviceUnplug_ = handler;
+}
+
+}  // namespace ts
