@@ -368,7 +368,7 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
   for (auto& device : Scan()) deviceList_.push_back(device.release());
   Recount();
   if (librariesLoaded_ && watch_) {
-    watch_->Start([this] { DeviceChange(); });
+    watch_->Start([this] { WatchedDeviceChange(); });
     watching_ = true;
   }
 }
@@ -433,6 +433,24 @@ void THidDeviceController::Recount() {
 void THidDeviceController::FireOffered(const THidPlugEvent& event, THidDevice* device) {
   TOfferedScope offered(device->isOffered_);
   if (event) event(device);
+}
+
+void THidDeviceController::WatchedDeviceChange() {
+  if (inDeviceChange_) {
+    changePending_ = true;
+    return;
+  }
+  inDeviceChange_ = true;
+  try {
+    do {
+      changePending_ = false;
+      DeviceChange();
+    } while (changePending_);
+  } catch (...) {
+    inDeviceChange_ = false;
+    throw;
+  }
+  inDeviceChange_ = false;
 }
 
 void THidDeviceController::DeviceChange() {

@@ -201,6 +201,9 @@ public:
 private:
   friend class THidDevice;
 
+  // A device change that arrives while a handler of the last one pumps
+  // messages runs after it, not inside it.
+  void WatchedDeviceChange();
   std::vector<std::unique_ptr<THidDevice>> Scan();
   THidDevice* NewDevice(std::unique_ptr<THidPnPInfo> pnpInfo);
   int IndexOf(const THidDevice* device) const;
@@ -224,6 +227,8 @@ private:
   THidDataErrorEvent onDeviceDataError_;
   THidPlugEvent onDeviceUnplug_;
   bool deviceChangeReported_ = false;
+  bool inDeviceChange_ = false;
+  bool changePending_ = false;
   int32_t numCheckedIn_ = 0;
   int32_t numCheckedOut_ = 0;
   int32_t numUnplugged_ = 0;

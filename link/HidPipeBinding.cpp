@@ -1,0 +1,215 @@
+#include "link/HidPipeBinding.h"
+
+#include "link/HidWin32Binding.h"
+#include "link/HidWin32Io.h"
+
+namespace ts {
+
+namespace {
+
+constexpr uint32_t kDeviceIdBase = 0x41700000;
+constexpr DWORD kBusyWaitMs = 1000;
+constexpr int kConnectAttempts = 3;
+constexpr uint32_t kDefaultQueueLength = 32;
+const char kPreparsedTag = 0;
+
+THidPreparsedData PreparsedTag() { return const_cast<char*>(&kPreparsedTag); }
+
+// Reads one message (or the rest of one) and drops it. The data is already in
+// the pipe, so the read completes at once.
+bool DropMessage(HANDLE pipe) {
+  TWinHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  for (;;) {
+    uint8_t scratch[512];
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event.Get();
+    DWORD transferred = 0;
+    BOOL ok = ReadFile(pipe, scratch, sizeof scratch, nullptr, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+    if (ok) return true;
+    if (GetLastError() != ERROR_MORE_DATA) return false;
+  }
+}
+
+// A message that is not exactly one report is dropped whole, never fatal.
+class TPipeReadRequest : public TOverlappedReadRequest {
+public:
+  uint32_t Result() override {
+    DWORD error = 0;
+    const uint32_t transferred = Completion(error);
+    if (error == ERROR_MORE_DATA) {
+      DropMessage(Handle());
+      return 0;
+    }
+    return error == 0 && transferred == kVirtualReportSize ? transferred : 0;
+  }
+};
+
+}  // namespace
+
+bool DrainPipe(HANDLE pipe) {
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == 0) return true;
+    if (!DropMessage(pipe)) return false;
+  }
+}
+
+THidPipeBinding::THidPipeBinding(std::string pipeName) : pipeName_(std::move(pipeName)) {}
+
+THidPipeBinding::~THidPipeBinding() { UnloadLibraries(); }
+
+void THidPipeBinding::UnloadLibraries() {
+  if (probe_ != INVALID_HANDLE_VALUE) CloseHandle(probe_);
+  probe_ = INVALID_HANDLE_VALUE;
+}
+
+uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_ & 0xFFFF); }
+
+HANDLE THidPipeBinding::Connect(DWORD rights) const {
+  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    // Identification only: the server must not act as us.
+    HANDLE pipe = CreateFileA(pipeName_.c_str(), rights, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) {
+      DWORD mode = PIPE_READMODE_MESSAGE;
+      if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) return pipe;
+      CloseHandle(pipe);
+      return INVALID_HANDLE_VALUE;
+    }
+    // Every instance taken: the server makes a new one for the next client.
+    if (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool THidPipeBinding::ProbeServer() {
+  if (probe_ != INVALID_HANDLE_VALUE) {
+    // Nobody reads the probe; draining it also tells whether it still holds.
+    if (DrainPipe(probe_)) return true;
+    CloseHandle(probe_);
+    probe_ = INVALID_HANDLE_VALUE;
+  }
+  probe_ = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+  if (probe_ == INVALID_HANDLE_VALUE) return false;
+  ++generation_;
+  return true;
+}
+
+bool THidPipeBinding::Enumerate(const THidGuid&, std::vector<std::unique_ptr<THidPnPInfo>>& found) {
+  if (!ProbeServer()) return true;
+  auto info = std::make_unique<THidPnPInfo>();
+  info->Binding = this;
+  info->DeviceID = DeviceID();
+  info->DevicePath = pipeName_;
+  info->ClassDescr = "HIDClass";
+  info->ClassGUID = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+  info->DeviceDescr = "TS4170 virtual instrument";
+  info->FriendlyName = "\xD0\xA2\xD0\xA1" "4170 (virtual instrument)";
+  info->Mfg = "Virtual_TS4170";
+  info->EnumeratorName = "VIRTUAL";
+  info->LocationInfo = pipeName_;
+  info->HardwareIDs = {"HID\\VID_5555&PID_4170"};
+  found.push_back(std::move(info));
+  return true;
+}
+
+THidHandle THidPipeBinding::Open(const std::string& path, THidAccess access) {
+  if (path != pipeName_) return kNoHidHandle;
+  DWORD rights = GENERIC_READ | FILE_WRITE_ATTRIBUTES;
+  if (access == THidAccess::ReadWrite) rights = GENERIC_READ | GENERIC_WRITE;
+  const THidHandle handle = FromWinHandle(Connect(rights));
+  if (handle != kNoHidHandle) {
+    std::lock_guard lock(mutex_);
+    queues_[handle] = kDefaultQueueLength;
+  }
+  return handle;
+}
+
+void THidPipeBinding::Close(THidHandle handle) {
+  {
+    std::lock_guard lock(mutex_);
+    if (queues_.erase(handle) == 0) return;
+  }
+  CloseHandle(ToWinHandle(handle));
+}
+
+bool THidPipeBinding::Known(THidHandle handle) const {
+  std::lock_guard lock(mutex_);
+  return queues_.count(handle) != 0;
+}
+
+bool THidPipeBinding::GetAttributes(THidHandle handle, THidAttributes& attributes) {
+  if (!Known(handle)) return false;
+  attributes = {kVirtualVendorID, kVirtualProductID, 0x0100};
+  return true;
+}
+
+THidPreparsedData THidPipeBinding::GetPreparsedData(THidHandle handle) {
+  return Known(handle) ? PreparsedTag() : nullptr;
+}
+
+bool THidPipeBinding::GetCaps(THidPreparsedData data, THidCaps& caps) {
+  if (data != PreparsedTag()) return false;
+  caps = THidCaps{};
+  caps.Usage = 0x0001;
+  caps.UsagePage = 0xFF00;
+  caps.InputReportByteLength = kVirtualReportSize;
+  caps.OutputReportByteLength = kVirtualReportSize;
+  caps.NumberLinkCollectionNodes = 1;
+  caps.NumberInputValueCaps = 1;
+  caps.NumberInputDataIndices = 1;
+  caps.NumberOutputValueCaps = 1;
+  caps.NumberOutputDataIndices = 1;
+  return true;
+}
+
+bool THidPipeBinding::SetNumInputBuffers(THidHandle handle, uint32_t count) {
+  std::lock_guard lock(mutex_);
+  auto it = queues_.find(handle);
+  // The range HID itself takes.
+  if (it == queues_.end() || count < 2 || count > 512) return false;
+  it->second = count;
+  return true;
+}
+
+bool THidPipeBinding::GetNumInputBuffers(THidHandle handle, uint32_t& count) {
+  std::lock_guard lock(mutex_);
+  auto it = queues_.find(handle);
+  if (it == queues_.end()) return false;
+  count = it->second;
+  return true;
+}
+
+bool THidPipeBinding::FlushQueue(THidHandle handle) { return Known(handle) && DrainPipe(ToWinHandle(handle)); }
+
+bool THidPipeBinding::GetIndexedString(THidHandle handle, uint32_t index, std::u16string& text) {
+  if (!Known(handle)) return false;
+  switch (index) {
+    case 1:
+      text = u"Virtual_TS4170";
+      return true;
+    case 2:
+      text = u"\u0422\u04214170 virtual instrument";
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool THidPipeBinding::Write(THidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t& written) {
+  written = 0;
+  if (!Known(handle)) return false;
+  if (length != kVirtualReportSize) {
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return false;
+  }
+  return BoundedWrite(ToWinHandle(handle), buffer, length, written);
+}
+
+std::unique_ptr<THidReadRequest> THidPipeBinding::NewReadRequest() { return std::make_unique<TPipeReadRequest>(); }
+
+void THidPipeBinding::EnterReadThread() { EnterTimeCriticalPriority(); }
+
+}  // namespace ts

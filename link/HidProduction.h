@@ -1,0 +1,15 @@
+#pragma once
+// The controller as the program runs it. Windows only.
+
+#include <memory>
+
+#include "link/HidControllerClass.h"
+
+namespace ts {
+
+// Real HID devices first, then the virtual instrument; read-thread hand-overs
+// through a window of the calling thread, which must be the user interface
+// thread; device changes caught on the application's window.
+std::unique_ptr<THidDeviceController> CreateHidDeviceController(TObject* Owner);
+
+}  // namespace ts

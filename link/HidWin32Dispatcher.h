@@ -1,0 +1,66 @@
+#pragma once
+// The user interface thread's side of the HID layer on Win32: the hand-over of
+// read-thread calls (SendMessage to a window of that thread) and the watch for
+// WM_DEVICECHANGE / DBT_DEVNODES_CHANGED.
+
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+
+#include "link/HidBinding.h"
+
+namespace ts {
+
+// What a handler run from a window procedure threw; never crosses the callback.
+using TErrorReporter = std::function<void(const std::exception& error)>;
+// The error-icon message box with the program's title.
+void ShowErrorBox(const std::exception& error);
+
+// Create on the user interface thread; it serves calls there.
+class THidWin32Dispatcher : public TUiDispatcher {
+public:
+  explicit THidWin32Dispatcher(TErrorReporter reporter = ShowErrorBox);
+  ~THidWin32Dispatcher() override;
+  THidWin32Dispatcher(const THidWin32Dispatcher&) = delete;
+  THidWin32Dispatcher& operator=(const THidWin32Dispatcher&) = delete;
+
+  void Send(const std::function<void()>& call) override;
+  std::unique_ptr<TUiSignal> NewSignal() override;
+  void WaitServing(TUiSignal& signal) override;
+
+private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  TErrorReporter reporter_;
+  DWORD threadId_;
+  HWND window_ = nullptr;
+};
+
+// Watches with a hidden top-level window of its own (message-only windows get
+// no broadcasts). Create on the user interface thread.
+class THidWindowDeviceWatch : public TDeviceChangeWatch {
+public:
+  explicit THidWindowDeviceWatch(TErrorReporter reporter = ShowErrorBox);
+  ~THidWindowDeviceWatch() override;
+  THidWindowDeviceWatch(const THidWindowDeviceWatch&) = delete;
+  THidWindowDeviceWatch& operator=(const THidWindowDeviceWatch&) = delete;
+
+  void Start(std::function<void()> onChange) override;
+  void Stop() override;
+  HWND Handle() const { return window_; }
+
+private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  TErrorReporter reporter_;
+  std::function<void()> onChange_;
+  HWND window_ = nullptr;
+};
+
+// True for the one message that means devices came or went.
+inline bool IsDeviceNodesChange(UINT message, WPARAM wParam) {
+  return message == WM_DEVICECHANGE && wParam == 0x0007;  // DBT_DEVNODES_CHANGED
+}
+
+}  // namespace ts

@@ -1,0 +1,78 @@
+#pragma once
+// Overlapped I/O shared by the Win32 and the virtual-instrument bindings: the
+// read thread's read and the bounded write.
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "link/HidBinding.h"
+
+namespace ts {
+
+inline HANDLE ToWinHandle(THidHandle handle) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)); }
+inline THidHandle FromWinHandle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoHidHandle : static_cast<THidHandle>(reinterpret_cast<uintptr_t>(handle));
+}
+
+// An owned kernel handle (events here); move-only.
+class TWinHandle {
+public:
+  TWinHandle() = default;
+  explicit TWinHandle(HANDLE handle) : handle_(handle) {}
+  ~TWinHandle() { Reset(); }
+  TWinHandle(TWinHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  TWinHandle& operator=(TWinHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = other.handle_;
+      other.handle_ = nullptr;
+    }
+    return *this;
+  }
+  TWinHandle(const TWinHandle&) = delete;
+  TWinHandle& operator=(const TWinHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+  void Reset() {
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+private:
+  HANDLE handle_ = nullptr;
+};
+
+// How long a write may take before it is given up: a device that stops taking
+// reports must not freeze the user interface thread for ever.
+inline constexpr DWORD kWriteTimeoutMs = 3000;
+
+// Writes length bytes on an overlapped handle and waits at most timeoutMs;
+// a write still pending then is cancelled, waited for, and answered false.
+bool BoundedWrite(HANDLE handle, const uint8_t* buffer, uint32_t length, uint32_t& written,
+                  DWORD timeoutMs = kWriteTimeoutMs);
+
+// ReadFileEx with a completion routine that only notes the completion; the
+// read thread waits in alertable SleepEx slices.
+class TOverlappedReadRequest : public THidReadRequest {
+public:
+  ~TOverlappedReadRequest() override;
+  bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override;
+  bool Wait(int32_t milliseconds) override;
+  uint32_t Result() override;
+  void Cancel() override;
+  void Pause(int32_t milliseconds) override;
+
+protected:
+  HANDLE Handle() const { return handle_; }
+  // Bytes transferred by the completed read and its error (0 when it succeeded).
+  uint32_t Completion(DWORD& error);
+
+private:
+  static VOID CALLBACK Completed(DWORD error, DWORD transferred, LPOVERLAPPED overlapped);
+
+  OVERLAPPED overlapped_ = {};
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  bool outstanding_ = false;
+};
+
+}  // namespace ts
