@@ -122,6 +122,7 @@ void TForm::Hide() {
 
 void TForm::Close() {
   TCloseAction action = TCloseAction::Hide;
+  ++closeCount_;
   if (form_.OnClose) form_.OnClose(this, action);
   if (action == TCloseAction::None) return;
   if (Application->MainForm() == this) {

@@ -51,6 +51,8 @@ public:
   void Hide();
   // Runs the close handling, then hides; closing the main form ends the loop.
   void Close();
+  // How many times the close handling has run.
+  int CloseCount() const { return closeCount_; }
   // Destroys the window (WM_DESTROY reaches every hook), keeping the object.
   void DestroyHandle();
 
@@ -78,6 +80,7 @@ private:
   HFONT font_ = nullptr;
   bool ownFont_ = false;
   HWND tooltip_ = nullptr;
+  int closeCount_ = 0;
   std::vector<TMenu*> menus_;
   std::vector<TTimer*> timers_;
 };
