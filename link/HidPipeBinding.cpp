@@ -12,6 +12,7 @@ constexpr DWORD kBusyWaitMs = 1000;
 constexpr int kConnectAttempts = 3;
 constexpr uint32_t kDefaultQueueLength = 32;
 const char kPreparsedTag = 0;
+constexpr int kMaxDroppedAtStart = 64;
 
 THidPreparsedData PreparsedTag() { return const_cast<char*>(&kPreparsedTag); }
 
@@ -34,6 +35,20 @@ bool DropMessage(HANDLE pipe) {
 // A message that is not exactly one report is dropped whole, never fatal.
 class TPipeReadRequest : public TOverlappedReadRequest {
 public:
+  // A message longer than a report may already wait when the read starts; the
+  // start then fails at once with ERROR_MORE_DATA. Drop it and read the next.
+  bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override {
+    for (int dropped = 0; dropped < kMaxDroppedAtStart; ++dropped) {
+      if (TOverlappedReadRequest::Start(handle, buffer, length, error)) return true;
+      if (error != ERROR_MORE_DATA) return false;
+      SleepEx(0, TRUE);  // a completion queued for the failed start runs now, not into the next read
+      if (!DropMessage(ToWinHandle(handle))) {
+        error = GetLastError();
+        return false;
+      }
+    }
+    return false;
+  }
   uint32_t Result() override {
     DWORD error = 0;
     const uint32_t transferred = Completion(error);

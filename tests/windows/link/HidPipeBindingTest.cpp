@@ -1,0 +1,224 @@
+// The virtual instrument against a test server of its pipe, with the real
+// dispatcher, read thread, overlapped I/O and device-change watch.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "link/HidPipeBinding.h"
+#include "link/HidWin32Dispatcher.h"
+#include "link/HidWin32Io.h"
+#include "tests/native/link/HidTestSupport.h"
+#include "tests/windows/link/TestPipeServer.h"
+
+namespace ts::test {
+namespace {
+
+std::vector<uint8_t> Report(uint8_t seed) {
+  std::vector<uint8_t> report(65);
+  for (size_t i = 1; i < report.size(); ++i) report[i] = static_cast<uint8_t>(seed + i);
+  return report;
+}
+
+// What the simulator does when it plugs or unplugs.
+void Broadcast() { PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, 0x0007, 0); }
+
+bool Contains(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+DWORD Waiting(THidHandle handle) {
+  DWORD available = 0;
+  PeekNamedPipe(ToWinHandle(handle), nullptr, 0, nullptr, &available, nullptr);
+  return available;
+}
+
+class HidPipeTest : public ::testing::Test {
+protected:
+  void MakeController() {
+    controller = std::make_unique<THidDeviceController>(
+        nullptr, binding, std::make_shared<THidWin32Dispatcher>([this](const std::exception&) { ++reported; }),
+        std::make_unique<THidWindowDeviceWatch>());
+    controller->SetDevThreadSleepTime(10);
+    controller->SetOnArrival(Bind(&rec, &Recorder::Arrival));
+    controller->SetOnDeviceChange(Bind(&rec, &Recorder::Change));
+    controller->SetOnDeviceData(Bind(&rec, &Recorder::Data));
+    controller->SetOnDeviceDataError(Bind(&rec, &Recorder::Error));
+    controller->SetOnDeviceUnplug(Bind(&rec, &Recorder::Unplug));
+    controller->SetOnRemoval(Bind(&rec, &Recorder::Removal));
+  }
+  void TearDown() override {
+    if (lent) controller->ReturnDevice(lent);
+    controller.reset();
+  }
+
+  std::string name = TestPipeName("pipe");
+  std::shared_ptr<THidPipeBinding> binding = std::make_shared<THidPipeBinding>(name);
+  std::unique_ptr<THidDeviceController> controller;
+  Recorder rec;
+  THidDevice* lent = nullptr;
+  int reported = 0;
+};
+
+TEST_F(HidPipeTest, ListedOnlyWhileServedAndNewAfterTheServerCameBack) {
+  TestPipeServer server(name);
+  std::vector<std::unique_ptr<THidPnPInfo>> found;
+  ASSERT_TRUE(binding->LoadLibraries());
+  ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  EXPECT_TRUE(found.empty());
+
+  server.Plug();
+  ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  ASSERT_EQ(found.size(), 1u);
+  const uint32_t first = found[0]->DeviceID;
+  EXPECT_EQ(found[0]->DevicePath, name);
+  EXPECT_NE(found[0]->FriendlyName.find("virtual instrument"), std::string::npos);
+  EXPECT_EQ(found[0]->HardwareIDs, std::vector<std::string>({"HID\\VID_5555&PID_4170"}));
+  server.Send(Report(1));  // the probe is nobody's reader; it must not matter
+  found.clear();
+  ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0]->DeviceID, first) << "the same server is the same device";
+
+  const THidHandle handle = binding->Open(name, THidAccess::ReadWrite);
+  ASSERT_NE(handle, kNoHidHandle);
+  THidAttributes attributes;
+  ASSERT_TRUE(binding->GetAttributes(handle, attributes));
+  EXPECT_EQ(attributes.VendorID, 0x5555);
+  EXPECT_EQ(attributes.ProductID, 0x4170);
+  THidCaps caps;
+  ASSERT_TRUE(binding->GetCaps(binding->GetPreparsedData(handle), caps));
+  EXPECT_EQ(caps.InputReportByteLength, 65);
+  EXPECT_EQ(caps.OutputReportByteLength, 65);
+  binding->Close(handle);
+
+  server.Unplug();
+  found.clear();
+  ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  EXPECT_TRUE(found.empty());
+  EXPECT_EQ(binding->Open(name, THidAccess::ReadWrite), kNoHidHandle);
+
+  server.Plug();
+  ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_NE(found[0]->DeviceID, first);
+  binding->UnloadLibraries();
+}
+
+TEST_F(HidPipeTest, EveryOpenHandleHasItsOwnQueue) {
+  TestPipeServer server(name);
+  server.Plug();
+  const THidHandle a = binding->Open(name, THidAccess::ReadWrite);
+  const THidHandle b = binding->Open(name, THidAccess::OverlappedRead);
+  ASSERT_NE(a, kNoHidHandle);
+  ASSERT_NE(b, kNoHidHandle);
+  ASSERT_TRUE(PumpUntil([&] { return server.Clients() == 2; }));
+  ASSERT_EQ(server.Send(Report(7)), 2);
+  EXPECT_EQ(Waiting(a), 65u);
+  EXPECT_EQ(Waiting(b), 65u);
+  EXPECT_TRUE(binding->FlushQueue(a));
+  EXPECT_EQ(Waiting(a), 0u);
+  EXPECT_EQ(Waiting(b), 65u) << "flushing one handle leaves the other's queue";
+  binding->Close(a);
+  binding->Close(b);
+}
+
+TEST_F(HidPipeTest, ReadsWritesFlushesAndFollowsUnplugAndReplug) {
+  TestPipeServer server(name);
+  MakeController();
+  EXPECT_TRUE(controller->DeviceList().empty());
+
+  server.Plug();
+  Broadcast();
+  ASSERT_TRUE(PumpUntil([&] { return controller->DeviceList().size() == 1; }));
+  const uint32_t first = controller->DeviceList()[0]->PnPInfo().DeviceID;
+  EXPECT_EQ(rec.Log, std::vector<std::string>({"change", "arrival " + std::to_string(first), "change"}));
+
+  ASSERT_TRUE(controller->CheckOutAt(lent, 0));
+  lent->SetThreadSleepTime(10);
+  lent->SetNumOverlappedBuffers(256);
+  lent->SetNumInputBuffers(256);
+  EXPECT_EQ(lent->NumInputBuffers(), 256);
+  // The probe, the read handle and the control handle.
+  ASSERT_TRUE(PumpUntil([&] { return server.Clients() == 3; }));
+
+  // Reports arrive whole and in order; messages of any other size are dropped.
+  server.Send(Report(1));
+  server.Send(std::vector<uint8_t>(10, 0xEE));
+  server.Send(std::vector<uint8_t>(100, 0xDD));
+  server.Send(Report(2));
+  ASSERT_TRUE(PumpUntil([&] { return rec.DataCount >= 2; }));
+  ASSERT_EQ(rec.Reports.size(), 2u);
+  EXPECT_EQ(rec.ReportIDs, std::vector<uint8_t>({0, 0}));
+  const std::vector<uint8_t> second = Report(2);
+  EXPECT_EQ(rec.Reports[1], std::vector<uint8_t>(second.begin() + 1, second.end()));
+  EXPECT_TRUE(rec.Errors.empty()) << rec.Errors.size() << " errors, first " << rec.Errors[0];
+
+  // Writes go out as whole reports; anything but a whole report is refused.
+  std::vector<uint8_t> command(65);
+  command[0] = 0x0F;
+  command[1] = 0x44;
+  command[2] = 0xAA;
+  uint32_t written = 0;
+  EXPECT_TRUE(lent->WriteReport(command.data(), 65, written));
+  EXPECT_EQ(written, 65u);
+  EXPECT_FALSE(lent->WriteReport(command.data(), 64, written));
+  ASSERT_TRUE(PumpUntil([&] { return server.Received().size() == 1; }));
+  EXPECT_EQ(server.Received()[0], command);
+
+  // The control handle queued what was sent; discarding drops it.
+  EXPECT_GT(Waiting(lent->HidFileHandle()), 0u);
+  EXPECT_TRUE(lent->DiscardInput());
+  EXPECT_EQ(Waiting(lent->HidFileHandle()), 0u);
+
+  // The server goes away under a pending read: a read error, then the unplug
+  // at the device change that follows.
+  rec.Log.clear();
+  server.Unplug();
+  ASSERT_TRUE(PumpUntil([&] { return rec.ErrorCount >= 1; }));
+  EXPECT_NE(rec.Errors[0], 0u);
+  Broadcast();
+  ASSERT_TRUE(PumpUntil([&] { return Contains(rec.Log, "change"); }));
+  const std::string id = std::to_string(first);
+  EXPECT_EQ(rec.Log, std::vector<std::string>({"unplug " + id, "removal " + id, "change"}));
+  EXPECT_FALSE(lent->IsPluggedIn());
+  controller->ReturnDevice(lent);
+  EXPECT_TRUE(controller->DeviceList().empty());
+
+  rec.Log.clear();
+  server.Plug();
+  Broadcast();
+  ASSERT_TRUE(PumpUntil([&] { return controller->DeviceList().size() == 1; }));
+  const uint32_t again = controller->DeviceList()[0]->PnPInfo().DeviceID;
+  EXPECT_NE(again, first);
+  EXPECT_EQ(rec.Log, std::vector<std::string>({"arrival " + std::to_string(again), "change"}));
+  EXPECT_EQ(reported, 0);
+}
+
+TEST_F(HidPipeTest, AWriteToADeviceThatTakesNothingGivesUp) {
+  TestPipeServer server(name, /*reads=*/false, /*inBufferSize=*/65);
+  server.Plug();
+  MakeController();
+  controller->SetOnDeviceData(nullptr);
+  ASSERT_TRUE(controller->CheckOutAt(lent, 0));
+  std::vector<uint8_t> command(65, 0x0F);
+  uint32_t written = 0;
+  bool accepted = true;
+  int writes = 0;
+  // The pipe takes a few reports into its buffer; then a write can only wait.
+  DWORD error = 0;
+  while (accepted && writes < 200) {
+    accepted = lent->WriteReport(command.data(), 65, written);
+    error = GetLastError();
+    ++writes;
+  }
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT));
+  // The program goes on: the device is still lent and usable.
+  EXPECT_TRUE(lent->IsPluggedIn());
+  EXPECT_TRUE(lent->DiscardInput());
+}
+
+}  // namespace
+}  // namespace ts::test

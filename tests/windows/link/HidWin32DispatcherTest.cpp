@@ -1,0 +1,53 @@
+// The hand-over to the user interface thread and the device-change watch, with
+// real windows and messages.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "link/HidWin32Dispatcher.h"
+#include "tests/windows/link/TestPipeServer.h"
+
+namespace ts::test {
+namespace {
+
+TEST(HidWin32Dispatcher, RunsSentCallsOnItsThreadAlsoWhileWaiting) {
+  int reported = 0;
+  THidWin32Dispatcher dispatcher([&](const std::exception&) { ++reported; });
+  const DWORD uiThread = GetCurrentThreadId();
+  std::unique_ptr<TUiSignal> ended = dispatcher.NewSignal();
+  std::vector<DWORD> ranOn;
+  std::thread worker([&] {
+    for (int i = 0; i < 50; ++i) dispatcher.Send([&] { ranOn.push_back(GetCurrentThreadId()); });
+    dispatcher.Send([] { throw std::runtime_error("handler failed"); });
+    ended->Set();
+  });
+  // Nothing else pumps here: only the wait itself can serve the worker.
+  dispatcher.WaitServing(*ended);
+  worker.join();
+  EXPECT_EQ(ranOn, std::vector<DWORD>(50, uiThread));
+  EXPECT_EQ(reported, 1) << "an error in a handler is reported, not thrown across the callback";
+  // From the user interface thread itself the call runs at once.
+  bool ran = false;
+  dispatcher.Send([&] { ran = true; });
+  EXPECT_TRUE(ran);
+}
+
+TEST(HidWindowDeviceWatch, ActsOnBroadcastDeviceNodeChangesOnly) {
+  THidWindowDeviceWatch watch;
+  int changes = 0;
+  watch.Start([&] { ++changes; });
+  PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, 0x8000, 0);  // an arrival: not ours
+  PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, 0x0007, 0);
+  ASSERT_TRUE(PumpUntil([&] { return changes > 0; }));
+  // Both were posted to the same window in order, so the first was seen first.
+  EXPECT_EQ(changes, 1);
+  watch.Stop();
+  SendMessageW(watch.Handle(), WM_DEVICECHANGE, 0x0007, 0);
+  EXPECT_EQ(changes, 1);
+}
+
+}  // namespace
+}  // namespace ts::test

@@ -1,0 +1,181 @@
+#include "tests/windows/link/TestPipeServer.h"
+
+namespace ts::test {
+
+namespace {
+
+constexpr DWORD kOutBufferSize = 65 * 64;
+constexpr DWORD kSendTimeoutMs = 2000;
+
+// Waits for an overlapped operation or the stop event; a stop cancels it and
+// waits until it is over. Answers whether it completed with success.
+bool Await(HANDLE pipe, OVERLAPPED& overlapped, HANDLE stop, DWORD& transferred, DWORD& error) {
+  HANDLE events[2] = {overlapped.hEvent, stop};
+  if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    CancelIo(pipe);
+    GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+    error = ERROR_OPERATION_ABORTED;
+    return false;
+  }
+  const BOOL ok = GetOverlappedResult(pipe, &overlapped, &transferred, FALSE);
+  error = ok ? 0 : GetLastError();
+  return ok;
+}
+
+}  // namespace
+
+std::string TestPipeName(const char* suffix) {
+  return R"(\\.\pipe\TS4170-test-)" + std::to_string(GetCurrentProcessId()) + "-" + suffix;
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD limitMs) {
+  const ULONGLONG deadline = GetTickCount64() + limitMs;
+  while (!done()) {
+    if (GetTickCount64() > deadline) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return true;
+}
+
+TestPipeServer::TestPipeServer(std::string name, bool reads, DWORD inBufferSize)
+    : name_(std::move(name)),
+      reads_(reads),
+      inBufferSize_(inBufferSize),
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      listening_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+TestPipeServer::~TestPipeServer() {
+  Unplug();
+  CloseHandle(stop_);
+  CloseHandle(listening_);
+}
+
+void TestPipeServer::Plug() {
+  Unplug();
+  ResetEvent(stop_);
+  ResetEvent(listening_);
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+  WaitForSingleObject(listening_, INFINITE);
+}
+
+void TestPipeServer::Unplug() {
+  SetEvent(stop_);
+  if (acceptor_.joinable()) acceptor_.join();
+  std::vector<std::unique_ptr<Client>> clients;
+  {
+    std::lock_guard lock(mutex_);
+    clients.swap(clients_);
+  }
+  for (auto& client : clients) {
+    if (client->Thread.joinable()) client->Thread.join();
+    CloseHandle(client->Pipe);
+  }
+}
+
+void TestPipeServer::AcceptLoop() {
+  HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  for (;;) {
+    HANDLE pipe = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                                   kOutBufferSize, inBufferSize_, 0, nullptr);
+    SetEvent(listening_);
+    if (pipe == INVALID_HANDLE_VALUE) break;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = connected;
+    ResetEvent(connected);
+    bool ok = ConnectNamedPipe(pipe, &overlapped) != FALSE;
+    if (!ok && GetLastError() == ERROR_PIPE_CONNECTED) {
+      ok = true;
+    } else if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      DWORD transferred = 0, error = 0;
+      ok = Await(pipe, overlapped, stop_, transferred, error);
+      if (error == ERROR_OPERATION_ABORTED) {
+        CloseHandle(pipe);
+        break;
+      }
+    }
+    if (!ok) {
+      CloseHandle(pipe);
+      continue;
+    }
+    std::lock_guard lock(mutex_);
+    auto client = std::make_unique<Client>();
+    client->Pipe = pipe;
+    Client& ref = *client;
+    client->Thread = std::thread([this, &ref] { ClientLoop(ref); });
+    clients_.push_back(std::move(client));
+  }
+  CloseHandle(connected);
+}
+
+void TestPipeServer::ClientLoop(Client& client) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!reads_) {
+    WaitForSingleObject(stop_, INFINITE);
+  } else {
+    for (;;) {
+      uint8_t buffer[1024];
+      OVERLAPPED overlapped = {};
+      overlapped.hEvent = event;
+      ResetEvent(event);
+      DWORD transferred = 0, error = 0;
+      bool ok = ReadFile(client.Pipe, buffer, sizeof buffer, &transferred, &overlapped) != FALSE;
+      if (!ok && GetLastError() == ERROR_IO_PENDING) {
+        ok = Await(client.Pipe, overlapped, stop_, transferred, error);
+      } else if (ok) {
+        GetOverlappedResult(client.Pipe, &overlapped, &transferred, FALSE);
+      }
+      if (!ok) break;  // stopped, or the client went
+      std::lock_guard lock(mutex_);
+      received_.emplace_back(buffer, buffer + transferred);
+    }
+  }
+  // The handle stays open until Unplug, so Send never writes to a closed one.
+  client.Alive = false;
+  CloseHandle(event);
+}
+
+int TestPipeServer::Send(const std::vector<uint8_t>& message) {
+  std::vector<HANDLE> pipes;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& client : clients_) {
+      if (client->Alive) pipes.push_back(client->Pipe);
+    }
+  }
+  int reached = 0;
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  for (HANDLE pipe : pipes) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    ResetEvent(event);
+    DWORD transferred = 0;
+    BOOL ok = WriteFile(pipe, message.data(), static_cast<DWORD>(message.size()), nullptr, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(event, kSendTimeoutMs) != WAIT_OBJECT_0) CancelIo(pipe);
+      ok = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+    }
+    if (ok) ++reached;
+  }
+  CloseHandle(event);
+  return reached;
+}
+
+int TestPipeServer::Clients() {
+  std::lock_guard lock(mutex_);
+  int alive = 0;
+  for (auto& client : clients_) alive += client->Alive ? 1 : 0;
+  return alive;
+}
+
+std::vector<std::vector<uint8_t>> TestPipeServer::Received() {
+  std::lock_guard lock(mutex_);
+  return received_;
+}
+
+}  // namespace ts::test
