@@ -1,5 +1,7 @@
 #include "app/MainFormUnit.h"
 
+#include <cstring>
+
 #include "app/RateText.h"
 #include "app/Shared.h"
 #include "control/ControlUnit.h"
@@ -139,6 +141,11 @@ void TMainForm::UnLocButtomsSpeedButtonClick(TObject*) {
 void TMainForm::SetParametersSpeedButtonClick(TObject*) { ControlForm->Show(); }
 void TMainForm::USBMessageSpeedButtonClick(TObject*) { USBMessageForm->Show(); }
 void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
+
+void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
+  if (!DrawCheckBox.Checked()) return;
+  std::memcpy(ReceiveBuffer, data, size < kReceiveBufferSize ? size : kReceiveBufferSize);
+}
 
 void TMainForm::SaveToFileClick(TObject*) {}
 void TMainForm::CopyToClipBoardClick(TObject*) {}

@@ -58,6 +58,9 @@ public:
   void USBMessageSpeedButtonClick(TObject* Sender);
   void SetSoundSpeedButtonClick(TObject* Sender);
 
+  // The screen-mirror half of the link's input-report handler.
+  void RenderScreenReport(const uint8_t* data, uint16_t size);
+
   // Picture tools.
   void SaveToFileClick(TObject* Sender);
   void CopyToClipBoardClick(TObject* Sender);

@@ -1,11 +1,33 @@
 #include "link/LinkUnit.h"
 
+#include <cstring>
+#include <vector>
+
+#include "app/MainFormUnit.h"
+#include "app/Shared.h"
+#include "link/HidProduction.h"
+#include "link/LinkReports.h"
 #include "ui/Application.h"
+#include "ui/Cp1251.h"
 
 namespace ts {
 
 TLinkForm* LinkForm = nullptr;
 int32_t LogLineCount = 0;
+
+namespace {
+
+// The system's message for an error number, trimmed; empty when there is none or
+// it does not fit the buffer.
+std::string SystemMessage(uint32_t error) {
+  wchar_t buffer[256];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                           256, nullptr);
+  if (n == 0) return {};
+  return TrimSystemMessage(Narrow(std::wstring(buffer, n)));
+}
+
+}  // namespace
 
 void TLinkForm::DefineWindow() {
   Build(TFormDef{.Caption = L"События USB ",
@@ -32,6 +54,18 @@ void TLinkForm::DefineWindow() {
   // The memo starts with one empty line.
   Memo.SetText(L"\r\n");
   Arrange();
+  // The controller, configured in this order: attaching OnDeviceChange reports the
+  // first device change at once, which selects the instrument and writes the first
+  // log line; attaching OnDeviceData starts its read thread.
+  HidDevCntrl = CreateHidDeviceController(this);
+  HidDevCntrl->SetDevThreadSleepTime(10);
+  HidDevCntrl->SetOnArrival(Bind(this, &TLinkForm::HidDevCntrlArrival));
+  HidDevCntrl->SetOnEnumerate(Bind(this, &TLinkForm::HidDevCntrlEnumerate));
+  HidDevCntrl->SetOnDeviceChange(Bind(this, &TLinkForm::HidDevCntrlDeviceChange));
+  HidDevCntrl->SetOnDeviceData(Bind(this, &TLinkForm::HidDevCntrlDeviceData));
+  HidDevCntrl->SetOnDeviceDataError(Bind(this, &TLinkForm::HidDevCntrlDeviceDataError));
+  HidDevCntrl->SetOnDeviceUnplug(Bind(this, &TLinkForm::HidDevCntrlDeviceUnplug));
+  HidDevCntrl->SetOnRemoval(Bind(this, &TLinkForm::HidDevCntrlRemoval));
 }
 
 void TLinkForm::Arrange() {
@@ -51,9 +85,64 @@ void TLinkForm::FormCreate(TObject*) { LogLineCount = 0; }
 
 void TLinkForm::FormActivate(TObject*) {}
 
-void TLinkForm::FormClose(TObject*, TCloseAction&) {}
+void TLinkForm::FormClose(TObject*, TCloseAction&) {
+  if (!CurrentDevice) return;
+  CurrentDevice->DiscardInput();
+  HidDevCntrl->ReturnDevice(CurrentDevice);
+}
 
-void TLinkForm::SpeedButton1Click(TObject*) {}
+void TLinkForm::HidDevCntrlArrival(THidDevice*) { AddLogLine("Arrival TS4170"); }
+
+void TLinkForm::HidDevCntrlRemoval(THidDevice*) { AddLogLine("Removal TS4170"); }
+
+bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
+  if (HidDev->Attributes().VendorID == kInstrumentVendorID &&
+      HidDev->Attributes().ProductID == kInstrumentProductID && HidDevCntrl->CheckOutAt(CurrentDevice, Idx)) {
+    CurrentDevice->SetThreadSleepTime(10);
+    CurrentDevice->SetNumOverlappedBuffers(256);
+    CurrentDevice->SetNumInputBuffers(256);
+  }
+  return CurrentDevice == nullptr;
+}
+
+void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
+  if (CurrentDevice && !CurrentDevice->IsPluggedIn()) HidDevCntrl->ReturnDevice(CurrentDevice);
+  if (!CurrentDevice) HidDevCntrl->OfferDevices();
+  if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice) {
+    MainForm->FooterStatusBar.SetPanelText(0, L"ТС4170 подключен !!!");
+    AddLogLine("DeviceChange ТС4170 подключен");
+  } else {
+    MainForm->FooterStatusBar.SetPanelText(0, L"Нет связи с прибором ???");
+    AddLogLine("DeviceChange Нет связи с прибором");
+  }
+}
+
+void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t, const uint8_t* Data, uint16_t Size) {
+  if (HidDev != CurrentDevice) return;
+  MainForm->FooterStatusBar.SetPanelText(2, Widen(PacketText(Size)));
+  ReceivedBytes += Size;
+  MainForm->RenderScreenReport(Data, Size);
+}
+
+void TLinkForm::HidDevCntrlDeviceDataError(THidDevice*, uint32_t Error) {
+  AddLogLine("Ошибка: " + SystemMessage(Error));
+}
+
+void TLinkForm::HidDevCntrlDeviceUnplug(THidDevice* HidDev) {
+  if (HidDev == CurrentDevice) AddLogLine("Unplug TS4170");
+}
+
+void TLinkForm::SpeedButton1Click(TObject*) {
+  AddLogLine(" ");
+  if (!CurrentDevice) {
+    AddLogLine("Прибор ТС4170 не подключен");
+  } else {
+    SpeedButton1.SetEnabled(false);
+    for (const std::string& line : PropertyListing(*CurrentDevice)) AddLogLine(line);
+    SpeedButton1.SetEnabled(true);
+  }
+  AddLogLine(" ");
+}
 
 void TLinkForm::ClearMemoBitBtnClick(TObject*) { Memo.Clear(); }
 
@@ -66,13 +155,35 @@ void TLinkForm::AddLogLine(const std::string& text) {
     Memo.Add(L" Очистка сообщений");
   }
   ++LogLineCount;
-  wchar_t number[16];
-  swprintf(number, 16, L"%03d", LogLineCount);
-  Memo.Add(std::wstring(number) + L"  " + Widen(text));
+  Memo.Add(Widen(LogLine(LogLineCount, text)));
 }
 
-void TLinkForm::SendCommand(uint16_t, uint16_t, uint16_t, uint16_t) {}
+void TLinkForm::WriteOutputReport(const wchar_t* failText) {
+  CurrentDevice->DiscardInput();
+  uint32_t length = CurrentDevice->HIDCaps().OutputReportByteLength;
+  // A device with longer output reports gets the report padded with zeros: nothing
+  // past the 65 bytes of the output buffer is ever read.
+  std::vector<uint8_t> padded;
+  const uint8_t* report = OutputBuffer;
+  if (length > static_cast<uint32_t>(kOutputReportSize)) {
+    padded.assign(length, 0);
+    std::memcpy(padded.data(), OutputBuffer, kOutputReportSize);
+    report = padded.data();
+  }
+  uint32_t written = 0;
+  if (!CurrentDevice->WriteReport(report, length, written)) Application->ShowMessage(failText);
+}
 
-void TLinkForm::SendScreenMessage(uint16_t, uint16_t, int, const std::u16string&) {}
+void TLinkForm::SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) {
+  BuildCommandReport(OutputBuffer, Code, Arg1, Arg2, Arg3);
+  if (!CurrentDevice) return;
+  WriteOutputReport(L"Не прошла команда в прибор ТС4170.");
+}
+
+void TLinkForm::SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text) {
+  BuildMessageReport(OutputBuffer, X, Y, Time, Utf16ToCp1251(Text));
+  if (!CurrentDevice) return;
+  WriteOutputReport(L"Не прошла команда выдачи сообщения в прибор ТС4170.");
+}
 
 }  // namespace ts

@@ -3,7 +3,10 @@
 // property listing.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "link/HidControllerClass.h"
 
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -19,6 +22,8 @@ public:
   TSpeedButton SpeedButton;
   TMemo Memo;
 
+  std::unique_ptr<THidDeviceController> HidDevCntrl;
+
   void FormCreate(TObject* Sender);
   void FormActivate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
@@ -26,9 +31,19 @@ public:
   void ClearMemoBitBtnClick(TObject* Sender);
   void SpeedButtonClick(TObject* Sender);
 
+  // The controller's handlers.
+  void HidDevCntrlArrival(THidDevice* HidDev);
+  bool HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx);
+  void HidDevCntrlDeviceChange(TObject* Sender);
+  void HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data, uint16_t Size);
+  void HidDevCntrlDeviceDataError(THidDevice* HidDev, uint32_t Error);
+  void HidDevCntrlDeviceUnplug(THidDevice* HidDev);
+  void HidDevCntrlRemoval(THidDevice* HidDev);
+
   void AddLogLine(const std::string& text);
   void SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3);
   void SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text);
+  THidDevice* Current() const { return CurrentDevice; }
 
 protected:
   void DefineWindow() override;
@@ -36,6 +51,10 @@ protected:
 
 private:
   void Arrange();
+  // DiscardInput, then the write of one output report; a plain message box with
+  // failText when the instrument does not take it.
+  void WriteOutputReport(const wchar_t* failText);
+  THidDevice* CurrentDevice = nullptr;
 };
 
 extern TLinkForm* LinkForm;

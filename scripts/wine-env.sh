@@ -19,7 +19,7 @@ ts_start_xvfb() {
 }
 
 # Makes the prefix once (no installer dialogs, GDI renderer so that windowed
-# DirectDraw output reaches the X screen), keeps one wineserver alive and makes
+# DirectDraw output reaches the X screen, no crash dialogs), keeps one wineserver alive and makes
 # sure there is a display.
 ts_wine_ready() {
   if [[ -z ${DISPLAY:-} ]]; then
@@ -28,10 +28,13 @@ ts_wine_ready() {
   fi
   (
     flock 9
-    if [[ ! -f $WINEPREFIX/.ts4170-ready ]]; then
+    if [[ ! -f $WINEPREFIX/.ts4170-ready-2 ]]; then
       wineboot -i >/dev/null 2>&1 9>&- || true
       wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /t REG_SZ /d gdi /f >/dev/null 2>&1 9>&-
-      touch "$WINEPREFIX/.ts4170-ready"
+      # A crashing test must end, not wait for someone to close a crash dialog.
+      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1 9>&-
+      touch "$WINEPREFIX/.ts4170-ready-2"
     fi
   ) 9>/tmp/ts4170-wineprefix.lock
   wineserver -p >/dev/null 2>&1 9>&- || true

@@ -1,0 +1,33 @@
+#pragma once
+// The link's texts and report layouts, apart from the window that shows them.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ts {
+
+class THidDevice;
+
+inline constexpr uint16_t kInstrumentVendorID = 0x5555;
+inline constexpr uint16_t kInstrumentProductID = 0x4170;
+inline constexpr int kOutputReportSize = 65;
+
+// Command report (ID 0x0F): code and three arguments, little-endian, rest zero.
+void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3);
+// Message report (ID 0x07, marker 0x55 0xAA): position, time in fiftieths of a
+// second (low 16 bits), then up to 56 bytes of Windows-1251 text with no
+// terminator when it fills the field.
+void BuildMessageReport(uint8_t* out, uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251);
+
+// A numbered log line: at least three digits, two spaces, the text.
+std::string LogLine(int32_t number, std::string_view text);
+// " Пакет N байта"
+std::string PacketText(uint16_t size);
+// A system message without its trailing spaces, control characters and full stops.
+std::string TrimSystemMessage(std::string text);
+// The 55 lines of the property listing of a device, labels and values.
+std::vector<std::string> PropertyListing(THidDevice& device);
+
+}  // namespace ts
