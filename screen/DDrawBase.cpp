@@ -1,0 +1,118 @@
+#include "screen/DDrawBase.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
+
+#include "screen/DDrawConsts.h"
+#include "ui/Cp1251.h"
+#include "ui/Exception.h"
+
+
+namespace ts {
+namespace {
+
+// Libraries stay loaded for the life of the process: wrappers may hold interfaces
+// from them until the very end.
+class TLibraryList {
+public:
+  ~TLibraryList() {
+    for (auto& entry : libraries_) FreeLibrary(entry.second);
+  }
+  HMODULE Find(const std::string& key) const {
+    auto it = libraries_.find(key);
+    return it == libraries_.end() ? nullptr : it->second;
+  }
+  void Add(const std::string& key, HMODULE module) { libraries_[key] = module; }
+
+private:
+  std::map<std::string, HMODULE> libraries_;
+};
+
+TLibraryList& Libraries() {
+  static TLibraryList list;
+  return list;
+}
+
+// Until the application installs its own report, show what it would show.
+void DefaultErrorReport(const std::exception& error) {
+  std::wstring text = Widen(ErrorReportText(error.what()));
+  MessageBoxW(nullptr, text.c_str(), L"Virtual_TS4170", MB_OK | MB_ICONERROR);
+}
+
+TErrorReport errorReport = nullptr;
+
+}  // namespace
+
+FARPROC LoadPlatformFunction(const char* file, const char* function) {
+  std::string key(file);
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  HMODULE module = Libraries().Find(key);
+  if (!module) {
+    module = LoadLibraryA(file);
+    if (!module) throw Exception(Format(kSNotLoaded, file));
+    Libraries().Add(key, module);
+  }
+  FARPROC proc = GetProcAddress(module, function);
+  if (!proc) throw Exception(Format(kSNotLoaded, file));
+  return proc;
+}
+
+TControlSubClass::TControlSubClass(HWND window, THandler handler) : window_(window), handler_(handler) {
+  hooked_ = window_ && SetWindowSubclass(window_, &Proc, reinterpret_cast<UINT_PTR>(this),
+                                         reinterpret_cast<DWORD_PTR>(this));
+}
+
+TControlSubClass::~TControlSubClass() { Unhook(); }
+
+void TControlSubClass::Unhook() {
+  if (hooked_) RemoveWindowSubclass(window_, &Proc, reinterpret_cast<UINT_PTR>(this));
+  hooked_ = false;
+}
+
+LRESULT TControlSubClass::CallPrevious(UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefSubclassProc(window_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TControlSubClass::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR data) {
+  auto* self = reinterpret_cast<TControlSubClass*>(data);
+  if (message == WM_NCDESTROY) {
+    self->Unhook();
+    return DefSubclassProc(window, message, wParam, lParam);
+  }
+  try {
+    if (self->handler_) return self->handler_(*self, message, wParam, lParam);
+    return self->CallPrevious(message, wParam, lParam);
+  } catch (const std::exception& error) {
+    ReportScreenError(error);
+  } catch (...) {
+    ReportScreenError(Exception("Unknown error"));
+  }
+  return 0;
+}
+
+void SetScreenErrorReport(TErrorReport report) { errorReport = report; }
+
+void ReportScreenError(const std::exception& error) {
+  try {
+    (errorReport ? errorReport : &DefaultErrorReport)(error);
+  } catch (...) {
+    // The report itself failing must not take the window procedure down.
+  }
+}
+
+std::wstring Widen(const std::string& utf8) {
+  std::u16string text = Utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string Narrow(const std::wstring& text) {
+  return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+}  // namespace ts

@@ -1,0 +1,121 @@
+#pragma once
+// Common ground of the display layer: the owner of COM interfaces, the wrapper base
+// with its last platform result, the run-time library loader, the window-procedure
+// hook, and the hand-over of errors that reach a window procedure.
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "ui/Bound.h"
+
+namespace ts {
+
+// Owns one reference of a COM interface. Move-only: a copy would hide who releases.
+template <class T>
+class TComPtr {
+public:
+  TComPtr() = default;
+  explicit TComPtr(T* adopted) : p_(adopted) {}
+  TComPtr(TComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  TComPtr& operator=(TComPtr&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      p_ = std::exchange(other.p_, nullptr);
+    }
+    return *this;
+  }
+  TComPtr(const TComPtr&) = delete;
+  TComPtr& operator=(const TComPtr&) = delete;
+  ~TComPtr() { Reset(); }
+
+  T* Get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+  void Reset() {
+    if (T* p = std::exchange(p_, nullptr)) p->Release();
+  }
+  // For out parameters: drops the current reference first.
+  T** Receive() {
+    Reset();
+    return &p_;
+  }
+  template <class U>
+  TComPtr<U> Query(REFIID iid) const {
+    void* out = nullptr;
+    if (p_ && SUCCEEDED(p_->QueryInterface(iid, &out)) && out) return TComPtr<U>(static_cast<U*>(out));
+    return TComPtr<U>();
+  }
+
+private:
+  T* p_ = nullptr;
+};
+
+// Base of the DirectDraw wrappers. Platform failures are not raised: they are kept
+// here and in the Boolean result of the operation that met them.
+class TDirectX : public TObject {
+public:
+  HRESULT LastResult() const { return lastResult_; }
+  void SetLastResult(HRESULT result) {
+    lastResult_ = result;
+    if (result != 0) Check();
+  }
+
+protected:
+  virtual void Check() {}
+
+private:
+  HRESULT lastResult_ = 0;
+};
+
+// Loads `file` once per process (kept until the process ends) and returns the entry
+// point. Throws ts::Exception "<file> not loaded" when either is missing.
+FARPROC LoadPlatformFunction(const char* file, const char* function);
+
+template <class F>
+F LoadPlatformFunction(const char* file, const char* function) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(LoadPlatformFunction(file, function)));
+}
+
+// Puts a handler in front of a window's procedure. The handler decides whether and
+// when the displaced procedure runs (CallPrevious). The hook goes when this object
+// is destroyed or when the window is, whichever comes first; hooks stacked by others
+// on the same window stay intact either way.
+class TControlSubClass {
+public:
+  using THandler = TMethod<LRESULT(TControlSubClass& hook, UINT message, WPARAM wParam, LPARAM lParam)>;
+
+  TControlSubClass(HWND window, THandler handler);
+  ~TControlSubClass();
+  TControlSubClass(const TControlSubClass&) = delete;
+  TControlSubClass& operator=(const TControlSubClass&) = delete;
+
+  HWND Window() const { return window_; }
+  bool Hooked() const { return hooked_; }
+  LRESULT CallPrevious(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                               DWORD_PTR data);
+  void Unhook();
+
+  HWND window_;
+  THandler handler_;
+  bool hooked_ = false;
+};
+
+// Where errors caught at a window procedure of this layer go. The application points
+// it at its error report at start; tests point it at a recorder; nullptr restores the
+// default message box.
+using TErrorReport = void (*)(const std::exception& error);
+void SetScreenErrorReport(TErrorReport report);
+void ReportScreenError(const std::exception& error);
+
+// UTF-8 <-> UTF-16 for window texts and file names.
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+}  // namespace ts
