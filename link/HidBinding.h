@@ -72,7 +72,7 @@ class THidBinding;
 // The plug-and-play record of one interface, filled once by the binding that
 // found it. Texts are UTF-8.
 class THidPnPInfo {
-public:
+ public:
   virtual ~THidPnPInfo() = default;
 
   // The binding that found the interface and opens it.
@@ -113,7 +113,7 @@ public:
 // One overlapped read, owned by the read thread that issues it. Every call comes
 // from that thread.
 class THidReadRequest {
-public:
+ public:
   virtual ~THidReadRequest() = default;
   // Starts reading length bytes into buffer; on failure error receives the
   // platform's error number.
@@ -132,7 +132,7 @@ public:
 
 // The controller's side: libraries and enumeration.
 class THidPlatform {
-public:
+ public:
   virtual ~THidPlatform() = default;
   // Loads the device-setup and HID libraries; answers whether HID services are
   // there.
@@ -141,12 +141,13 @@ public:
   virtual THidGuid HidGuid() = 0;
   // Appends one record per interface of the class present now; false when the
   // set of present devices cannot be had.
-  virtual bool Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) = 0;
+  virtual bool Enumerate(const THidGuid& interfaceClass,
+                         std::vector<std::unique_ptr<THidPnPInfo>>& found) = 0;
 };
 
 // The device's side, reached through THidPnPInfo::Binding.
 class THidBinding : public THidPlatform {
-public:
+ public:
   virtual THidHandle Open(const std::string& path, THidAccess access) = 0;
   virtual void Close(THidHandle handle) = 0;
   virtual bool GetAttributes(THidHandle handle, THidAttributes& attributes) = 0;
@@ -169,28 +170,28 @@ public:
 // Several bindings listed one after the other (real HID first, then the
 // virtual instrument). Each record keeps the binding that found it.
 class THidBindingChain : public THidPlatform {
-public:
+ public:
   explicit THidBindingChain(std::vector<std::unique_ptr<THidBinding>> members);
   bool LoadLibraries() override;
   void UnloadLibraries() override;
   THidGuid HidGuid() override;
   bool Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) override;
 
-private:
+ private:
   std::vector<std::unique_ptr<THidBinding>> members_;
   std::vector<bool> loaded_;
 };
 
 // A flag the UI thread can wait on (below).
 class TUiSignal {
-public:
+ public:
   virtual ~TUiSignal() = default;
   virtual void Set() = 0;
 };
 
 // Hands calls from worker threads to the user interface thread.
 class TUiDispatcher {
-public:
+ public:
   virtual ~TUiDispatcher() = default;
   // From a worker: runs call on the user interface thread and returns when it
   // has run there.
@@ -203,7 +204,7 @@ public:
 
 // Tells the user interface thread that the set of devices may have changed.
 class TDeviceChangeWatch {
-public:
+ public:
   virtual ~TDeviceChangeWatch() = default;
   virtual void Start(std::function<void()> onChange) = 0;
   virtual void Stop() = 0;

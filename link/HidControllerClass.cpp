@@ -15,13 +15,13 @@ constexpr int32_t kMaxThreadSleepTime = 10000;
 
 // Keeps IsOffered true for the duration of one handler call, also when it throws.
 class TOfferedScope {
-public:
+ public:
   explicit TOfferedScope(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
   ~TOfferedScope() { flag_ = false; }
   TOfferedScope(const TOfferedScope&) = delete;
   TOfferedScope& operator=(const TOfferedScope&) = delete;
 
-private:
+ private:
   std::atomic<bool>& flag_;
 };
 
@@ -208,7 +208,8 @@ bool THidDevice::EnsureControlHandle() {
   if (IsAccessible() && hidFileHandle_ == kNoHidHandle) {
     hidFileHandle_ = OpenControlHandle(true);
     if (hidFileHandle_ != kNoHidHandle) {
-      if (numInputBuffers_ != 0) Binding().SetNumInputBuffers(hidFileHandle_, static_cast<uint32_t>(numInputBuffers_));
+      if (numInputBuffers_ != 0)
+        Binding().SetNumInputBuffers(hidFileHandle_, static_cast<uint32_t>(numInputBuffers_));
       uint32_t count = 0;
       if (Binding().GetNumInputBuffers(hidFileHandle_, count)) numInputBuffers_ = static_cast<int32_t>(count);
     }
@@ -230,7 +231,8 @@ THidHandle THidDevice::EnsureReadHandleLocked() {
         Binding().SetNumInputBuffers(readHandle_, static_cast<uint32_t>(numOverlappedBuffers_));
       }
       uint32_t count = 0;
-      if (Binding().GetNumInputBuffers(readHandle_, count)) numOverlappedBuffers_ = static_cast<int32_t>(count);
+      if (Binding().GetNumInputBuffers(readHandle_, count))
+        numOverlappedBuffers_ = static_cast<int32_t>(count);
     }
   }
   return readHandle_;
@@ -356,7 +358,8 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
                                            std::shared_ptr<TUiDispatcher> dispatcher,
                                            std::unique_ptr<TDeviceChangeWatch> watch)
     : owner_(Owner),
-      environment_(std::make_shared<THidEnvironment>(THidEnvironment{std::move(platform), std::move(dispatcher)})),
+      environment_(
+          std::make_shared<THidEnvironment>(THidEnvironment{std::move(platform), std::move(dispatcher)})),
       watch_(std::move(watch)) {
   librariesLoaded_ = environment_->Platform->LoadLibraries();
   interfaceClass_ = librariesLoaded_ ? environment_->Platform->HidGuid() : kFallbackHidInterfaceClass;
@@ -456,7 +459,8 @@ void THidDeviceController::WatchedDeviceChange() {
 void THidDeviceController::DeviceChange() {
   std::vector<std::unique_ptr<THidDevice>> fresh = Scan();
   const auto inFresh = [&fresh](uint32_t id) {
-    return std::any_of(fresh.begin(), fresh.end(), [id](const auto& f) { return f->PnPInfo().DeviceID == id; });
+    return std::any_of(fresh.begin(), fresh.end(),
+                       [id](const auto& f) { return f->PnPInfo().DeviceID == id; });
   };
   bool changed = false;
 

@@ -27,7 +27,7 @@ using THidDataEvent = TMethod<void(THidDevice* HidDev, uint8_t ReportID, const u
 using THidDataErrorEvent = TMethod<void(THidDevice* HidDev, uint32_t Error)>;
 
 class EControllerError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -39,7 +39,7 @@ struct THidEnvironment {
 };
 
 class THidDeviceReadThread {
-public:
+ public:
   THidDeviceReadThread(THidDevice& device, uint16_t reportLength);
   ~THidDeviceReadThread();
   THidDeviceReadThread(const THidDeviceReadThread&) = delete;
@@ -49,7 +49,7 @@ public:
   // Tells the loop to stop and waits for it, serving its pending hand-over.
   void StopAndWait();
 
-private:
+ private:
   void Execute();
   void HandOverReport();
   void HandOverError();
@@ -64,7 +64,7 @@ private:
 };
 
 class THidDevice : public TObject {
-public:
+ public:
   // Opens the interface to identify it; throws EControllerError when it cannot.
   THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller,
              std::shared_ptr<THidEnvironment> environment);
@@ -103,7 +103,7 @@ public:
   const THidPlugEvent& DeviceUnplugHandler() const { return deviceUnplugHandler_; }
   bool HasReaderThread() const { return readerThread_ != nullptr; }
 
-private:
+ private:
   friend class THidDeviceController;
   friend class THidDeviceReadThread;
 
@@ -157,7 +157,7 @@ private:
 };
 
 class THidDeviceController : public TObject {
-public:
+ public:
   // Loads the libraries, scans, and starts the watch when HID services are
   // there. Throws EControllerError when another controller is alive.
   THidDeviceController(TObject* Owner, std::shared_ptr<THidPlatform> platform,
@@ -198,7 +198,7 @@ public:
   const THidPlugEvent& OnDeviceUnplug() const { return onDeviceUnplug_; }
   void SetOnDeviceUnplug(THidPlugEvent handler);
 
-private:
+ private:
   friend class THidDevice;
 
   // A device change that arrives while a handler of the last one pumps

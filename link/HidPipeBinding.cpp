@@ -26,7 +26,8 @@ bool DropMessage(HANDLE pipe) {
     overlapped.hEvent = event.Get();
     DWORD transferred = 0;
     BOOL ok = ReadFile(pipe, scratch, sizeof scratch, nullptr, &overlapped);
-    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+      ok = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
     if (ok) return true;
     if (GetLastError() != ERROR_MORE_DATA) return false;
   }
@@ -34,7 +35,7 @@ bool DropMessage(HANDLE pipe) {
 
 // A message that is not exactly one report is dropped whole, never fatal.
 class TPipeReadRequest : public TOverlappedReadRequest {
-public:
+ public:
   // A message longer than a report may already wait when the read starts; the
   // start then fails at once with ERROR_MORE_DATA. Drop it and read the next.
   bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override {
@@ -85,8 +86,9 @@ uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_
 HANDLE THidPipeBinding::Connect(DWORD rights) const {
   for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
     // Identification only: the server must not act as us.
-    HANDLE pipe = CreateFileA(pipeName_.c_str(), rights, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    HANDLE pipe =
+        CreateFileA(pipeName_.c_str(), rights, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
       DWORD mode = PIPE_READMODE_MESSAGE;
       if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) return pipe;
@@ -121,7 +123,9 @@ bool THidPipeBinding::Enumerate(const THidGuid&, std::vector<std::unique_ptr<THi
   info->ClassDescr = "HIDClass";
   info->ClassGUID = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
   info->DeviceDescr = "TS4170 virtual instrument";
-  info->FriendlyName = "\xD0\xA2\xD0\xA1" "4170 (virtual instrument)";
+  info->FriendlyName =
+      "\xD0\xA2\xD0\xA1"
+      "4170 (virtual instrument)";
   info->Mfg = "Virtual_TS4170";
   info->EnumeratorName = "VIRTUAL";
   info->LocationInfo = pipeName_;
@@ -197,7 +201,9 @@ bool THidPipeBinding::GetNumInputBuffers(THidHandle handle, uint32_t& count) {
   return true;
 }
 
-bool THidPipeBinding::FlushQueue(THidHandle handle) { return Known(handle) && DrainPipe(ToWinHandle(handle)); }
+bool THidPipeBinding::FlushQueue(THidHandle handle) {
+  return Known(handle) && DrainPipe(ToWinHandle(handle));
+}
 
 bool THidPipeBinding::GetIndexedString(THidHandle handle, uint32_t index, std::u16string& text) {
   if (!Known(handle)) return false;
@@ -223,7 +229,9 @@ bool THidPipeBinding::Write(THidHandle handle, const uint8_t* buffer, uint32_t l
   return BoundedWrite(ToWinHandle(handle), buffer, length, written);
 }
 
-std::unique_ptr<THidReadRequest> THidPipeBinding::NewReadRequest() { return std::make_unique<TPipeReadRequest>(); }
+std::unique_ptr<THidReadRequest> THidPipeBinding::NewReadRequest() {
+  return std::make_unique<TPipeReadRequest>();
+}
 
 void THidPipeBinding::EnterReadThread() { EnterTimeCriticalPriority(); }
 

@@ -19,7 +19,7 @@ inline constexpr uint16_t kVirtualVendorID = 0x5555;
 inline constexpr uint16_t kVirtualProductID = 0x4170;
 
 class THidPipeBinding : public THidBinding {
-public:
+ public:
   explicit THidPipeBinding(std::string pipeName = kVirtualInstrumentPipe);
   ~THidPipeBinding() override;
   THidPipeBinding(const THidPipeBinding&) = delete;
@@ -47,7 +47,7 @@ public:
   // The identity of the instance now listed; 0 when none is.
   uint32_t CurrentDeviceID() const { return probe_ != INVALID_HANDLE_VALUE ? DeviceID() : 0; }
 
-private:
+ private:
   uint32_t DeviceID() const;
   // Keeps one connection of our own to the server: while it holds, the same
   // server is serving; once it breaks, whatever serves next is a new device.

@@ -12,7 +12,7 @@ namespace {
 
 // Hooks the application's hidden top-level window, which gets the broadcasts.
 class THidApplicationDeviceWatch : public TObject, public TDeviceChangeWatch {
-public:
+ public:
   ~THidApplicationDeviceWatch() override { Stop(); }
 
   void Start(std::function<void()> onChange) override {
@@ -28,7 +28,7 @@ public:
     hooked_ = false;
   }
 
-private:
+ private:
   bool Hook(TMessage& Message) {
     if (IsDeviceNodesChange(Message.Msg, Message.WParam) && onChange_) {
       const std::function<void()> onChange = onChange_;

@@ -64,7 +64,7 @@ THidGuid FromGuid(const GUID& guid) {
 
 // Reads the setup properties of one device.
 class TPropertyReader {
-public:
+ public:
   TPropertyReader(const TSetupApiFunctions& f, HDEVINFO set, SP_DEVINFO_DATA& device)
       : f_(f), set_(set), device_(device) {}
 
@@ -81,7 +81,8 @@ public:
     std::vector<char> buffer(kListPropertySize + 2, '\0');
     std::vector<std::string> items;
     if (!Raw(property, buffer.data(), kListPropertySize)) return items;
-    for (const char* p = buffer.data(); *p; p += std::strlen(p) + 1) items.push_back(AnsiToUtf8(p, std::strlen(p)));
+    for (const char* p = buffer.data(); *p; p += std::strlen(p) + 1)
+      items.push_back(AnsiToUtf8(p, std::strlen(p)));
     return items;
   }
   uint32_t Number(DWORD property) {
@@ -89,7 +90,7 @@ public:
     return Raw(property, &value, sizeof value) ? value : 0;
   }
 
-private:
+ private:
   const TSetupApiFunctions& f_;
   HDEVINFO set_;
   SP_DEVINFO_DATA& device_;
@@ -167,7 +168,8 @@ THidGuid THidWin32Binding::HidGuid() {
   return FromGuid(guid);
 }
 
-bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) {
+bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass,
+                                 std::vector<std::unique_ptr<THidPnPInfo>>& found) {
   if (!SetupApiLoaded() || !HidLoaded()) return false;
   GUID guid = ToGuid(interfaceClass);
   HDEVINFO set = setupApi_.GetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -194,7 +196,8 @@ bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass, std::vector<std
   return true;
 }
 
-std::unique_ptr<THidPnPInfo> THidWin32Binding::ReadPnPInfo(HDEVINFO set, const char* path, SP_DEVINFO_DATA& device) {
+std::unique_ptr<THidPnPInfo> THidWin32Binding::ReadPnPInfo(HDEVINFO set, const char* path,
+                                                           SP_DEVINFO_DATA& device) {
   auto info = std::make_unique<THidPnPInfo>();
   TPropertyReader p(setupApi_, set, device);
   info->Binding = this;
@@ -242,8 +245,8 @@ THidHandle THidWin32Binding::Open(const std::string& path, THidAccess access) {
   if (access == THidAccess::ReadWrite) rights = GENERIC_READ | GENERIC_WRITE;
   if (access == THidAccess::OverlappedRead) rights = GENERIC_READ;
   // Overlapped also for the control handle, so that a write can be bounded.
-  return FromWinHandle(CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OVERLAPPED, nullptr));
+  return FromWinHandle(CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
 }
 
 void THidWin32Binding::Close(THidHandle handle) {
@@ -291,11 +294,14 @@ bool THidWin32Binding::GetNumInputBuffers(THidHandle handle, uint32_t& count) {
   return true;
 }
 
-bool THidWin32Binding::FlushQueue(THidHandle handle) { return HidLoaded() && hid_.FlushQueue(ToWinHandle(handle)); }
+bool THidWin32Binding::FlushQueue(THidHandle handle) {
+  return HidLoaded() && hid_.FlushQueue(ToWinHandle(handle));
+}
 
 bool THidWin32Binding::GetIndexedString(THidHandle handle, uint32_t index, std::u16string& text) {
   char16_t buffer[kIndexedStringBytes / 2 + 1] = {};
-  if (!HidLoaded() || !hid_.GetIndexedString(ToWinHandle(handle), index, buffer, kIndexedStringBytes)) return false;
+  if (!HidLoaded() || !hid_.GetIndexedString(ToWinHandle(handle), index, buffer, kIndexedStringBytes))
+    return false;
   text = buffer;
   return true;
 }

@@ -46,7 +46,7 @@ struct TLibraryLoader {
 TLibraryLoader SystemLibraryLoader();
 
 class THidWin32Binding : public THidBinding {
-public:
+ public:
   explicit THidWin32Binding(TLibraryLoader loader = SystemLibraryLoader());
   ~THidWin32Binding() override;
   THidWin32Binding(const THidWin32Binding&) = delete;
@@ -74,7 +74,7 @@ public:
   std::unique_ptr<THidReadRequest> NewReadRequest() override;
   void EnterReadThread() override;
 
-private:
+ private:
   std::unique_ptr<THidPnPInfo> ReadPnPInfo(HDEVINFO set, const char* path, SP_DEVINFO_DATA& device);
 
   TLibraryLoader loader_;

@@ -46,7 +46,7 @@ void Guard(const TErrorReporter& reporter, const std::function<void()>& body) {
 }
 
 class TEventSignal : public TUiSignal {
-public:
+ public:
   TEventSignal() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~TEventSignal() override { CloseHandle(event_); }
   TEventSignal(const TEventSignal&) = delete;
@@ -54,7 +54,7 @@ public:
   void Set() override { SetEvent(event_); }
   HANDLE Handle() const { return event_; }
 
-private:
+ private:
   HANDLE event_;
 };
 
@@ -62,7 +62,8 @@ private:
 
 void ShowErrorBox(const std::exception& error) {
   const std::u16string text = Utf8ToUtf16(error.what());
-  MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()), L"Virtual_TS4170", MB_OK | MB_ICONERROR);
+  MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()), L"Virtual_TS4170",
+              MB_OK | MB_ICONERROR);
 }
 
 // ---------------------------------------------------------------------------

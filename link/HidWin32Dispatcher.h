@@ -19,7 +19,7 @@ void ShowErrorBox(const std::exception& error);
 
 // Create on the user interface thread; it serves calls there.
 class THidWin32Dispatcher : public TUiDispatcher {
-public:
+ public:
   explicit THidWin32Dispatcher(TErrorReporter reporter = ShowErrorBox);
   ~THidWin32Dispatcher() override;
   THidWin32Dispatcher(const THidWin32Dispatcher&) = delete;
@@ -29,7 +29,7 @@ public:
   std::unique_ptr<TUiSignal> NewSignal() override;
   void WaitServing(TUiSignal& signal) override;
 
-private:
+ private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   TErrorReporter reporter_;
@@ -40,7 +40,7 @@ private:
 // Watches with a hidden top-level window of its own (message-only windows get
 // no broadcasts). Create on the user interface thread.
 class THidWindowDeviceWatch : public TDeviceChangeWatch {
-public:
+ public:
   explicit THidWindowDeviceWatch(TErrorReporter reporter = ShowErrorBox);
   ~THidWindowDeviceWatch() override;
   THidWindowDeviceWatch(const THidWindowDeviceWatch&) = delete;
@@ -50,7 +50,7 @@ public:
   void Stop() override;
   HWND Handle() const { return window_; }
 
-private:
+ private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   TErrorReporter reporter_;

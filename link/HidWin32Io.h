@@ -10,14 +10,17 @@
 
 namespace ts {
 
-inline HANDLE ToWinHandle(THidHandle handle) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)); }
+inline HANDLE ToWinHandle(THidHandle handle) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
+}
 inline THidHandle FromWinHandle(HANDLE handle) {
-  return handle == INVALID_HANDLE_VALUE ? kNoHidHandle : static_cast<THidHandle>(reinterpret_cast<uintptr_t>(handle));
+  return handle == INVALID_HANDLE_VALUE ? kNoHidHandle
+                                        : static_cast<THidHandle>(reinterpret_cast<uintptr_t>(handle));
 }
 
 // An owned kernel handle (events here); move-only.
 class TWinHandle {
-public:
+ public:
   TWinHandle() = default;
   explicit TWinHandle(HANDLE handle) : handle_(handle) {}
   ~TWinHandle() { Reset(); }
@@ -38,7 +41,7 @@ public:
     handle_ = nullptr;
   }
 
-private:
+ private:
   HANDLE handle_ = nullptr;
 };
 
@@ -54,7 +57,7 @@ bool BoundedWrite(HANDLE handle, const uint8_t* buffer, uint32_t length, uint32_
 // ReadFileEx with a completion routine that only notes the completion; the
 // read thread waits in alertable SleepEx slices.
 class TOverlappedReadRequest : public THidReadRequest {
-public:
+ public:
   ~TOverlappedReadRequest() override;
   bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override;
   bool Wait(int32_t milliseconds) override;
@@ -62,12 +65,12 @@ public:
   void Cancel() override;
   void Pause(int32_t milliseconds) override;
 
-protected:
+ protected:
   HANDLE Handle() const { return handle_; }
   // Bytes transferred by the completed read and its error (0 when it succeeded).
   uint32_t Completion(DWORD& error);
 
-private:
+ private:
   static VOID CALLBACK Completed(DWORD error, DWORD transferred, LPOVERLAPPED overlapped);
 
   OVERLAPPED overlapped_ = {};

@@ -141,6 +141,37 @@ TEST_F(HidTest, AnUnpluggedLentDeviceStaysListedUntilReturned) {
   EXPECT_TRUE(At(1)->IsPluggedIn());
 }
 
+// A handler that pumps messages (a message box, say) can let the next device
+// change in while the last one is still being reported.
+struct NestingRecorder : Recorder {
+  FakeWatch* Watch = nullptr;
+  FakeBinding* Platform = nullptr;
+  void ArrivalThatPumps(THidDevice* d) {
+    Arrival(d);
+    if (d->PnPInfo().DeviceID == 2) {
+      Platform->Unplug(2);
+      Watch->Fire();
+    }
+  }
+};
+
+TEST_F(HidTest, ADeviceChangeDuringAnotherRunsAfterIt) {
+  binding->Plug(Interface(1));
+  Make();
+  NestingRecorder nesting;
+  nesting.Watch = watch;
+  nesting.Platform = binding.get();
+  controller->SetOnArrival(Bind(&nesting, &NestingRecorder::ArrivalThatPumps));
+  controller->SetOnRemoval(Bind(static_cast<Recorder*>(&nesting), &Recorder::Removal));
+  controller->SetOnDeviceChange(Bind(static_cast<Recorder*>(&nesting), &Recorder::Change));
+  nesting.Log.clear();
+  binding->Plug(Interface(2));
+  binding->Plug(Interface(3));
+  watch->Fire();
+  EXPECT_EQ(nesting.Log, Log({"arrival 2", "arrival 3", "change", "removal 2", "change"}));
+  EXPECT_EQ(Ids(), std::vector<uint32_t>({1, 3}));
+}
+
 TEST_F(HidTest, AFailedScanCountsEveryDeviceAsGone) {
   binding->Plug(Interface(1));
   Make();

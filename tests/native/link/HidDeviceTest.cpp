@@ -9,7 +9,7 @@ namespace ts::test {
 namespace {
 
 class HidDeviceTest : public HidTest {
-protected:
+ protected:
   // One instrument, listed, with the link's handlers attached.
   void SetUp() override {
     binding->Plug(Interface(1));

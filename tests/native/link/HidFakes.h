@@ -27,7 +27,7 @@ struct FakeInterface {
 };
 
 class FakeBinding : public THidBinding {
-public:
+ public:
   // Script, set by the test thread.
   bool SetupLibrary = true;
   bool HidLibrary = true;
@@ -193,9 +193,10 @@ public:
   }
   std::unique_ptr<THidReadRequest> NewReadRequest() override { return std::make_unique<Request>(*this); }
 
-  static constexpr THidGuid kHidGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x31}};
+  static constexpr THidGuid kHidGuid = {
+      0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x31}};
 
-private:
+ private:
   struct OpenHandle {
     uint32_t Id;
     THidAccess Access;
@@ -204,7 +205,7 @@ private:
   };
 
   class Request : public THidReadRequest {
-  public:
+   public:
     explicit Request(FakeBinding& b) : b_(b) {}
     bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override {
       std::lock_guard lock(b_.mutex_);
@@ -249,7 +250,7 @@ private:
       std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 
-  private:
+   private:
     bool Ready() const {
       auto it = b_.handles_.find(handle_);
       return it == b_.handles_.end() || !b_.FindByHandle(handle_) || !it->second.Queue.empty();
@@ -296,7 +297,7 @@ private:
 // The test's thread is the user interface thread: it runs sent calls while it
 // pumps or waits.
 class FakeDispatcher : public TUiDispatcher {
-public:
+ public:
   void Send(const std::function<void()>& call) override {
     std::unique_lock lock(mutex_);
     Task task{&call};
@@ -333,7 +334,7 @@ public:
   }
   int Errors() const { return errors_; }
 
-private:
+ private:
   struct Task {
     const std::function<void()>* Call;
     bool Done = false;
@@ -369,7 +370,7 @@ private:
 };
 
 class FakeWatch : public TDeviceChangeWatch {
-public:
+ public:
   explicit FakeWatch(int* starts = nullptr, int* stops = nullptr) : starts_(starts), stops_(stops) {}
   void Start(std::function<void()> onChange) override {
     if (starts_) ++*starts_;
@@ -379,8 +380,12 @@ public:
     if (stops_) ++*stops_;
     onChange_ = nullptr;
   }
+  // What a WM_DEVICECHANGE would do.
+  void Fire() {
+    if (onChange_) onChange_();
+  }
 
-private:
+ private:
   int* starts_;
   int* stops_;
   std::function<void()> onChange_;

@@ -64,10 +64,11 @@ struct Recorder : TObject {
 };
 
 class HidTest : public ::testing::Test {
-protected:
+ protected:
   void Make() {
-    controller = std::make_unique<THidDeviceController>(nullptr, binding, dispatcher,
-                                                        std::make_unique<FakeWatch>(&watchStarts, &watchStops));
+    auto owned = std::make_unique<FakeWatch>(&watchStarts, &watchStops);
+    watch = owned.get();
+    controller = std::make_unique<THidDeviceController>(nullptr, binding, dispatcher, std::move(owned));
   }
   // The window definition's order.
   void AttachAll() {
@@ -95,6 +96,7 @@ protected:
   std::unique_ptr<THidDeviceController> controller;
   Recorder rec;
   THidDevice* lent = nullptr;
+  FakeWatch* watch = nullptr;
   int watchStarts = 0;
   int watchStops = 0;
 };

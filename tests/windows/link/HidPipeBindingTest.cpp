@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "link/HidPipeBinding.h"
 #include "link/HidWin32Dispatcher.h"
@@ -34,10 +36,11 @@ DWORD Waiting(THidHandle handle) {
 }
 
 class HidPipeTest : public ::testing::Test {
-protected:
+ protected:
   void MakeController() {
     controller = std::make_unique<THidDeviceController>(
-        nullptr, binding, std::make_shared<THidWin32Dispatcher>([this](const std::exception&) { ++reported; }),
+        nullptr, binding,
+        std::make_shared<THidWin32Dispatcher>([this](const std::exception&) { ++reported; }),
         std::make_unique<THidWindowDeviceWatch>());
     controller->SetDevThreadSleepTime(10);
     controller->SetOnArrival(Bind(&rec, &Recorder::Arrival));
@@ -192,6 +195,30 @@ TEST_F(HidPipeTest, ReadsWritesFlushesAndFollowsUnplugAndReplug) {
   const uint32_t again = controller->DeviceList()[0]->PnPInfo().DeviceID;
   EXPECT_NE(again, first);
   EXPECT_EQ(rec.Log, std::vector<std::string>({"arrival " + std::to_string(again), "change"}));
+  EXPECT_EQ(reported, 0);
+}
+
+TEST_F(HidPipeTest, ReturningADeviceWhoseReaderWaitsInAHandOverNeverDeadlocks) {
+  TestPipeServer server(name);
+  server.Plug();
+  MakeController();
+  std::atomic<bool> feeding{true};
+  std::thread feeder([&] {
+    for (uint8_t seed = 0; feeding; ++seed) {
+      if (server.Send(Report(seed)) == 0) Sleep(1);  // nobody to send to yet
+    }
+  });
+  for (int round = 0; round < 100; ++round) {
+    ASSERT_TRUE(controller->CheckOutAt(lent, 0));
+    lent->SetThreadSleepTime(10);
+    const int before = rec.DataCount;
+    // The feeder keeps the reader busy, so at the return it is usually blocked
+    // in SendMessage with the next report.
+    ASSERT_TRUE(PumpUntil([&] { return rec.DataCount > before; })) << "round " << round;
+    controller->ReturnDevice(lent);
+  }
+  feeding = false;
+  feeder.join();
   EXPECT_EQ(reported, 0);
 }
 

@@ -52,10 +52,11 @@ WINBOOL WINAPI FakeEnumDeviceInterfaces(HDEVINFO, PSP_DEVINFO_DATA, const GUID*,
   return TRUE;
 }
 WINBOOL WINAPI FakeGetDeviceInterfaceDetailA(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
-                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD required,
-                                             PSP_DEVINFO_DATA device) {
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
+                                             PDWORD required, PSP_DEVINFO_DATA device) {
   const FakeInterface& i = setup.Interfaces.at(data->Reserved);
-  const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + i.Path.size() + 1);
+  const DWORD needed =
+      static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + i.Path.size() + 1);
   if (!detail) {
     if (i.Kind == FakeInterface::SizeRefused) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -81,12 +82,10 @@ WINBOOL WINAPI FakeGetDeviceRegistryPropertyA(HDEVINFO, PSP_DEVINFO_DATA device,
       value = "Device " + std::to_string(device->DevInst);
       value.push_back('\0');
       break;
-    case SPDRP_HARDWAREID:
-    {
+    case SPDRP_HARDWAREID: {
       static const char kIds[] = "HID\\VID_5555&PID_4170\0HID\\VID_5555\0";
       value.assign(kIds, sizeof kIds);  // with the closing empty text
-    }
-      break;
+    } break;
     case SPDRP_MFG:  // longer than the 257-byte text buffer holds
       value = std::string(400, 'M');
       break;
@@ -119,33 +118,38 @@ struct FakeLoader {
   std::vector<HMODULE> Freed;
 
   TLibraryLoader Make() {
-    return {[this](const char* name) {
-              Loaded.push_back(name);
-              if (Missing.count(name)) return HMODULE{};
-              return std::string(name) == "SetupApi.dll" ? kSetupModule : kHidModule;
-            },
-            [this](HMODULE module, const char* name) -> FARPROC {
-              if (Missing.count(name)) return nullptr;
-              static const std::map<std::string, void*> setupApi = {
-                  {"SetupDiGetClassDevsA", reinterpret_cast<void*>(&FakeGetClassDevsA)},
-                  {"SetupDiDestroyDeviceInfoList", reinterpret_cast<void*>(&FakeDestroyDeviceInfoList)},
-                  {"SetupDiEnumDeviceInterfaces", reinterpret_cast<void*>(&FakeEnumDeviceInterfaces)},
-                  {"SetupDiGetDeviceInterfaceDetailA", reinterpret_cast<void*>(&FakeGetDeviceInterfaceDetailA)},
-                  {"SetupDiGetDeviceRegistryPropertyA", reinterpret_cast<void*>(&FakeGetDeviceRegistryPropertyA)}};
-              if (module == kSetupModule) {
-                auto it = setupApi.find(name);
-                return it == setupApi.end() ? nullptr : reinterpret_cast<FARPROC>(it->second);
-              }
-              if (std::string(name) == "HidD_GetHidGuid") return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetHidGuid));
-              // The scan needs no other HID function; they only have to exist.
-              return std::string(name).rfind("Hid", 0) == 0 ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeHidBool)) : nullptr;
-            },
-            [this](HMODULE module) { Freed.push_back(module); }};
+    return {
+        [this](const char* name) {
+          Loaded.push_back(name);
+          if (Missing.count(name)) return HMODULE{};
+          return std::string(name) == "SetupApi.dll" ? kSetupModule : kHidModule;
+        },
+        [this](HMODULE module, const char* name) -> FARPROC {
+          if (Missing.count(name)) return nullptr;
+          static const std::map<std::string, void*> setupApi = {
+              {"SetupDiGetClassDevsA", reinterpret_cast<void*>(&FakeGetClassDevsA)},
+              {"SetupDiDestroyDeviceInfoList", reinterpret_cast<void*>(&FakeDestroyDeviceInfoList)},
+              {"SetupDiEnumDeviceInterfaces", reinterpret_cast<void*>(&FakeEnumDeviceInterfaces)},
+              {"SetupDiGetDeviceInterfaceDetailA", reinterpret_cast<void*>(&FakeGetDeviceInterfaceDetailA)},
+              {"SetupDiGetDeviceRegistryPropertyA",
+               reinterpret_cast<void*>(&FakeGetDeviceRegistryPropertyA)}};
+          if (module == kSetupModule) {
+            auto it = setupApi.find(name);
+            return it == setupApi.end() ? nullptr : reinterpret_cast<FARPROC>(it->second);
+          }
+          if (std::string(name) == "HidD_GetHidGuid")
+            return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetHidGuid));
+          // The scan needs no other HID function; they only have to exist.
+          return std::string(name).rfind("Hid", 0) == 0
+                     ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeHidBool))
+                     : nullptr;
+        },
+        [this](HMODULE module) { Freed.push_back(module); }};
   }
 };
 
 class HidWin32BindingTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { setup = FakeSetup{}; }
   FakeLoader loader;
 };

@@ -16,7 +16,7 @@
 namespace ts::test {
 
 class TestPipeServer {
-public:
+ public:
   explicit TestPipeServer(std::string name, bool reads = true, DWORD inBufferSize = 65 * 64);
   ~TestPipeServer();
   TestPipeServer(const TestPipeServer&) = delete;
@@ -32,7 +32,7 @@ public:
   int Clients();
   std::vector<std::vector<uint8_t>> Received();
 
-private:
+ private:
   struct Client {
     HANDLE Pipe = INVALID_HANDLE_VALUE;
     std::atomic<bool> Alive{true};
