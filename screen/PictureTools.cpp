@@ -1,0 +1,338 @@
+#include "screen/PictureTools.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "screen/BmpFile.h"
+#include "screen/DDrawConsts.h"
+
+namespace ts {
+namespace {
+
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr uint32_t kBlack = 0x000000;
+constexpr int kFrameWidth = 2;
+constexpr wchar_t kSaveTitle[] = L"Сохранить в файл";
+// The picture formats in the toolkit's order; pairs of shown text and pattern.
+constexpr wchar_t kFilter[] =
+    L"All (*.bmp;*.ico;*.emf;*.wmf)\0*.bmp;*.ico;*.emf;*.wmf\0"
+    L"Bitmaps (*.bmp)\0*.bmp\0"
+    L"Icons (*.ico)\0*.ico\0"
+    L"Enhanced Metafiles (*.emf)\0*.emf\0"
+    L"Metafiles (*.wmf)\0*.wmf\0";
+constexpr int kPreviewId = 0x4170;
+
+template <class F>
+class TScopeExit {
+public:
+  explicit TScopeExit(F f) : f_(f) {}
+  ~TScopeExit() { f_(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+private:
+  F f_;
+};
+
+// ---- the preview beside the save dialog: whatever picture file is selected in it
+
+struct TPreview {
+  HBITMAP bitmap = nullptr;
+  HICON icon = nullptr;
+  HENHMETAFILE metafile = nullptr;
+  SIZE size{};
+
+  ~TPreview() { Clear(); }
+  void Clear() {
+    if (bitmap) DeleteObject(bitmap);
+    if (icon) DestroyIcon(icon);
+    if (metafile) DeleteEnhMetaFile(metafile);
+    bitmap = nullptr;
+    icon = nullptr;
+    metafile = nullptr;
+    size = SIZE{};
+  }
+  void Load(const std::wstring& path);
+  void Draw(HDC dc, RECT area) const;
+};
+
+bool EndsWith(const std::wstring& text, const wchar_t* tail) {
+  size_t n = std::wcslen(tail);
+  return text.size() >= n && _wcsicmp(text.c_str() + text.size() - n, tail) == 0;
+}
+
+void TPreview::Load(const std::wstring& path) {
+  Clear();
+  if (EndsWith(path, L".bmp")) {
+    bitmap = static_cast<HBITMAP>(LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+    BITMAP info{};
+    if (bitmap && GetObjectW(bitmap, sizeof info, &info)) size = SIZE{info.bmWidth, info.bmHeight};
+  } else if (EndsWith(path, L".ico")) {
+    icon = static_cast<HICON>(LoadImageW(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE));
+    if (icon) size = SIZE{GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
+  } else if (EndsWith(path, L".emf")) {
+    metafile = GetEnhMetaFileW(path.c_str());
+  } else if (EndsWith(path, L".wmf")) {
+    // Placeable metafiles carry a 22-byte header before the Windows metafile.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::vector<BYTE> bytes(GetFileSize(file, nullptr) <= (1u << 24) ? GetFileSize(file, nullptr) : 0);
+    DWORD read = 0;
+    bool ok = !bytes.empty() && ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+              read == bytes.size();
+    CloseHandle(file);
+    if (!ok) return;
+    size_t skip = bytes.size() > 22 && bytes[0] == 0xD7 && bytes[1] == 0xCD && bytes[2] == 0xC6 && bytes[3] == 0x9A
+                      ? 22 : 0;
+    metafile = SetWinMetaFileBits(static_cast<UINT>(bytes.size() - skip), bytes.data() + skip, nullptr, nullptr);
+  }
+  if (metafile) {
+    ENHMETAHEADER header{};
+    GetEnhMetaFileHeader(metafile, sizeof header, &header);
+    size = SIZE{header.rclBounds.right - header.rclBounds.left + 1, header.rclBounds.bottom - header.rclBounds.top + 1};
+  }
+}
+
+void TPreview::Draw(HDC dc, RECT area) const {
+  FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+  if (size.cx <= 0 || size.cy <= 0) return;
+  // Fit inside the area, keeping the proportions; never enlarge.
+  int w = area.right - area.left, h = area.bottom - area.top;
+  double scale = std::min({1.0, double(w) / size.cx, double(h) / size.cy});
+  int dw = std::max(1, int(size.cx * scale)), dh = std::max(1, int(size.cy * scale));
+  RECT r{area.left + (w - dw) / 2, area.top + (h - dh) / 2, 0, 0};
+  r.right = r.left + dw;
+  r.bottom = r.top + dh;
+  if (bitmap) {
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    SetStretchBltMode(dc, HALFTONE);
+    StretchBlt(dc, r.left, r.top, dw, dh, memory, 0, 0, size.cx, size.cy, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+  } else if (icon) {
+    DrawIconEx(dc, r.left, r.top, icon, dw, dh, 0, nullptr, DI_NORMAL);
+  } else if (metafile) {
+    PlayEnhMetaFile(dc, metafile, &r);
+  }
+}
+
+// The dialog's extension: a child template holding one owner-drawn preview area.
+std::vector<WORD> PreviewTemplate() {
+  std::vector<WORD> t(64, 0);
+  auto* dialog = reinterpret_cast<DLGTEMPLATE*>(t.data());
+  dialog->style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | DS_3DLOOK | DS_CONTROL;
+  dialog->cdit = 1;
+  dialog->cx = 120;
+  dialog->cy = 100;
+  size_t at = sizeof(DLGTEMPLATE) / sizeof(WORD);
+  at += 3;  // no menu, default class, empty title
+  at = (at + 1) & ~size_t(1);  // DLGITEMTEMPLATE is DWORD aligned
+  auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(t.data() + at);
+  item->style = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
+  item->x = 4;
+  item->y = 4;
+  item->cx = 112;
+  item->cy = 92;
+  item->id = kPreviewId;
+  at += sizeof(DLGITEMTEMPLATE) / sizeof(WORD);
+  t[at++] = 0xFFFF;
+  t[at++] = 0x0082;  // static
+  t[at++] = 0;       // no text
+  t[at++] = 0;       // no creation data
+  t.resize(at);
+  return t;
+}
+
+UINT_PTR CALLBACK SaveDialogHook(HWND hook, UINT message, WPARAM, LPARAM lParam) {
+  try {
+    switch (message) {
+      case WM_INITDIALOG:
+        SetWindowLongPtrW(hook, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new TPreview));
+        return TRUE;
+      case WM_NOTIFY: {
+        auto* notify = reinterpret_cast<OFNOTIFYW*>(lParam);
+        auto* preview = reinterpret_cast<TPreview*>(GetWindowLongPtrW(hook, GWLP_USERDATA));
+        if (preview && notify->hdr.code == CDN_SELCHANGE) {
+          wchar_t path[MAX_PATH] = {};
+          if (SendMessageW(GetParent(hook), CDM_GETFILEPATH, MAX_PATH, reinterpret_cast<LPARAM>(path)) > 0)
+            preview->Load(path);
+          else
+            preview->Clear();
+          InvalidateRect(GetDlgItem(hook, kPreviewId), nullptr, FALSE);
+        }
+        return 0;
+      }
+      case WM_DRAWITEM: {
+        auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+        auto* preview = reinterpret_cast<TPreview*>(GetWindowLongPtrW(hook, GWLP_USERDATA));
+        if (preview && draw->CtlID == kPreviewId) preview->Draw(draw->hDC, draw->rcItem);
+        return TRUE;
+      }
+      case WM_DESTROY:
+        delete reinterpret_cast<TPreview*>(SetWindowLongPtrW(hook, GWLP_USERDATA, 0));
+        return 0;
+    }
+  } catch (const std::exception& error) {
+    ReportScreenError(error);
+  }
+  return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TPicture
+
+TPicture::TPicture(int width, int height) : width_(width), height_(height) {
+  HDC screen = GetDC(nullptr);
+  bitCount_ = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+  bitmap_ = CreateCompatibleBitmap(screen, std::max(width, 1), std::max(height, 1));
+  ReleaseDC(nullptr, screen);
+  if (!bitmap_) throw Exception(Format("Out of resources (bitmap %dx%d)", width, height));
+}
+
+TPicture::~TPicture() { DeleteObject(bitmap_); }
+
+void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
+  TBmpImage image;
+  image.width = std::max(picture.Width(), 1);
+  image.height = std::max(picture.Height(), 1);
+  image.bitCount = picture.BitCount() <= 1 ? 1 : picture.BitCount() <= 4 ? 4 : picture.BitCount() <= 8 ? 8
+                   : picture.BitCount() <= 16 ? 16 : picture.BitCount() <= 24 ? 24 : 32;
+  image.bits.resize(BmpRowStride(image.width, image.bitCount) * static_cast<size_t>(image.height));
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+  } info{};
+  info.header.biSize = sizeof info.header;
+  info.header.biWidth = image.width;
+  info.header.biHeight = image.height;  // bottom-up
+  info.header.biPlanes = 1;
+  info.header.biBitCount = static_cast<WORD>(image.bitCount);
+  info.header.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  int lines = GetDIBits(screen, picture.Handle(), 0, static_cast<UINT>(image.height), image.bits.data(),
+                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
+  if (image.bitCount <= 8) {
+    for (int i = 0; i < (1 << image.bitCount); ++i) {
+      const RGBQUAD& q = info.colors[i];
+      image.colors.push_back(static_cast<uint32_t>(q.rgbRed) << 16 | static_cast<uint32_t>(q.rgbGreen) << 8 |
+                             q.rgbBlue);
+    }
+  }
+  std::vector<uint8_t> bytes = EncodeBmpFile(image);
+
+  HANDLE file = CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size();
+  CloseHandle(file);
+  if (!ok) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
+}
+
+// ---------------------------------------------------------------- TPictureTools
+
+std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
+  auto picture = std::make_unique<TPicture>(view_.Width(), view_.Height());
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(memory, picture->Handle());
+  TScopeExit freeDc([&] {
+    SelectObject(memory, old);
+    DeleteDC(memory);
+  });
+  RECT whole{0, 0, picture->Width(), picture->Height()};
+  TDirectDrawSurface* back = view_.BackSurface();
+  if (back && back->ISurface()) {
+    TDirectDrawSurfaceCanvas& canvas = back->Canvas();
+    TScopeExit release([&] { canvas.ReleaseCanvas(); });  // free the surface for rendering at once
+    canvas.CopyRect(memory, whole, back->ClientRect());
+  } else {
+    // Without a back surface the control shows only its background.
+    HBRUSH brush = CreateSolidBrush(view_.Color);
+    ::FillRect(memory, &whole, brush);
+    DeleteObject(brush);
+  }
+  return picture;
+}
+
+bool TPictureTools::AskFileName(HWND owner) {
+  wchar_t name[MAX_PATH] = {};
+  fileName_.copy(name, MAX_PATH - 1);
+  std::vector<WORD> extension = PreviewTemplate();
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.hInstance = reinterpret_cast<HINSTANCE>(extension.data());
+  ofn.lpstrFilter = kFilter;
+  ofn.nFilterIndex = static_cast<DWORD>(filterIndex_);
+  ofn.lpstrFile = name;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrTitle = kSaveTitle;
+  ofn.lpstrDefExt = L"bmp";
+  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER |
+              OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE | OFN_ENABLESIZING;
+  ofn.lpfnHook = &SaveDialogHook;
+  if (!GetSaveFileNameW(&ofn)) return false;
+  fileName_ = name;
+  filterIndex_ = static_cast<int>(ofn.nFilterIndex);
+  return true;
+}
+
+void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, TMethod<void(bool)> setDrawChecked) {
+  bool wasChecked = getDrawChecked ? getDrawChecked() : true;
+  if (setDrawChecked) setDrawChecked(false);
+  TScopeExit restore([&] {
+    if (setDrawChecked) setDrawChecked(wasChecked);
+  });
+  std::unique_ptr<TPicture> picture = CapturePicture();
+  if (AskFileName(owner)) SavePictureToFile(*picture, fileName_);
+}
+
+void TPictureTools::CopyToClipBoardClick(HWND owner) {
+  std::unique_ptr<TPicture> picture = CapturePicture();
+  if (!OpenClipboard(owner)) throw Exception(kSCannotOpenClipboard);
+  TScopeExit close([] { CloseClipboard(); });
+  EmptyClipboard();
+  if (HANDLE copy = CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0))
+    if (!SetClipboardData(CF_BITMAP, copy)) DeleteObject(copy);
+  if (picture->BitCount() <= 8) {
+    // A palette picture needs its colours beside it.
+    struct {
+      LOGPALETTE header;
+      PALETTEENTRY more[255];
+    } palette{};
+    palette.header.palVersion = 0x300;
+    palette.header.palNumEntries = 256;
+    HDC screen = GetDC(nullptr);
+    GetSystemPaletteEntries(screen, 0, 256, palette.header.palPalEntry);
+    ReleaseDC(nullptr, screen);
+    if (HPALETTE handle = CreatePalette(&palette.header))
+      if (!SetClipboardData(CF_PALETTE, handle)) DeleteObject(handle);
+  }
+}
+
+void TPictureTools::ScreenClearSpeedButtonClick() {
+  if (TDirectDrawSurface* back = view_.BackSurface()) back->FillRect(back->ClientRect(), kWhite);
+  view_.Flip();
+}
+
+void TPictureTools::InsertBorderSpeedButtonClick() {
+  if (TDirectDrawSurface* back = view_.BackSurface()) {
+    const LONG w = back->Width(), h = back->Height();
+    back->FillRect(RECT{0, 0, kFrameWidth, h}, kBlack);
+    back->FillRect(RECT{0, 0, w, kFrameWidth}, kBlack);
+    back->FillRect(RECT{w - kFrameWidth, 0, w, h}, kBlack);
+    back->FillRect(RECT{0, h - kFrameWidth, w, h}, kBlack);
+  }
+  view_.Flip();
+}
+
+}  // namespace ts

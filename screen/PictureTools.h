@@ -1,0 +1,63 @@
+#pragma once
+// The picture tools of the main window: save as BMP, copy to the clipboard, clear
+// to white, black frame. They act on the display control's back surface only and do
+// nothing harmful while it has none.
+
+#include <windows.h>
+
+#include <string>
+
+#include "screen/DisplayView.h"
+#include "ui/Bound.h"
+
+namespace ts {
+
+// An off-screen bitmap compatible with the screen, with the depth it was made at.
+class TPicture {
+public:
+  TPicture(int width, int height);
+  ~TPicture();
+  TPicture(const TPicture&) = delete;
+  TPicture& operator=(const TPicture&) = delete;
+  HBITMAP Handle() const { return bitmap_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int BitCount() const { return bitCount_; }
+
+private:
+  HBITMAP bitmap_ = nullptr;
+  int width_;
+  int height_;
+  int bitCount_;
+};
+
+// Writes the picture as a Windows BMP whatever the file's extension. Throws
+// ts::Exception "Cannot create file <name>" when the file cannot be written.
+void SavePictureToFile(const TPicture& picture, const std::wstring& fileName);
+
+class TPictureTools {
+public:
+  explicit TPictureTools(TCustomDisplayView& view) : view_(view) {}
+
+  // The check box is unticked while the dialog is open and put back on every path.
+  void SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, TMethod<void(bool)> setDrawChecked);
+  void CopyToClipBoardClick(HWND owner);
+  void ScreenClearSpeedButtonClick();
+  void InsertBorderSpeedButtonClick();
+
+  // The whole back surface, margins and frame included, at the control's size.
+  std::unique_ptr<TPicture> CapturePicture();
+
+  // What the save dialog offers next time: the last name and file type chosen.
+  const std::wstring& FileName() const { return fileName_; }
+  int FilterIndex() const { return filterIndex_; }
+
+private:
+  bool AskFileName(HWND owner);
+
+  TCustomDisplayView& view_;
+  std::wstring fileName_ = L"NoName.bmp";
+  int filterIndex_ = 1;
+};
+
+}  // namespace ts

@@ -1,0 +1,57 @@
+#include "screen/ScreenMirror.h"
+
+#include "app/Shared.h"
+
+namespace ts {
+namespace {
+
+constexpr uint32_t kBlack = 0x000000;
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr RECT kTileRect{0, 0, kTileWidth, 1};
+
+}  // namespace
+
+TScreenMirror::TScreenMirror(TCustomDisplayView& view, TMethod<bool()> drawEnabled)
+    : view_(view), drawEnabled_(drawEnabled) {}
+
+TScreenMirror::~TScreenMirror() { DisplayViewFinalize(nullptr); }
+
+void TScreenMirror::DisplayViewInitialize(TObject*) {
+  for (int v = 0; v < kTileCount; ++v) {
+    auto& tile = tileTable_[static_cast<size_t>(v)];
+    tile = std::make_unique<TDirectDrawSurface>(view_.DirectDrawObject());
+    tile->SetSystemMemory(true);
+    tile->SetSize(kTileWidth, 1);
+    for (int x = kTileWidth - 1; x >= 0; --x) tile->SetPixel(x, 0, (v >> (7 - x)) & 1 ? kBlack : kWhite);
+  }
+}
+
+void TScreenMirror::DisplayViewFinalize(TObject*) {
+  for (auto& tile : tileTable_) tile.reset();
+}
+
+void TScreenMirror::RenderScreenReport(const uint8_t* data, uint16_t size) {
+  if (drawEnabled_ && !drawEnabled_()) return;
+  CopyScreenReport(ReceiveBuffer, data, data ? size : 0);
+  if (!view_.CanDraw()) return;
+
+  TDirectDrawSurface& back = *view_.BackSurface();
+  const uint8_t lineGroup = ReceiveBuffer[kLineGroupByte];
+  const auto& placement = kPlacement[HalfIndex(ReceiveBuffer[kSecondHalfByte])];
+  const int top = GroupTopRow(lineGroup);
+  const int width = back.Width();
+  const int height = back.Height();
+  for (int k = 0; k < kPixelBytes; ++k) {
+    const int x = placement[k].x;
+    const int y = top + placement[k].row;
+    // Rows past the surface (groups from 81 on) are skipped here rather than left
+    // to the blitter's refusal; a tile missing from a failed build is never used.
+    if (y >= height || x + kTileWidth > width) continue;
+    TDirectDrawSurface* tile = tileTable_[ReceiveBuffer[k]].get();
+    if (!tile) continue;
+    back.Draw(x, y, kTileRect, 0, tile);
+  }
+  if (lineGroup == 0) view_.Flip();
+}
+
+}  // namespace ts
