@@ -368,11 +368,22 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
     if (librariesLoaded_) environment_->Platform->UnloadLibraries();
     throw EControllerError("Only one THidDeviceController allowed per program");
   }
-  for (auto& device : Scan()) deviceList_.push_back(device.release());
-  Recount();
-  if (librariesLoaded_ && watch_) {
-    watch_->Start([this] { WatchedDeviceChange(); });
-    watching_ = true;
+  try {
+    for (auto& device : Scan()) deviceList_.push_back(device.release());
+    Recount();
+    if (librariesLoaded_ && watch_) {
+      watch_->Start([this] { WatchedDeviceChange(); });
+      watching_ = true;
+    }
+  } catch (...) {
+    // No destructor runs for a constructor that throws: undo by hand.
+    for (THidDevice* device : deviceList_) {
+      device->controller_ = nullptr;
+      delete device;
+    }
+    --liveControllers;
+    if (librariesLoaded_) environment_->Platform->UnloadLibraries();
+    throw;
   }
 }
 

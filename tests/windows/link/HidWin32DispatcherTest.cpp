@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "link/HidProduction.h"
 #include "link/HidWin32Dispatcher.h"
 #include "tests/windows/link/TestPipeServer.h"
 
@@ -47,6 +48,22 @@ TEST(HidWindowDeviceWatch, ActsOnBroadcastDeviceNodeChangesOnly) {
   watch.Stop();
   SendMessageW(watch.Handle(), WM_DEVICECHANGE, 0x0007, 0);
   EXPECT_EQ(changes, 1);
+}
+
+struct ChangeCounter : TObject {
+  int Changes = 0;
+  void Change(TObject*) { ++Changes; }
+};
+
+TEST(CreateHidDeviceController, WiresTheProgramsControllerInOneCall) {
+  // No application object here: the watch simply has nothing to hook.
+  std::unique_ptr<THidDeviceController> controller = CreateHidDeviceController(nullptr);
+  ChangeCounter counter;
+  controller->SetDevThreadSleepTime(10);
+  controller->SetOnDeviceChange(Bind(&counter, &ChangeCounter::Change));
+  EXPECT_EQ(counter.Changes, 1);
+  EXPECT_TRUE(controller->DeviceChangeReported());
+  for (THidDevice* device : controller->DeviceList()) EXPECT_EQ(device->HidFileHandle(), kNoHidHandle);
 }
 
 }  // namespace
