@@ -34,7 +34,7 @@ namespace {
 uint16_t Word(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 std::string Meaning(const uint8_t* r, size_t size) {
-  if (size != 65) return Format("длина %zu байт, не 65: пропущен", size);
+  if (size != 65) return Format("длина %u байт, не 65: пропущен", unsigned(size));
   if (r[0] == kCommandReportId) {
     const uint16_t code = Word(r + 1), a1 = Word(r + 3), a2 = Word(r + 5), a3 = Word(r + 7);
     switch (code) {

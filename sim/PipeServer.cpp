@@ -1,0 +1,392 @@
+#include "sim/PipeServer.h"
+
+#include <dbt.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/Cp1251.h"
+#include "ui/Exception.h"
+
+namespace ts::sim {
+
+namespace {
+
+constexpr ULONG_PTR kWakeKey = 1;
+constexpr DWORD kReadBufferSize = 1024;
+// Room for a few reports in the pipe itself; the rest wait in the client's own
+// bounded queue, where the oldest can be dropped.
+constexpr DWORD kPipeBufferSize = kReportSize * 8;
+
+std::string SystemErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::u16string s(reinterpret_cast<const char16_t*>(text ? text : L""), n);
+  if (text) LocalFree(text);
+  while (!s.empty() && (s.back() <= u' ' || s.back() == u'.')) s.pop_back();
+  return Utf16ToUtf8(s);
+}
+
+}  // namespace
+
+struct PipeServer::Op {
+  enum Kind { Connect, Read, Write };
+  OVERLAPPED ov{};
+  Kind kind;
+  Instance* inst;
+  bool pending = false;
+  Op(Kind k, Instance* i) : kind(k), inst(i) {}
+};
+
+struct PipeServer::Instance {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  Op connectOp{Op::Connect, this};
+  Op readOp{Op::Read, this};
+  Op writeOp{Op::Write, this};
+  bool connected = false;
+  bool closing = false;
+  bool oversize = false;  // the message being read is longer than the buffer
+  uint8_t readBuffer[kReadBufferSize];
+  std::shared_ptr<const std::vector<uint8_t>> writing;  // kept alive while written
+  std::deque<std::shared_ptr<const std::vector<uint8_t>>> queue;
+
+  bool Idle() const { return !connectOp.pending && !readOp.pending && !writeOp.pending; }
+};
+
+struct PipeServer::Request : std::enable_shared_from_this<Request> {
+  enum Kind { Plug, Unplug, Send, Stop } kind;
+  std::shared_ptr<const std::vector<uint8_t>> message;
+  std::mutex mutex;
+  std::condition_variable doneChanged;
+  bool done = false;
+  std::string error;
+
+  explicit Request(Kind k) : kind(k) {}
+  void Finish(std::string err = {}) {
+    std::lock_guard lock(mutex);
+    error = std::move(err);
+    done = true;
+    doneChanged.notify_all();
+  }
+};
+
+PipeServer::PipeServer() : PipeServer(Options{}) {}
+
+PipeServer::PipeServer(Options options) : options_(std::move(options)) {
+  port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (!port_) throw Exception(Format("Completion port cannot be made (error %lu)", GetLastError()));
+  thread_ = std::thread([this] { Run(); });
+}
+
+PipeServer::~PipeServer() {
+  try {
+    if (plugged_) Unplug();
+    Post(std::make_shared<Request>(Request::Stop), true);
+  } catch (...) {
+  }
+  if (thread_.joinable()) thread_.join();
+  CloseHandle(port_);
+}
+
+void PipeServer::SetOutputHandler(OutputHandler handler) { handler_ = std::move(handler); }
+
+void PipeServer::Post(std::shared_ptr<Request> request, bool wait) {
+  if (wait && std::this_thread::get_id() == thread_.get_id())
+    throw Exception("The pipe server cannot wait for itself");
+  {
+    std::lock_guard lock(requestsMutex_);
+    requests_.push_back(request);
+  }
+  PostQueuedCompletionStatus(port_, 0, kWakeKey, nullptr);
+  if (!wait) return;
+  std::unique_lock lock(request->mutex);
+  request->doneChanged.wait(lock, [&] { return request->done; });
+  if (!request->error.empty()) throw Exception(request->error);
+}
+
+void PipeServer::Plug() {
+  if (plugged_) return;
+  Post(std::make_shared<Request>(Request::Plug), true);
+  plugged_ = true;
+  if (options_.broadcast) BroadcastDeviceChange();
+}
+
+void PipeServer::Unplug() {
+  if (!plugged_) return;
+  plugged_ = false;
+  Post(std::make_shared<Request>(Request::Unplug), true);
+  if (options_.broadcast) BroadcastDeviceChange();
+}
+
+void PipeServer::BroadcastDeviceChange() {
+  // Posted, not sent: a window that does not answer must not hold up the
+  // instrument. DBT_DEVNODES_CHANGED carries no pointer, so posting is allowed.
+  PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+}
+
+void PipeServer::SendReport(const uint8_t (&report)[kReportSize]) { SendRaw(report, kReportSize); }
+
+void PipeServer::SendReport(const Report& report) { SendRaw(report.data(), report.size()); }
+
+void PipeServer::SendRaw(const void* bytes, size_t size) {
+  auto request = std::make_shared<Request>(Request::Send);
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  request->message = std::make_shared<const std::vector<uint8_t>>(p, p + size);
+  Post(std::move(request), false);
+}
+
+std::optional<Report> PipeServer::WaitForOutputReport(Clock::time_point deadline) {
+  std::unique_lock lock(outputMutex_);
+  if (!outputChanged_.wait_until(lock, deadline, [&] { return outputsTaken_ < outputs_.size(); }))
+    return std::nullopt;
+  return outputs_[outputsTaken_++];
+}
+
+std::vector<Report> PipeServer::OutputReports() const {
+  std::lock_guard lock(outputMutex_);
+  return outputs_;
+}
+
+bool PipeServer::WaitForClientCount(size_t count, Clock::time_point deadline) const {
+  std::unique_lock lock(outputMutex_);
+  return outputChanged_.wait_until(lock, deadline, [&] { return clientCount_ == count; });
+}
+
+void PipeServer::Run() {
+  for (;;) {
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* ov = nullptr;
+    const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &ov, INFINITE);
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    if (!ov && !ok) continue;  // nothing was dequeued
+    bool stop = false;
+    try {
+      if (!ov) {
+        std::deque<std::shared_ptr<Request>> requests;
+        {
+          std::lock_guard lock(requestsMutex_);
+          requests.swap(requests_);
+        }
+        for (auto& r : requests) {
+          if (r->kind == Request::Stop) stop = true;
+          Execute(*r);
+        }
+      } else {
+        Op* op = CONTAINING_RECORD(ov, Op, ov);
+        op->pending = false;
+        if (!op->inst->closing) Complete(op, ok, bytes, error);
+      }
+    } catch (const std::exception&) {
+      // A failed re-listen leaves the connected clients served; the next
+      // connection, plug or unplug tries again.
+    }
+    ReleaseClosed();
+    UpdateCounts();
+    if (stop) return;
+  }
+}
+
+void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
+  Instance* inst = op->inst;
+  switch (op->kind) {
+    case Op::Connect:
+      if (ok) {
+        OnConnected(inst);
+      } else {
+        Close(inst);
+        if (serving_) Listen();
+      }
+      break;
+    case Op::Read: OnRead(inst, ok, bytes, error); break;
+    case Op::Write:
+      inst->writing.reset();
+      if (ok) StartWrite(inst);
+      else Close(inst);
+      break;
+  }
+}
+
+void PipeServer::Execute(Request& r) {
+  try {
+    switch (r.kind) {
+      case Request::Plug:
+        serving_ = true;
+        Listen();
+        r.Finish();
+        break;
+      case Request::Unplug:
+        serving_ = false;
+        for (auto& inst : instances_) Close(inst.get());
+        unplugWaiters_.push_back(r.shared_from_this());
+        break;
+      case Request::Send:
+        for (auto& inst : instances_) Enqueue(inst.get(), r.message);
+        break;
+      case Request::Stop: r.Finish(); break;
+    }
+  } catch (const std::exception& e) {
+    if (r.kind == Request::Plug) {
+      serving_ = false;
+      for (auto& inst : instances_) Close(inst.get());
+    }
+    r.Finish(e.what());
+  }
+}
+
+void PipeServer::Listen() {
+  const std::string name = Utf16ToUtf8(std::u16string(options_.name.begin(), options_.name.end()));
+  // Two servers under one name would split the clients between two instruments.
+  // FILE_FLAG_FIRST_PIPE_INSTANCE refuses that on Windows; Wine ignores the flag,
+  // so look first: a name that nobody serves is not found.
+  if (instances_.empty() && (WaitNamedPipeW(options_.name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND))
+    throw Exception(Format("Pipe %s is already served", name.c_str()));
+  auto inst = std::make_unique<Instance>();
+  const DWORD openMode =
+      PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (instances_.empty() ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+  inst->pipe = CreateNamedPipeW(options_.name.c_str(), openMode,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                PIPE_UNLIMITED_INSTANCES, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+  if (inst->pipe == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    throw Exception(Format("Pipe %s cannot be made (error %lu: %s)", name.c_str(), e, SystemErrorText(e).c_str()));
+  }
+  if (!CreateIoCompletionPort(inst->pipe, port_, 0, 0)) {
+    const DWORD e = GetLastError();
+    CloseHandle(inst->pipe);
+    throw Exception(Format("Pipe cannot be served (error %lu: %s)", e, SystemErrorText(e).c_str()));
+  }
+  Instance* raw = inst.get();
+  instances_.push_back(std::move(inst));
+  listener_ = raw;
+  if (ConnectNamedPipe(raw->pipe, &raw->connectOp.ov) || GetLastError() == ERROR_IO_PENDING) {
+    raw->connectOp.pending = true;
+  } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+    OnConnected(raw);  // a client came between creation and connection
+  } else {
+    const DWORD e = GetLastError();
+    Close(raw);
+    throw Exception(Format("Pipe cannot wait for clients (error %lu: %s)", e, SystemErrorText(e).c_str()));
+  }
+}
+
+void PipeServer::OnConnected(Instance* inst) {
+  inst->connected = true;
+  if (listener_ == inst) listener_ = nullptr;
+  StartRead(inst);
+  if (serving_ && !inst->closing) Listen();
+}
+
+void PipeServer::StartRead(Instance* inst) {
+  if (inst->closing) return;
+  if (ReadFile(inst->pipe, inst->readBuffer, kReadBufferSize, nullptr, &inst->readOp.ov) ||
+      GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA) {
+    inst->readOp.pending = true;  // every outcome but an error arrives at the port
+  } else {
+    Close(inst);
+  }
+}
+
+void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
+  if (!ok && error == ERROR_MORE_DATA) {
+    // Longer than any report: read the rest and drop the whole message.
+    inst->oversize = true;
+    StartRead(inst);
+    return;
+  }
+  if (!ok) {
+    Close(inst);  // the client went away
+    return;
+  }
+  if (!inst->oversize && bytes == kReportSize) {
+    Report r;
+    std::memcpy(r.data(), inst->readBuffer, kReportSize);
+    {
+      std::lock_guard lock(outputMutex_);
+      outputs_.push_back(r);
+    }
+    outputChanged_.notify_all();
+    if (handler_) {
+      try {
+        handler_(r);
+      } catch (...) {
+        // The owner's fault must not end the pipe for everyone.
+      }
+    }
+  } else {
+    ++ignored_;
+  }
+  inst->oversize = false;
+  StartRead(inst);
+}
+
+void PipeServer::Enqueue(Instance* inst, const std::shared_ptr<const std::vector<uint8_t>>& message) {
+  if (!inst->connected || inst->closing) return;
+  if (inst->writing) {
+    inst->queue.push_back(message);
+    if (inst->queue.size() > options_.clientQueueLimit) {
+      inst->queue.pop_front();
+      ++dropped_;
+    }
+    return;
+  }
+  inst->queue.push_front(message);
+  StartWrite(inst);
+}
+
+void PipeServer::StartWrite(Instance* inst) {
+  if (inst->closing || inst->queue.empty()) return;
+  inst->writing = inst->queue.front();
+  inst->queue.pop_front();
+  if (WriteFile(inst->pipe, inst->writing->data(), DWORD(inst->writing->size()), nullptr, &inst->writeOp.ov) ||
+      GetLastError() == ERROR_IO_PENDING) {
+    inst->writeOp.pending = true;
+  } else {
+    inst->writing.reset();
+    Close(inst);
+  }
+}
+
+void PipeServer::Close(Instance* inst) {
+  if (inst->closing) return;
+  inst->closing = true;
+  if (listener_ == inst) listener_ = nullptr;
+  inst->queue.clear();
+  // Cancel first, then cut the client off: its reads fail at once, and the
+  // cancelled operations still report to the port before the memory goes.
+  CancelIoEx(inst->pipe, nullptr);
+  DisconnectNamedPipe(inst->pipe);
+}
+
+void PipeServer::ReleaseClosed() {
+  std::erase_if(instances_, [](const std::unique_ptr<Instance>& inst) {
+    if (!inst->closing || !inst->Idle()) return false;
+    CloseHandle(inst->pipe);
+    return true;
+  });
+  if (instances_.empty()) {
+    for (auto& r : unplugWaiters_) r->Finish();
+    unplugWaiters_.clear();
+  }
+}
+
+void PipeServer::UpdateCounts() {
+  size_t clients = 0, smallest = SIZE_MAX;
+  for (const auto& inst : instances_) {
+    if (!inst->connected || inst->closing) continue;
+    ++clients;
+    smallest = std::min(smallest, inst->queue.size() + (inst->writing ? 1 : 0));
+  }
+  smallestBacklog_ = clients ? smallest : 0;
+  if (clients != clientCount_) {
+    {
+      std::lock_guard lock(outputMutex_);
+      clientCount_ = clients;
+    }
+    outputChanged_.notify_all();
+  }
+}
+
+}  // namespace ts::sim

@@ -1,0 +1,331 @@
+// The pipe server against plain clients, as the program's HID layer opens it:
+// CreateFile on the pipe's name, message read mode, overlapped reads with a
+// deadline so a missing report fails the test instead of hanging it.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/PipeServer.h"
+#include "ui/Exception.h"
+
+namespace ts::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+Clock::time_point Deadline() { return Clock::now() + 10s; }
+
+// A distinct name per test, so tests never meet another server on the machine.
+std::wstring UniqueName() {
+  static int n = 0;
+  return L"\\\\.\\pipe\\TS4170-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++n);
+}
+
+class Client {
+public:
+  explicit Client(const std::wstring& name, bool waitWhileBusy = true) {
+    const auto deadline = Deadline();
+    for (;;) {
+      pipe_ = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OVERLAPPED, nullptr);
+      if (pipe_ != INVALID_HANDLE_VALUE) break;
+      error_ = GetLastError();
+      // Between one client's connection and the next listening instance the
+      // pipe is busy for a moment; a real client waits the same way.
+      if (!waitWhileBusy || error_ != ERROR_PIPE_BUSY || Clock::now() > deadline) return;
+      WaitNamedPipeW(name.c_str(), 100);
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr);
+    event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~Client() {
+    if (pipe_ != INVALID_HANDLE_VALUE) {
+      if (pending_) {
+        CancelIoEx(pipe_, nullptr);
+        DWORD n;
+        GetOverlappedResult(pipe_, &ov_, &n, TRUE);
+      }
+      CloseHandle(pipe_);
+    }
+    if (event_) CloseHandle(event_);
+  }
+  bool Open() const { return pipe_ != INVALID_HANDLE_VALUE; }
+  DWORD OpenError() const { return error_; }
+
+  struct Read {
+    bool ok;
+    DWORD error;
+    std::vector<uint8_t> bytes;
+  };
+  // One message, or nothing when none comes before `deadline`.
+  std::optional<Read> ReadMessage(Clock::time_point deadline) {
+    if (!pending_) {
+      ov_ = {};
+      ov_.hEvent = event_;
+      if (ReadFile(pipe_, buffer_, sizeof buffer_, nullptr, &ov_)) return Finish();
+      if (GetLastError() != ERROR_IO_PENDING) return Read{false, GetLastError(), {}};  // no I/O started
+      pending_ = true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (WaitForSingleObject(event_, DWORD(std::max<long long>(left, 0))) != WAIT_OBJECT_0) return std::nullopt;
+    pending_ = false;
+    return Finish();
+  }
+
+  bool Write(const void* bytes, size_t size) {
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD n = 0;
+    BOOL ok = WriteFile(pipe_, bytes, DWORD(size), nullptr, &ov);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(pipe_, &ov, &n, TRUE);
+    CloseHandle(ov.hEvent);
+    return ok;
+  }
+
+private:
+  Read Finish() {
+    DWORD n = 0;
+    const BOOL ok = GetOverlappedResult(pipe_, &ov_, &n, FALSE);
+    return Read{bool(ok), ok ? 0 : GetLastError(), std::vector<uint8_t>(buffer_, buffer_ + n)};
+  }
+
+  HANDLE pipe_ = INVALID_HANDLE_VALUE;
+  HANDLE event_ = nullptr;
+  DWORD error_ = 0;
+  OVERLAPPED ov_{};
+  bool pending_ = false;
+  uint8_t buffer_[4096];
+};
+
+Report Numbered(uint32_t n) {
+  Report r{};
+  std::memcpy(r.data() + 1, &n, sizeof n);
+  r[61] = uint8_t(n % 80);
+  return r;
+}
+
+uint32_t NumberOf(const std::vector<uint8_t>& bytes) {
+  uint32_t n = 0;
+  std::memcpy(&n, bytes.data() + 1, sizeof n);
+  return n;
+}
+
+PipeServer::Options Quiet(const std::wstring& name, size_t queueLimit = 256) {
+  return PipeServer::Options{name, queueLimit, false};
+}
+
+TEST(PipeServer, EveryClientGetsEveryReportInOrder) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(std::make_unique<Client>(name));
+    ASSERT_TRUE(clients.back()->Open()) << clients.back()->OpenError();
+  }
+  ASSERT_TRUE(server.WaitForClientCount(3, Deadline()));
+
+  constexpr uint32_t kCount = 200;  // within the queue limit, so nothing may be dropped
+  for (uint32_t i = 0; i < kCount; ++i) server.SendReport(Numbered(i));
+  for (auto& c : clients) {
+    for (uint32_t i = 0; i < kCount; ++i) {
+      const auto m = c->ReadMessage(Deadline());
+      ASSERT_TRUE(m && m->ok) << "report " << i;
+      ASSERT_EQ(m->bytes.size(), kReportSize);
+      ASSERT_EQ(NumberOf(m->bytes), i);
+      const Report expected = Numbered(i);
+      ASSERT_TRUE(std::equal(m->bytes.begin(), m->bytes.end(), expected.begin())) << "report " << i;
+    }
+  }
+  EXPECT_EQ(server.DroppedReports(), 0u);
+}
+
+TEST(PipeServer, AClientThatDoesNotReadLosesItsOldestAndStallsNoOne) {
+  const std::wstring name = UniqueName();
+  constexpr size_t kLimit = 16;
+  PipeServer server(Quiet(name, kLimit));
+  server.Plug();
+  Client idle(name), reader(name);
+  ASSERT_TRUE(idle.Open() && reader.Open());
+  ASSERT_TRUE(server.WaitForClientCount(2, Deadline()));
+
+  // The reader keeps up while the idle client reads nothing at all.
+  constexpr uint32_t kCount = 2000;
+  for (uint32_t i = 0; i < kCount; ++i) {
+    server.SendReport(Numbered(i));
+    const auto m = reader.ReadMessage(Deadline());
+    ASSERT_TRUE(m && m->ok) << "report " << i;
+    ASSERT_EQ(NumberOf(m->bytes), i);
+  }
+  EXPECT_GT(server.DroppedReports(), 0u);
+
+  // Now the idle client reads: the first few (in the pipe), a gap, and then the
+  // newest, always in order and always ending with the last one sent.
+  std::vector<uint32_t> got;
+  while (got.empty() || got.back() != kCount - 1) {
+    const auto m = idle.ReadMessage(Deadline());
+    ASSERT_TRUE(m && m->ok) << "after " << got.size() << " reports";
+    got.push_back(NumberOf(m->bytes));
+  }
+  EXPECT_LT(got.size(), size_t(kCount));
+  EXPECT_GE(got.size(), kLimit);
+  for (size_t i = 1; i < got.size(); ++i) ASSERT_LT(got[i - 1], got[i]);
+  for (size_t i = got.size() - kLimit; i < got.size(); ++i) EXPECT_EQ(got[i], kCount - (got.size() - i));
+}
+
+TEST(PipeServer, ReceivesWholeOutputReportsAndIgnoresOtherSizes) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  std::vector<Report> handled;  // touched by the server thread until it is unplugged
+  server.SetOutputHandler([&](const Report& r) { handled.push_back(r); });
+  server.Plug();
+  Client a(name), b(name);
+  ASSERT_TRUE(a.Open() && b.Open());
+
+  Report command{};
+  const uint8_t head[] = {0x0F, 0x44, 0xAA, 0x0D, 0x2C, 0xDC, 0x05};
+  std::memcpy(command.data(), head, sizeof head);
+  command[64] = 0x99;  // the last byte arrives too
+  std::vector<uint8_t> tooLong(66, 0x0F), huge(5000, 0x07), tooShort(64, 0x0F);
+  ASSERT_TRUE(a.Write(tooShort.data(), tooShort.size()));
+  ASSERT_TRUE(a.Write(tooLong.data(), tooLong.size()));
+  ASSERT_TRUE(a.Write(huge.data(), huge.size()));
+  ASSERT_TRUE(a.Write(command.data(), command.size()));
+  command[0] = 0x07;
+  ASSERT_TRUE(b.Write(command.data(), command.size()));
+
+  const auto first = server.WaitForOutputReport(Deadline());
+  const auto second = server.WaitForOutputReport(Deadline());
+  ASSERT_TRUE(first && second);
+  // The two clients' reports may come in either order; each arrives whole.
+  std::vector<Report> both = {*first, *second};
+  std::sort(both.begin(), both.end());
+  Report expectedA = command, expectedB = command;
+  expectedA[0] = 0x0F;
+  EXPECT_EQ(both[0], expectedB);
+  EXPECT_EQ(both[1], expectedA);
+  EXPECT_EQ(server.IgnoredMessages(), 3u);
+  EXPECT_FALSE(server.WaitForOutputReport(Clock::now()));
+  server.Unplug();
+  EXPECT_EQ(handled.size(), 2u);
+  EXPECT_EQ(server.OutputReports().size(), 2u);
+}
+
+TEST(PipeServer, SendsRawMessagesOfAnySize) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  Client c(name);
+  ASSERT_TRUE(c.Open());
+  ASSERT_TRUE(server.WaitForClientCount(1, Deadline()));
+  const size_t sizes[] = {0, 1, 2, 61, 62, 64, 66, 200};
+  for (size_t size : sizes) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 7 + size);
+    server.SendRaw(bytes.data(), size);
+    const auto m = c.ReadMessage(Deadline());
+    ASSERT_TRUE(m && m->ok) << size;
+    EXPECT_EQ(m->bytes, bytes) << "one message of " << size << " bytes";
+  }
+}
+
+TEST(PipeServer, UnplugBreaksClientsReadsAndReplugAcceptsNewClients) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  Client waiting(name), idle(name);
+  ASSERT_TRUE(waiting.Open() && idle.Open());
+  ASSERT_TRUE(server.WaitForClientCount(2, Deadline()));
+  EXPECT_FALSE(waiting.ReadMessage(Clock::now()));  // a read is now pending
+  server.SendReport(Numbered(1));                     // and one report waits unread at `idle`
+
+  server.Unplug();
+  EXPECT_FALSE(server.IsPlugged());
+  EXPECT_EQ(server.ClientCount(), 0u);
+  // Each client may still take what reached its pipe before; then its read fails.
+  for (Client* c : {&waiting, &idle}) {
+    std::optional<Client::Read> r;
+    while ((r = c->ReadMessage(Deadline())) && r->ok) {
+    }
+    ASSERT_TRUE(r) << "the read of a dropped client fails rather than hangs";
+    EXPECT_FALSE(r->ok);
+  }
+  Client refused(name, false);
+  EXPECT_FALSE(refused.Open());
+  EXPECT_EQ(refused.OpenError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+  server.Plug();
+  Client fresh(name);
+  ASSERT_TRUE(fresh.Open()) << fresh.OpenError();
+  ASSERT_TRUE(server.WaitForClientCount(1, Deadline()));
+  server.SendReport(Numbered(7));
+  const auto m = fresh.ReadMessage(Deadline());
+  ASSERT_TRUE(m && m->ok);
+  EXPECT_EQ(NumberOf(m->bytes), 7u);
+}
+
+TEST(PipeServer, ClientsComingAndGoingAreCountedAndASecondServerIsRefused) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  {
+    Client a(name), b(name);
+    ASSERT_TRUE(server.WaitForClientCount(2, Deadline()));
+  }
+  ASSERT_TRUE(server.WaitForClientCount(0, Deadline()));
+  server.SendReport(Numbered(0));  // to nobody: nothing to do, nothing to fail
+
+  PipeServer rival(Quiet(name));
+  EXPECT_THROW(rival.Plug(), Exception);
+  EXPECT_FALSE(rival.IsPlugged());
+
+  Client c(name);
+  ASSERT_TRUE(c.Open()) << "the first server still serves";
+  ASSERT_TRUE(server.WaitForClientCount(1, Deadline()));
+}
+
+// The device-change broadcast reaches a top-level window, as the program's
+// hidden watcher window is.
+TEST(PipeServer, PlugAndUnplugBroadcastTheDeviceChange) {
+  static int changes = 0;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m == WM_DEVICECHANGE && w == 7) ++changes;
+    return DefWindowProcW(h, m, w, l);
+  };
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"TS4170DeviceChangeWatcher";
+  RegisterClassW(&wc);
+  HWND watcher = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                 wc.hInstance, nullptr);
+  ASSERT_TRUE(watcher);
+  auto pumpUntil = [&](int count) {
+    const auto deadline = Deadline();
+    MSG msg;
+    while (changes < count && Clock::now() < deadline) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return changes >= count;
+  };
+  const std::wstring name = UniqueName();
+  PipeServer server(PipeServer::Options{name, 256, true});
+  server.Plug();
+  EXPECT_TRUE(pumpUntil(1));
+  server.Unplug();
+  EXPECT_TRUE(pumpUntil(2));
+  DestroyWindow(watcher);
+}
+
+}  // namespace
+}  // namespace ts::sim
