@@ -1,0 +1,97 @@
+#include "ui/RadioGroup.h"
+
+#include <algorithm>
+
+namespace ts {
+namespace {
+
+// Room for the round check and the gap before the text.
+constexpr int kCheckRoom = 18;
+
+}  // namespace
+
+HWND TRadioGroup::CreateWindowFor(const TControlDef& def, HWND parent) {
+  // A control parent, so Tab and the arrow keys reach the items inside.
+  return CreateStandard(L"BUTTON", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, WS_EX_CONTROLPARENT, def, parent);
+}
+
+void TRadioGroup::Created() {
+  for (size_t i = 0; i < items_.size(); ++i) {
+    // The first item opens the group, so arrow keys cycle among the items only.
+    DWORD style = WS_CHILD | WS_VISIBLE | BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP : 0);
+    HWND item = CreateWindowExW(0, L"BUTTON", items_[i].c_str(), style, 0, 0, 0, 0, handle_, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    itemWindows_.push_back(item);
+  }
+  Arrange();
+  SetItemIndex(def_.Value);
+}
+
+HWND TRadioGroup::Item(int index) const {
+  return index >= 0 && index < static_cast<int>(itemWindows_.size()) ? itemWindows_[index] : nullptr;
+}
+
+int TRadioGroup::ItemIndex() const {
+  for (size_t i = 0; i < itemWindows_.size(); ++i)
+    if (SendMessageW(itemWindows_[i], BM_GETCHECK, 0, 0) == BST_CHECKED) return static_cast<int>(i);
+  return -1;
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+  for (size_t i = 0; i < itemWindows_.size(); ++i) {
+    HWND item = itemWindows_[i];
+    bool selected = static_cast<int>(i) == index;
+    SendMessageW(item, BM_SETCHECK, selected ? BST_CHECKED : BST_UNCHECKED, 0);
+    // Tab enters the group at its selected item.
+    LONG_PTR style = GetWindowLongPtrW(item, GWL_STYLE);
+    style = selected || (index < 0 && i == 0) ? style | WS_TABSTOP : style & ~WS_TABSTOP;
+    SetWindowLongPtrW(item, GWL_STYLE, style);
+  }
+}
+
+void TRadioGroup::Arrange() {
+  if (itemWindows_.empty()) return;
+  auto font = reinterpret_cast<HFONT>(SendMessageW(handle_, WM_GETFONT, 0, 0));
+  HDC dc = GetDC(handle_);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  RECT area;
+  GetClientRect(handle_, &area);
+  // Items share the space under the caption line; each is only as wide as its text,
+  // so a control laid over the group's right side stays uncovered.
+  int top = tm.tmHeight;
+  int slot = (area.bottom - 4 - top) / static_cast<int>(itemWindows_.size());
+  int height = std::min<int>(slot, tm.tmHeight + 4);
+  for (size_t i = 0; i < itemWindows_.size(); ++i) {
+    SIZE text{};
+    GetTextExtentPoint32W(dc, items_[i].c_str(), static_cast<int>(items_[i].size()), &text);
+    int y = top + static_cast<int>(i) * slot + (slot - height) / 2;
+    SetWindowPos(itemWindows_[i], nullptr, 8, y, kCheckRoom + text.cx + 2, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  SelectObject(dc, old);
+  ReleaseDC(handle_, dc);
+}
+
+LRESULT TRadioGroup::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SETFONT: {
+      LRESULT r = DefaultProc(msg, wParam, lParam);
+      for (HWND item : itemWindows_) SendMessageW(item, WM_SETFONT, wParam, lParam);
+      Arrange();
+      return r;
+    }
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED) {
+        for (size_t i = 0; i < itemWindows_.size(); ++i)
+          if (itemWindows_[i] == reinterpret_cast<HWND>(lParam)) SetItemIndex(static_cast<int>(i));
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return TWinControl::WndProc(msg, wParam, lParam);
+}
+
+}  // namespace ts
