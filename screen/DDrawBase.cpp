@@ -15,13 +15,11 @@
 namespace ts {
 namespace {
 
-// Libraries stay loaded for the life of the process: wrappers may hold interfaces
-// from them until the very end.
+// Libraries stay loaded for the life of the process and go with it: wrappers may hold
+// interfaces from them until the very end, and unloading DirectDraw from a static
+// destructor, while its worker threads still run, brings the process down.
 class TLibraryList {
 public:
-  ~TLibraryList() {
-    for (auto& entry : libraries_) FreeLibrary(entry.second);
-  }
   HMODULE Find(const std::string& key) const {
     auto it = libraries_.find(key);
     return it == libraries_.end() ? nullptr : it->second;

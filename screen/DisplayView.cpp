@@ -116,7 +116,7 @@ void TDisplayViewDriverBlt::Flip() {
   RECT dest = Destination();
   TDirectDraw& draw = *view_.directDraw_;
   if (view_.effectiveOptions_ & doWaitVBlank)
-    draw.SetLastResult(draw.IDraw()->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr));
+    draw.SetLastResult(draw.IDraw7()->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr));
   TDirectDrawSurface& back = *view_.backSurface_;
   RECT source = back.ClientRect();
   DDBLTFX fx{};
