@@ -144,6 +144,11 @@ std::optional<Report> PipeServer::WaitForOutputReport(Clock::time_point deadline
   return outputs_[outputsTaken_++];
 }
 
+std::string PipeServer::LastError() const {
+  std::lock_guard lock(outputMutex_);
+  return lastError_;
+}
+
 std::vector<Report> PipeServer::OutputReports() const {
   std::lock_guard lock(outputMutex_);
   return outputs_;
@@ -159,12 +164,15 @@ void PipeServer::Run() {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* ov = nullptr;
-    const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &ov, INFINITE);
+    // Without a listening instance no new client can come: try again shortly.
+    const DWORD timeout = serving_ && !listener_ ? 100 : INFINITE;
+    const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &ov, timeout);
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    if (!ov && !ok) continue;  // nothing was dequeued
     bool stop = false;
     try {
-      if (!ov) {
+      if (!ov && !ok) {
+        if (serving_ && !listener_) Listen();
+      } else if (!ov) {
         std::deque<std::shared_ptr<Request>> requests;
         {
           std::lock_guard lock(requestsMutex_);
@@ -179,9 +187,11 @@ void PipeServer::Run() {
         op->pending = false;
         if (!op->inst->closing) Complete(op, ok, bytes, error);
       }
-    } catch (const std::exception&) {
-      // A failed re-listen leaves the connected clients served; the next
-      // connection, plug or unplug tries again.
+    } catch (const std::exception& e) {
+      // A failed re-listen leaves the connected clients served and is tried
+      // again; the owner can show why.
+      std::lock_guard lock(outputMutex_);
+      lastError_ = e.what();
     }
     ReleaseClosed();
     UpdateCounts();
@@ -261,7 +271,14 @@ void PipeServer::Listen() {
   Instance* raw = inst.get();
   instances_.push_back(std::move(inst));
   listener_ = raw;
-  if (ConnectNamedPipe(raw->pipe, &raw->connectOp.ov) || GetLastError() == ERROR_IO_PENDING) {
+  BOOL connected = ConnectNamedPipe(raw->pipe, &raw->connectOp.ov);
+  // A client that opened and closed before we got here leaves the instance
+  // to be disconnected and offered again.
+  for (int i = 0; i < 8 && !connected && GetLastError() == ERROR_NO_DATA; ++i) {
+    DisconnectNamedPipe(raw->pipe);
+    connected = ConnectNamedPipe(raw->pipe, &raw->connectOp.ov);
+  }
+  if (connected || GetLastError() == ERROR_IO_PENDING) {
     raw->connectOp.pending = true;
   } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
     OnConnected(raw);  // a client came between creation and connection
@@ -275,8 +292,11 @@ void PipeServer::Listen() {
 void PipeServer::OnConnected(Instance* inst) {
   inst->connected = true;
   if (listener_ == inst) listener_ = nullptr;
+  // The next listening instance first: a client that has already gone makes
+  // the first read fail and closes this one, and the pipe must not vanish
+  // with it.
+  if (serving_) Listen();
   StartRead(inst);
-  if (serving_ && !inst->closing) Listen();
 }
 
 void PipeServer::StartRead(Instance* inst) {

@@ -75,6 +75,9 @@ public:
   uint64_t DroppedReports() const { return dropped_; }
   uint64_t IgnoredMessages() const { return ignored_; }
 
+  // Why the server last failed to offer a listening instance, or empty.
+  std::string LastError() const;
+
   static void BroadcastDeviceChange();
 
 private:
@@ -114,6 +117,7 @@ private:
   mutable std::condition_variable outputChanged_;
   std::vector<Report> outputs_;
   size_t outputsTaken_ = 0;
+  std::string lastError_;
   std::atomic<size_t> clientCount_{0};
 
   std::atomic<bool> plugged_{false};

@@ -182,10 +182,10 @@ void Simulator::UpdateStatus() {
   wchar_t text[512];
   swprintf(text, 512,
            L"%ls\nКлиентов: %zu\nОтчётов в секунду: %.0f\nВсего отчётов: %llu\n"
-           L"Потеряно медленными клиентами: %llu\nПропущено сообщений неверной длины: %llu",
+           L"Потеряно медленными клиентами: %llu\nПропущено сообщений неверной длины: %llu\n%ls",
            server_.IsPlugged() ? L"Подключен к каналу" : L"Отключен", server_.ClientCount(), rate,
            static_cast<unsigned long long>(sent), static_cast<unsigned long long>(server_.DroppedReports()),
-           static_cast<unsigned long long>(server_.IgnoredMessages()));
+           static_cast<unsigned long long>(server_.IgnoredMessages()), Widen(server_.LastError()).c_str());
   SetWindowTextW(status_, text);
 }
 
@@ -340,6 +340,7 @@ LRESULT Simulator::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       stop_ = true;
       if (pacer_.joinable()) pacer_.join();
       SetPlugged(false);
+      DrainLog();
       PostQuitMessage(0);
       return 0;
   }

@@ -294,6 +294,24 @@ TEST(PipeServer, ClientsComingAndGoingAreCountedAndASecondServerIsRefused) {
   ASSERT_TRUE(server.WaitForClientCount(1, Deadline()));
 }
 
+// The program's device scan opens the pipe and closes it again at once, again
+// and again; the server must still be there for the next open.
+TEST(PipeServer, ClientsThatOpenAndCloseAtOnceLeaveTheServiceRunning) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(WaitNamedPipeW(name.c_str(), 10000)) << "open " << i;
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "open " << i;
+    CloseHandle(h);
+  }
+  Client c(name);
+  ASSERT_TRUE(c.Open());
+  ASSERT_TRUE(server.WaitForClientCount(1, Deadline()));
+  EXPECT_EQ(server.LastError(), "");
+}
+
 // The device-change broadcast reaches a top-level window, as the program's
 // hidden watcher window is.
 TEST(PipeServer, PlugAndUnplugBroadcastTheDeviceChange) {
