@@ -119,7 +119,13 @@ void THidDeviceReadThread::Execute() {
       }
       if (terminated_) break;
       numBytesRead_ = std::min(request->Result(), length);
-      if (numBytesRead_ > 0) HandOverReport();
+      if (numBytesRead_ > 0) {
+        HandOverReport();
+      } else {
+        // Dropped silently, but not in a loop: a device whose reads keep
+        // ending empty (or that has no input report at all) would spin.
+        request->Pause(device_.ThreadSleepTime());
+      }
     }
   } catch (...) {
     // Nothing may leave a thread entry; the device simply stops reading.

@@ -168,6 +168,7 @@ TEST_F(HidDeviceTest, AReportArrivesAsReportIdAndData) {
   EXPECT_EQ(rec.Reports[0], std::vector<uint8_t>(first.begin() + 1, first.end()));
   EXPECT_EQ(rec.Reports[0].size(), 64u);
   EXPECT_TRUE(rec.Errors.empty());
+  EXPECT_EQ(binding->Pauses(), 1) << "an empty read is followed by a pause, not at once by the next";
 }
 
 TEST_F(HidDeviceTest, TheReadHandleIsOpenedOnceWhoeverComesFirst) {
