@@ -154,6 +154,11 @@ std::vector<Report> PipeServer::OutputReports() const {
   return outputs_;
 }
 
+bool PipeServer::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const {
+  std::unique_lock lock(outputMutex_);
+  return outputChanged_.wait_until(lock, deadline, [&] { return smallestBacklog_ < limit; });
+}
+
 bool PipeServer::WaitForClientCount(size_t count, Clock::time_point deadline) const {
   std::unique_lock lock(outputMutex_);
   return outputChanged_.wait_until(lock, deadline, [&] { return clientCount_ == count; });
@@ -399,11 +404,12 @@ void PipeServer::UpdateCounts() {
     ++clients;
     smallest = std::min(smallest, inst->queue.size() + (inst->writing ? 1 : 0));
   }
-  smallestBacklog_ = clients ? smallest : 0;
-  if (clients != clientCount_) {
+  const size_t backlog = clients ? smallest : 0;
+  if (clients != clientCount_ || backlog != smallestBacklog_) {
     {
       std::lock_guard lock(outputMutex_);
       clientCount_ = clients;
+      smallestBacklog_ = backlog;
     }
     outputChanged_.notify_all();
   }

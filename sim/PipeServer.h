@@ -72,6 +72,7 @@ public:
   // The shortest send queue among connected clients (0 with none): how far the
   // fastest reader lags behind.
   size_t SmallestBacklog() const { return smallestBacklog_; }
+  bool WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const;
   uint64_t DroppedReports() const { return dropped_; }
   uint64_t IgnoredMessages() const { return ignored_; }
 

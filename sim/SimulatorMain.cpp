@@ -73,6 +73,7 @@ private:
   void DrainLog();
   void OnOutputReport(const Report& r);
   void Pace();
+  void Stream();
   SimTime Now() const {
     return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now() - origin_);
   }
@@ -229,6 +230,14 @@ void Simulator::OnOutputReport(const Report& r) {
 }
 
 void Simulator::Pace() {
+  try {
+    Stream();
+  } catch (const std::exception& e) {
+    Log(L"Ошибка потока отчётов: " + Widen(e.what()));
+  }
+}
+
+void Simulator::Stream() {
   using namespace std::chrono;
   timeBeginPeriod(1);
   Screen frame;
@@ -252,7 +261,8 @@ void Simulator::Pace() {
 
     if (fast_ && server_.ClientCount() > 0) {
       // As fast as the fastest reader takes them; slower ones drop their oldest.
-      while (!stop_ && server_.SmallestBacklog() >= kFastBacklog) Sleep(1);
+      while (!stop_ && !server_.WaitForBacklogBelow(kFastBacklog, steady_clock::now() + milliseconds(50))) {
+      }
       next = steady_clock::now();
       continue;
     }

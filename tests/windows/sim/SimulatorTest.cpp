@@ -1,0 +1,219 @@
+// The simulator program itself, started as a process and driven only from the
+// outside: through its pipe, its window messages and its command log.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "sim/Commands.h"
+#include "sim/Instrument.h"
+#include "tests/windows/sim/PipeClient.h"
+
+namespace ts::sim {
+namespace {
+
+constexpr UINT kControlMessage = WM_APP + 1;  // wParam 0 unplugs, 1 plugs back in
+
+std::wstring Directory(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
+
+class Simulator {
+public:
+  explicit Simulator(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    // <build>/tests/windows/sim/sim_win_test.exe -> <build>/sim/TS4170_Simulator.exe
+    const std::wstring exe = Directory(Directory(Directory(Directory(self)))) + L"\\sim\\TS4170_Simulator.exe";
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    log_ = std::wstring(temp) + L"ts4170-sim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(GetTickCount()) + L".log";
+    std::wstring command = L"\"" + exe + L"\" " + arguments + L" --log \"" + log_ + L"\"";
+    STARTUPINFOW si{sizeof si};
+    started_ = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+  }
+  ~Simulator() {
+    if (started_) {
+      if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(pi_.hProcess, 3);
+        WaitForSingleObject(pi_.hProcess, INFINITE);
+      }
+      CloseHandle(pi_.hThread);
+      CloseHandle(pi_.hProcess);
+    }
+    DeleteFileW(log_.c_str());
+  }
+  bool Started() const { return started_; }
+
+  std::string Log() const {
+    std::string text;
+    if (FILE* f = _wfopen(log_.c_str(), L"rb")) {
+      char buffer[4096];
+      for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+      fclose(f);
+    }
+    return text;
+  }
+  bool WaitForLog(const std::string& utf8, Clock::time_point deadline) const {
+    while (Log().find(utf8) == std::string::npos) {
+      if (Clock::now() > deadline || WaitForSingleObject(pi_.hProcess, 20) == WAIT_OBJECT_0) return false;
+    }
+    return true;
+  }
+
+  HWND Window() const {
+    struct Search {
+      DWORD pid;
+      HWND found;
+    } search{pi_.dwProcessId, nullptr};
+    EnumWindows(
+        [](HWND h, LPARAM lp) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(lp);
+          DWORD pid = 0;
+          GetWindowThreadProcessId(h, &pid);
+          wchar_t cls[64] = {};
+          GetClassNameW(h, cls, 64);
+          if (pid != s->pid || std::wstring(cls) != L"TS4170_Simulator") return TRUE;
+          s->found = h;
+          return FALSE;
+        },
+        LPARAM(&search));
+    return search.found;
+  }
+
+  // Waits for the process to end by itself; its exit code, or -1.
+  int WaitForExit(Clock::time_point deadline) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (WaitForSingleObject(pi_.hProcess, DWORD(std::max<long long>(left, 0))) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return int(code);
+  }
+
+private:
+  PROCESS_INFORMATION pi_{};
+  bool started_ = false;
+  std::wstring log_;
+};
+
+// A client once the simulator serves `name`.
+std::unique_ptr<Client> Connect(const std::wstring& name, const Simulator& sim) {
+  const auto deadline = Deadline();
+  for (;;) {
+    auto c = std::make_unique<Client>(name);
+    if (c->Open() || Clock::now() > deadline) return c;
+    if (!sim.WaitForLog("Запуск", deadline)) return c;  // the process ended or never logged
+    if (c->OpenError() != ERROR_FILE_NOT_FOUND) return c;
+    Sleep(20);  // polled against the deadline above
+  }
+}
+
+// Reads until a whole frame, group 0 first half through group 79 second half,
+// has come in order; the screen it carries.
+std::optional<Screen> ReadFrame(Client& c) {
+  Screen::Bits bits{};
+  int expected = 0;
+  const auto deadline = Deadline();
+  while (expected < kReportsPerFrame) {
+    const auto m = c.ReadMessage(deadline);
+    if (!m || !m->ok || m->bytes.size() != kReportSize) return std::nullopt;
+    const int index = m->bytes[61] * 2 + (m->bytes[62] ? 1 : 0);
+    if (index != expected) {
+      expected = 0;  // joined mid-frame or lost one: start over at group 0
+      if (index != 0) continue;
+    }
+    std::memcpy(bits.data() + index * kPixelBytesPerReport, m->bytes.data() + 1, kPixelBytesPerReport);
+    ++expected;
+  }
+  Screen s;
+  for (int y = 0; y < kScreenHeight; ++y)
+    for (int x = 0; x < kScreenWidth; ++x) s.SetPixel(x, y, (bits[y * kScreenStride + x / 8] >> (7 - x % 8)) & 1);
+  return s;
+}
+
+Report Command(uint16_t code, uint16_t a1, uint16_t a2 = 0) {
+  Report r{};
+  r[0] = kCommandReportId;
+  r[1] = uint8_t(code), r[2] = uint8_t(code >> 8);
+  r[3] = uint8_t(a1), r[4] = uint8_t(a1 >> 8);
+  r[5] = uint8_t(a2), r[6] = uint8_t(a2 >> 8);
+  return r;
+}
+
+TEST(Simulator, StreamsTheModelsScreenAndActsOnCommands) {
+  const std::wstring name = UniqueName();
+  Simulator sim(L"--pipe " + name);
+  ASSERT_TRUE(sim.Started());
+  auto client = Connect(name, sim);
+  ASSERT_TRUE(client->Open()) << client->OpenError();
+
+  Instrument model;  // nothing on its screen depends on time until a timed command comes
+  const auto first = ReadFrame(*client);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first, model.Render(SimTime(0)));
+
+  const Report commands[] = {Command(kCodeKey, kKeyF1), Command(kCodeParameter, kParamUnits, 2),
+                             Command(kCodeLock, 0)};
+  for (const Report& r : commands) {
+    ASSERT_TRUE(client->Write(r.data(), r.size()));
+    model.HandleOutputReport(r.data(), r.size(), SimTime(0));
+  }
+  const Screen expected = model.Render(SimTime(0));
+  std::optional<Screen> frame;
+  const auto deadline = Deadline();
+  do {
+    frame = ReadFrame(*client);
+    ASSERT_TRUE(frame);
+  } while (*frame != expected && Clock::now() < deadline);
+  EXPECT_EQ(*frame, expected);
+
+  EXPECT_TRUE(sim.WaitForLog("Клавиша F1", Deadline()));
+  EXPECT_TRUE(sim.WaitForLog("Разметка ммX", Deadline()));
+  EXPECT_TRUE(sim.WaitForLog("Блокировка клавиатуры", Deadline()));
+
+  // Closing the window unplugs: the client's reads fail, and the process ends.
+  HWND window = sim.Window();
+  ASSERT_TRUE(window);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  std::optional<Client::Read> r;
+  while ((r = client->ReadMessage(Deadline())) && r->ok) {
+  }
+  ASSERT_TRUE(r);
+  EXPECT_FALSE(r->ok);
+  EXPECT_EQ(sim.WaitForExit(Deadline()), 0);
+  EXPECT_NE(sim.Log().find("Отключен"), std::string::npos);
+}
+
+TEST(Simulator, StartsUnpluggedAndIsPluggedAndUnpluggedByMessage) {
+  const std::wstring name = UniqueName();
+  Simulator sim(L"--unplugged --fast --pipe " + name);
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(sim.WaitForLog("Запуск", Deadline()));  // logged after start-up chose its state
+  Client early(name, false);
+  EXPECT_FALSE(early.Open());
+  EXPECT_EQ(early.OpenError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+  HWND window = sim.Window();
+  ASSERT_TRUE(window);
+  PostMessageW(window, kControlMessage, 1, 0);
+  auto client = Connect(name, sim);
+  ASSERT_TRUE(client->Open()) << client->OpenError();
+  EXPECT_TRUE(ReadFrame(*client));
+
+  PostMessageW(window, kControlMessage, 0, 0);
+  std::optional<Client::Read> r;
+  while ((r = client->ReadMessage(Deadline())) && r->ok) {
+  }
+  ASSERT_TRUE(r);
+  EXPECT_FALSE(r->ok);
+  EXPECT_TRUE(sim.WaitForLog("Отключен", Deadline()));
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(sim.WaitForExit(Deadline()), 0);
+}
+
+}  // namespace
+}  // namespace ts::sim
