@@ -1,0 +1,302 @@
+// The picture tools on a real display control: clear, frame, the BMP file written
+// byte by byte, the save dialog driven as an operator would, the clipboard.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "screen/PictureTools.h"
+#include "screen/ScreenMirror.h"
+#include "tests/windows/screen/ScreenTestUtil.h"
+
+namespace ts {
+namespace {
+
+constexpr uint32_t kWhite = 0xFFFFFF;
+
+struct TCheckBox : TObject {
+  bool checked = true;
+  std::vector<bool> writes;
+  bool Get() { return checked; }
+  void Set(bool value) {
+    checked = value;
+    writes.push_back(value);
+  }
+};
+
+// Answers the save dialog from a thread timer, as the dialog's modal loop
+// dispatches it: types a name and confirms, or cancels; says yes to its prompts.
+class TDialogDriver {
+public:
+  TDialogDriver(std::wstring name, bool confirm) {
+    self = this;
+    name_ = std::move(name);
+    confirm_ = confirm;
+    timer_ = SetTimer(nullptr, 0, 50, &Tick);
+  }
+  ~TDialogDriver() {
+    KillTimer(nullptr, timer_);
+    self = nullptr;
+  }
+  std::wstring title;
+  std::wstring offeredName;
+  int prompts = 0;
+
+private:
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (self) EnumThreadWindows(GetCurrentThreadId(), &Visit, 0);
+  }
+  static BOOL CALLBACK Visit(HWND window, LPARAM) {
+    wchar_t cls[64] = {}, text[256] = {};
+    GetClassNameW(window, cls, 64);
+    if (!IsWindowVisible(window) || std::wstring(cls) != L"#32770") return TRUE;
+    if (std::find(self->handled_.begin(), self->handled_.end(), window) != self->handled_.end()) return TRUE;
+    self->handled_.push_back(window);
+    GetWindowTextW(window, text, 256);
+    HWND edit = GetDlgItem(window, 0x480);          // edt1
+    if (!edit) edit = GetDlgItem(window, 0x47C);  // cmb13
+    if (edit) {
+      self->title = text;
+      wchar_t offered[MAX_PATH] = {};
+      GetWindowTextW(edit, offered, MAX_PATH);
+      self->offeredName = offered;
+      if (self->confirm_) {
+        SetWindowTextW(edit, self->name_.c_str());
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+      } else {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      }
+    } else {
+      ++self->prompts;  // "create?" or "overwrite?"
+      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDYES)));
+    }
+    return TRUE;
+  }
+
+  static inline TDialogDriver* self = nullptr;
+  std::wstring name_;
+  bool confirm_;
+  UINT_PTR timer_;
+  std::vector<HWND> handled_;
+};
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  std::wstring path = std::wstring(dir) + name;
+  DeleteFileW(path.c_str());
+  return path;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  std::vector<uint8_t> bytes;
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(file, nullptr));
+  DWORD read = 0;
+  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  return bytes;
+}
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+}
+
+class PictureToolsTest : public ::testing::Test {
+protected:
+  void Initialise() {
+    view.SetOptions(kMainWindowDisplayOptions);
+    view.OnInitialize = Bind(&mirror, &TScreenMirror::DisplayViewInitialize);
+    view.OnFinalize = Bind(&mirror, &TScreenMirror::DisplayViewFinalize);
+    view.CreateWnd(form.Handle(), 96, 0, 326, 246);
+    ShowWindow(form.Handle(), SW_SHOWNORMAL);
+    ASSERT_TRUE(view.CanDraw());
+  }
+  void TearDown() override { form.Destroy(); }
+  void Save() {
+    tools.SaveToFileClick(form.Handle(), Bind(&check, &TCheckBox::Get), Bind(&check, &TCheckBox::Set));
+  }
+
+  test::TErrorRecorder errors;
+  test::TTestWindow form{512, 330, false};
+  TDisplayView view;
+  TScreenMirror mirror{view, nullptr};
+  TPictureTools tools{view};
+  TCheckBox check;
+};
+
+TEST_F(PictureToolsTest, FrameThenClearIsWhiteAndClearThenFrameLeavesAWhiteRing) {
+  Initialise();
+  tools.InsertBorderSpeedButtonClick();
+  tools.ScreenClearSpeedButtonClick();
+  for (uint32_t v : test::ReadAll(*view.BackSurface())) ASSERT_EQ(v, kWhite);
+
+  view.BackSurface()->Fill(0x00123456);  // stands for an old picture
+  tools.ScreenClearSpeedButtonClick();
+  tools.InsertBorderSpeedButtonClick();
+  auto picture = test::ReadAll(*view.BackSurface());
+  for (int y = 0; y < 246; ++y)
+    for (int x = 0; x < 326; ++x) {
+      bool edge = x < 2 || x > 323 || y < 2 || y > 243;
+      ASSERT_EQ(picture[static_cast<size_t>(y * 326 + x)], edge ? 0u : kWhite) << x << "," << y;
+    }
+}
+
+TEST_F(PictureToolsTest, SavedFileIsABottomUpBmpOfTheWholeSurfaceEvenWhenNamedIco) {
+  Initialise();
+  tools.ScreenClearSpeedButtonClick();
+  tools.InsertBorderSpeedButtonClick();
+  uint8_t report[64] = {};
+  report[0] = 0x81;  // screen pixels (0, 0) and (7, 0) black
+  mirror.RenderScreenReport(report, 64);
+  auto surface = test::ReadAll(*view.BackSurface());
+
+  std::wstring path = TempPath(L"ts4170-picture.ico");
+  SavePictureToFile(*tools.CapturePicture(), path);
+  auto file = ReadFileBytes(path);
+  DeleteFileW(path.c_str());
+  ASSERT_GE(file.size(), 54u);
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[1], 'M');
+  EXPECT_EQ(U32(file, 2), file.size());
+  EXPECT_EQ(U32(file, 10), 54u);  // no colour table at 32 bits
+  EXPECT_EQ(U32(file, 14), 40u);  // information header size
+  EXPECT_EQ(U32(file, 18), 326u);
+  EXPECT_EQ(U32(file, 22), 246u);  // positive: bottom-up
+  EXPECT_EQ(file[26] | file[27] << 8, 1);
+  EXPECT_EQ(file[28] | file[29] << 8, 32);
+  EXPECT_EQ(U32(file, 30), 0u);  // BI_RGB
+  ASSERT_EQ(file.size(), 54u + 326u * 246u * 4u);
+  for (int y = 0; y < 246; ++y)
+    for (int x = 0; x < 326; ++x) {
+      uint32_t stored = U32(file, 54 + (static_cast<size_t>(245 - y) * 326 + static_cast<size_t>(x)) * 4) & 0xFFFFFF;
+      ASSERT_EQ(stored, surface[static_cast<size_t>(y * 326 + x)] & 0xFFFFFF) << x << "," << y;
+    }
+  EXPECT_EQ(U32(file, 54) & 0xFFFFFF, 0u);                               // frame, bottom-left
+  EXPECT_EQ(U32(file, 54 + (242 * 326 + 3) * 4) & 0xFFFFFF, 0u);         // screen pixel (0, 0)
+  EXPECT_EQ(U32(file, 54 + (242 * 326 + 4) * 4) & 0xFFFFFF, kWhite);     // screen pixel (1, 0)
+  EXPECT_EQ(U32(file, 54 + (242 * 326 + 2) * 4) & 0xFFFFFF, kWhite);     // the white ring
+}
+
+TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {
+  Initialise();
+  std::wstring path = TempPath(L"ts4170-save.bmp");
+  {
+    TDialogDriver driver(L"", false);  // cancel
+    Save();
+    EXPECT_EQ(driver.title, L"Сохранить в файл");
+    EXPECT_EQ(driver.offeredName, L"NoName.bmp");
+  }
+  EXPECT_EQ(check.writes, (std::vector<bool>{false, true}));
+  EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  check.checked = false;
+  {
+    TDialogDriver driver(path, true);  // a new file: a create prompt, where shown, is answered
+    Save();
+    EXPECT_LE(driver.prompts, 1);  // Wine's save dialog does not ask before creating
+  }
+  EXPECT_FALSE(check.checked);
+  auto file = ReadFileBytes(path);
+  ASSERT_GE(file.size(), 54u);
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(tools.FileName(), path);
+
+  // The file is held open elsewhere: overwrite is confirmed, writing fails.
+  check.checked = true;
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  {
+    TDialogDriver driver(path, true);
+    try {
+      Save();
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Narrow(path));
+    }
+    EXPECT_EQ(driver.prompts, 1);
+  }
+  CloseHandle(held);
+  DeleteFileW(path.c_str());
+  EXPECT_TRUE(check.checked);
+}
+
+TEST_F(PictureToolsTest, CopyPutsThePictureOnTheClipboard) {
+  Initialise();
+  tools.ScreenClearSpeedButtonClick();
+  tools.InsertBorderSpeedButtonClick();
+  tools.CopyToClipBoardClick(form.Handle());
+  ASSERT_TRUE(OpenClipboard(form.Handle()));
+  auto bitmap = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP));
+  ASSERT_NE(bitmap, nullptr);
+  BITMAP info{};
+  GetObjectW(bitmap, sizeof info, &info);
+  EXPECT_EQ(info.bmWidth, 326);
+  EXPECT_EQ(info.bmHeight, 246);
+  HDC memory = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  EXPECT_EQ(GetPixel(memory, 0, 0), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(memory, 2, 2), RGB(255, 255, 255));
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  CloseClipboard();
+}
+
+TEST_F(PictureToolsTest, ABusyClipboardIsAnError) {
+  Initialise();
+  HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  struct TArgs {
+    HANDLE opened, release;
+  } args{opened, release};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* p) -> DWORD {
+        auto* a = static_cast<TArgs*>(p);
+        HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        BOOL ok = OpenClipboard(owner);
+        SetEvent(a->opened);
+        WaitForSingleObject(a->release, INFINITE);
+        if (ok) CloseClipboard();
+        DestroyWindow(owner);
+        return 0;
+      },
+      &args, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(opened, 10000), WAIT_OBJECT_0);
+  try {
+    tools.CopyToClipBoardClick(form.Handle());
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Cannot open clipboard");
+  }
+  SetEvent(release);
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  CloseHandle(opened);
+  CloseHandle(release);
+}
+
+TEST_F(PictureToolsTest, NothingFailsWithoutABackSurface) {
+  view.CreateWnd(form.Handle(), 96, 0, 326, 246);  // never shown: not initialised
+  ASSERT_EQ(view.BackSurface(), nullptr);
+  tools.ScreenClearSpeedButtonClick();
+  tools.InsertBorderSpeedButtonClick();
+  tools.CopyToClipBoardClick(form.Handle());
+  auto picture = tools.CapturePicture();
+  EXPECT_EQ(picture->Width(), 326);
+  {
+    TDialogDriver driver(L"", false);
+    Save();
+  }
+  EXPECT_TRUE(check.checked);
+  EXPECT_TRUE(errors.Messages().empty());
+}
+
+}  // namespace
+}  // namespace ts
