@@ -36,18 +36,22 @@ TEST(HidWin32Dispatcher, RunsSentCallsOnItsThreadAlsoWhileWaiting) {
   EXPECT_TRUE(ran);
 }
 
-TEST(HidWindowDeviceWatch, ActsOnBroadcastDeviceNodeChangesOnly) {
+TEST(HidWindowDeviceWatch, ActsOnDeviceNodeChangesOnlyAndHearsBroadcasts) {
   THidWindowDeviceWatch watch;
   int changes = 0;
   watch.Start([&] { ++changes; });
-  PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, 0x8000, 0);  // an arrival: not ours
-  PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, 0x0007, 0);
-  ASSERT_TRUE(PumpUntil([&] { return changes > 0; }));
-  // Both were posted to the same window in order, so the first was seen first.
-  EXPECT_EQ(changes, 1);
-  watch.Stop();
+  // Sent straight to the window, so other programs' broadcasts cannot mix in.
+  SendMessageW(watch.Handle(), WM_DEVICECHANGE, 0x8000, 0);  // an arrival: not ours
+  EXPECT_EQ(changes, 0);
   SendMessageW(watch.Handle(), WM_DEVICECHANGE, 0x0007, 0);
   EXPECT_EQ(changes, 1);
+  // A top-level window: the broadcast that a server sends reaches it.
+  PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, 0x0007, 0);
+  ASSERT_TRUE(PumpUntil([&] { return changes >= 2; }));
+  watch.Stop();
+  const int before = changes;
+  SendMessageW(watch.Handle(), WM_DEVICECHANGE, 0x0007, 0);
+  EXPECT_EQ(changes, before);
 }
 
 struct ChangeCounter : TObject {
