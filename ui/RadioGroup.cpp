@@ -73,6 +73,29 @@ void TRadioGroup::Arrange() {
   ReleaseDC(handle_, dc);
 }
 
+void TRadioGroup::EraseAround(HDC dc) {
+  // A group box draws only its frame and caption, and a parent that clips its
+  // children leaves the inside unpainted, so the group fills it. The items and any
+  // control laid over the group paint themselves and must not be painted over,
+  // whatever their order among the siblings.
+  int saved = SaveDC(dc);
+  auto exclude = [&](HWND first) {
+    for (HWND w = first; w; w = GetWindow(w, GW_HWNDNEXT)) {
+      if (w == handle_ || !IsWindowVisible(w)) continue;
+      RECT r;
+      GetWindowRect(w, &r);
+      MapWindowPoints(nullptr, handle_, reinterpret_cast<POINT*>(&r), 2);
+      ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom);
+    }
+  };
+  exclude(GetWindow(handle_, GW_CHILD));
+  exclude(GetWindow(GetParent(handle_), GW_CHILD));
+  RECT client;
+  GetClientRect(handle_, &client);
+  FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  RestoreDC(dc, saved);
+}
+
 LRESULT TRadioGroup::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_SETFONT: {
@@ -81,6 +104,9 @@ LRESULT TRadioGroup::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       Arrange();
       return r;
     }
+    case WM_ERASEBKGND:
+      EraseAround(reinterpret_cast<HDC>(wParam));
+      return 1;
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
         for (size_t i = 0; i < itemWindows_.size(); ++i)

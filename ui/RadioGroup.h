@@ -29,6 +29,7 @@ protected:
 
 private:
   void Arrange();
+  void EraseAround(HDC dc);
   std::vector<std::wstring> items_;
   std::vector<HWND> itemWindows_;
 };

@@ -102,6 +102,11 @@ TEST_F(Dialogs, ControlDialogLayout) {
   POINT centre{(scr.left + scr.right) / 2, (scr.top + scr.bottom) / 2};
   ClientToScreen(f.Handle(), &centre);
   EXPECT_EQ(WindowFromPoint(centre), f.SetScrBitBtn.Handle());
+  // The inside of the group is painted, though its parent leaves it out.
+  UpdateWindow(f.Handle());
+  HDC dc = GetDCEx(f.Panel1.Handle(), nullptr, DCX_CACHE);
+  EXPECT_EQ(GetPixel(dc, 100, 140), GetSysColor(COLOR_BTNFACE));
+  ReleaseDC(f.Panel1.Handle(), dc);
 }
 
 TEST_F(Dialogs, ControlDialogInitialValuesFontAndTabOrder) {
