@@ -145,6 +145,9 @@ LRESULT TSpinEdit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       KeepButtonsClear();
       return r;
     }
+    case WM_ENABLE:
+      if (buttons_.Handle()) InvalidateRect(buttons_.Handle(), nullptr, FALSE);
+      break;
     case WM_KILLFOCUS: {
       LRESULT r = DefaultProc(msg, wParam, lParam);
       if (auto value = range_.ValueOnExit(Text16())) SetValue(*value);
