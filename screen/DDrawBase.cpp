@@ -37,7 +37,7 @@ TLibraryList& Libraries() {
 
 // Until the application installs its own report, show what it would show.
 void DefaultErrorReport(const std::exception& error) {
-  std::wstring text = Widen(ErrorReportText(error.what()));
+  std::wstring text = WideFromUtf8(ErrorReportText(error.what()));
   MessageBoxW(nullptr, text.c_str(), L"Virtual_TS4170", MB_OK | MB_ICONERROR);
 }
 
@@ -104,12 +104,12 @@ void ReportScreenError(const std::exception& error) {
   }
 }
 
-std::wstring Widen(const std::string& utf8) {
+std::wstring WideFromUtf8(const std::string& utf8) {
   std::u16string text = Utf8ToUtf16(utf8);
   return std::wstring(text.begin(), text.end());
 }
 
-std::string Narrow(const std::wstring& text) {
+std::string Utf8FromWide(const std::wstring& text) {
   return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
 }
 

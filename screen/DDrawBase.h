@@ -54,6 +54,20 @@ private:
   T* p_ = nullptr;
 };
 
+// Runs a step when the scope ends, however it ends: for the "put it back whatever
+// happens" steps of the display layer.
+template <class F>
+class TDeferred {
+public:
+  explicit TDeferred(F f) : f_(f) {}
+  ~TDeferred() { f_(); }
+  TDeferred(const TDeferred&) = delete;
+  TDeferred& operator=(const TDeferred&) = delete;
+
+private:
+  F f_;
+};
+
 // Base of the DirectDraw wrappers. Platform failures are not raised: they are kept
 // here and in the Boolean result of the operation that met them.
 class TDirectX : public TObject {
@@ -115,7 +129,7 @@ void SetScreenErrorReport(TErrorReport report);
 void ReportScreenError(const std::exception& error);
 
 // UTF-8 <-> UTF-16 for window texts and file names.
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& text);
+std::wstring WideFromUtf8(const std::string& utf8);
+std::string Utf8FromWide(const std::wstring& text);
 
 }  // namespace ts

@@ -190,10 +190,7 @@ void TDirectDrawSurface::SetPixel(int x, int y, uint32_t value) {
   if (!surface_ || x < 0 || x >= Width() || y < 0 || y >= Height()) return;
   DDSURFACEDESC locked{};
   if (!Lock(nullptr, locked)) return;
-  struct TUnlock {
-    TDirectDrawSurface& surface;
-    ~TUnlock() { surface.Unlock(); }
-  } unlock{*this};
+  TDeferred unlock([this] { Unlock(); });
   auto* row = static_cast<uint8_t*>(locked.lpSurface) + static_cast<ptrdiff_t>(y) * locked.lPitch;
   switch (locked.ddpfPixelFormat.dwRGBBitCount) {
     case 1: {

@@ -13,19 +13,6 @@ constexpr TDisplayViewOptions kDefaultOptions =
     doAllowReboot | doWaitVBlank | doCenter | doDirectX7Mode | doHardware | doSelectDriver;
 constexpr BYTE kPaletteEntryFlags = 0x40;
 
-// Runs `restore` when the scope ends, however it ends.
-template <class F>
-class TScopeExit {
-public:
-  explicit TScopeExit(F f) : f_(f) {}
-  ~TScopeExit() { f_(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
-private:
-  F f_;
-};
-
 }  // namespace
 
 TDisplayViewOptions EffectiveOptionsOf(TDisplayViewOptions o) {
@@ -254,7 +241,7 @@ void TCustomDisplayView::Initialize() {
   try {
     DoInitializing();
     updating_ = true;
-    TScopeExit clearUpdating([this] { updating_ = false; });
+    TDeferred clearUpdating([this] { updating_ = false; });
     resourcesHeld_ = true;
     // Without full screen the copying driver is the one there is.
     driver_ = std::make_unique<TDisplayViewDriverBlt>(*this);
@@ -326,14 +313,14 @@ bool TCustomDisplayView::CanDraw() {
 void TCustomDisplayView::Restore() {
   if (!initialized_ || updating_) return;
   updating_ = true;
-  TScopeExit clearUpdating([this] { updating_ = false; });
+  TDeferred clearUpdating([this] { updating_ = false; });
   if (!primarySurface_->Restore() || !backSurface_->Restore()) return;
   primarySurface_->Fill(0);  // the clipper keeps this inside the control's window
   backSurface_->Fill(0);
   primarySurface_->SetPalette(palette_.get());
   backSurface_->SetPalette(palette_.get());
   LoadPalette(DefaultColorTable);
-  TScopeExit reload([this] { LoadPalette(ColorTable); });
+  TDeferred reload([this] { LoadPalette(ColorTable); });
   DoRestoreSurface();
 }
 
@@ -432,7 +419,7 @@ void TCustomDisplayView::Paint() {
   // A repaint shows the picture at once: no wait for the vertical blank.
   TDisplayViewOptions saved = effectiveOptions_ & doWaitVBlank;
   effectiveOptions_ &= static_cast<TDisplayViewOptions>(~doWaitVBlank);
-  TScopeExit putBack([this, saved] { effectiveOptions_ |= saved; });
+  TDeferred putBack([this, saved] { effectiveOptions_ |= saved; });
   Flip();
 }
 

@@ -25,18 +25,6 @@ constexpr wchar_t kFilter[] =
     L"Metafiles (*.wmf)\0*.wmf\0";
 constexpr int kPreviewId = 0x4170;
 
-template <class F>
-class TScopeExit {
-public:
-  explicit TScopeExit(F f) : f_(f) {}
-  ~TScopeExit() { f_(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
-private:
-  F f_;
-};
-
 // ---- the preview beside the save dialog: whatever picture file is selected in it
 
 struct TPreview {
@@ -217,7 +205,7 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   int lines = GetDIBits(screen, picture.Handle(), 0, static_cast<UINT>(image.height), image.bits.data(),
                         reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
-  if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
+  if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
   if (image.bitCount <= 8) {
     for (int i = 0; i < (1 << image.bitCount); ++i) {
       const RGBQUAD& q = info.colors[i];
@@ -228,12 +216,12 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   std::vector<uint8_t> bytes = EncodeBmpFile(image);
 
   HANDLE file = CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
+  if (file == INVALID_HANDLE_VALUE) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
   DWORD written = 0;
   bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size();
   CloseHandle(file);
-  if (!ok) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
+  if (!ok) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
 }
 
 // ---------------------------------------------------------------- TPictureTools
@@ -244,7 +232,7 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
   HDC memory = CreateCompatibleDC(screen);
   ReleaseDC(nullptr, screen);
   HGDIOBJ old = SelectObject(memory, picture->Handle());
-  TScopeExit freeDc([&] {
+  TDeferred freeDc([&] {
     SelectObject(memory, old);
     DeleteDC(memory);
   });
@@ -252,7 +240,7 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
   TDirectDrawSurface* back = view_.BackSurface();
   if (back && back->ISurface()) {
     TDirectDrawSurfaceCanvas& canvas = back->Canvas();
-    TScopeExit release([&] { canvas.ReleaseCanvas(); });  // free the surface for rendering at once
+    TDeferred release([&] { canvas.ReleaseCanvas(); });  // free the surface for rendering at once
     canvas.CopyRect(memory, whole, back->ClientRect());
   } else {
     // Without a back surface the control shows only its background.
@@ -289,7 +277,7 @@ bool TPictureTools::AskFileName(HWND owner) {
 void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, TMethod<void(bool)> setDrawChecked) {
   bool wasChecked = getDrawChecked ? getDrawChecked() : true;
   if (setDrawChecked) setDrawChecked(false);
-  TScopeExit restore([&] {
+  TDeferred restore([&] {
     if (setDrawChecked) setDrawChecked(wasChecked);
   });
   std::unique_ptr<TPicture> picture = CapturePicture();
@@ -299,7 +287,7 @@ void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, 
 void TPictureTools::CopyToClipBoardClick(HWND owner) {
   std::unique_ptr<TPicture> picture = CapturePicture();
   if (!OpenClipboard(owner)) throw Exception(kSCannotOpenClipboard);
-  TScopeExit close([] { CloseClipboard(); });
+  TDeferred close([] { CloseClipboard(); });
   EmptyClipboard();
   if (HANDLE copy = CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0))
     if (!SetClipboardData(CF_BITMAP, copy)) DeleteObject(copy);

@@ -218,7 +218,7 @@ TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {
       Save();
       ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Narrow(path));
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Utf8FromWide(path));
     }
     EXPECT_EQ(driver.prompts, 1);
   }
