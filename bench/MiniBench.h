@@ -39,7 +39,7 @@ inline double ThreadCpuSeconds() {
 }
 
 class State {
-public:
+ public:
   explicit State(int64_t iterations) : max_(iterations) {}
 
   // A user-provided destructor keeps `for (auto _ : state)` free of unused warnings.
@@ -77,7 +77,7 @@ public:
   int64_t Items() const { return items_; }
   const std::string& Label() const { return label_; }
 
-private:
+ private:
   void Start() {
     startReal_ = std::chrono::steady_clock::now();
     startCpu_ = ThreadCpuSeconds();
@@ -170,7 +170,8 @@ inline int RunAll(int argc, char** argv) {
         r.realPerIteration = state.RealSeconds() / double(n);
         r.cpuPerIteration = state.CpuSeconds() / double(n);
         std::string counters;
-        if (state.Items() > 0) counters += "items_per_second=" + FormatRate(double(state.Items()) / state.RealSeconds());
+        if (state.Items() > 0)
+          counters += "items_per_second=" + FormatRate(double(state.Items()) / state.RealSeconds());
         for (auto& [key, value] : state.counters) {
           char buffer[64];
           std::snprintf(buffer, sizeof buffer, " %s=%.4g", key.c_str(), value);

@@ -11,7 +11,6 @@
 #include "ui/Cp1251.h"
 #include "ui/Exception.h"
 
-
 namespace ts {
 namespace {
 
@@ -19,14 +18,14 @@ namespace {
 // interfaces from them until the very end, and unloading DirectDraw from a static
 // destructor, while its worker threads still run, brings the process down.
 class TLibraryList {
-public:
+ public:
   HMODULE Find(const std::string& key) const {
     auto it = libraries_.find(key);
     return it == libraries_.end() ? nullptr : it->second;
   }
   void Add(const std::string& key, HMODULE module) { libraries_[key] = module; }
 
-private:
+ private:
   std::map<std::string, HMODULE> libraries_;
 };
 

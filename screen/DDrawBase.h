@@ -16,7 +16,7 @@ namespace ts {
 // Owns one reference of a COM interface. Move-only: a copy would hide who releases.
 template <class T>
 class TComPtr {
-public:
+ public:
   TComPtr() = default;
   explicit TComPtr(T* adopted) : p_(adopted) {}
   TComPtr(TComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
@@ -50,7 +50,7 @@ public:
     return TComPtr<U>();
   }
 
-private:
+ private:
   T* p_ = nullptr;
 };
 
@@ -58,30 +58,30 @@ private:
 // happens" steps of the display layer.
 template <class F>
 class TDeferred {
-public:
+ public:
   explicit TDeferred(F f) : f_(f) {}
   ~TDeferred() { f_(); }
   TDeferred(const TDeferred&) = delete;
   TDeferred& operator=(const TDeferred&) = delete;
 
-private:
+ private:
   F f_;
 };
 
 // Base of the DirectDraw wrappers. Platform failures are not raised: they are kept
 // here and in the Boolean result of the operation that met them.
 class TDirectX : public TObject {
-public:
+ public:
   HRESULT LastResult() const { return lastResult_; }
   void SetLastResult(HRESULT result) {
     lastResult_ = result;
     if (result != 0) Check();
   }
 
-protected:
+ protected:
   virtual void Check() {}
 
-private:
+ private:
   HRESULT lastResult_ = 0;
 };
 
@@ -99,7 +99,7 @@ F LoadPlatformFunction(const char* file, const char* function) {
 // is destroyed or when the window is, whichever comes first; hooks stacked by others
 // on the same window stay intact either way.
 class TControlSubClass {
-public:
+ public:
   using THandler = TMethod<LRESULT(TControlSubClass& hook, UINT message, WPARAM wParam, LPARAM lParam)>;
 
   TControlSubClass(HWND window, THandler handler);
@@ -111,7 +111,7 @@ public:
   bool Hooked() const { return hooked_; }
   LRESULT CallPrevious(UINT message, WPARAM wParam, LPARAM lParam);
 
-private:
+ private:
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                DWORD_PTR data);
   void Unhook();

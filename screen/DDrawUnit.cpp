@@ -1,8 +1,10 @@
-#include <windows.h>
 // The interface identifiers of DirectDraw are defined here, once, as nothing of
-// DirectDraw is linked.
+// DirectDraw is linked: <initguid.h> must come before <ddraw.h>.
+// clang-format off
+#include <windows.h>
 #include <initguid.h>
 #include <ddraw.h>
+// clang-format on
 
 #include "screen/DDrawUnit.h"
 
@@ -89,9 +91,7 @@ TDirectDrawSurface::TDirectDrawSurface(TDirectDraw* owner) : owner_(owner) {
   if (owner_) owner_->surfaces_.push_back(this);
 }
 
-TDirectDrawSurface::~TDirectDrawSurface() {
-  Orphan();
-}
+TDirectDrawSurface::~TDirectDrawSurface() { Orphan(); }
 
 void TDirectDrawSurface::Orphan() {
   if (canvas_) canvas_->ReleaseCanvas();
@@ -172,7 +172,8 @@ bool TDirectDrawSurface::Lock(const RECT* rect, DDSURFACEDESC& desc) {
   if (!surface_ || lockCount_ > 0) return false;
   lockDesc_ = DDSURFACEDESC{};
   lockDesc_.dwSize = sizeof lockDesc_;
-  bool whole = !rect || (rect->left == 0 && rect->top == 0 && rect->right == Width() && rect->bottom == Height());
+  bool whole =
+      !rect || (rect->left == 0 && rect->top == 0 && rect->right == Width() && rect->bottom == Height());
   RECT copy = rect ? *rect : RECT{};
   SetLastResult(surface_->Lock(whole ? nullptr : &copy, &lockDesc_, DDLOCK_WAIT, nullptr));
   if (LastResult() != DD_OK) return false;
@@ -234,7 +235,8 @@ bool TDirectDrawSurface::Draw(int x, int y, const RECT& source, DWORD flags, TDi
   }
   RECT rect = source;
   // Negative positions wrap to huge unsigned values, which BltFast refuses.
-  SetLastResult(surface_->BltFast(static_cast<DWORD>(x), static_cast<DWORD>(y), from->ISurface(), &rect, flags));
+  SetLastResult(
+      surface_->BltFast(static_cast<DWORD>(x), static_cast<DWORD>(y), from->ISurface(), &rect, flags));
   return LastResult() == DD_OK;
 }
 

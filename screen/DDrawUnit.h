@@ -2,8 +2,8 @@
 // Wrappers over DirectDraw: the DirectDraw object, surfaces, clippers, palettes and
 // a GDI canvas on a surface. DirectDraw itself is loaded at run time.
 
-#include <windows.h>
 #include <ddraw.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <memory>
@@ -15,23 +15,23 @@
 namespace ts {
 
 class EDirectXError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 class EDirectDrawError : public EDirectXError {
-public:
+ public:
   using EDirectXError::EDirectXError;
 };
 class EDirectDrawSurfaceError : public EDirectDrawError {
-public:
+ public:
   using EDirectDrawError::EDirectDrawError;
 };
 class EDirectDrawClipperError : public EDirectDrawError {
-public:
+ public:
   using EDirectDrawError::EDirectDrawError;
 };
 class EDirectDrawPaletteError : public EDirectDrawError {
-public:
+ public:
   using EDirectDrawError::EDirectDrawError;
 };
 
@@ -43,7 +43,7 @@ class TDirectDrawPalette;
 // still registered when the object goes is released (surfaces, then palettes, then
 // clippers, newest first) and left holding nothing, so its maker can still free it.
 class TDirectDraw : public TDirectX {
-public:
+ public:
   TDirectDraw(GUID* device, bool directX7Mode);
   ~TDirectDraw() override;
   TDirectDraw(const TDirectDraw&) = delete;
@@ -59,7 +59,7 @@ public:
   size_t ClipperCount() const { return clippers_.size(); }
   size_t PaletteCount() const { return palettes_.size(); }
 
-private:
+ private:
   friend class TDirectDrawSurface;
   friend class TDirectDrawClipper;
   friend class TDirectDrawPalette;
@@ -78,7 +78,7 @@ private:
 // taken on first need and must be given back (ReleaseCanvas) before the surface is
 // used by DirectDraw again.
 class TDirectDrawSurfaceCanvas {
-public:
+ public:
   explicit TDirectDrawSurfaceCanvas(TDirectDrawSurface& surface) : surface_(surface) {}
   ~TDirectDrawSurfaceCanvas() { ReleaseCanvas(); }
   TDirectDrawSurfaceCanvas(const TDirectDrawSurfaceCanvas&) = delete;
@@ -91,13 +91,13 @@ public:
   // Copies `source` of this canvas into `dest` of `target`, stretched to fit.
   void CopyRect(HDC target, const RECT& dest, const RECT& source);
 
-private:
+ private:
   TDirectDrawSurface& surface_;
   HDC dc_ = nullptr;
 };
 
 class TDirectDrawSurface : public TDirectX {
-public:
+ public:
   explicit TDirectDrawSurface(TDirectDraw* owner);
   ~TDirectDrawSurface() override;
   TDirectDrawSurface(const TDirectDrawSurface&) = delete;
@@ -136,7 +136,7 @@ public:
 
   TDirectDrawSurfaceCanvas& Canvas();
 
-private:
+ private:
   friend class TDirectDraw;
   void Attach(TComPtr<IDirectDrawSurface> surface);
   void Orphan();
@@ -154,7 +154,7 @@ private:
 };
 
 class TDirectDrawClipper : public TDirectX {
-public:
+ public:
   // Throws EDirectDrawClipperError when DirectDraw refuses the clipper.
   explicit TDirectDrawClipper(TDirectDraw* owner);
   ~TDirectDrawClipper() override;
@@ -164,7 +164,7 @@ public:
   IDirectDrawClipper* IClipper() const { return clipper_.Get(); }
   bool SetHandle(HWND window);
 
-private:
+ private:
   friend class TDirectDraw;
   void Orphan();
 
@@ -173,7 +173,7 @@ private:
 };
 
 class TDirectDrawPalette : public TDirectX {
-public:
+ public:
   // Never raises: a refused palette leaves the wrapper empty, seen in LastResult.
   TDirectDrawPalette(TDirectDraw* owner, DWORD caps, const PALETTEENTRY (&entries)[256]);
   ~TDirectDrawPalette() override;
@@ -183,7 +183,7 @@ public:
   IDirectDrawPalette* IPalette() const { return palette_.Get(); }
   bool SetEntries(const PALETTEENTRY (&entries)[256]);
 
-private:
+ private:
   friend class TDirectDraw;
   void Orphan();
 

@@ -146,13 +146,14 @@ HWND TCustomDisplayView::CreateWnd(HWND form, int left, int top, int width, int 
     return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
   }();
   (void)registered;
-  window_ = CreateWindowExW(0, kDisplayViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, left, top, width,
-                            height, form, nullptr, GetModuleHandleW(nullptr), this);
+  window_ = CreateWindowExW(0, kDisplayViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, left, top,
+                            width, height, form, nullptr, GetModuleHandleW(nullptr), this);
   if (!window_) throw EDisplayViewError(Format(kSCannotMade, "Display View"));
 
   hook_.reset();
   parentForm_ = form ? GetAncestor(form, GA_ROOT) : nullptr;
-  if (parentForm_) hook_ = std::make_unique<TControlSubClass>(parentForm_, Bind(this, &TCustomDisplayView::FormHook));
+  if (parentForm_)
+    hook_ = std::make_unique<TControlSubClass>(parentForm_, Bind(this, &TCustomDisplayView::FormHook));
 
   loading_ = false;
   if (autoSize_) {
@@ -187,7 +188,8 @@ void TCustomDisplayView::SetOptions(TDisplayViewOptions options) {
     constexpr TDisplayViewOptions kLive = doWaitVBlank | doStretch | doCenter;
     effectiveOptions_ = static_cast<TDisplayViewOptions>((effectiveOptions_ & ~kLive) | (options & kLive));
     if (!(effectiveOptions_ & do3D))
-      effectiveOptions_ &= static_cast<TDisplayViewOptions>(~(doRetainedMode | doHardware | doSelectDriver | doZBuffer));
+      effectiveOptions_ &=
+          static_cast<TDisplayViewOptions>(~(doRetainedMode | doHardware | doSelectDriver | doZBuffer));
   } else {
     effectiveOptions_ = EffectiveOptionsOf(options);
   }
@@ -301,7 +303,8 @@ void TCustomDisplayView::Finalize() {
 
 bool TCustomDisplayView::SurfaceCheck() {
   if (!initialized_ || updating_ || !primarySurface_ || !primarySurface_->ISurface()) return false;
-  if (primarySurface_->IsLost() != DDERR_SURFACELOST && backSurface_->IsLost() != DDERR_SURFACELOST) return true;
+  if (primarySurface_->IsLost() != DDERR_SURFACELOST && backSurface_->IsLost() != DDERR_SURFACELOST)
+    return true;
   Restore();
   return initialized_ && primarySurface_->IsLost() == DD_OK && backSurface_->IsLost() == DD_OK;
 }
@@ -370,12 +373,14 @@ void TCustomDisplayView::InitializeSurfaceStep() {
     desc.ddsCaps.dwCaps |= DDSCAPS_SYSTEMMEMORY;
     if (!backSurface_->CreateSurface(desc)) throw EDisplayViewError(Format(kSCannotMade, "Surface"));
   }
-  if (!(backSurface_->SurfaceDesc().ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY)) effectiveOptions_ |= doSystemMemory;
+  if (!(backSurface_->SurfaceDesc().ddsCaps.dwCaps & DDSCAPS_VIDEOMEMORY))
+    effectiveOptions_ |= doSystemMemory;
   backSurface_->SetPalette(palette_.get());
   backSurface_->Fill(0);
 }
 
-void TCustomDisplayView::BuildPaletteEntries(const PALETTEENTRY (&table)[256], PALETTEENTRY (&entries)[256]) const {
+void TCustomDisplayView::BuildPaletteEntries(const PALETTEENTRY (&table)[256],
+                                             PALETTEENTRY (&entries)[256]) const {
   std::copy(std::begin(table), std::end(table), entries);
   if (!(effectiveOptions_ & doAllowPalette256)) {
     PALETTEENTRY system[256] = {};

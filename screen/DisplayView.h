@@ -18,7 +18,7 @@
 namespace ts {
 
 class EDisplayViewError : public Exception {
-public:
+ public:
   using Exception::Exception;
 };
 
@@ -46,7 +46,7 @@ TDisplayViewOptions EffectiveOptionsOf(TDisplayViewOptions options);
 
 // Full-screen mode settings; stored and checked, used only in full screen.
 class TDisplayModeSettings {
-public:
+ public:
   int BitCount() const { return bitCount_; }
   void SetBitCount(int value);  // 8, 16, 24 or 32, else EDirectDrawError
   int Width() const { return width_; }
@@ -58,7 +58,7 @@ public:
   bool FixedSize = false;
   void ClearModes() { modes_.clear(); }
 
-private:
+ private:
   int bitCount_ = 8;
   int width_ = 640;
   int height_ = 480;
@@ -68,7 +68,7 @@ private:
 class TCustomDisplayView;
 
 class TDisplayViewDriver {
-public:
+ public:
   explicit TDisplayViewDriver(TCustomDisplayView& view);  // makes the DirectDraw object
   virtual ~TDisplayViewDriver();
   TDisplayViewDriver(const TDisplayViewDriver&) = delete;
@@ -79,12 +79,12 @@ public:
   virtual void Initialize() = 0;
   virtual bool SetSize(int, int) { return false; }
 
-protected:
+ protected:
   TCustomDisplayView& view_;
 };
 
 class TDisplayViewDriverBlt : public TDisplayViewDriver {
-public:
+ public:
   using TDisplayViewDriver::TDisplayViewDriver;
   void Flip() override;
   void Initialize() override;
@@ -94,7 +94,7 @@ public:
 };
 
 class TCustomDisplayView : public TObject {
-public:
+ public:
   TCustomDisplayView();
   ~TCustomDisplayView() override;
   TCustomDisplayView(const TCustomDisplayView&) = delete;
@@ -143,14 +143,15 @@ public:
   TDirectDrawPalette* Palette() const { return palette_.get(); }
   TDisplayViewDriver* Driver() const { return driver_.get(); }
 
-  TNotifyEvent OnFinalize, OnFinalizeSurface, OnInitialize, OnInitializeSurface, OnInitializing, OnRestoreSurface;
+  TNotifyEvent OnFinalize, OnFinalizeSurface, OnInitialize, OnInitializeSurface, OnInitializing,
+      OnRestoreSurface;
   // The right-click menu belongs to the form: this says where to show it.
   TMethod<void(int screenX, int screenY)> OnContextPopup;
 
   PALETTEENTRY ColorTable[256] = {};
   PALETTEENTRY DefaultColorTable[256] = {};
 
-protected:
+ protected:
   virtual void DoFinalize();
   virtual void DoFinalizeSurface();
   virtual void DoInitialize();
@@ -158,7 +159,7 @@ protected:
   virtual void DoInitializing();
   virtual void DoRestoreSurface();
 
-private:
+ private:
   friend class TDisplayViewDriver;
   friend class TDisplayViewDriverBlt;
 

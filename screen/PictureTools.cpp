@@ -59,28 +59,34 @@ void TPreview::Load(const std::wstring& path) {
     BITMAP info{};
     if (bitmap && GetObjectW(bitmap, sizeof info, &info)) size = SIZE{info.bmWidth, info.bmHeight};
   } else if (EndsWith(path, L".ico")) {
-    icon = static_cast<HICON>(LoadImageW(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE));
+    icon = static_cast<HICON>(
+        LoadImageW(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE));
     if (icon) size = SIZE{GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
   } else if (EndsWith(path, L".emf")) {
     metafile = GetEnhMetaFileW(path.c_str());
   } else if (EndsWith(path, L".wmf")) {
     // Placeable metafiles carry a 22-byte header before the Windows metafile.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     std::vector<BYTE> bytes(GetFileSize(file, nullptr) <= (1u << 24) ? GetFileSize(file, nullptr) : 0);
     DWORD read = 0;
-    bool ok = !bytes.empty() && ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+    bool ok = !bytes.empty() &&
+              ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
               read == bytes.size();
     CloseHandle(file);
     if (!ok) return;
-    size_t skip = bytes.size() > 22 && bytes[0] == 0xD7 && bytes[1] == 0xCD && bytes[2] == 0xC6 && bytes[3] == 0x9A
-                      ? 22 : 0;
-    metafile = SetWinMetaFileBits(static_cast<UINT>(bytes.size() - skip), bytes.data() + skip, nullptr, nullptr);
+    size_t skip =
+        bytes.size() > 22 && bytes[0] == 0xD7 && bytes[1] == 0xCD && bytes[2] == 0xC6 && bytes[3] == 0x9A ? 22
+                                                                                                          : 0;
+    metafile =
+        SetWinMetaFileBits(static_cast<UINT>(bytes.size() - skip), bytes.data() + skip, nullptr, nullptr);
   }
   if (metafile) {
     ENHMETAHEADER header{};
     GetEnhMetaFileHeader(metafile, sizeof header, &header);
-    size = SIZE{header.rclBounds.right - header.rclBounds.left + 1, header.rclBounds.bottom - header.rclBounds.top + 1};
+    size = SIZE{header.rclBounds.right - header.rclBounds.left + 1,
+                header.rclBounds.bottom - header.rclBounds.top + 1};
   }
 }
 
@@ -117,7 +123,7 @@ std::vector<WORD> PreviewTemplate() {
   dialog->cx = 120;
   dialog->cy = 100;
   size_t at = sizeof(DLGTEMPLATE) / sizeof(WORD);
-  at += 3;  // no menu, default class, empty title
+  at += 3;                     // no menu, default class, empty title
   at = (at + 1) & ~size_t(1);  // DLGITEMTEMPLATE is DWORD aligned
   auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(t.data() + at);
   item->style = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
@@ -188,8 +194,12 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   TBmpImage image;
   image.width = std::max(picture.Width(), 1);
   image.height = std::max(picture.Height(), 1);
-  image.bitCount = picture.BitCount() <= 1 ? 1 : picture.BitCount() <= 4 ? 4 : picture.BitCount() <= 8 ? 8
-                   : picture.BitCount() <= 16 ? 16 : picture.BitCount() <= 24 ? 24 : 32;
+  image.bitCount = picture.BitCount() <= 1    ? 1
+                   : picture.BitCount() <= 4  ? 4
+                   : picture.BitCount() <= 8  ? 8
+                   : picture.BitCount() <= 16 ? 16
+                   : picture.BitCount() <= 24 ? 24
+                                              : 32;
   image.bits.resize(BmpRowStride(image.width, image.bitCount) * static_cast<size_t>(image.height));
   struct {
     BITMAPINFOHEADER header;
@@ -215,8 +225,10 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   }
   std::vector<uint8_t> bytes = EncodeBmpFile(image);
 
-  HANDLE file = CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
+  HANDLE file =
+      CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
   DWORD written = 0;
   bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size();
@@ -274,7 +286,8 @@ bool TPictureTools::AskFileName(HWND owner) {
   return true;
 }
 
-void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, TMethod<void(bool)> setDrawChecked) {
+void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked,
+                                    TMethod<void(bool)> setDrawChecked) {
   bool wasChecked = getDrawChecked ? getDrawChecked() : true;
   if (setDrawChecked) setDrawChecked(false);
   TDeferred restore([&] {

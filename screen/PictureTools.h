@@ -14,7 +14,7 @@ namespace ts {
 
 // An off-screen bitmap compatible with the screen, with the depth it was made at.
 class TPicture {
-public:
+ public:
   TPicture(int width, int height);
   ~TPicture();
   TPicture(const TPicture&) = delete;
@@ -24,7 +24,7 @@ public:
   int Height() const { return height_; }
   int BitCount() const { return bitCount_; }
 
-private:
+ private:
   HBITMAP bitmap_ = nullptr;
   int width_;
   int height_;
@@ -36,7 +36,7 @@ private:
 void SavePictureToFile(const TPicture& picture, const std::wstring& fileName);
 
 class TPictureTools {
-public:
+ public:
   explicit TPictureTools(TCustomDisplayView& view) : view_(view) {}
 
   // The check box is unticked while the dialog is open and put back on every path.
@@ -52,7 +52,7 @@ public:
   const std::wstring& FileName() const { return fileName_; }
   int FilterIndex() const { return filterIndex_; }
 
-private:
+ private:
   bool AskFileName(HWND owner);
 
   TCustomDisplayView& view_;

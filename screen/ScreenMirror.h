@@ -14,7 +14,7 @@
 namespace ts {
 
 class TScreenMirror {
-public:
+ public:
   // `drawEnabled` reads the picture-output check box; unbound counts as ticked.
   TScreenMirror(TCustomDisplayView& view, TMethod<bool()> drawEnabled);
   ~TScreenMirror();
@@ -30,7 +30,7 @@ public:
 
   TDirectDrawSurface* Tile(int value) const { return tileTable_[static_cast<size_t>(value)].get(); }
 
-private:
+ private:
   TCustomDisplayView& view_;
   TMethod<bool()> drawEnabled_;
   std::array<std::unique_ptr<TDirectDrawSurface>, kTileCount> tileTable_;

@@ -26,8 +26,8 @@ struct TScreen {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"RenderBenchForm";
     RegisterClassW(&wc);
-    form = CreateWindowExW(0, L"RenderBenchForm", L"Render benchmark", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
-                           540, 380, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    form = CreateWindowExW(0, L"RenderBenchForm", L"Render benchmark", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                           0, 0, 540, 380, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     view.SetOptions(ts::kMainWindowDisplayOptions);
     view.OnInitialize = ts::Bind(&mirror, &ts::TScreenMirror::DisplayViewInitialize);
     view.OnFinalize = ts::Bind(&mirror, &ts::TScreenMirror::DisplayViewFinalize);
@@ -40,7 +40,8 @@ struct TScreen {
     for (int g = 0; g < 80; ++g)
       for (int h = 0; h < 2; ++h) {
         auto& r = reports[static_cast<size_t>(2 * g + h)];
-        for (int k = 0; k < 60; ++k) r[static_cast<size_t>(k)] = static_cast<uint8_t>(g * 31 + h * 7 + k * 13);
+        for (int k = 0; k < 60; ++k)
+          r[static_cast<size_t>(k)] = static_cast<uint8_t>(g * 31 + h * 7 + k * 13);
         r[60] = static_cast<uint8_t>(g);
         r[61] = static_cast<uint8_t>(h);
       }
@@ -119,8 +120,10 @@ int main(int argc, char** argv) {
       render = std::min(render, FastestRound(&RenderOne, 2000));
       bare = std::min(bare, FastestRound(&BareOne, 2000));
     }
-    std::printf("\nfastest of 40 alternating rounds of 2000 reports: RenderScreenReport %.2f us, 60 BltFast %.2f us\n",
-                render * 1e6, bare * 1e6);
+    std::printf(
+        "\nfastest of 40 alternating rounds of 2000 reports: RenderScreenReport %.2f us, 60 BltFast %.2f "
+        "us\n",
+        render * 1e6, bare * 1e6);
     std::printf("reports per second (drawing only): %.0f\n", 1.0 / render);
     std::printf("cost ratio RenderScreenReport / 60 bare BltFast: %.3f\n", render / bare);
   }

@@ -1,7 +1,6 @@
-#include "screen/BmpFile.h"
-
 #include <gtest/gtest.h>
 
+#include "screen/BmpFile.h"
 #include "ui/Exception.h"
 
 namespace ts {

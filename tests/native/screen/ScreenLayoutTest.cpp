@@ -1,11 +1,11 @@
-#include "screen/ScreenLayout.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
+
+#include "screen/ScreenLayout.h"
 
 namespace ts {
 namespace {

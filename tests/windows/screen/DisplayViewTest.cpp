@@ -14,7 +14,7 @@ namespace {
 
 // Records the control's events, and what CanDraw said inside each.
 class TEventLog : public TObject {
-public:
+ public:
   explicit TEventLog(TDisplayView& view) : view_(view) {
     view.OnInitializing = Bind(this, &TEventLog::Initializing);
     view.OnInitialize = Bind(this, &TEventLog::Initialize);
@@ -28,7 +28,7 @@ public:
   bool objectsDuringFinalize = false;
   bool throwOnInitialize = false;
 
-private:
+ private:
   void Note(const char* name) {
     events.push_back(name);
     canDraw.push_back(view_.CanDraw());
@@ -43,7 +43,8 @@ private:
   void FinalizeSurface(TObject*) { Note("FinalizeSurface"); }
   void Finalize(TObject*) {
     Note("Finalize");
-    objectsDuringFinalize = view_.DirectDrawObject() && view_.BackSurface() && view_.BackSurface()->ISurface();
+    objectsDuringFinalize =
+        view_.DirectDrawObject() && view_.BackSurface() && view_.BackSurface()->ISurface();
   }
   void RestoreSurface(TObject*) { Note("RestoreSurface"); }
   TDisplayView& view_;
@@ -52,7 +53,7 @@ private:
 using Events = std::vector<std::string>;
 
 class DisplayViewTest : public ::testing::Test {
-protected:
+ protected:
   void Create(int width = 326, int height = 246) {
     view.SetOptions(kMainWindowDisplayOptions);
     view.CreateWnd(form.Handle(), 96, 0, width, height);
@@ -103,8 +104,8 @@ TEST_F(DisplayViewTest, InitialisesOnTheFirstShowingOnlyAndFinalisesWithTheForm)
   EXPECT_EQ(log.events.size(), 4u);
 
   form.Destroy();
-  EXPECT_EQ(log.events, (Events{"Initializing", "Initialize", "InitializeSurface", "RestoreSurface", "FinalizeSurface",
-                                "Finalize"}));
+  EXPECT_EQ(log.events, (Events{"Initializing", "Initialize", "InitializeSurface", "RestoreSurface",
+                                "FinalizeSurface", "Finalize"}));
   EXPECT_EQ(log.canDraw.back(), false);
   EXPECT_TRUE(log.objectsDuringFinalize);
   EXPECT_FALSE(view.CanDraw());
@@ -178,7 +179,7 @@ TEST_F(DisplayViewTest, FlipCentresTheSurfaceTruncatingTowardZero) {
   EXPECT_EQ(r.top, origin.y);
   EXPECT_EQ(r.right - r.left, 326);
 
-  view.SetSurfaceWidth(339);   // 3 wider than the control: -1.5 becomes -1
+  view.SetSurfaceWidth(339);  // 3 wider than the control: -1.5 becomes -1
   view.SetSurfaceHeight(249);
   EXPECT_EQ(view.BackSurface()->Width(), 339);
   r = driver->Destination();

@@ -32,7 +32,7 @@ struct TCheckBox : TObject {
 // Answers the save dialog from a thread timer, as the dialog's modal loop
 // dispatches it: types a name and confirms, or cancels; says yes to its prompts.
 class TDialogDriver {
-public:
+ public:
   TDialogDriver(std::wstring name, bool confirm) {
     self = this;
     name_ = std::move(name);
@@ -47,7 +47,7 @@ public:
   std::wstring offeredName;
   int prompts = 0;
 
-private:
+ private:
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (self) EnumThreadWindows(GetCurrentThreadId(), &Visit, 0);
   }
@@ -58,7 +58,7 @@ private:
     if (std::find(self->handled_.begin(), self->handled_.end(), window) != self->handled_.end()) return TRUE;
     self->handled_.push_back(window);
     GetWindowTextW(window, text, 256);
-    HWND edit = GetDlgItem(window, 0x480);          // edt1
+    HWND edit = GetDlgItem(window, 0x480);        // edt1
     if (!edit) edit = GetDlgItem(window, 0x47C);  // cmb13
     if (edit) {
       self->title = text;
@@ -67,13 +67,15 @@ private:
       self->offeredName = offered;
       if (self->confirm_) {
         SetWindowTextW(edit, self->name_.c_str());
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
       } else {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       }
     } else {
       ++self->prompts;  // "create?" or "overwrite?"
-      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, IDYES)));
+      PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(window, IDYES)));
     }
     return TRUE;
   }
@@ -109,7 +111,7 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 class PictureToolsTest : public ::testing::Test {
-protected:
+ protected:
   void Initialise() {
     view.SetOptions(kMainWindowDisplayOptions);
     view.OnInitialize = Bind(&mirror, &TScreenMirror::DisplayViewInitialize);
@@ -175,13 +177,14 @@ TEST_F(PictureToolsTest, SavedFileIsABottomUpBmpOfTheWholeSurfaceEvenWhenNamedIc
   ASSERT_EQ(file.size(), 54u + 326u * 246u * 4u);
   for (int y = 0; y < 246; ++y)
     for (int x = 0; x < 326; ++x) {
-      uint32_t stored = U32(file, 54 + (static_cast<size_t>(245 - y) * 326 + static_cast<size_t>(x)) * 4) & 0xFFFFFF;
+      uint32_t stored =
+          U32(file, 54 + (static_cast<size_t>(245 - y) * 326 + static_cast<size_t>(x)) * 4) & 0xFFFFFF;
       ASSERT_EQ(stored, surface[static_cast<size_t>(y * 326 + x)] & 0xFFFFFF) << x << "," << y;
     }
-  EXPECT_EQ(U32(file, 54) & 0xFFFFFF, 0u);                               // frame, bottom-left
-  EXPECT_EQ(U32(file, 54 + (242 * 326 + 3) * 4) & 0xFFFFFF, 0u);         // screen pixel (0, 0)
-  EXPECT_EQ(U32(file, 54 + (242 * 326 + 4) * 4) & 0xFFFFFF, kWhite);     // screen pixel (1, 0)
-  EXPECT_EQ(U32(file, 54 + (242 * 326 + 2) * 4) & 0xFFFFFF, kWhite);     // the white ring
+  EXPECT_EQ(U32(file, 54) & 0xFFFFFF, 0u);                            // frame, bottom-left
+  EXPECT_EQ(U32(file, 54 + (242 * 326 + 3) * 4) & 0xFFFFFF, 0u);      // screen pixel (0, 0)
+  EXPECT_EQ(U32(file, 54 + (242 * 326 + 4) * 4) & 0xFFFFFF, kWhite);  // screen pixel (1, 0)
+  EXPECT_EQ(U32(file, 54 + (242 * 326 + 2) * 4) & 0xFFFFFF, kWhite);  // the white ring
 }
 
 TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {

@@ -52,7 +52,7 @@ void Expect(std::vector<uint32_t>& picture, const TReport& r) {
 }
 
 class ScreenMirrorTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     std::memset(LinkBuffer, 0, sizeof LinkBuffer);
     view.SetOptions(kMainWindowDisplayOptions);
@@ -86,7 +86,8 @@ TEST_F(ScreenMirrorTest, TileTableHoldsEveryByteValueAsEightPixels) {
     EXPECT_EQ(tile->Width(), 8);
     EXPECT_EQ(tile->Height(), 1);
     EXPECT_TRUE(tile->SystemMemory());
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(test::ReadPixel(*tile, x, 0), (v >> (7 - x)) & 1 ? 0u : kWhite) << v;
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(test::ReadPixel(*tile, x, 0), (v >> (7 - x)) & 1 ? 0u : kWhite) << v;
   }
   for (int v = 0; v < 256; ++v) ASSERT_NE(mirror.Tile(v)->ISurface(), nullptr) << v;
   form.Destroy();

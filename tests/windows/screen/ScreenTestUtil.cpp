@@ -66,10 +66,18 @@ uint32_t ReadPixel(TDirectDrawSurface& surface, int x, int y) {
   auto* row = static_cast<uint8_t*>(desc.lpSurface) + static_cast<ptrdiff_t>(y) * desc.lPitch;
   uint32_t value = 0;
   switch (desc.ddpfPixelFormat.dwRGBBitCount) {
-    case 8: value = row[x]; break;
-    case 16: value = static_cast<uint32_t>(row[2 * x] | (row[2 * x + 1] << 8)); break;
-    case 24: value = static_cast<uint32_t>(row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16)); break;
-    case 32: std::memcpy(&value, row + 4 * x, 4); break;
+    case 8:
+      value = row[x];
+      break;
+    case 16:
+      value = static_cast<uint32_t>(row[2 * x] | (row[2 * x + 1] << 8));
+      break;
+    case 24:
+      value = static_cast<uint32_t>(row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16));
+      break;
+    case 32:
+      std::memcpy(&value, row + 4 * x, 4);
+      break;
   }
   surface.Unlock();
   return value;
@@ -100,10 +108,14 @@ std::vector<uint32_t> ReadAll(TDirectDrawSurface& surface) {
 
 uint32_t White(TDirectDrawSurface& surface) {
   switch (surface.SurfaceDesc().ddpfPixelFormat.dwRGBBitCount) {
-    case 8: return 0xFF;
-    case 16: return 0xFFFF;
-    case 24: return 0xFFFFFF;
-    default: return 0xFFFFFF;
+    case 8:
+      return 0xFF;
+    case 16:
+      return 0xFFFF;
+    case 24:
+      return 0xFFFFFF;
+    default:
+      return 0xFFFFFF;
   }
 }
 

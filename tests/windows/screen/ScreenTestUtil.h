@@ -14,7 +14,7 @@ namespace ts::test {
 
 // A visible top-level window of its own class, destroyed with the object.
 class TTestWindow {
-public:
+ public:
   explicit TTestWindow(int clientWidth = 480, int clientHeight = 320, bool visible = true);
   ~TTestWindow();
   TTestWindow(const TTestWindow&) = delete;
@@ -22,7 +22,7 @@ public:
   HWND Handle() const { return window_; }
   void Destroy();
 
-private:
+ private:
   HWND window_ = nullptr;
 };
 
@@ -54,7 +54,7 @@ uint32_t White(TDirectDrawSurface& surface);
 
 // Collects the errors handed to the report while it lives.
 class TErrorRecorder {
-public:
+ public:
   TErrorRecorder();
   ~TErrorRecorder();
   std::vector<std::string> Messages() const;

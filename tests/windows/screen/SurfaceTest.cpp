@@ -15,7 +15,7 @@ using test::ReadPixel;
 using test::ReadRow;
 
 class SurfaceTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     draw = std::make_unique<TDirectDraw>(nullptr, true);
     ASSERT_EQ(draw->IDraw()->SetCooperativeLevel(window.Handle(), DDSCL_NORMAL), DD_OK);
@@ -168,10 +168,10 @@ TEST_F(SurfaceTest, FillRectClipsToTheSurface) {
 
   back->Fill(0);
   back->FillRect(RECT{400, 0, 500, 10}, 0x123456);
-  back->FillRect(RECT{5, 5, 5, 10}, 0x123456);    // Right = Left
-  back->FillRect(RECT{5, 5, 10, 5}, 0x123456);    // Bottom = Top
-  back->FillRect(RECT{10, 5, 5, 10}, 0x123456);   // inverted
-  back->FillRect(RECT{0, -10, 10, -1}, 0x123456); // above
+  back->FillRect(RECT{5, 5, 5, 10}, 0x123456);     // Right = Left
+  back->FillRect(RECT{5, 5, 10, 5}, 0x123456);     // Bottom = Top
+  back->FillRect(RECT{10, 5, 5, 10}, 0x123456);    // inverted
+  back->FillRect(RECT{0, -10, 10, -1}, 0x123456);  // above
   EXPECT_EQ(filled(0), 326 * 246);
 
   back->FillRect(RECT{320, 240, 1000, 1000}, 0x123456);
