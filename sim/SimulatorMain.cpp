@@ -40,7 +40,12 @@ struct Settings {
   std::wstring logFile;
   int control = -1;  // for a running simulator: 0 unplug, 1 replug, 2 quit
   bool help = false;
+  bool helpAsked = false;
 };
+
+// The window's title names the pipe, so a script can address the simulator that
+// serves a given pipe when several run.
+std::wstring WindowTitle(const std::wstring& pipe) { return std::wstring(kTitle) + L" — " + pipe; }
 
 std::wstring Widen(const std::string& utf8) {
   const std::u16string s = Utf8ToUtf16(utf8);
@@ -122,7 +127,7 @@ bool Simulator::CreateMainWindow(HINSTANCE instance, int show) {
   RECT r{0, 0, 600, 480};
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   AdjustWindowRect(&r, style, TRUE);
-  hwnd_ = CreateWindowExW(0, kClassName, kTitle, style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
+  hwnd_ = CreateWindowExW(0, kClassName, WindowTitle(settings_.pipe).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
                           r.bottom - r.top, nullptr, bar, instance, this);
   if (!hwnd_) return false;
   ShowWindow(hwnd_, show);
@@ -370,6 +375,7 @@ Settings ParseCommandLine() {
     else if (a == L"--unplug") s.control = 0;
     else if (a == L"--replug") s.control = 1;
     else if (a == L"--quit") s.control = 2;
+    else if (a == L"--help" || a == L"/?") s.help = s.helpAsked = true;
     else s.help = true;
   }
   LocalFree(argv);
@@ -378,12 +384,12 @@ Settings ParseCommandLine() {
 
 constexpr wchar_t kUsage[] =
     L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME]\n"
-    L"TS4170_Simulator.exe --unplug | --replug | --quit\n\n"
-    L"--fast\tсылать отчёты как можно быстрее, а не 1 в мс\n"
+    L"TS4170_Simulator.exe [--pipe NAME] --unplug | --replug | --quit\n\n"
+    L"--fast\tслать отчёты как можно быстрее, а не 1 в мс\n"
     L"--unplugged\tзапуститься отключённым\n"
     L"--log FILE\tдописывать принятые команды в файл (UTF-8)\n"
     L"--pipe NAME\tдругое имя канала (по умолчанию \\\\.\\pipe\\TS4170)\n"
-    L"--unplug, --replug, --quit\tуправлять уже запущенным симулятором";
+    L"--unplug, --replug, --quit\tуправлять уже запущенным симулятором (того же канала)";
 
 }  // namespace
 }  // namespace ts::sim
@@ -392,11 +398,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   using namespace ts::sim;
   const Settings settings = ParseCommandLine();
   if (settings.help) {
-    MessageBoxW(nullptr, kUsage, kTitle, MB_OK | MB_ICONINFORMATION);
+    // On the console for scripts (an unknown switch must not wait for a click);
+    // in a box only when asked for.
+    const std::string usage = ts::Utf16ToUtf8(std::u16string(kUsage, kUsage + wcslen(kUsage)));
+    fprintf(stderr, "%s\n", usage.c_str());
+    if (settings.helpAsked) MessageBoxW(nullptr, kUsage, kTitle, MB_OK | MB_ICONINFORMATION);
     return 2;
   }
   if (settings.control >= 0) {
-    HWND running = FindWindowW(kClassName, nullptr);
+    HWND running = FindWindowW(kClassName, WindowTitle(settings.pipe).c_str());
     if (!running) return 1;
     if (settings.control == 2) PostMessageW(running, WM_CLOSE, 0, 0);
     else PostMessageW(running, WM_APP_CONTROL, WPARAM(settings.control), 0);

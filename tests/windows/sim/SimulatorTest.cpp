@@ -21,13 +21,17 @@ constexpr UINT kControlMessage = WM_APP + 1;  // wParam 0 unplugs, 1 plugs back 
 
 std::wstring Directory(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
 
+std::wstring SimulatorPath() {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  // <build>/tests/windows/sim/sim_win_test.exe -> <build>/sim/TS4170_Simulator.exe
+  return Directory(Directory(Directory(Directory(self)))) + L"\\sim\\TS4170_Simulator.exe";
+}
+
 class Simulator {
 public:
   explicit Simulator(const std::wstring& arguments) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    // <build>/tests/windows/sim/sim_win_test.exe -> <build>/sim/TS4170_Simulator.exe
-    const std::wstring exe = Directory(Directory(Directory(Directory(self)))) + L"\\sim\\TS4170_Simulator.exe";
+    const std::wstring exe = SimulatorPath();
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     log_ = std::wstring(temp) + L"ts4170-sim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
@@ -99,6 +103,21 @@ private:
   bool started_ = false;
   std::wstring log_;
 };
+
+// Runs the simulator as a script would to steer the running one; its exit code.
+int Steer(const std::wstring& pipe, const wchar_t* action) {
+  const std::wstring exe = SimulatorPath();
+  std::wstring command = L"\"" + exe + L"\" --pipe " + pipe + L" " + action;
+  STARTUPINFOW si{sizeof si};
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return -1;
+  DWORD code = DWORD(-1);
+  if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return int(code);
+}
 
 // A client once the simulator serves `name`.
 std::unique_ptr<Client> Connect(const std::wstring& name, const Simulator& sim) {
@@ -188,7 +207,7 @@ TEST(Simulator, StreamsTheModelsScreenAndActsOnCommands) {
   EXPECT_NE(sim.Log().find("Отключен"), std::string::npos);
 }
 
-TEST(Simulator, StartsUnpluggedAndIsPluggedAndUnpluggedByMessage) {
+TEST(Simulator, StartsUnpluggedAndIsSteeredByMessagesAndScripts) {
   const std::wstring name = UniqueName();
   Simulator sim(L"--unplugged --fast --pipe " + name);
   ASSERT_TRUE(sim.Started());
@@ -197,13 +216,13 @@ TEST(Simulator, StartsUnpluggedAndIsPluggedAndUnpluggedByMessage) {
   EXPECT_FALSE(early.Open());
   EXPECT_EQ(early.OpenError(), DWORD(ERROR_FILE_NOT_FOUND));
 
-  HWND window = sim.Window();
-  ASSERT_TRUE(window);
-  PostMessageW(window, kControlMessage, 1, 0);
+  ASSERT_EQ(Steer(name, L"--replug"), 0);
   auto client = Connect(name, sim);
   ASSERT_TRUE(client->Open()) << client->OpenError();
   EXPECT_TRUE(ReadFrame(*client));
 
+  HWND window = sim.Window();
+  ASSERT_TRUE(window);
   PostMessageW(window, kControlMessage, 0, 0);
   std::optional<Client::Read> r;
   while ((r = client->ReadMessage(Deadline())) && r->ok) {
@@ -211,7 +230,9 @@ TEST(Simulator, StartsUnpluggedAndIsPluggedAndUnpluggedByMessage) {
   ASSERT_TRUE(r);
   EXPECT_FALSE(r->ok);
   EXPECT_TRUE(sim.WaitForLog("Отключен", Deadline()));
-  PostMessageW(window, WM_CLOSE, 0, 0);
+
+  EXPECT_EQ(Steer(UniqueName(), L"--quit"), 1) << "no simulator serves that pipe";
+  ASSERT_EQ(Steer(name, L"--quit"), 0);
   EXPECT_EQ(sim.WaitForExit(Deadline()), 0);
 }
 
