@@ -55,7 +55,7 @@ std::wstring Widen(const std::string& utf8) {
 class Simulator {
 public:
   explicit Simulator(const Settings& settings)
-      : settings_(settings), server_(PipeServer::Options{settings.pipe, 256, true}), fast_(settings.fast) {
+      : settings_(settings), fast_(settings.fast), server_(PipeServer::Options{settings.pipe, 256, true}) {
     if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
@@ -84,7 +84,6 @@ private:
   }
 
   Settings settings_;
-  PipeServer server_;
   HWND hwnd_ = nullptr, plugButton_ = nullptr, fastBox_ = nullptr, logList_ = nullptr, status_ = nullptr;
   FILE* logFile_ = nullptr;
   const std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
@@ -105,6 +104,9 @@ private:
   std::atomic<uint64_t> sent_{0};
   uint64_t sentAtLastStatus_ = 0;
   std::chrono::steady_clock::time_point lastStatus_ = std::chrono::steady_clock::now();
+
+  // Last, so it goes first: its thread calls back into the members above.
+  PipeServer server_;
 };
 
 bool Simulator::CreateMainWindow(HINSTANCE instance, int show) {
