@@ -47,6 +47,11 @@ struct Settings {
 // serves a given pipe when several run.
 std::wstring WindowTitle(const std::wstring& pipe) { return std::wstring(kTitle) + L" — " + pipe; }
 
+// The program looks for the instrument on the one pipe name only; a change on
+// any other pipe is news to no window, and tests that run beside others keep
+// their plugging to themselves.
+bool BroadcastsFor(const std::wstring& pipe) { return pipe == kPipeName; }
+
 std::wstring Widen(const std::string& utf8) {
   const std::u16string s = Utf8ToUtf16(utf8);
   return std::wstring(s.begin(), s.end());
@@ -55,7 +60,7 @@ std::wstring Widen(const std::string& utf8) {
 class Simulator {
 public:
   explicit Simulator(const Settings& settings)
-      : settings_(settings), fast_(settings.fast), server_(PipeServer::Options{settings.pipe, 256, true}) {
+      : settings_(settings), fast_(settings.fast), server_(PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}) {
     if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
