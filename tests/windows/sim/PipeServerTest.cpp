@@ -158,7 +158,8 @@ TEST(PipeServer, UnplugBreaksClientsReadsAndReplugAcceptsNewClients) {
   ASSERT_TRUE(waiting.Open() && idle.Open());
   ASSERT_TRUE(server.WaitForClientCount(2, Deadline()));
   EXPECT_FALSE(waiting.ReadMessage(Clock::now()));  // a read is now pending
-  server.SendReport(Numbered(1));                     // and one report waits unread at `idle`
+  // More than the pipe holds, so the server is still writing to both clients.
+  for (uint32_t i = 0; i < 100; ++i) server.SendReport(Numbered(i));
 
   server.Unplug();
   EXPECT_FALSE(server.IsPlugged());
