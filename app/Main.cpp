@@ -8,12 +8,15 @@
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
 #include "link/LinkUnit.h"
+#include "screen/DDrawBase.h"
 #include "ui/Application.h"
+#include "ui/ErrorReport.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ts::TApplication application;
   application.SetTitle(L"Virtual_TS4170");
   application.Initialize();
+  ts::SetScreenErrorReport(&ts::ReportException);
   try {
     application.CreateForm(ts::MainForm);
     application.CreateForm(ts::LinkForm);

@@ -1,7 +1,5 @@
 #include "app/MainFormUnit.h"
 
-#include <cstring>
-
 #include "app/RateText.h"
 #include "app/Shared.h"
 #include "control/ControlUnit.h"
@@ -44,7 +42,6 @@ void TMainForm::DefineWindow() {
           {.Control = &UZKSpeedButton, .Left = 4, .Top = 64, .Width = 84, .Height = 33, .Caption = L"УЗ контроль", .Flags = kBold, .OnClick = click(&TMainForm::UZKSpeedButtonClick)},
           {.Control = &DataSpeedButton, .Left = 4, .Top = 112, .Width = 84, .Height = 33, .Caption = L"Данные", .Flags = kBold, .OnClick = click(&TMainForm::DataSpeedButtonClick)},
           {.Control = &HelpSpeedButton, .Left = 4, .Top = 160, .Width = 84, .Height = 33, .Caption = L"Помощь", .Flags = kBold, .OnClick = click(&TMainForm::HelpSpeedButtonClick)},
-          {.Control = &DisplayView, .Left = 96, .Top = 0, .Width = 326, .Height = 246},
           {.Control = &LeftSCRSpeedButton, .Left = 73, .Top = 256, .Width = 38, .Height = 25, .Hint = L"", .Glyph = TGlyph::TriangleLeft, .OnClick = click(&TMainForm::LeftSCRSpeedButtonClick)},
           {.Control = &F1SpeedButton, .Left = 115, .Top = 256, .Width = 68, .Height = 25, .Caption = L"F1", .Flags = kBold, .OnClick = click(&TMainForm::F1SpeedButtonClick)},
           {.Control = &F2SpeedButton, .Left = 187, .Top = 256, .Width = 68, .Height = 25, .Caption = L"F2", .Flags = kBold, .OnClick = click(&TMainForm::F2SpeedButtonClick)},
@@ -69,6 +66,19 @@ void TMainForm::DefineWindow() {
           {.Control = &FooterStatusBar, .Left = 0, .Top = 331, .Width = 512, .Height = 22},
           // clang-format on
       });
+  // The display control, as the definition stores it: windowed, back surface in
+  // system memory, centred, 326 x 246; it initialises when the window first shows.
+  DisplayView.SetOptions(kMainWindowDisplayOptions);
+  DisplayView.Display().SetBitCount(24);
+  DisplayView.Display().FixedSize = true;
+  DisplayView.Display().SetWidth(1024);
+  DisplayView.Display().SetHeight(768);
+  DisplayView.SetSurfaceWidth(326);
+  DisplayView.SetSurfaceHeight(246);
+  DisplayView.OnInitialize = click(&TMainForm::DisplayViewInitialize);
+  DisplayView.OnFinalize = click(&TMainForm::DisplayViewFinalize);
+  DisplayView.OnContextPopup = Bind(this, &TMainForm::DisplayViewContextPopup);
+  DisplayView.CreateWnd(handle_, 96, 0, 326, 246);
   FooterStatusBar.SetPanels({
       {150, TAlignment::Center, true, L"Нет связи с ТС4170???"},
       {240, TAlignment::Center, false, L"Скорость приема данных"},
@@ -142,14 +152,15 @@ void TMainForm::SetParametersSpeedButtonClick(TObject*) { ControlForm->Show(); }
 void TMainForm::USBMessageSpeedButtonClick(TObject*) { USBMessageForm->Show(); }
 void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 
-void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  if (!DrawCheckBox.Checked()) return;
-  std::memcpy(ReceiveBuffer, data, size < kReceiveBufferSize ? size : kReceiveBufferSize);
-}
+void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
+void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
+void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) { Mirror.RenderScreenReport(data, size); }
 
-void TMainForm::SaveToFileClick(TObject*) {}
-void TMainForm::CopyToClipBoardClick(TObject*) {}
-void TMainForm::ScreenClearSpeedButtonClick(TObject*) {}
-void TMainForm::InsertBorderSpeedButtonClick(TObject*) {}
+void TMainForm::SaveToFileClick(TObject*) {
+  PictureTools.SaveToFileClick(handle_, Bind(this, &TMainForm::DrawChecked), Bind(this, &TMainForm::SetDrawChecked));
+}
+void TMainForm::CopyToClipBoardClick(TObject*) { PictureTools.CopyToClipBoardClick(handle_); }
+void TMainForm::ScreenClearSpeedButtonClick(TObject*) { PictureTools.ScreenClearSpeedButtonClick(); }
+void TMainForm::InsertBorderSpeedButtonClick(TObject*) { PictureTools.InsertBorderSpeedButtonClick(); }
 
 }  // namespace ts

@@ -3,6 +3,11 @@
 // toolbar, the status bar and the data-rate timer.
 
 #include <cstdint>
+#include <memory>
+
+#include "screen/DisplayView.h"
+#include "screen/PictureTools.h"
+#include "screen/ScreenMirror.h"
 
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -16,7 +21,11 @@ public:
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
-  TWinControl DisplayView;
+  // The mirror and the tools come before the control: the control's finalisation
+  // must find them alive.
+  TScreenMirror Mirror{DisplayView, Bind(this, &TMainForm::DrawChecked)};
+  TPictureTools PictureTools{DisplayView};
+  TDisplayView DisplayView;
   TSpeedButton LeftSCRSpeedButton, F1SpeedButton, F2SpeedButton, F3SpeedButton, F4SpeedButton,
       RightSCRSpeedButton;
   TSpeedButton UpSpeedButton, LeftSpeedButton, RightSpeedButton, DownSpeedButton, EnterSpeedButton;
@@ -58,6 +67,10 @@ public:
   void USBMessageSpeedButtonClick(TObject* Sender);
   void SetSoundSpeedButtonClick(TObject* Sender);
 
+  // The tile table, built and freed with the display control.
+  void DisplayViewInitialize(TObject* Sender);
+  void DisplayViewFinalize(TObject* Sender);
+  bool DrawChecked() { return DrawCheckBox.Checked(); }
   // The screen-mirror half of the link's input-report handler.
   void RenderScreenReport(const uint8_t* data, uint16_t size);
 
@@ -73,6 +86,8 @@ protected:
 private:
   // Disables the button for exactly the length of the send.
   void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
+  void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
+  void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   HICON icon_ = nullptr;
 };
 

@@ -1,0 +1,190 @@
+// The link end to end: the real program against a scripted instrument on the
+// virtual instrument's pipe.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "sim/PipeServer.h"
+#include "sim/Screen.h"
+#include "tests/e2e/support/Driver.h"
+
+namespace ts::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::PipeServer;
+using sim::Report;
+
+// The memo's lines without their numbers ("001  "), in order.
+std::vector<std::wstring> Texts(const Program& p) {
+  std::vector<std::wstring> out;
+  for (const auto& line : p.MemoLines())
+    if (line.size() > 5 && line.compare(3, 2, L"  ") == 0) out.push_back(line.substr(5));
+  return out;
+}
+
+// A picture with detail everywhere: diagonal stripes, a frame and a block, so a
+// misplaced byte or half shows.
+sim::Screen TestFrame(int seed) {
+  sim::Screen s;
+  for (int y = 0; y < sim::kScreenHeight; ++y)
+    for (int x = 0; x < sim::kScreenWidth; ++x)
+      if ((x + y + seed) % 7 == 0 || (x * 3 + y) % 23 == seed % 23) s.SetPixel(x, y);
+  s.Frame(0, 0, 320, 240);
+  s.Fill(150 + seed % 10, 100, 170 + seed % 10, 140, true);
+  return s;
+}
+
+// The number in "Скорость приема данных  64 000 Байт/c", or -1 when the text is
+// not in that form.
+long RateOf(const std::wstring& text) {
+  const std::wstring prefix = L"Скорость приема данных  ", unit = L" Байт/c";
+  if (text.rfind(prefix, 0) != 0 || text.size() < prefix.size() + unit.size() + 4 ||
+      text.compare(text.size() - unit.size(), unit.size(), unit) != 0)
+    return -1;
+  std::wstring number = text.substr(prefix.size(), text.size() - prefix.size() - unit.size());
+  size_t space = number.rfind(L' ');
+  if (space == std::wstring::npos || number.size() - space != 4) return -1;
+  long high = space == 0 ? 0 : std::stol(number.substr(0, space));
+  return high * 1000 + std::stol(number.substr(space + 1));
+}
+
+void SendFrame(PipeServer& server, const sim::Screen& frame) {
+  for (int i = 0; i < sim::kReportsPerFrame; ++i) server.SendReport(sim::EncodeScreenReport(frame, i));
+  // Group 0 once more presents the frame that is now complete.
+  server.SendReport(sim::EncodeScreenReport(frame, 0));
+}
+
+// Screen pixel (sx, sy) sits at (sx + 3, sy + 3); the margins stay black.
+int Mismatches(const Picture& picture, const sim::Screen& frame) {
+  if (picture.Width != 326 || picture.Height != 246) return -1;
+  int bad = 0;
+  for (int y = 0; y < 246; ++y)
+    for (int x = 0; x < 326; ++x) {
+      bool inside = x >= 3 && x < 323 && y >= 3 && y < 243;
+      uint32_t expected = inside && !frame.Pixel(x - 3, y - 3) ? 0xFFFFFF : 0x000000;
+      bad += picture.At(x, y) != expected;
+    }
+  return bad;
+}
+
+TEST(Link, ConnectsMirrorsAndCountsTheStreamOfAPluggedInstrument) {
+  PipeServer server;
+  server.Plug();
+  Program program;
+  EXPECT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
+  // The first line is written while the event window is made; the next one would
+  // be numbered 001 again.
+  auto lines = program.MemoLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], L"");
+  EXPECT_EQ(lines[1], L"001  DeviceChange ТС4170 подключен");
+
+  sim::Screen frame = TestFrame(1);
+  SendFrame(server, frame);
+  EXPECT_TRUE(WaitFor([&] { return program.StatusPanel(2) == L" Пакет 64 байта"; }));
+  int bad = -2;
+  EXPECT_TRUE(WaitFor([&] { return (bad = Mismatches(program.CaptureDisplay(), frame)) == 0; }, 10s))
+      << bad << " pixels differ";
+
+  // At the USB pace, one report a millisecond, the rate reads 64 000 bytes a
+  // second give or take the jitter of the two clocks.
+  std::wstring rate;
+  auto start = std::chrono::steady_clock::now();
+  int sent = 0;
+  bool seen = false;
+  while (!seen && std::chrono::steady_clock::now() - start < 8s) {
+    int due = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    for (; sent < due; ++sent) server.SendReport(sim::EncodeScreenReport(frame, sent % sim::kReportsPerFrame));
+    rate = program.StatusPanel(1);
+    seen = sent > 2500 && RateOf(rate) >= 60000 && RateOf(rate) <= 68000;
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_TRUE(seen) << "last rate seen: " << RateOf(rate);
+  EXPECT_TRUE(program.Close());
+}
+
+TEST(Link, UnplugAndReplugAreLoggedInOrderAndTheInstrumentIsSelectedAgain) {
+  PipeServer server;
+  server.Plug();
+  Program program;
+  ASSERT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
+  server.Unplug();
+  ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"Нет связи с прибором ???"; }));
+  auto texts = Texts(program);
+  // After the start line: unplug, removal, at most one read error, then the state.
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(texts[1], L"Unplug TS4170");
+  EXPECT_EQ(texts[2], L"Removal TS4170");
+  size_t last = texts.size() - 1;
+  EXPECT_EQ(texts[last], L"DeviceChange Нет связи с прибором");
+  EXPECT_LE(last, 4u);
+  if (last == 4) {
+    EXPECT_EQ(texts[3].rfind(L"Ошибка: ", 0), 0u);
+  }
+
+  server.Plug();
+  ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"ТС4170 подключен !!!"; }));
+  texts = Texts(program);
+  EXPECT_EQ(texts[texts.size() - 2], L"Arrival TS4170");
+  EXPECT_EQ(texts.back(), L"DeviceChange ТС4170 подключен");
+  EXPECT_TRUE(program.Close());
+}
+
+TEST(Link, PropertiesAreListedWithAndWithoutAnInstrumentAndTheLogClearsPast1000) {
+  {
+    Program program;
+    EXPECT_EQ(program.StatusPanel(0), L"Нет связи с прибором ???");
+    HWND properties = program.Control(program.Link(), L"Свойства");
+    ASSERT_TRUE(properties);
+    program.Click(properties);
+    ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() >= 5; }));
+    auto lines = program.MemoLines();
+    std::vector<std::wstring> expected = {L"", L"001  DeviceChange Нет связи с прибором", L"001   ",
+                                          L"002  Прибор ТС4170 не подключен", L"003   "};
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(program.Close());
+  }
+  PipeServer server;
+  server.Plug();
+  Program program;
+  HWND properties = program.Control(program.Link(), L"Свойства");
+  ASSERT_TRUE(properties);
+  program.Click(properties);
+  ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() >= 2 + 57; }));
+  auto lines = program.MemoLines();
+  EXPECT_EQ(lines[2], L"001   ");
+  EXPECT_EQ(lines[3], L"002  ******** СВОЙСТВА USB УСТРОЙСТВА TS4170 *********** ");
+  EXPECT_EQ(lines[5], L"004  Attributes.VendorID     = 05555h");
+  EXPECT_EQ(lines[6], L"005  Attributes.ProductID    = 04170h");
+  EXPECT_EQ(lines[9], L"008  DeviceStrings[0] = ");
+  EXPECT_EQ(lines[11], L"010  HidFileHandle= 00000000FFFFFFFFh");
+  EXPECT_EQ(lines[14], L"013  IsCheckedOut = Yes");
+  EXPECT_EQ(lines[22], L"021  ThreadSleepTime = 10");
+  EXPECT_EQ(lines[24], L"023  HIDCaps.InputReportByteLength  = 65");
+  EXPECT_EQ(lines[25], L"024  HIDCaps.OutputReportByteLength = 65");
+  EXPECT_EQ(lines[58], L"057   ");
+  // 57 lines a listing: the 18th listing passes line 1001 and clears the log.
+  for (int k = 1; k < 18; ++k) program.Click(properties);
+  ASSERT_TRUE(WaitFor([&] {
+    auto now = program.MemoLines();
+    return !now.empty() && now[0] == L" Очистка сообщений" && now.size() == 26;
+  }, 60s)) << program.MemoLines().size();
+  lines = program.MemoLines();
+  EXPECT_EQ(lines[1].substr(0, 5), L"001  ");
+  EXPECT_EQ(lines[25], L"025   ");
+  // "Очистить" keeps the numbering.
+  program.Click(program.Control(program.Link(), L"Очистить"));
+  ASSERT_TRUE(WaitFor([&] { return program.MemoLines().empty(); }));
+  program.Click(properties);
+  ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() == 57; }));
+  EXPECT_EQ(program.MemoLines()[0], L"026   ");
+  EXPECT_TRUE(program.Close());
+}
+
+}  // namespace
+}  // namespace ts::e2e

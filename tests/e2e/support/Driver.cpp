@@ -1,0 +1,216 @@
+#include "tests/e2e/support/Driver.h"
+
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <stdexcept>
+#include <thread>
+
+namespace ts::e2e {
+namespace {
+
+std::wstring WindowsPath(const char* unixPath) {
+  std::wstring path = L"Z:";
+  for (const char* p = unixPath; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  return path;
+}
+
+std::wstring TextOf(HWND h) {
+  int n = static_cast<int>(SendMessageW(h, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  n = static_cast<int>(SendMessageW(h, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(s.data())));
+  s.resize(static_cast<size_t>(n > 0 ? n : 0));
+  return s;
+}
+
+HWND FindOwnWindow(DWORD pid, const wchar_t* caption) {
+  HWND h = nullptr;
+  while ((h = FindWindowExW(nullptr, h, nullptr, caption)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == pid) return h;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+Program::Program() {
+  std::wstring exe = WindowsPath(TS_PROGRAM_PATH);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  std::wstring command = L"\"" + exe + L"\"";
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &process_))
+    throw std::runtime_error("cannot start the program");
+  DWORD pid = process_.dwProcessId;
+  if (!WaitFor([&] {
+        main_ = FindOwnWindow(pid, kMainCaption);
+        return main_ && IsWindowVisible(main_) && FindOwnWindow(pid, kLinkCaption) != nullptr;
+      }))
+    throw std::runtime_error("the main window did not appear");
+  // The first device-change report is written while the event window is made.
+  WaitFor([&] { return StatusPanel(0) != L"Нет связи с ТС4170???"; });
+}
+
+Program::~Program() {
+  if (Alive() && !Close()) TerminateProcess(process_.hProcess, 1);
+  WaitForSingleObject(process_.hProcess, 10000);
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+bool Program::Alive() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+HWND Program::Link() const { return FindOwnWindow(process_.dwProcessId, kLinkCaption); }
+
+bool Program::Close(std::chrono::milliseconds timeout) {
+  PostMessageW(main_, WM_CLOSE, 0, 0);
+  return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+}
+
+std::wstring Program::StatusPanel(int index) const {
+  HWND bar = FindWindowExW(main_, nullptr, STATUSCLASSNAMEW, nullptr);
+  if (!bar) return {};
+  // Status bar texts are not carried across processes by the system, so the
+  // buffer lives in the program.
+  constexpr SIZE_T kChars = 512;
+  void* remote = VirtualAllocEx(process_.hProcess, nullptr, kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
+  if (!remote) return {};
+  std::wstring text;
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutW(bar, SB_GETTEXTLENGTHW, index, 0, SMTO_ABORTIFHUNG, 5000, &result) &&
+      LOWORD(result) < kChars &&
+      SendMessageTimeoutW(bar, SB_GETTEXTW, index, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000,
+                          &result)) {
+    std::vector<wchar_t> buffer(kChars, L'\0');
+    SIZE_T read = 0;
+    ReadProcessMemory(process_.hProcess, remote, buffer.data(), (kChars - 1) * sizeof(wchar_t), &read);
+    text = buffer.data();
+  }
+  VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+  if (!text.empty() && text[0] == L'\t') text.erase(0, 1);
+  return text;
+}
+
+std::vector<std::wstring> Program::MemoLines() const {
+  HWND link = Link();
+  HWND memo = link ? FindWindowExW(link, nullptr, L"Edit", nullptr) : nullptr;
+  std::vector<std::wstring> lines;
+  if (!memo) return lines;
+  std::wstring text = TextOf(memo);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L"\r\n", start);
+    if (end == std::wstring::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+HWND Program::Control(HWND top, const std::wstring& text) const {
+  struct Search {
+    const std::wstring* text;
+    HWND found = nullptr;
+  } search{&text};
+  EnumChildWindows(
+      top,
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        if (TextOf(h) == *s->text) {
+          s->found = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+void Program::Click(HWND button) const { PostMessageW(button, BM_CLICK, 0, 0); }
+
+Picture Program::CaptureDisplay() const {
+  Picture picture;
+  HWND view = nullptr;
+  // The display control is the main window's child at (96, 0) of 326 x 246.
+  for (HWND h = GetWindow(main_, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+    RECT r;
+    GetWindowRect(h, &r);
+    POINT origin{r.left, r.top};
+    ScreenToClient(main_, &origin);
+    if (origin.x == 96 && origin.y == 0 && r.right - r.left == 326 && r.bottom - r.top == 246) view = h;
+  }
+  if (!view) return picture;
+  RECT r;
+  GetWindowRect(view, &r);
+  picture.Width = r.right - r.left;
+  picture.Height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = picture.Width;
+  info.bmiHeader.biHeight = -picture.Height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, picture.Width, picture.Height, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  auto* p = static_cast<const uint32_t*>(bits);
+  picture.Pixels.assign(p, p + static_cast<size_t>(picture.Width) * picture.Height);
+  for (uint32_t& px : picture.Pixels) px &= 0xFFFFFF;
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return picture;
+}
+
+DWORD Program::HandleCount() const {
+  DWORD count = 0;
+  GetProcessHandleCount(process_.hProcess, &count);
+  return count;
+}
+
+size_t Program::PrivateBytes() const {
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(process_.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+  return counters.PrivateUsage;
+}
+
+bool WaitForBox(Box& box, std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&] {
+        HWND h = FindWindowW(L"#32770", kAppTitle);
+        if (!h || !IsWindowVisible(h)) return false;
+        box.Window = h;
+        box.Text = TextOf(GetDlgItem(h, 0xFFFF));
+        box.HasIcon = false;
+        for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+          if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c)) box.HasIcon = true;
+        return true;
+      },
+      timeout);
+}
+
+void CloseBox(const Box& box) {
+  PostMessageW(box.Window, WM_COMMAND, IDOK, 0);
+  WaitFor([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); });
+}
+
+}  // namespace ts::e2e

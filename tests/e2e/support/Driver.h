@@ -1,0 +1,71 @@
+#pragma once
+// Runs the real program under test as its own process and works it the way a
+// user or an automation tool would: through its windows.
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ts::e2e {
+
+inline constexpr wchar_t kMainCaption[] = L"Виртуальный дефектоскоп ТС4170 V18.09";
+inline constexpr wchar_t kLinkCaption[] = L"События USB ";
+inline constexpr wchar_t kAppTitle[] = L"Virtual_TS4170";
+
+// Polls cond every few milliseconds until it holds or the deadline passes.
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+
+// A picture read off the screen: 0x00RRGGBB per pixel, rows top to bottom.
+struct Picture {
+  int Width = 0, Height = 0;
+  std::vector<uint32_t> Pixels;
+  uint32_t At(int x, int y) const { return Pixels[static_cast<size_t>(y) * Width + x]; }
+};
+
+class Program {
+public:
+  // Starts the program and waits for its main window and its first device report.
+  Program();
+  // Closes the main window as a user would and waits for the process to end.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  HWND Main() const { return main_; }
+  HWND Link() const;
+  bool Alive() const;
+  // Ends the program with the close box; true when it exited by itself.
+  bool Close(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  std::wstring StatusPanel(int index) const;
+  std::vector<std::wstring> MemoLines() const;
+  // The child window of top whose text (caption, or hint for glyph buttons) is text.
+  HWND Control(HWND top, const std::wstring& text) const;
+  // Clicks a button without waiting for what the click does (it may show a box).
+  void Click(HWND button) const;
+  // The picture of the display control as it is on the screen.
+  Picture CaptureDisplay() const;
+  // The number of handles the process holds and its private bytes.
+  DWORD HandleCount() const;
+  size_t PrivateBytes() const;
+
+private:
+  PROCESS_INFORMATION process_{};
+  HWND main_ = nullptr;
+};
+
+// A message box of the program: its text, and a way to close it.
+struct Box {
+  HWND Window = nullptr;
+  std::wstring Text;
+  bool HasIcon = false;
+};
+// Waits for a message box with the program's title.
+bool WaitForBox(Box& box, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+void CloseBox(const Box& box);
+
+}  // namespace ts::e2e
