@@ -10,6 +10,7 @@
 #include "sim/PipeServer.h"
 #include "sim/Screen.h"
 #include "tests/e2e/support/Driver.h"
+#include "tests/windows/link/TestPipeServer.h"
 
 namespace ts::e2e {
 namespace {
@@ -183,6 +184,41 @@ TEST(Link, PropertiesAreListedWithAndWithoutAnInstrumentAndTheLogClearsPast1000)
   program.Click(properties);
   ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() == 57; }));
   EXPECT_EQ(program.MemoLines()[0], L"026   ");
+  EXPECT_TRUE(program.Close());
+}
+
+}  // namespace
+}  // namespace ts::e2e
+
+namespace ts::e2e {
+namespace {
+
+// An instrument that takes no more reports: the write gives up, the operator is
+// told, the button comes back, and the program keeps answering.
+TEST(Link, AFailedWriteShowsThePlainBoxWhileTheButtonIsDisabled) {
+  test::TestPipeServer jammed("\\\\.\\pipe\\TS4170", /*reads=*/false, /*inBufferSize=*/65);
+  jammed.Plug();
+  Program program;
+  ASSERT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
+  HWND f1 = program.Control(program.Main(), L"F1");
+  ASSERT_TRUE(f1);
+  Box box;
+  // The pipe's buffer takes a report or two before writes stop going through.
+  for (int click = 0; click < 8 && !box.Window; ++click) {
+    program.Click(f1);
+    if (WaitForBox(box, 6s)) break;
+    box = {};
+  }
+  ASSERT_TRUE(box.Window) << "no message box after the instrument stopped taking reports";
+  EXPECT_EQ(box.Text, L"Не прошла команда в прибор ТС4170.");
+  EXPECT_FALSE(box.HasIcon);
+  EXPECT_FALSE(IsWindowEnabled(f1));
+  CloseBox(box);
+  EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(f1) != 0; }));
+  DWORD_PTR answer = 0;
+  EXPECT_TRUE(SendMessageTimeoutW(program.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
+  jammed.Unplug();
   EXPECT_TRUE(program.Close());
 }
 

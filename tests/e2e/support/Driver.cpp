@@ -202,7 +202,9 @@ bool WaitForBox(Box& box, std::chrono::milliseconds timeout) {
         box.Text = TextOf(GetDlgItem(h, 0xFFFF));
         box.HasIcon = false;
         for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-          if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c)) box.HasIcon = true;
+          if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c) &&
+              SendMessageW(c, STM_GETICON, 0, 0))
+            box.HasIcon = true;
         return true;
       },
       timeout);
