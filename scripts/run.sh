@@ -11,8 +11,7 @@ ts_deps
 build=build/windows
 cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
-targets=(Virtual_TS4170 ts_window)
-[[ -f sim/Simulator.cpp ]] && targets+=(TS4170_Simulator)
+targets=(Virtual_TS4170 ts_window TS4170_Simulator)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" -- --no-print-directory >"$build.run-build.log" 2>&1 ||
   { tail -n 40 "$build.run-build.log"; exit 1; }
 program=$build/app/Virtual_TS4170.exe
@@ -20,15 +19,17 @@ simulator=$build/sim/TS4170_Simulator.exe
 caption='Виртуальный дефектоскоп ТС4170 V18.09'
 sim_caption=${TS_SIM_CAPTION:-'Виртуальный ТС4170'}
 
+window() { wine "$build/tools/ts_window.exe" "$@"; }
+
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
   ts_wine_ready
-  sim_pid=
   if [[ -x $simulator ]]; then
     wine "$simulator" &
-    sim_pid=$!
+    window wait "$sim_caption" 60 || true
   fi
   wine "$program"
-  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null || true
+  [[ -x $simulator ]] && window close "$sim_caption" || true
+  wait
   exit 0
 fi
 
@@ -40,10 +41,11 @@ ts_wine_ready
 desktop=/desktop=TS4170,1024x768
 if [[ -x $simulator ]]; then
   wine explorer "$desktop" "$simulator" >/dev/null 2>&1 &
+  window wait "$sim_caption" 60 || true
 fi
 wine explorer "$desktop" "$program" >/dev/null 2>&1 &
 program_pid=$!
-if ! wine "$build/tools/ts_window.exe" wait "$caption" 60; then
+if ! window wait "$caption" 60; then
   echo "The main window did not appear within 60 seconds." >&2
   exit 1
 fi
@@ -53,6 +55,6 @@ sleep 3
 shot=$top/build/Virtual_TS4170-screenshot.png
 /usr/bin/import -display "$DISPLAY" -window root -crop 1024x768+0+0 +repage "$shot"
 echo "Screenshot of the running program: $shot"
-wine "$build/tools/ts_window.exe" close "$caption" || true
-[[ -x $simulator ]] && wine "$build/tools/ts_window.exe" close "$sim_caption" || true
+window close "$caption" || true
+[[ -x $simulator ]] && window close "$sim_caption" || true
 wait "$program_pid" 2>/dev/null || true
