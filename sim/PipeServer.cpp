@@ -144,6 +144,11 @@ std::optional<Report> PipeServer::WaitForOutputReport(Clock::time_point deadline
   return outputs_[outputsTaken_++];
 }
 
+void PipeServer::RecordError(const std::string& text) {
+  std::lock_guard lock(outputMutex_);
+  lastError_ = text;
+}
+
 std::string PipeServer::LastError() const {
   std::lock_guard lock(outputMutex_);
   return lastError_;
@@ -195,8 +200,7 @@ void PipeServer::Run() {
     } catch (const std::exception& e) {
       // A failed re-listen leaves the connected clients served and is tried
       // again; the owner can show why.
-      std::lock_guard lock(outputMutex_);
-      lastError_ = e.what();
+      RecordError(e.what());
     }
     ReleaseClosed();
     UpdateCounts();
@@ -300,7 +304,13 @@ void PipeServer::OnConnected(Instance* inst) {
   // The next listening instance first: a client that has already gone makes
   // the first read fail and closes this one, and the pipe must not vanish
   // with it.
-  if (serving_) Listen();
+  if (serving_) {
+    try {
+      Listen();
+    } catch (const std::exception& e) {
+      RecordError(e.what());  // the loop tries again; this client is served meanwhile
+    }
+  }
   StartRead(inst);
 }
 

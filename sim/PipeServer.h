@@ -99,6 +99,7 @@ private:
   void Close(Instance* inst);
   void ReleaseClosed();
   void UpdateCounts();
+  void RecordError(const std::string& text);
 
   Options options_;
   OutputHandler handler_;
