@@ -10,22 +10,38 @@ namespace ts::sim {
 
 std::string KeyName(uint16_t mask) {
   switch (mask) {
-    case kKeyEnter: return "Ввод";
-    case kKeyF4: return "F4";
-    case kKeyDown: return "Вниз";
-    case kKeyLeft: return "Влево";
-    case kKeyUp: return "Вверх";
-    case kKeyRight: return "Вправо";
-    case kKeyRightScreen: return "Экран►";
-    case kKeyF2: return "F2";
-    case kKeyF1: return "F1";
-    case kKeyLeftScreen: return "◄Экран";
-    case kKeyTesting: return "УЗ контроль";
-    case kKeySettings: return "Настройка";
-    case kKeyHelp: return "Помощь";
-    case kKeyData: return "Данные";
-    case kKeyF3: return "F3";
-    default: return "";
+    case kKeyEnter:
+      return "Ввод";
+    case kKeyF4:
+      return "F4";
+    case kKeyDown:
+      return "Вниз";
+    case kKeyLeft:
+      return "Влево";
+    case kKeyUp:
+      return "Вверх";
+    case kKeyRight:
+      return "Вправо";
+    case kKeyRightScreen:
+      return "Экран►";
+    case kKeyF2:
+      return "F2";
+    case kKeyF1:
+      return "F1";
+    case kKeyLeftScreen:
+      return "◄Экран";
+    case kKeyTesting:
+      return "УЗ контроль";
+    case kKeySettings:
+      return "Настройка";
+    case kKeyHelp:
+      return "Помощь";
+    case kKeyData:
+      return "Данные";
+    case kKeyF3:
+      return "F3";
+    default:
+      return "";
   }
 }
 
@@ -42,19 +58,28 @@ std::string Meaning(const uint8_t* r, size_t size) {
         const std::string name = KeyName(a1);
         return name.empty() ? Format("Клавиша: неизвестная маска 0x%04X", a1) : "Клавиша " + name;
       }
-      case kCodeRestart: return "Рестарт";
-      case kCodeLock: return "Блокировка клавиатуры";
-      case kCodeUnlock: return "Разблокировка клавиатуры";
-      case kCodeSound: return Format("Звук: дорожка %u", a1);
+      case kCodeRestart:
+        return "Рестарт";
+      case kCodeLock:
+        return "Блокировка клавиатуры";
+      case kCodeUnlock:
+        return "Разблокировка клавиатуры";
+      case kCodeSound:
+        return Format("Звук: дорожка %u", a1);
       case kCodeParameter:
         switch (a1) {
-          case kParamGain: return Format("Усиление %u.%02u дБ", a2 / 100, a2 % 100);
-          case kParamScreenWidth: return Format("Ширина экрана %u.%u мкс", a2 / 10, a2 % 10);
+          case kParamGain:
+            return Format("Усиление %u.%02u дБ", a2 / 100, a2 % 100);
+          case kParamScreenWidth:
+            return Format("Ширина экрана %u.%u мкс", a2 / 10, a2 % 10);
           case kParamUnits:
-            return a2 < 4 ? std::string("Разметка ") + kUnitNames[a2] : Format("Разметка: неизвестная %u", a2);
-          default: return Format("Параметр 0x%04X = %u", a1, a2);
+            return a2 < 4 ? std::string("Разметка ") + kUnitNames[a2]
+                          : Format("Разметка: неизвестная %u", a2);
+          default:
+            return Format("Параметр 0x%04X = %u", a1, a2);
         }
-      default: return Format("Команда 0x%04X (%u, %u, %u)", code, a1, a2, a3);
+      default:
+        return Format("Команда 0x%04X (%u, %u, %u)", code, a1, a2, a3);
     }
   }
   if (r[0] == kMessageReportId && r[1] == kMessageMarker1 && r[2] == kMessageMarker2) {

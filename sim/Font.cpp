@@ -192,8 +192,10 @@ constexpr Glyph Parse(const char* art) {
 constexpr bool WellFormed(const char* art) {
   int cells = 0;
   for (const char* p = art; *p; ++p) {
-    if (*p == '#' || *p == '.') ++cells;
-    else if (*p != ' ') return false;
+    if (*p == '#' || *p == '.')
+      ++cells;
+    else if (*p != ' ')
+      return false;
   }
   return cells == kGlyphWidth * kGlyphHeight;
 }

@@ -28,14 +28,14 @@ struct Echo {
   double time, amplitude, spread;
 };
 constexpr Echo kEchoes[] = {
-    {0.3, 1.6, 0.5},    // probe's initial pulse
-    {17.0, 0.50, 0.4},  // flaw
-    {33.8, 0.72, 0.45}, // back wall of a 100 mm plate
-    {67.6, 0.30, 0.5},  // second back-wall echo
+    {0.3, 1.6, 0.5},     // probe's initial pulse
+    {17.0, 0.50, 0.4},   // flaw
+    {33.8, 0.72, 0.45},  // back wall of a 100 mm plate
+    {67.6, 0.30, 0.5},   // second back-wall echo
 };
 constexpr double kFrequencyMhz = 2.5;
-constexpr int kGateLength = 70;           // 0.1 µs
-constexpr double kGateLevel = 0.30;       // of the plot height
+constexpr int kGateLength = 70;      // 0.1 µs
+constexpr double kGateLevel = 0.30;  // of the plot height
 
 // Fixed "grass": the same for the same time, so screens repeat exactly.
 double Noise(double us) {
@@ -68,10 +68,14 @@ double SignalPeak(double t0, double t1) {
 
 const char* ModeTitle(Mode m) {
   switch (m) {
-    case Mode::Testing: return "УЗ контроль";
-    case Mode::Settings: return "Настройка";
-    case Mode::Data: return "Данные";
-    case Mode::Help: return "Помощь";
+    case Mode::Testing:
+      return "УЗ контроль";
+    case Mode::Settings:
+      return "Настройка";
+    case Mode::Data:
+      return "Данные";
+    case Mode::Help:
+      return "Помощь";
   }
   return "";
 }
@@ -133,8 +137,12 @@ void Instrument::Command(uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t, 
       bootStart_ = now;
       bootEnd_ = now + kBootTime;
       break;
-    case kCodeLock: locked_ = true; break;
-    case kCodeUnlock: locked_ = false; break;
+    case kCodeLock:
+      locked_ = true;
+      break;
+    case kCodeUnlock:
+      locked_ = false;
+      break;
     case kCodeSound:
       if (arg1 >= 1 && arg1 <= 25) {
         track_ = arg1;
@@ -142,11 +150,15 @@ void Instrument::Command(uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t, 
       }
       break;
     case kCodeParameter:
-      if (arg1 == kParamGain) SetGain(arg2);
-      else if (arg1 == kParamScreenWidth) SetWidth(arg2);
-      else if (arg1 == kParamUnits && arg2 < 4) units_ = arg2;
+      if (arg1 == kParamGain)
+        SetGain(arg2);
+      else if (arg1 == kParamScreenWidth)
+        SetWidth(arg2);
+      else if (arg1 == kParamUnits && arg2 < 4)
+        units_ = arg2;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -185,18 +197,37 @@ void Instrument::Key(uint16_t mask) {
   if (KeyName(mask).empty()) return;  // no key, or several at once
   lastKey_ = mask;
   switch (mask) {
-    case kKeyTesting: mode_ = Mode::Testing; return;
-    case kKeySettings: mode_ = Mode::Settings; return;
-    case kKeyData: mode_ = Mode::Data; return;
-    case kKeyHelp: mode_ = Mode::Help; return;
-    case kKeyLeftScreen: mode_ = Mode((int(mode_) + 3) % 4); return;
-    case kKeyRightScreen: mode_ = Mode((int(mode_) + 1) % 4); return;
-    default: break;
+    case kKeyTesting:
+      mode_ = Mode::Testing;
+      return;
+    case kKeySettings:
+      mode_ = Mode::Settings;
+      return;
+    case kKeyData:
+      mode_ = Mode::Data;
+      return;
+    case kKeyHelp:
+      mode_ = Mode::Help;
+      return;
+    case kKeyLeftScreen:
+      mode_ = Mode((int(mode_) + 3) % 4);
+      return;
+    case kKeyRightScreen:
+      mode_ = Mode((int(mode_) + 1) % 4);
+      return;
+    default:
+      break;
   }
   switch (mode_) {
-    case Mode::Testing: KeyTesting(mask); break;
-    case Mode::Settings: KeySettings(mask); break;
-    case Mode::Data: KeyData(mask); break;
+    case Mode::Testing:
+      KeyTesting(mask);
+      break;
+    case Mode::Settings:
+      KeySettings(mask);
+      break;
+    case Mode::Data:
+      KeyData(mask);
+      break;
     case Mode::Help:
       if (mask == kKeyF1 || mask == kKeyEnter) mode_ = Mode::Testing;
       break;
@@ -205,50 +236,99 @@ void Instrument::Key(uint16_t mask) {
 
 void Instrument::KeyTesting(uint16_t mask) {
   switch (mask) {
-    case kKeyF1: case kKeyUp: SetGain(gain_ + 100); break;
-    case kKeyF2: case kKeyDown: SetGain(gain_ - 100); break;
-    case kKeyF3: gateOn_ = !gateOn_; break;
-    case kKeyF4: mode_ = Mode::Settings; break;
-    case kKeyLeft: measureColumn_ = std::max(0, measureColumn_ - 5); break;
-    case kKeyRight: measureColumn_ = std::min(kPlotWidth - 1, measureColumn_ + 5); break;
-    default: break;
+    case kKeyF1:
+    case kKeyUp:
+      SetGain(gain_ + 100);
+      break;
+    case kKeyF2:
+    case kKeyDown:
+      SetGain(gain_ - 100);
+      break;
+    case kKeyF3:
+      gateOn_ = !gateOn_;
+      break;
+    case kKeyF4:
+      mode_ = Mode::Settings;
+      break;
+    case kKeyLeft:
+      measureColumn_ = std::max(0, measureColumn_ - 5);
+      break;
+    case kKeyRight:
+      measureColumn_ = std::min(kPlotWidth - 1, measureColumn_ + 5);
+      break;
+    default:
+      break;
   }
 }
 
 void Instrument::KeySettings(uint16_t mask) {
   switch (mask) {
-    case kKeyUp: settingsCursor_ = (settingsCursor_ + kSettingsItems - 1) % kSettingsItems; break;
-    case kKeyDown: settingsCursor_ = (settingsCursor_ + 1) % kSettingsItems; break;
-    case kKeyLeft: case kKeyF2: ChangeSetting(-1); break;
-    case kKeyRight: case kKeyF3: ChangeSetting(+1); break;
-    case kKeyF1: case kKeyEnter: mode_ = Mode::Testing; break;
+    case kKeyUp:
+      settingsCursor_ = (settingsCursor_ + kSettingsItems - 1) % kSettingsItems;
+      break;
+    case kKeyDown:
+      settingsCursor_ = (settingsCursor_ + 1) % kSettingsItems;
+      break;
+    case kKeyLeft:
+    case kKeyF2:
+      ChangeSetting(-1);
+      break;
+    case kKeyRight:
+    case kKeyF3:
+      ChangeSetting(+1);
+      break;
+    case kKeyF1:
+    case kKeyEnter:
+      mode_ = Mode::Testing;
+      break;
     case kKeyF4:
       gain_ = kDefaultGain;
       width_ = kDefaultWidth;
       units_ = 0;
       gateStart_ = 140;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
 void Instrument::ChangeSetting(int direction) {
   switch (settingsCursor_) {
-    case 0: SetGain(gain_ + 100 * direction); break;
-    case 1: SetWidth(width_ + 10 * direction); break;
-    case 2: units_ = (units_ + 4 + direction) % 4; break;
-    case 3: gateStart_ = std::clamp(gateStart_ + 5 * direction, 0, width_); break;
+    case 0:
+      SetGain(gain_ + 100 * direction);
+      break;
+    case 1:
+      SetWidth(width_ + 10 * direction);
+      break;
+    case 2:
+      units_ = (units_ + 4 + direction) % 4;
+      break;
+    case 3:
+      gateStart_ = std::clamp(gateStart_ + 5 * direction, 0, width_);
+      break;
   }
 }
 
 void Instrument::KeyData(uint16_t mask) {
   switch (mask) {
-    case kKeyUp: dataCursor_ = (dataCursor_ + kDataRecords - 1) % kDataRecords; break;
-    case kKeyDown: dataCursor_ = (dataCursor_ + 1) % kDataRecords; break;
-    case kKeyEnter: case kKeyF2: loadedRecord_ = dataCursor_; break;
-    case kKeyF3: loadedRecord_ = -1; break;
-    case kKeyF1: mode_ = Mode::Testing; break;
-    default: break;
+    case kKeyUp:
+      dataCursor_ = (dataCursor_ + kDataRecords - 1) % kDataRecords;
+      break;
+    case kKeyDown:
+      dataCursor_ = (dataCursor_ + 1) % kDataRecords;
+      break;
+    case kKeyEnter:
+    case kKeyF2:
+      loadedRecord_ = dataCursor_;
+      break;
+    case kKeyF3:
+      loadedRecord_ = -1;
+      break;
+    case kKeyF1:
+      mode_ = Mode::Testing;
+      break;
+    default:
+      break;
   }
 }
 
@@ -265,10 +345,18 @@ const Screen& Instrument::Render(SimTime now) {
   }
   DrawHeader(now);
   switch (mode_) {
-    case Mode::Testing: DrawTesting(); break;
-    case Mode::Settings: DrawSettings(); break;
-    case Mode::Data: DrawData(); break;
-    case Mode::Help: DrawHelp(); break;
+    case Mode::Testing:
+      DrawTesting();
+      break;
+    case Mode::Settings:
+      DrawSettings();
+      break;
+    case Mode::Data:
+      DrawData();
+      break;
+    case Mode::Help:
+      DrawHelp();
+      break;
   }
   DrawSoftKeys();
   if (message_ && now < message_->end) DrawMessage();
@@ -300,7 +388,8 @@ void Instrument::DrawHeader(SimTime now) {
 void Instrument::DrawTesting() {
   Screen& s = screen_;
   s.Frame(kPlotLeft - 1, kPlotTop - 1, kPlotRight + 1, kPlotBottom + 1);
-  for (int i = 1; i < 10; ++i) s.DottedVLine(kPlotLeft + kPlotWidth * i / 10, kPlotTop + 1, kPlotBottom - 1, 4);
+  for (int i = 1; i < 10; ++i)
+    s.DottedVLine(kPlotLeft + kPlotWidth * i / 10, kPlotTop + 1, kPlotBottom - 1, 4);
   for (int i = 1; i < 4; ++i) s.DottedHLine(kPlotLeft + 1, kPlotRight - 1, kPlotTop + kPlotHeight * i / 4, 4);
   // Markup: a tick per division, a value every other one.
   for (int i = 0; i <= 10; ++i) {
@@ -359,8 +448,8 @@ void Instrument::DrawTrace() {
   s.VLine(gx1, gy - 3, gy + 4);
   std::string readout = "Строб: нет сигнала";
   if (gatePeakColumn >= 0 && gatePeak >= int(kGateLevel * maxHeight))
-    readout = Format("Строб: A=%d%% ", gatePeak * 100 / maxHeight) +
-              FormatUs(gatePeakColumn * usPerColumn, true);
+    readout =
+        Format("Строб: A=%d%% ", gatePeak * 100 / maxHeight) + FormatUs(gatePeakColumn * usPerColumn, true);
   DrawText(s, 2, kReadoutY, readout);
 }
 
@@ -400,12 +489,9 @@ void Instrument::DrawData() {
 
 void Instrument::DrawHelp() {
   const char* lines[] = {
-      "УЗ контроль: А-скан, F1/F2 усиление,",
-      "  F3 строб, Влево/Вправо курсор",
-      "Настройка: параметры прибора",
-      "Данные: сохранённые записи",
-      "◄Экран / Экран►: листать экраны",
-      "Ввод: вернуться к А-скану",
+      "УЗ контроль: А-скан, F1/F2 усиление,", "  F3 строб, Влево/Вправо курсор",
+      "Настройка: параметры прибора",         "Данные: сохранённые записи",
+      "◄Экран / Экран►: листать экраны",      "Ввод: вернуться к А-скану",
   };
   int y = 30;
   for (const char* line : lines) {

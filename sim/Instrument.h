@@ -19,12 +19,12 @@ using SimTime = std::chrono::milliseconds;
 enum class Mode { Testing, Settings, Data, Help };
 
 class Instrument {
-public:
+ public:
   static constexpr SimTime kBootTime{2000};
   static constexpr SimTime kTrackTime{3000};
-  static constexpr int kDefaultGain = 4400;   // 0.01 dB
+  static constexpr int kDefaultGain = 4400;  // 0.01 dB
   static constexpr int kMaxGain = 8000;
-  static constexpr int kDefaultWidth = 440;   // 0.1 µs
+  static constexpr int kDefaultWidth = 440;  // 0.1 µs
   static constexpr int kMinWidth = 10;
   static constexpr int kMaxWidth = 19000;
   static constexpr int kSettingsItems = 4;
@@ -71,7 +71,7 @@ public:
   // Height in pixels of the A-scan trace in each plot column, from the bottom.
   std::array<int, kPlotWidth> TraceHeights() const;
 
-private:
+ private:
   struct Message {
     int x = 0, y = 0;
     std::u32string text;

@@ -20,9 +20,9 @@ constexpr DWORD kPipeBufferSize = kReportSize * 8;
 
 std::string SystemErrorText(DWORD error) {
   wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::u16string s(reinterpret_cast<const char16_t*>(text ? text : L""), n);
   if (text) LocalFree(text);
   while (!s.empty() && (s.back() <= u' ' || s.back() == u'.')) s.pop_back();
@@ -219,11 +219,15 @@ void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
         if (serving_) Listen();
       }
       break;
-    case Op::Read: OnRead(inst, ok, bytes, error); break;
+    case Op::Read:
+      OnRead(inst, ok, bytes, error);
+      break;
     case Op::Write:
       inst->writing.reset();
-      if (ok) StartWrite(inst);
-      else Close(inst);
+      if (ok)
+        StartWrite(inst);
+      else
+        Close(inst);
       break;
   }
 }
@@ -244,7 +248,9 @@ void PipeServer::Execute(Request& r) {
       case Request::Send:
         for (auto& inst : instances_) Enqueue(inst.get(), r.message);
         break;
-      case Request::Stop: r.Finish(); break;
+      case Request::Stop:
+        r.Finish();
+        break;
     }
   } catch (const std::exception& e) {
     if (r.kind == Request::Plug) {
@@ -260,17 +266,20 @@ void PipeServer::Listen() {
   // Two servers under one name would split the clients between two instruments.
   // FILE_FLAG_FIRST_PIPE_INSTANCE refuses that on Windows; Wine ignores the flag,
   // so look first: a name that nobody serves is not found.
-  if (instances_.empty() && (WaitNamedPipeW(options_.name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND))
+  if (instances_.empty() &&
+      (WaitNamedPipeW(options_.name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND))
     throw Exception(Format("Pipe %s is already served", name.c_str()));
   auto inst = std::make_unique<Instance>();
   const DWORD openMode =
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (instances_.empty() ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-  inst->pipe = CreateNamedPipeW(options_.name.c_str(), openMode,
-                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                PIPE_UNLIMITED_INSTANCES, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+  inst->pipe =
+      CreateNamedPipeW(options_.name.c_str(), openMode,
+                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                       PIPE_UNLIMITED_INSTANCES, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
   if (inst->pipe == INVALID_HANDLE_VALUE) {
     const DWORD e = GetLastError();
-    throw Exception(Format("Pipe %s cannot be made (error %lu: %s)", name.c_str(), e, SystemErrorText(e).c_str()));
+    throw Exception(
+        Format("Pipe %s cannot be made (error %lu: %s)", name.c_str(), e, SystemErrorText(e).c_str()));
   }
   if (!CreateIoCompletionPort(inst->pipe, port_, 0, 0)) {
     const DWORD e = GetLastError();
@@ -375,7 +384,8 @@ void PipeServer::StartWrite(Instance* inst) {
   if (inst->closing || inst->queue.empty()) return;
   inst->writing = inst->queue.front();
   inst->queue.pop_front();
-  if (WriteFile(inst->pipe, inst->writing->data(), DWORD(inst->writing->size()), nullptr, &inst->writeOp.ov) ||
+  if (WriteFile(inst->pipe, inst->writing->data(), DWORD(inst->writing->size()), nullptr,
+                &inst->writeOp.ov) ||
       GetLastError() == ERROR_IO_PENDING) {
     inst->writeOp.pending = true;
   } else {

@@ -26,7 +26,7 @@ namespace ts::sim {
 inline constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\TS4170";
 
 class PipeServer {
-public:
+ public:
   using Clock = std::chrono::steady_clock;
   // Runs on the server's thread for each output report; must not block long.
   using OutputHandler = std::function<void(const Report&)>;
@@ -81,7 +81,7 @@ public:
 
   static void BroadcastDeviceChange();
 
-private:
+ private:
   struct Instance;
   struct Op;
   struct Request;

@@ -20,7 +20,7 @@ inline constexpr int kPixelBytesPerReport = 60;
 using Report = std::array<uint8_t, kReportSize>;
 
 class Screen {
-public:
+ public:
   using Bits = std::array<uint8_t, kScreenStride * kScreenHeight>;
 
   void Clear() { bits_.fill(0); }
@@ -40,7 +40,7 @@ public:
   const Bits& Data() const { return bits_; }
   bool operator==(const Screen&) const = default;
 
-private:
+ private:
   Bits bits_{};
 };
 

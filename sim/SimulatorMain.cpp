@@ -2,6 +2,7 @@
 // at 1:1 beside a log of every command it receives. See sim/README.md.
 
 #include <windows.h>
+// After windows.h, which they build on.
 #include <commctrl.h>
 #include <mmsystem.h>
 #include <shellapi.h>
@@ -58,9 +59,11 @@ std::wstring Widen(const std::string& utf8) {
 }
 
 class Simulator {
-public:
+ public:
   explicit Simulator(const Settings& settings)
-      : settings_(settings), fast_(settings.fast), server_(PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}) {
+      : settings_(settings),
+        fast_(settings.fast),
+        server_(PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}) {
     if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
@@ -72,7 +75,7 @@ public:
   bool CreateMainWindow(HINSTANCE instance, int show);
   void Start();
 
-private:
+ private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
   void CreateControls();
@@ -134,8 +137,8 @@ bool Simulator::CreateMainWindow(HINSTANCE instance, int show) {
   RECT r{0, 0, 600, 480};
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   AdjustWindowRect(&r, style, TRUE);
-  hwnd_ = CreateWindowExW(0, kClassName, WindowTitle(settings_.pipe).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
-                          r.bottom - r.top, nullptr, bar, instance, this);
+  hwnd_ = CreateWindowExW(0, kClassName, WindowTitle(settings_.pipe).c_str(), style, CW_USEDEFAULT,
+                          CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, bar, instance, this);
   if (!hwnd_) return false;
   ShowWindow(hwnd_, show);
   UpdateWindow(hwnd_);
@@ -154,8 +157,8 @@ void Simulator::CreateControls() {
   };
   const int x = kScreenLeft + 326 + 12;
   plugButton_ = make(L"BUTTON", L"Отключить", BS_PUSHBUTTON | WS_TABSTOP, x, 8, 240, 28, kIdPlug);
-  fastBox_ = make(L"BUTTON", L"Как можно быстрее (не 1 отчёт в мс)", BS_AUTOCHECKBOX | WS_TABSTOP, x, 44, 240, 22,
-                  kIdFast);
+  fastBox_ = make(L"BUTTON", L"Как можно быстрее (не 1 отчёт в мс)", BS_AUTOCHECKBOX | WS_TABSTOP, x, 44, 240,
+                  22, kIdFast);
   SendMessageW(fastBox_, BM_SETCHECK, fast_ ? BST_CHECKED : BST_UNCHECKED, 0);
   status_ = make(L"STATIC", L"", SS_LEFT, x, 76, 240, 170, kIdStatus);
   make(L"STATIC", L"Принятые команды:", SS_LEFT, 8, 262, 300, 16, 0);
@@ -222,7 +225,8 @@ void Simulator::DrainLog() {
     wchar_t stamp[32];
     swprintf(stamp, 32, L"%02u:%02u:%02u.%03u  ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     const std::wstring text = stamp + line;
-    if (SendMessageW(logList_, LB_GETCOUNT, 0, 0) >= kMaxLogLines) SendMessageW(logList_, LB_DELETESTRING, 0, 0);
+    if (SendMessageW(logList_, LB_GETCOUNT, 0, 0) >= kMaxLogLines)
+      SendMessageW(logList_, LB_DELETESTRING, 0, 0);
     const LRESULT index = SendMessageW(logList_, LB_ADDSTRING, 0, LPARAM(text.c_str()));
     SendMessageW(logList_, LB_SETTOPINDEX, WPARAM(index), 0);
     if (logFile_) {
@@ -332,8 +336,12 @@ LRESULT CALLBACK Simulator::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 
 LRESULT Simulator::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_CREATE: CreateControls(); return 0;
-    case WM_PAINT: Paint(); return 0;
+    case WM_CREATE:
+      CreateControls();
+      return 0;
+    case WM_PAINT:
+      Paint();
+      return 0;
     case WM_APP_FRAME: {
       framePosted_ = false;
       RECT r{kScreenLeft, kScreenTop, kScreenLeft + kScreenWidth + 2 * kMargin,
@@ -341,15 +349,29 @@ LRESULT Simulator::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       InvalidateRect(hwnd_, &r, FALSE);
       return 0;
     }
-    case WM_APP_LOG: DrainLog(); return 0;
-    case WM_APP_CONTROL: SetPlugged(wp != 0); return 0;
-    case WM_TIMER: UpdateStatus(); return 0;
+    case WM_APP_LOG:
+      DrainLog();
+      return 0;
+    case WM_APP_CONTROL:
+      SetPlugged(wp != 0);
+      return 0;
+    case WM_TIMER:
+      UpdateStatus();
+      return 0;
     case WM_COMMAND:
       switch (LOWORD(wp)) {
-        case kIdPlug: SetPlugged(!server_.IsPlugged()); return 0;
-        case kIdMenuUnplug: SetPlugged(false); return 0;
-        case kIdMenuPlug: SetPlugged(true); return 0;
-        case kIdMenuExit: DestroyWindow(hwnd_); return 0;
+        case kIdPlug:
+          SetPlugged(!server_.IsPlugged());
+          return 0;
+        case kIdMenuUnplug:
+          SetPlugged(false);
+          return 0;
+        case kIdMenuPlug:
+          SetPlugged(true);
+          return 0;
+        case kIdMenuExit:
+          DestroyWindow(hwnd_);
+          return 0;
         case kIdFast:
           fast_ = SendMessageW(fastBox_, BM_GETCHECK, 0, 0) == BST_CHECKED;
           Log(fast_ ? L"Как можно быстрее" : L"1 отчёт в мс");
@@ -375,15 +397,24 @@ Settings ParseCommandLine() {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
-    if (a == L"--fast") s.fast = true;
-    else if (a == L"--unplugged") s.unplugged = true;
-    else if (a == L"--pipe" && i + 1 < argc) s.pipe = argv[++i];
-    else if (a == L"--log" && i + 1 < argc) s.logFile = argv[++i];
-    else if (a == L"--unplug") s.control = 0;
-    else if (a == L"--replug") s.control = 1;
-    else if (a == L"--quit") s.control = 2;
-    else if (a == L"--help" || a == L"/?") s.help = s.helpAsked = true;
-    else s.help = true;
+    if (a == L"--fast")
+      s.fast = true;
+    else if (a == L"--unplugged")
+      s.unplugged = true;
+    else if (a == L"--pipe" && i + 1 < argc)
+      s.pipe = argv[++i];
+    else if (a == L"--log" && i + 1 < argc)
+      s.logFile = argv[++i];
+    else if (a == L"--unplug")
+      s.control = 0;
+    else if (a == L"--replug")
+      s.control = 1;
+    else if (a == L"--quit")
+      s.control = 2;
+    else if (a == L"--help" || a == L"/?")
+      s.help = s.helpAsked = true;
+    else
+      s.help = true;
   }
   LocalFree(argv);
   return s;
@@ -415,8 +446,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   if (settings.control >= 0) {
     HWND running = FindWindowW(kClassName, WindowTitle(settings.pipe).c_str());
     if (!running) return 1;
-    if (settings.control == 2) PostMessageW(running, WM_CLOSE, 0, 0);
-    else PostMessageW(running, WM_APP_CONTROL, WPARAM(settings.control), 0);
+    if (settings.control == 2)
+      PostMessageW(running, WM_CLOSE, 0, 0);
+    else
+      PostMessageW(running, WM_APP_CONTROL, WPARAM(settings.control), 0);
     return 0;
   }
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES};

@@ -27,8 +27,15 @@ Report CommandReport(uint16_t code, uint16_t a1 = 0, uint16_t a2 = 0, uint16_t a
 
 Report MessageReport(uint16_t x, uint16_t y, uint16_t duration, std::string_view cp1251) {
   Report r{};
-  const uint8_t head[] = {0x07, 0x55, 0xAA, uint8_t(x), uint8_t(x >> 8), uint8_t(y), uint8_t(y >> 8),
-                          uint8_t(duration), uint8_t(duration >> 8)};
+  const uint8_t head[] = {0x07,
+                          0x55,
+                          0xAA,
+                          uint8_t(x),
+                          uint8_t(x >> 8),
+                          uint8_t(y),
+                          uint8_t(y >> 8),
+                          uint8_t(duration),
+                          uint8_t(duration >> 8)};
   std::memcpy(r.data(), head, sizeof head);
   std::memcpy(r.data() + 9, cp1251.data(), std::min<size_t>(cp1251.size(), 56));
   return r;
@@ -281,7 +288,8 @@ TEST(CommandLog, DescribesEachReportWithItsBytes) {
   const Report units = CommandReport(kCodeParameter, kParamUnits, 2);
   EXPECT_NE(DescribeOutputReport(units.data(), 65).find("Разметка ммX"), std::string::npos);
   const Report msg = MessageReport(50, 60, 201, "ABC");
-  EXPECT_EQ(DescribeOutputReport(msg.data(), 65), "07 55 AA 32 00 3C 00 C9 00  Сообщение X=50 Y=60 на 4.02 с: «ABC»");
+  EXPECT_EQ(DescribeOutputReport(msg.data(), 65),
+            "07 55 AA 32 00 3C 00 C9 00  Сообщение X=50 Y=60 на 4.02 с: «ABC»");
   EXPECT_EQ(DescribeOutputReport(msg.data(), 3), "07 55 AA                    длина 3 байт, не 65: пропущен");
   EXPECT_EQ(KeyName(0x8000), "");
 }

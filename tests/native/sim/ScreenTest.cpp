@@ -20,7 +20,8 @@ void DecodeInto(const Report& r, Screen& out) {
   const int h = r[62] ? 1 : 0;
   for (int k = 0; k < 60; ++k) {
     const int p = 480 * h + 8 * k;
-    for (int bit = 0; bit < 8; ++bit) out.SetPixel(p % 320 + bit, 3 * g + p / 320, (r[1 + k] >> (7 - bit)) & 1);
+    for (int bit = 0; bit < 8; ++bit)
+      out.SetPixel(p % 320 + bit, 3 * g + p / 320, (r[1 + k] >> (7 - bit)) & 1);
   }
 }
 

@@ -26,7 +26,7 @@ inline std::wstring UniqueName() {
 }
 
 class Client {
-public:
+ public:
   explicit Client(const std::wstring& name, bool waitWhileBusy = true) {
     const auto deadline = Deadline();
     for (;;) {
@@ -72,7 +72,8 @@ public:
       pending_ = true;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (WaitForSingleObject(event_, DWORD(std::max<long long>(left, 0))) != WAIT_OBJECT_0) return std::nullopt;
+    if (WaitForSingleObject(event_, DWORD(std::max<long long>(left, 0))) != WAIT_OBJECT_0)
+      return std::nullopt;
     pending_ = false;
     return Finish();
   }
@@ -87,7 +88,7 @@ public:
     return ok;
   }
 
-private:
+ private:
   Read Finish() {
     DWORD n = 0;
     const BOOL ok = GetOverlappedResult(pipe_, &ov_, &n, FALSE);

@@ -29,7 +29,7 @@ std::wstring SimulatorPath() {
 }
 
 class Simulator {
-public:
+ public:
   explicit Simulator(const std::wstring& arguments) {
     const std::wstring exe = SimulatorPath();
     wchar_t temp[MAX_PATH];
@@ -38,7 +38,8 @@ public:
            std::to_wstring(GetTickCount()) + L".log";
     std::wstring command = L"\"" + exe + L"\" " + arguments + L" --log \"" + log_ + L"\"";
     STARTUPINFOW si{sizeof si};
-    started_ = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+    started_ =
+        CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
   }
   ~Simulator() {
     if (started_) {
@@ -98,7 +99,7 @@ public:
     return int(code);
   }
 
-private:
+ private:
   PROCESS_INFORMATION pi_{};
   bool started_ = false;
   std::wstring log_;
@@ -150,7 +151,8 @@ std::optional<Screen> ReadFrame(Client& c) {
   }
   Screen s;
   for (int y = 0; y < kScreenHeight; ++y)
-    for (int x = 0; x < kScreenWidth; ++x) s.SetPixel(x, y, (bits[y * kScreenStride + x / 8] >> (7 - x % 8)) & 1);
+    for (int x = 0; x < kScreenWidth; ++x)
+      s.SetPixel(x, y, (bits[y * kScreenStride + x / 8] >> (7 - x % 8)) & 1);
   return s;
 }
 
