@@ -159,7 +159,9 @@ TEST_F(Shell, SecondaryWindowsHideOnCloseAndShowingTwiceChangesNothing) {
 
 TEST_F(Shell, StatusBarShowsItsTextsAndTheRateAfterTheFirstTick) {
   HWND bar = MainForm->FooterStatusBar.Handle();
-  EXPECT_EQ(test::StatusText(bar, 0), L"Нет связи с ТС4170???");
+  // The event window writes the connection state while it is made.
+  std::wstring state = test::StatusText(bar, 0);
+  EXPECT_TRUE(state == L"Нет связи с прибором ???" || state == L"ТС4170 подключен !!!") << Narrow(state);
   EXPECT_EQ(test::StatusText(bar, 2), L"Размер пакета");
   int edges[3] = {};
   ASSERT_EQ(SendMessageW(bar, SB_GETPARTS, 3, reinterpret_cast<LPARAM>(edges)), 3);
@@ -234,6 +236,18 @@ TEST_F(Shell, SpeedButtonsTakeNoFocusAndTheLockToggles) {
   EXPECT_FALSE(IsWindowVisible(ControlForm->Handle()));
   PostMessageW(MainForm->Handle(), WM_CLOSE, 0, 0);
   RunToEnd();
+}
+
+TEST(MainWindow, PanelsHoldTheirInitialTextsUntilTheirWritersReplaceThem) {
+  TApplication app;
+  app.Initialize();
+  TMainForm* main = nullptr;
+  app.CreateForm(main);
+  HWND bar = main->FooterStatusBar.Handle();
+  EXPECT_EQ(test::StatusText(bar, 0), L"Нет связи с ТС4170???");
+  EXPECT_EQ(test::StatusText(bar, 1), L"Скорость приема данных");
+  EXPECT_EQ(test::StatusText(bar, 2), L"Размер пакета");
+  MainForm = nullptr;
 }
 
 // A form whose button handler throws, as any handler may.
