@@ -178,7 +178,6 @@ void PipeServer::Run() {
     const DWORD timeout = serving_ && !listener_ ? 100 : INFINITE;
     const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &ov, timeout);
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    bool stop = false;
     try {
       if (!ov && !ok) {
         if (serving_ && !listener_) Listen();
@@ -188,10 +187,7 @@ void PipeServer::Run() {
           std::lock_guard lock(requestsMutex_);
           requests.swap(requests_);
         }
-        for (auto& r : requests) {
-          if (r->kind == Request::Stop) stop = true;
-          Execute(*r);
-        }
+        for (auto& r : requests) Execute(*r);
       } else {
         Op* op = CONTAINING_RECORD(ov, Op, ov);
         op->pending = false;
@@ -204,7 +200,11 @@ void PipeServer::Run() {
     }
     ReleaseClosed();
     UpdateCounts();
-    if (stop) return;
+    // The thread ends only when no operation can still write into an instance.
+    if (stopRequest_ && instances_.empty()) {
+      stopRequest_->Finish();
+      return;
+    }
   }
 }
 
@@ -249,7 +249,9 @@ void PipeServer::Execute(Request& r) {
         for (auto& inst : instances_) Enqueue(inst.get(), r.message);
         break;
       case Request::Stop:
-        r.Finish();
+        serving_ = false;
+        for (auto& inst : instances_) Close(inst.get());
+        stopRequest_ = r.shared_from_this();
         break;
     }
   } catch (const std::exception& e) {

@@ -111,6 +111,7 @@ class PipeServer {
   Instance* listener_ = nullptr;
   bool serving_ = false;
   std::vector<std::shared_ptr<Request>> unplugWaiters_;
+  std::shared_ptr<Request> stopRequest_;
 
   std::mutex requestsMutex_;
   std::deque<std::shared_ptr<Request>> requests_;
