@@ -70,8 +70,7 @@ protected:
   void SetUp() override {
     server.Plug();
     program.emplace();
-    ASSERT_TRUE(WaitFor([&] { return program->StatusPanel(0) == L"ТС4170 подключен !!!"; }))
-        << program->StatusPanel(0);
+    ASSERT_TRUE(WaitFor([&] { return program->StatusPanel(0) == L"ТС4170 подключен !!!"; }));
   }
   void TearDown() override {
     if (program) {
@@ -122,9 +121,9 @@ TEST_F(Remote, TheLockTogglesAndKeepsItsStateAcrossAReconnect) {
   p.Click(lock);
   EXPECT_EQ(NextCommand(server), (Command{0xAA11, 0, 0, 0}));
   server.Unplug();
-  ASSERT_TRUE(WaitFor([&] { return server.ClientCount() == 0 && p.StatusPanel(0) != L"ТС4170 подключен !!!"; }));
+  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == L"Нет связи с прибором ???"; }));
   server.Plug();
-  ASSERT_TRUE(server.WaitForClientCount(1, PipeServer::Clock::now() + 15s));
+  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == L"ТС4170 подключен !!!"; }));
   p.Click(lock);
   EXPECT_EQ(NextCommand(server), (Command{0xAA22, 0, 0, 0})) << "the toggle was down before the reconnect";
 }
