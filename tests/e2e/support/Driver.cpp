@@ -141,22 +141,14 @@ HWND Program::Control(HWND top, const std::wstring& text) const {
 
 void Program::Click(HWND button) const { PostMessageW(button, BM_CLICK, 0, 0); }
 
-Picture Program::CaptureDisplay() const {
+namespace {
+
+// Reads a rectangle of the screen as it is now.
+Picture CaptureScreen(const RECT& r) {
   Picture picture;
-  HWND view = nullptr;
-  // The display control is the main window's child at (96, 0) of 326 x 246.
-  for (HWND h = GetWindow(main_, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
-    RECT r;
-    GetWindowRect(h, &r);
-    POINT origin{r.left, r.top};
-    ScreenToClient(main_, &origin);
-    if (origin.x == 96 && origin.y == 0 && r.right - r.left == 326 && r.bottom - r.top == 246) view = h;
-  }
-  if (!view) return picture;
-  RECT r;
-  GetWindowRect(view, &r);
   picture.Width = r.right - r.left;
   picture.Height = r.bottom - r.top;
+  if (picture.Width <= 0 || picture.Height <= 0) return {};
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info{};
@@ -178,6 +170,32 @@ Picture Program::CaptureDisplay() const {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   return picture;
+}
+
+}  // namespace
+
+Picture Program::CaptureDisplay() const {
+  HWND view = nullptr;
+  // The display control is the main window's child at (96, 0) of 326 x 246.
+  for (HWND h = GetWindow(main_, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+    RECT r;
+    GetWindowRect(h, &r);
+    POINT origin{r.left, r.top};
+    ScreenToClient(main_, &origin);
+    if (origin.x == 96 && origin.y == 0 && r.right - r.left == 326 && r.bottom - r.top == 246) view = h;
+  }
+  if (!view) return {};
+  RECT r;
+  GetWindowRect(view, &r);
+  return CaptureScreen(r);
+}
+
+Picture Program::CaptureClient(const RECT& area) const {
+  POINT origin{0, 0};
+  ClientToScreen(main_, &origin);
+  RECT r = area;
+  OffsetRect(&r, origin.x, origin.y);
+  return CaptureScreen(r);
 }
 
 DWORD Program::HandleCount() const {

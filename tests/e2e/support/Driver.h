@@ -49,6 +49,9 @@ public:
   void Click(HWND button) const;
   // The picture of the display control as it is on the screen.
   Picture CaptureDisplay() const;
+  // Any rectangle of the main window's client area as it is on the screen.
+  Picture CaptureClient(const RECT& area) const;
+  HANDLE Process() const { return process_.hProcess; }
   // The number of handles the process holds and its private bytes.
   DWORD HandleCount() const;
   size_t PrivateBytes() const;

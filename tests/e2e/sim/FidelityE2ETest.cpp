@@ -1,0 +1,157 @@
+// The mirror against the virtual instrument: whatever the instrument's screen
+// shows, after whatever the program made it do, the program shows too, pixel for
+// pixel and with its margins, through its own clear and frame tools and through
+// a lost and regained connection.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <chrono>
+#include <optional>
+
+#include "tests/e2e/sim/Harness.h"
+#include "tests/e2e/sim/Steps.h"
+
+namespace ts::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Fidelity : public ::testing::Test {
+protected:
+  void SetUp() override {
+    instrument.Server().Plug();
+    program.emplace();
+    ASSERT_TRUE(WaitFor([&] { return program->StatusPanel(0) == kConnected; })) << program->StatusPanel(0);
+    UncoverDisplay(*program);
+  }
+  void TearDown() override {
+    if (program) {
+      EXPECT_TRUE(program->Alive());
+      EXPECT_TRUE(program->Close());
+    }
+  }
+
+  // Sends the instrument's screen once and expects exactly it in the screen area.
+  void ExpectMirrored(const char* step) {
+    SCOPED_TRACE(step);
+    expected.DrawScreen(instrument.CurrentScreen());
+    instrument.SendFrame();
+    Difference d;
+    EXPECT_TRUE(WaitForPicture(*program, expected, d)) << d.Describe();
+  }
+
+  // A click that must reach the instrument as one output report and change its screen.
+  void Press(HWND button, const char* step) {
+    SCOPED_TRACE(step);
+    ASSERT_TRUE(button);
+    const sim::Screen before = instrument.CurrentScreen();
+    program->Click(button);
+    ASSERT_TRUE(instrument.TakeOutputReport());
+    EXPECT_FALSE(instrument.CurrentScreen() == before) << "the instrument's screen did not change";
+    ExpectMirrored(step);
+  }
+
+  VirtualInstrument instrument;
+  std::optional<Program> program;
+  Surface expected;
+};
+
+TEST_F(Fidelity, KeysGainAndMessageAreMirroredAndTheToolsRepaintTheMargins) {
+  Program& p = *program;
+  ExpectMirrored("start");
+
+  Press(p.Control(p.Main(), L"Настройка"), "settings");
+  Press(DownKey(p), "next setting");
+  Press(RightKey(p), "setting changed");
+  Press(p.Control(p.Main(), L"Данные"), "data");
+  Press(DownKey(p), "next record");
+  Press(p.Control(p.Main(), L"Ввод"), "record loaded");
+  Press(p.Control(p.Main(), L"УЗ контроль"), "A-scan");
+  Press(RightKey(p), "measuring cursor");
+
+  const int gain = instrument.Gain();
+  Press(p.Control(p.Main(), L"F2"), "gain by key");
+  Press(p.Control(p.Main(), L"F2"), "gain by key again");
+  ASSERT_EQ(std::abs(instrument.Gain() - gain), 200);
+  // The direct control dialog is never shown, yet its gain button sends the
+  // field's 44 dB.
+  HWND control = OwnWindow(p, L"Прямое управление прибором ТС4170");
+  ASSERT_TRUE(control);
+  HWND panel = GetWindow(control, GW_CHILD);
+  ASSERT_TRUE(panel);
+  Press(ChildWindowFromPointEx(panel, POINT{170, 30}, CWP_SKIPTRANSPARENT), "gain set by the dialog");
+  EXPECT_EQ(instrument.Gain(), 4400);
+
+  p.Click(p.Control(p.Main(), L"Послать сообщение"));
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    return (dialog = OwnWindow(p, L"Вывод окна сообщения на экран ТС4170")) && IsWindowVisible(dialog);
+  }));
+  Press(p.Control(dialog, L"Послать"), "message");
+  EXPECT_TRUE(instrument.Message());
+  PostMessageW(dialog, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(dialog); }));
+  UncoverDisplay(p);
+  ExpectMirrored("message, dialog closed");
+
+  // Clear turns everything white, margins too; reports bring back only the screen.
+  p.Click(p.Control(p.Main(), L"Очистка экрана"));
+  expected.Clear();
+  Difference d;
+  EXPECT_TRUE(WaitForPicture(p, expected, d)) << "clear: " << d.Describe();
+  ExpectMirrored("redrawn after the clear");
+
+  // The frame covers the outer two pixels and stays under new reports, with the
+  // cleared ring inside it.
+  p.Click(p.Control(p.Main(), L"Вставить рамку"));
+  expected.Border();
+  EXPECT_TRUE(WaitForPicture(p, expected, d)) << "frame: " << d.Describe();
+  EXPECT_FALSE(expected.Black(2, 100));
+  Press(LeftKey(p), "a key after the frame");
+}
+
+TEST_F(Fidelity, UnplugAndReplugWhileStreamingAreLoggedInOrderAndMirroringResumes) {
+  Program& p = *program;
+  instrument.StartStream();
+  expected.DrawScreen(instrument.CurrentScreen());
+  Difference d;
+  ASSERT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
+
+  const size_t before = LogTexts(p).size();
+  instrument.Server().Unplug();
+  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kDisconnected; }));
+  // Unplug, removal, at most one read error, then the new state.
+  auto texts = LogTexts(p);
+  ASSERT_GE(texts.size(), before + 3);
+  std::vector<std::wstring> added(texts.begin() + static_cast<ptrdiff_t>(before), texts.end());
+  EXPECT_EQ(added[0], L"Unplug TS4170");
+  EXPECT_EQ(added[1], L"Removal TS4170");
+  EXPECT_EQ(added.back(), L"DeviceChange Нет связи с прибором");
+  EXPECT_LE(added.size(), 4u);
+  if (added.size() == 4) {
+    EXPECT_EQ(added[2].rfind(L"Ошибка: ", 0), 0u) << "a read error, if any, comes before the new state";
+  }
+  EXPECT_TRUE(p.Alive());
+
+  const size_t unplugged = texts.size();
+  instrument.Server().Plug();
+  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kConnected; }));
+  texts = LogTexts(p);
+  ASSERT_GE(texts.size(), unplugged + 2);
+  EXPECT_EQ(texts[texts.size() - 2], L"Arrival TS4170");
+  EXPECT_EQ(texts.back(), L"DeviceChange ТС4170 подключен");
+
+  // The stream never stopped; the new connection mirrors it and carries keys.
+  const sim::Screen old = instrument.CurrentScreen();
+  p.Click(p.Control(p.Main(), L"Помощь"));
+  ASSERT_TRUE(instrument.TakeOutputReport());
+  ASSERT_FALSE(instrument.CurrentScreen() == old);
+  expected.DrawScreen(instrument.CurrentScreen());
+  EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
+  instrument.StopStream();
+}
+
+}  // namespace
+}  // namespace ts::e2e
