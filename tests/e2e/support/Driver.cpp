@@ -3,6 +3,10 @@
 #include <commctrl.h>
 #include <psapi.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <stdexcept>
 #include <thread>
 
@@ -198,17 +202,125 @@ Picture Program::CaptureClient(const RECT& area) const {
   return CaptureScreen(r);
 }
 
+namespace {
+
+// The system's handle list, as NtQuerySystemInformation gives it.
+struct HandleEntry {
+  ULONG OwnerPid;
+  BYTE ObjectType;
+  BYTE HandleFlags;
+  USHORT HandleValue;
+  PVOID ObjectPointer;
+  ULONG AccessMask;
+};
+struct HandleList {
+  ULONG Count;
+  HandleEntry Handles[1];
+};
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  CloseHandle(file);
+  return text;
+}
+
+// Field n (1-based, as proc(5) counts) of /proc/<pid>/stat.
+unsigned long long StatField(const std::string& stat, int n) {
+  size_t at = stat.rfind(')');  // the command name may hold spaces
+  if (at == std::string::npos) return 0;
+  int field = 2;
+  const char* p = stat.c_str() + at + 1;
+  while (*p) {
+    while (*p == ' ') ++p;
+    if (++field == n) return std::strtoull(p, nullptr, 10);
+    while (*p && *p != ' ') ++p;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ReadProc(int pid, const char* file) {
+  std::wstring path = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\";
+  for (const char* p = file; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  return ReadWholeFile(path);
+}
+
+int FindUnixProcess(const char* name) {
+  wchar_t prefix[1024] = L"";
+  GetEnvironmentVariableW(L"WINEPREFIX", prefix, 1024);
+  std::string ownPrefix = "WINEPREFIX=";
+  for (const wchar_t* p = prefix; *p; ++p) ownPrefix += static_cast<char>(*p);
+  ownPrefix += '\0';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int best = 0;
+  unsigned long long bestStart = 0;
+  do {
+    wchar_t* end = nullptr;
+    const long pid = std::wcstol(found.cFileName, &end, 10);
+    if (pid <= 0 || *end) continue;
+    const std::string cmdline = ReadProc(static_cast<int>(pid), "cmdline");
+    if (cmdline.find(name) == std::string::npos) continue;
+    // Other prefixes on the same machine run their own copies.
+    const std::string env = '\0' + ReadProc(static_cast<int>(pid), "environ");
+    if (prefix[0] && env.find('\0' + ownPrefix) == std::string::npos) continue;
+    const unsigned long long start = StatField(ReadProc(static_cast<int>(pid), "stat"), 22);
+    if (!best || start > bestStart) {
+      best = static_cast<int>(pid);
+      bestStart = start;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return best;
+}
+
+int Program::UnixPid() const {
+  if (unixPid_ < 0) unixPid_ = FindUnixProcess("Virtual_TS4170.exe");
+  return unixPid_;
+}
+
 DWORD Program::HandleCount() const {
   DWORD count = 0;
-  GetProcessHandleCount(process_.hProcess, &count);
+  if (GetProcessHandleCount(process_.hProcess, &count) && count > 0) return count;
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return 0;
+  std::vector<uint8_t> buffer(1 << 20);
+  LONG status;
+  ULONG needed = 0;
+  while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
+         kInfoLengthMismatch)
+    buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
+  if (status < 0) return 0;
+  const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
+  for (ULONG i = 0; i < list->Count; ++i) count += list->Handles[i].OwnerPid == process_.dwProcessId;
   return count;
 }
 
 size_t Program::PrivateBytes() const {
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof counters;
-  GetProcessMemoryInfo(process_.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-  return counters.PrivateUsage;
+  if (GetProcessMemoryInfo(process_.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters) &&
+      counters.PrivateUsage > 0)
+    return counters.PrivateUsage;
+  // Pages only this process has written or mapped privately, as the kernel counts them.
+  const std::string rollup = UnixPid() ? ReadProc(UnixPid(), "smaps_rollup") : std::string();
+  size_t kib = 0;
+  for (const char* key : {"Private_Clean:", "Private_Dirty:", "Swap:"})
+    if (size_t at = rollup.find(key); at != std::string::npos)
+      kib += std::strtoull(rollup.c_str() + at + std::strlen(key), nullptr, 10);
+  return kib * 1024;
 }
 
 bool WaitForBox(Box& box, std::chrono::milliseconds timeout) {

@@ -52,14 +52,24 @@ public:
   // Any rectangle of the main window's client area as it is on the screen.
   Picture CaptureClient(const RECT& area) const;
   HANDLE Process() const { return process_.hProcess; }
-  // The number of handles the process holds and its private bytes.
+  // The number of handles the process holds and its private bytes. Wine answers
+  // neither for another process, so there the handles come from the system's
+  // handle list and the bytes from the Unix process's private pages.
   DWORD HandleCount() const;
   size_t PrivateBytes() const;
+  // The Unix process that runs the program under Wine, or 0 elsewhere.
+  int UnixPid() const;
 
 private:
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;
+  mutable int unixPid_ = -1;
 };
+
+// Under Wine: a file of /proc as text ("" when there is none), and the newest
+// Unix process of this Wine prefix whose command line contains `name` (0 if none).
+std::string ReadProc(int pid, const char* file);
+int FindUnixProcess(const char* name);
 
 // A message box of the program: its text, and a way to close it.
 struct Box {

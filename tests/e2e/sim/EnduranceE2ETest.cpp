@@ -1,0 +1,237 @@
+// The program under load and under bad input: a long stream at the USB pace, a
+// storm of unplugs and replugs, and reports that no instrument should send.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "tests/e2e/sim/Harness.h"
+#include "tests/e2e/sim/Steps.h"
+
+namespace ts::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// One minute in CI; TS_SOAK_SECONDS=3600 for the hour-long run by hand.
+std::chrono::seconds SoakTime() {
+  const char* text = std::getenv("TS_SOAK_SECONDS");
+  const long seconds = text ? std::strtol(text, nullptr, 10) : 0;
+  return std::chrono::seconds(seconds >= 20 ? seconds : 60);
+}
+
+std::unique_ptr<VirtualInstrument> MakeInstrument(size_t queueLimit = 256) {
+  sim::PipeServer::Options options;
+  options.clientQueueLimit = queueLimit;
+  auto instrument = std::make_unique<VirtualInstrument>(options);
+  instrument->Server().Plug();
+  return instrument;
+}
+
+void StartConnected(std::optional<Program>& program) {
+  program.emplace();
+  ASSERT_TRUE(WaitFor([&] { return program->StatusPanel(0) == kConnected; })) << program->StatusPanel(0);
+  UncoverDisplay(*program);
+}
+
+TEST(Endurance, ASoakAtTheUsbPaceLosesNothingAndLeaksNothing) {
+  // A backlog the program could never reach unless it stalled for minutes, so a
+  // dropped report means the program fell behind for good.
+  auto instrument = MakeInstrument(1'000'000);
+  std::optional<Program> program;
+  ASSERT_NO_FATAL_FAILURE(StartConnected(program));
+  Program& p = *program;
+  const HWND keys[2] = {RightKey(p), LeftKey(p)};
+  ASSERT_TRUE(keys[0] && keys[1]);
+
+  const auto soak = SoakTime();
+  const auto warmUp = soak / 6;
+  instrument->StartStream();
+  const auto start = Clock::now();
+  ASSERT_TRUE(WaitFor([&] { return Clock::now() - start >= warmUp; }, warmUp + 5s));
+  const DWORD handlesBefore = p.HandleCount();
+  const size_t bytesBefore = p.PrivateBytes();
+  const uint64_t sentBefore = instrument->Streamed();
+  const auto measured = Clock::now();
+
+  // The screen changes every few seconds, so a report from an old frame or at the
+  // wrong place would show at the end. The rate text is read about once a second:
+  // it holds the count of the last second, so the readings average to the rate.
+  std::vector<long> rates;
+  int presses = 0;
+  auto nextPress = measured, nextReading = measured + 1s;
+  while (Clock::now() - start < soak) {
+    if (Clock::now() >= nextPress) {
+      p.Click(keys[presses++ % 2]);
+      ASSERT_TRUE(instrument->TakeOutputReport());
+      nextPress += 5s;
+    }
+    WaitFor([&] { return Clock::now() >= nextReading; }, 2s);
+    rates.push_back(RateOf(p.StatusPanel(1)));
+    nextReading += 1s;
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - measured).count();
+  const uint64_t sent = instrument->Streamed() - sentBefore;
+  const DWORD handlesAfter = p.HandleCount();
+  const size_t bytesAfter = p.PrivateBytes();
+  instrument->StopStream();
+
+  // 60,000 reports a minute: a handle per report, or a few bytes per report, would
+  // far exceed these. The margins cover a handle or two that the system opens
+  // lazily and a heap that grows in 64 KiB steps.
+  EXPECT_LE(handlesAfter, handlesBefore + 4) << "handles before " << handlesBefore;
+  EXPECT_LE(bytesAfter, bytesBefore + 512 * 1024) << "private bytes before " << bytesBefore;
+
+  ASSERT_TRUE(instrument->Server().WaitForBacklogBelow(1, Clock::now() + 30s));
+  EXPECT_EQ(instrument->Server().DroppedReports(), 0u);
+  Surface expected;
+  expected.DrawScreen(instrument->CurrentScreen());
+  Difference d;
+  EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
+
+  // The program's rate, averaged over the soak, is the rate sent: 64 bytes a report.
+  double sum = 0;
+  for (long rate : rates) {
+    EXPECT_GE(rate, 0);
+    sum += static_cast<double>(rate);
+  }
+  const double shown = sum / static_cast<double>(rates.size());
+  const double sentRate = 64.0 * static_cast<double>(sent) / seconds;
+  std::printf("soak: %.0f s, %llu reports, rate shown %.0f B/s, sent %.0f B/s, handles %lu -> %lu, private %zu -> %zu\n",
+              seconds, static_cast<unsigned long long>(sent), shown, sentRate, handlesBefore, handlesAfter,
+              bytesBefore, bytesAfter);
+  ASSERT_GE(rates.size(), static_cast<size_t>(seconds / 2));
+  EXPECT_NEAR(shown, sentRate, sentRate * 0.05) << rates.size() << " rate readings";
+  EXPECT_NEAR(sentRate, 64000, 64000 * 0.05) << "the stream itself kept the pace";
+  EXPECT_TRUE(p.Close());
+}
+
+TEST(Endurance, AStormOfUnplugsWhileStreamingLeavesTheProgramConnectedAndMirroring) {
+  auto instrument = MakeInstrument();
+  std::optional<Program> program;
+  ASSERT_NO_FATAL_FAILURE(StartConnected(program));
+  Program& p = *program;
+  instrument->StartStream();
+  // The steady state after one replug is what every later one must come back to:
+  // the program keeps a connection that watches the pipe besides the device's own.
+  instrument->Server().Unplug();
+  instrument->Server().Plug();
+  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kConnected; }));
+  size_t clients = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    const size_t now = instrument->Server().ClientCount();
+    const bool settled = now == clients && now > 0;
+    clients = now;
+    return settled;
+  }));
+  const DWORD handlesBefore = p.HandleCount();
+
+  // Every other cycle waits for the program to come back, so it is caught both in
+  // the middle of reconnecting and while reading.
+  const int kCycles = std::getenv("TS_STORM_CYCLES") ? std::atoi(std::getenv("TS_STORM_CYCLES")) : 200;
+  const auto deadline = Clock::now() + 60s;
+  int cycles = 0, reconnected = 0;
+  for (; cycles < kCycles && Clock::now() < deadline; ++cycles) {
+    instrument->Server().Unplug();
+    instrument->Server().Plug();
+    if (cycles % 2 == 1 && instrument->Server().WaitForClientCount(clients, Clock::now() + 5s)) ++reconnected;
+    ASSERT_TRUE(p.Alive()) << "after " << cycles << " cycles";
+  }
+  EXPECT_GE(cycles, std::min(kCycles, 100)) << "the storm was too slow to be one";
+  EXPECT_GT(reconnected, cycles / 4);
+
+  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kConnected && instrument->Server().ClientCount() == clients; }, 20s))
+      << p.StatusPanel(0) << ", clients " << instrument->Server().ClientCount() << " (" << clients << " before), after " << cycles << " cycles";
+  auto texts = LogTexts(p);
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts.back(), L"DeviceChange ТС4170 подключен");
+
+  p.Click(p.Control(p.Main(), L"Данные"));
+  ASSERT_TRUE(instrument->TakeOutputReport());
+  Surface expected;
+  expected.DrawScreen(instrument->CurrentScreen());
+  Difference d;
+  EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
+  instrument->StopStream();
+  // Each cycle opens and closes the device; none of it may stay behind.
+  EXPECT_LE(p.HandleCount(), handlesBefore + 4);
+  std::printf("storm: %d cycles, %d waited for a reconnect\n", cycles, reconnected);
+  EXPECT_TRUE(p.Close());
+}
+
+// The display's surroundings in the main window: a band around the control.
+constexpr RECT kAround{86, 0, 432, 256};
+
+bool InsideDisplay(int x, int y) { return x >= 96 && x < 96 + kViewWidth && y < kViewHeight; }
+
+TEST(Endurance, MalformedReportsNeverDrawOutsideThePictureNorStopTheProgram) {
+  auto instrument = MakeInstrument(100'000);
+  std::optional<Program> program;
+  ASSERT_NO_FATAL_FAILURE(StartConnected(program));
+  Program& p = *program;
+  Surface expected;
+  expected.DrawScreen(instrument->CurrentScreen());
+  instrument->SendFrame();
+  Difference d;
+  ASSERT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
+  const Picture around = p.CaptureClient(kAround);
+  ASSERT_EQ(around.Width, kAround.right - kAround.left);
+
+  sim::PipeServer& server = instrument->Server();
+  std::mt19937 random(4170);
+  auto randomByte = [&] { return static_cast<uint8_t>(random() & 0xFF); };
+  std::vector<uint8_t> bytes(200);
+  for (auto& b : bytes) b = randomByte();
+  // Every short size, and a few long ones.
+  for (size_t size = 0; size < sim::kReportSize; ++size) server.SendRaw(bytes.data(), size);
+  for (size_t size : {66, 100, 129, 200}) server.SendRaw(bytes.data(), size);
+  // Line groups past the screen, both halves, with pixels.
+  for (int group = 80; group < 256; ++group)
+    for (uint8_t half : {0, 1, 0x80}) {
+      sim::Report r{};
+      for (size_t k = 1; k <= 60; ++k) r[k] = randomByte();
+      r[61] = static_cast<uint8_t>(group);
+      r[62] = half;
+      server.SendReport(r);
+    }
+  // Noise of the right size.
+  for (int n = 0; n < 2000; ++n) {
+    sim::Report r;
+    for (auto& b : r) b = randomByte();
+    server.SendReport(r);
+  }
+  // Then a clean bottom margin and a clean frame: the only picture that may be left.
+  for (uint8_t half : {0, 1}) {
+    sim::Report r{};
+    r[61] = 80;
+    r[62] = half;
+    server.SendReport(r);
+    expected.DrawReport(r.data() + 1);
+  }
+  instrument->SendFrame();
+  EXPECT_TRUE(WaitForPicture(p, expected, d, 60s)) << d.Describe();
+  EXPECT_TRUE(server.WaitForBacklogBelow(1, Clock::now() + 30s));
+  EXPECT_TRUE(p.Alive());
+  EXPECT_EQ(p.StatusPanel(0), kConnected);
+
+  // The side margins and the top one were never drawn; rows 243-245 only by group 80.
+  for (int y = 0; y < kViewHeight; ++y) {
+    ASSERT_TRUE(expected.Black(0, y) && expected.Black(kViewWidth - 1, y));
+  }
+  const Picture after = p.CaptureClient(kAround);
+  ASSERT_EQ(after.Width, around.Width);
+  int changed = 0;
+  for (int y = 0; y < around.Height; ++y)
+    for (int x = 0; x < around.Width; ++x)
+      if (!InsideDisplay(x + kAround.left, y + kAround.top)) changed += around.At(x, y) != after.At(x, y);
+  EXPECT_EQ(changed, 0) << "pixels around the display changed";
+  EXPECT_TRUE(p.Close());
+}
+
+}  // namespace
+}  // namespace ts::e2e
