@@ -133,7 +133,7 @@ TEST(Endurance, AStormOfUnplugsWhileStreamingLeavesTheProgramConnectedAndMirrori
 
   // Every other cycle waits for the program to come back, so it is caught both in
   // the middle of reconnecting and while reading.
-  const int kCycles = std::getenv("TS_STORM_CYCLES") ? std::atoi(std::getenv("TS_STORM_CYCLES")) : 200;
+  const int kCycles = std::getenv("TS_STORM_CYCLES") ? std::atoi(std::getenv("TS_STORM_CYCLES")) : 300;
   const auto deadline = Clock::now() + 60s;
   int cycles = 0, reconnected = 0;
   for (; cycles < kCycles && Clock::now() < deadline; ++cycles) {
