@@ -33,7 +33,9 @@ constexpr UINT kDrawReport = WM_APP + 1;
 constexpr wchar_t kBarePipe[] = L"\\\\.\\pipe\\TS4170-bench-floor";
 constexpr double kUserHz = 100;  // clock ticks of /proc/<pid>/stat
 
-double FileTimeSeconds(FILETIME t) { return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7; }
+double FileTimeSeconds(FILETIME t) {
+  return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
+}
 
 double ThreadSeconds(HANDLE thread) {
   FILETIME creation, exit, kernel, user;
@@ -55,13 +57,13 @@ double UnixSeconds(int pid) {
   return double(utime + stime) / kUserHz;
 }
 
+// Under Wine the Unix process's own count is the one to trust; elsewhere there
+// is none and the system's count is used.
 double ProgramSeconds(const Program& program) {
+  if (program.UnixPid()) return UnixSeconds(program.UnixPid());
   FILETIME creation, exit, kernel, user;
-  if (GetProcessTimes(program.Process(), &creation, &exit, &kernel, &user)) {
-    const double seconds = FileTimeSeconds(kernel) + FileTimeSeconds(user);
-    if (seconds > 0) return seconds;
-  }
-  return UnixSeconds(program.UnixPid());
+  if (!GetProcessTimes(program.Process(), &creation, &exit, &kernel, &user)) return 0;
+  return FileTimeSeconds(kernel) + FileTimeSeconds(user);
 }
 
 void PrintLine(const char* name, double seconds, uint64_t reports, const std::string& counters) {
@@ -80,8 +82,8 @@ struct TFloor {
     wc.lpszClassName = L"PipelineBenchFloor";
     RegisterClassW(&wc);
     // Far from the program's window, so its picture stays uncovered.
-    form = CreateWindowExW(WS_EX_NOACTIVATE, wc.lpszClassName, L"Pipeline floor", WS_OVERLAPPEDWINDOW, 760, 560,
-                           540, 380, nullptr, nullptr, wc.hInstance, nullptr);
+    form = CreateWindowExW(WS_EX_NOACTIVATE, wc.lpszClassName, L"Pipeline floor", WS_OVERLAPPEDWINDOW, 760,
+                           560, 540, 380, nullptr, nullptr, wc.hInstance, nullptr);
     SetWindowLongPtrW(form, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     view.SetOptions(ts::kMainWindowDisplayOptions);
     view.OnInitialize = ts::Bind(&mirror, &ts::TScreenMirror::DisplayViewInitialize);
@@ -127,8 +129,8 @@ DWORD WINAPI ReadReports(void* parameter) {
   auto* reader = static_cast<TReader*>(parameter);
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-    pipe = CreateFileW(kBarePipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                       nullptr);
+    pipe = CreateFileW(kBarePipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) WaitNamedPipeW(kBarePipe, 100);
   }
   if (pipe == INVALID_HANDLE_VALUE) return 1;
@@ -178,6 +180,10 @@ void MeasurePipeline(double seconds, TResults& out) {
   Program program;
   if (!ts::e2e::WaitFor([&] { return program.StatusPanel(0) == ts::e2e::kConnected; })) return;
   ts::e2e::UncoverDisplay(program);
+  std::string command = ts::e2e::ReadProc(program.UnixPid(), "cmdline");
+  std::replace(command.begin(), command.end(), '\0', ' ');
+  std::printf("program: Unix process %d (%s), Wine server %d\n", program.UnixPid(), command.c_str(),
+              wineServer);
   ts::e2e::Surface expected;
   expected.DrawScreen(instrument.CurrentScreen());
   ts::e2e::Difference difference;
@@ -195,8 +201,8 @@ void MeasurePipeline(double seconds, TResults& out) {
     rates.push_back(ts::e2e::RateOf(program.StatusPanel(1)));
     nextReading += 1s;
   }
-  out.takenPerSecond = double(instrument.Streamed() - sent) /
-                       std::chrono::duration<double>(Clock::now() - start).count();
+  out.takenPerSecond =
+      double(instrument.Streamed() - sent) / std::chrono::duration<double>(Clock::now() - start).count();
   instrument.StopStream();
   instrument.Server().WaitForBacklogBelow(1, Clock::now() + 30s);
   out.fastPictureExact = ts::e2e::WaitForPicture(program, expected, difference);
@@ -294,10 +300,11 @@ int main(int argc, char** argv) {
   char counters[256];
   std::snprintf(counters, sizeof counters, "items_per_second=%s shown_per_second=%.0f picture_exact=%d",
                 minibench::FormatRate(r.takenPerSecond).c_str(), r.shownRate, r.fastPictureExact);
-  PrintLine("BM_PipelineFlatOut", 1 / r.takenPerSecond, static_cast<uint64_t>(r.takenPerSecond * seconds), counters);
+  PrintLine("BM_PipelineFlatOut", seconds, static_cast<uint64_t>(r.takenPerSecond * seconds), counters);
   auto cost = [&](const char* name, const TCost& c) {
-    std::snprintf(counters, sizeof counters, "cpu_ms_per_1000=%.1f program_or_floor_ms=%.1f wineserver_ms=%.1f",
-                  c.TotalPer1000() * 1e3, c.ClientPer1000() * 1e3, c.ServerPer1000() * 1e3);
+    std::snprintf(counters, sizeof counters,
+                  "cpu_ms_per_1000=%.1f program_or_floor_ms=%.1f wineserver_ms=%.1f", c.TotalPer1000() * 1e3,
+                  c.ClientPer1000() * 1e3, c.ServerPer1000() * 1e3);
     PrintLine(name, c.wallSeconds, c.reports, counters);
   };
   cost("BM_PipelineUsbPace", r.pipeline);
@@ -305,15 +312,18 @@ int main(int argc, char** argv) {
 
   const double ratio = r.pipeline.TotalPer1000() / r.floor.TotalPer1000();
   const double serverRatio = r.pipeline.ServerPer1000() / r.floor.ServerPer1000();
-  std::printf("\nreports per second taken, drawn and presented: %.0f (target > 1000), dropped %llu, "
-              "picture exact after flat out %s, after the USB pace %s\n",
-              r.takenPerSecond, static_cast<unsigned long long>(r.dropped), r.fastPictureExact ? "yes" : "NO",
-              r.pacedPictureExact ? "yes" : "NO");
-  std::printf("CPU per 1000 reports at the USB pace: pipeline %.1f ms, floor %.1f ms, ratio %.3f (target < 1.3)\n",
-              r.pipeline.TotalPer1000() * 1e3, r.floor.TotalPer1000() * 1e3, ratio);
+  std::printf(
+      "\nreports per second taken, drawn and presented: %.0f (target > 1000), dropped %llu, "
+      "picture exact after flat out %s, after the USB pace %s\n",
+      r.takenPerSecond, static_cast<unsigned long long>(r.dropped), r.fastPictureExact ? "yes" : "NO",
+      r.pacedPictureExact ? "yes" : "NO");
+  std::printf(
+      "CPU per 1000 reports at the USB pace: pipeline %.1f ms, floor %.1f ms, ratio %.3f (target < 1.3)\n",
+      r.pipeline.TotalPer1000() * 1e3, r.floor.TotalPer1000() * 1e3, ratio);
   // The floor makes exactly one cross-thread SendMessage a report; Wine's server
   // time is where any further wake-up would show.
-  std::printf("Wine server time, pipeline / floor: %.3f (one hand-over a report gives about 1)\n", serverRatio);
+  std::printf("Wine server time, pipeline / floor: %.3f (one hand-over a report gives about 1)\n",
+              serverRatio);
   std::printf("program private bytes over the paced run: %+lld (%.1f per 1000 reports)\n", r.privateGrowth,
               double(r.privateGrowth) * 1000 / double(r.pipeline.reports));
   return 0;

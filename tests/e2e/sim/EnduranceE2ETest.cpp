@@ -102,9 +102,11 @@ TEST(Endurance, ASoakAtTheUsbPaceLosesNothingAndLeaksNothing) {
   }
   const double shown = sum / static_cast<double>(rates.size());
   const double sentRate = 64.0 * static_cast<double>(sent) / seconds;
-  std::printf("soak: %.0f s, %llu reports, rate shown %.0f B/s, sent %.0f B/s, handles %lu -> %lu, private %zu -> %zu\n",
-              seconds, static_cast<unsigned long long>(sent), shown, sentRate, handlesBefore, handlesAfter,
-              bytesBefore, bytesAfter);
+  std::printf(
+      "soak: %.0f s, %llu reports, rate shown %.0f B/s, sent %.0f B/s, handles %lu -> %lu, private %zu -> "
+      "%zu\n",
+      seconds, static_cast<unsigned long long>(sent), shown, sentRate, handlesBefore, handlesAfter,
+      bytesBefore, bytesAfter);
   ASSERT_GE(rates.size(), static_cast<size_t>(seconds / 2));
   EXPECT_NEAR(shown, sentRate, sentRate * 0.05) << rates.size() << " rate readings";
   EXPECT_NEAR(sentRate, 64000, 64000 * 0.05) << "the stream itself kept the pace";
@@ -145,8 +147,10 @@ TEST(Endurance, AStormOfUnplugsWhileStreamingLeavesTheProgramConnectedAndMirrori
   EXPECT_GE(cycles, std::min(kCycles, 100)) << "the storm was too slow to be one";
   EXPECT_GT(reconnected, cycles / 4);
 
-  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kConnected && instrument->Server().ClientCount() == clients; }, 20s))
-      << p.StatusPanel(0) << ", clients " << instrument->Server().ClientCount() << " (" << clients << " before), after " << cycles << " cycles";
+  ASSERT_TRUE(WaitFor(
+      [&] { return p.StatusPanel(0) == kConnected && instrument->Server().ClientCount() == clients; }, 20s))
+      << p.StatusPanel(0) << ", clients " << instrument->Server().ClientCount() << " (" << clients
+      << " before), after " << cycles << " cycles";
   auto texts = LogTexts(p);
   ASSERT_GE(texts.size(), 2u);
   EXPECT_EQ(texts.back(), L"DeviceChange ТС4170 подключен");

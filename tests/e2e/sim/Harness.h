@@ -24,7 +24,7 @@ inline constexpr int kViewWidth = 326, kViewHeight = 246, kMargin = 3;
 // What the display surface must hold: 326 x 246 pixels, true for black. It starts
 // black like the surface the display control makes.
 class Surface {
-public:
+ public:
   Surface() : black_(static_cast<size_t>(kViewWidth) * kViewHeight, true) {}
   bool Black(int x, int y) const { return black_[static_cast<size_t>(y) * kViewWidth + x]; }
   void Set(int x, int y, bool black) { black_[static_cast<size_t>(y) * kViewWidth + x] = black; }
@@ -38,7 +38,7 @@ public:
   // The frame button: 2-pixel black bands at the edges.
   void Border();
 
-private:
+ private:
   std::vector<bool> black_;
 };
 
@@ -57,7 +57,7 @@ bool WaitForPicture(const Program& program, const Surface& expected, Difference&
 // The model behind the pipe. Its clock stands still unless moved, so a message
 // or a tune shown on its screen stays until the test moves on.
 class VirtualInstrument {
-public:
+ public:
   explicit VirtualInstrument(sim::PipeServer::Options options = {});
   ~VirtualInstrument();
 
@@ -79,7 +79,7 @@ public:
   uint64_t StopStream();
   uint64_t Streamed() const { return streamed_; }
 
-private:
+ private:
   void Stream(std::chrono::microseconds pace);
 
   sim::PipeServer server_;

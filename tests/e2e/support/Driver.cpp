@@ -53,7 +53,8 @@ Program::Program() {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   std::wstring command = L"\"" + exe + L"\"";
-  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &process_))
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &process_))
     throw std::runtime_error("cannot start the program");
   DWORD pid = process_.dwProcessId;
   if (!WaitFor([&] {
@@ -87,7 +88,8 @@ std::wstring Program::StatusPanel(int index) const {
   // Status bar texts are not carried across processes by the system, so the
   // buffer lives in the program.
   constexpr SIZE_T kChars = 512;
-  void* remote = VirtualAllocEx(process_.hProcess, nullptr, kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
+  void* remote =
+      VirtualAllocEx(process_.hProcess, nullptr, kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE);
   if (!remote) return {};
   std::wstring text;
   DWORD_PTR result = 0;
@@ -221,8 +223,8 @@ constexpr ULONG kSystemHandleInformation = 16;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
 std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string text;
   char buffer[4096];
@@ -299,8 +301,8 @@ DWORD Program::HandleCount() const {
   std::vector<uint8_t> buffer(1 << 20);
   LONG status;
   ULONG needed = 0;
-  while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
-         kInfoLengthMismatch)
+  while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                         &needed)) == kInfoLengthMismatch)
     buffer.resize(std::max<size_t>(buffer.size() * 2, needed));
   if (status < 0) return 0;
   const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
@@ -311,7 +313,8 @@ DWORD Program::HandleCount() const {
 size_t Program::PrivateBytes() const {
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof counters;
-  if (GetProcessMemoryInfo(process_.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters) &&
+  if (GetProcessMemoryInfo(process_.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                           sizeof counters) &&
       counters.PrivateUsage > 0)
     return counters.PrivateUsage;
   // Pages only this process has written or mapped privately, as the kernel counts them.

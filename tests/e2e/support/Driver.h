@@ -27,7 +27,7 @@ struct Picture {
 };
 
 class Program {
-public:
+ public:
   // Starts the program and waits for its main window and its first device report.
   Program();
   // Closes the main window as a user would and waits for the process to end.
@@ -60,7 +60,7 @@ public:
   // The Unix process that runs the program under Wine, or 0 elsewhere.
   int UnixPid() const;
 
-private:
+ private:
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;
   mutable int unixPid_ = -1;
