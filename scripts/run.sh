@@ -39,6 +39,7 @@ export DISPLAY=${TS_XVFB_DISPLAY}
 ts_start_xvfb
 ts_wine_ready
 desktop=/desktop=TS4170,1024x768
+window() { wine "$build/tools/ts_window.exe" --desktop TS4170 "$@"; }
 if [[ -x $simulator ]]; then
   wine explorer "$desktop" "$simulator" >/dev/null 2>&1 &
   window wait "$sim_caption" 60 || true

@@ -1,7 +1,8 @@
-// Finds windows for the run script, which cannot see windows inside Wine's
-// virtual desktop. A window matches when its caption begins with the text given.
-//   ts_window wait <caption> <seconds>   exit 0 once a visible window matches
-//   ts_window close <caption>            asks every matching window to close
+// Finds windows for the run script. A window matches when its caption begins with
+// the text given; with --desktop NAME the windows of that desktop are searched
+// (Wine's virtual desktops are desktops of their own).
+//   ts_window [--desktop NAME] wait <caption> <seconds>   exit 0 once a visible window matches
+//   ts_window [--desktop NAME] close <caption>            asks every matching window to close
 
 #include <windows.h>
 
@@ -28,17 +29,34 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  const wchar_t* desktopName = nullptr;
+  if (argc >= 3 && std::wcscmp(argv[1], L"--desktop") == 0) {
+    desktopName = argv[2];
+    argv += 2;
+    argc -= 2;
+  }
   if (argc < 3) return 2;
+  auto search = [&](Match& m) {
+    // Joined afresh each time: the desktop may not exist yet on the first tries.
+    if (desktopName) {
+      HDESK desktop = OpenDesktopW(desktopName, 0, FALSE, GENERIC_ALL);
+      if (!desktop || !SetThreadDesktop(desktop)) {
+        if (desktop) CloseDesktop(desktop);
+        return;
+      }
+    }
+    EnumWindows(Visit, reinterpret_cast<LPARAM>(&m));
+  };
   if (std::wcscmp(argv[1], L"close") == 0) {
     Match m{argv[2], true};
-    EnumWindows(Visit, reinterpret_cast<LPARAM>(&m));
+    search(m);
     return m.found ? 0 : 1;
   }
   if (std::wcscmp(argv[1], L"wait") != 0 || argc < 4) return 2;
   DWORD deadline = GetTickCount() + static_cast<DWORD>(_wtoi(argv[3])) * 1000;
   while (static_cast<LONG>(deadline - GetTickCount()) > 0) {
     Match m{argv[2], false};
-    EnumWindows(Visit, reinterpret_cast<LPARAM>(&m));
+    search(m);
     if (m.found) return 0;
     Sleep(100);
   }
