@@ -165,14 +165,7 @@ LRESULT CALLBACK TWinControl::OwnWindowProc(HWND h, UINT msg, WPARAM wParam, LPA
     }
   }
   if (!self) return DefWindowProcW(h, msg, wParam, lParam);
-  LRESULT result = 0;
-  try {
-    result = self->Dispatch(msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    ReportException(e);
-  } catch (...) {
-    ReportUnknownException();
-  }
+  LRESULT result = Guarded([&] { return self->Dispatch(msg, wParam, lParam); }, LRESULT{0});
   if (msg == WM_NCDESTROY) {
     RemovePropW(h, kObjectProp);
     self->handle_ = nullptr;
@@ -183,14 +176,7 @@ LRESULT CALLBACK TWinControl::OwnWindowProc(HWND h, UINT msg, WPARAM wParam, LPA
 LRESULT CALLBACK TWinControl::SubclassProc(HWND, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                            DWORD_PTR data) {
   auto* self = reinterpret_cast<TWinControl*>(data);
-  LRESULT result = 0;
-  try {
-    result = self->Dispatch(msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    ReportException(e);
-  } catch (...) {
-    ReportUnknownException();
-  }
+  LRESULT result = Guarded([&] { return self->Dispatch(msg, wParam, lParam); }, LRESULT{0});
   if (msg == WM_NCDESTROY) self->Detach();
   return result;
 }

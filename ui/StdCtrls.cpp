@@ -243,9 +243,10 @@ void TMemo::Add(const std::wstring& line) {
 
 void TMemo::Clear() { SetWindowTextW(handle_, L""); }
 
-std::vector<std::wstring> TMemo::Lines() const {
+std::vector<std::wstring> TMemo::Lines() const { return SplitLines(Text()); }
+
+std::vector<std::wstring> SplitLines(const std::wstring& text) {
   std::vector<std::wstring> lines;
-  std::wstring text = Text();
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find(L"\r\n", start);

@@ -74,6 +74,9 @@ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
 };
 
+// The lines of a multi-line edit's text; a final line break ends the last line.
+std::vector<std::wstring> SplitLines(const std::wstring& text);
+
 // Draws one of the toolkit's glyphs centred in area.
 void DrawGlyph(HDC dc, TGlyph glyph, const RECT& area, bool enabled);
 // The glyph's width and height in pixels.

@@ -41,15 +41,7 @@ std::optional<Command> NextCommand(PipeServer& server) {
 
 // A top-level window of the program's process with this caption.
 HWND Window(const Program& program, const wchar_t* caption) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(program.Main(), &pid);
-  HWND h = nullptr;
-  while ((h = FindWindowExW(nullptr, h, nullptr, caption)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(h, &owner);
-    if (owner == pid) return h;
-  }
-  return nullptr;
+  return FindOwnWindow(GetProcessId(program.Process()), caption);
 }
 
 // The main window's control at a point of its client area, for the keys that show

@@ -1,5 +1,7 @@
 #include "tests/e2e/support/Driver.h"
 
+#include "ui/StdCtrls.h"
+
 #include <commctrl.h>
 #include <psapi.h>
 
@@ -27,6 +29,8 @@ std::wstring TextOf(HWND h) {
   return s;
 }
 
+}  // namespace
+
 HWND FindOwnWindow(DWORD pid, const wchar_t* caption) {
   HWND h = nullptr;
   while ((h = FindWindowExW(nullptr, h, nullptr, caption)) != nullptr) {
@@ -36,8 +40,6 @@ HWND FindOwnWindow(DWORD pid, const wchar_t* caption) {
   }
   return nullptr;
 }
-
-}  // namespace
 
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -110,20 +112,7 @@ std::wstring Program::StatusPanel(int index) const {
 std::vector<std::wstring> Program::MemoLines() const {
   HWND link = Link();
   HWND memo = link ? FindWindowExW(link, nullptr, L"Edit", nullptr) : nullptr;
-  std::vector<std::wstring> lines;
-  if (!memo) return lines;
-  std::wstring text = TextOf(memo);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L"\r\n", start);
-    if (end == std::wstring::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  return memo ? SplitLines(TextOf(memo)) : std::vector<std::wstring>{};
 }
 
 HWND Program::Control(HWND top, const std::wstring& text) const {

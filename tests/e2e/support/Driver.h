@@ -16,6 +16,9 @@ inline constexpr wchar_t kMainCaption[] = L"Виртуальный дефект�
 inline constexpr wchar_t kLinkCaption[] = L"События USB ";
 inline constexpr wchar_t kAppTitle[] = L"Virtual_TS4170";
 
+// A top-level window of the process pid with this caption.
+HWND FindOwnWindow(DWORD pid, const wchar_t* caption);
+
 // Polls cond every few milliseconds until it holds or the deadline passes.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
