@@ -167,14 +167,35 @@ struct TResults {
   bool fastPictureExact = false, pacedPictureExact = false;
   uint64_t dropped = 0;
   TCost pipeline, floor;
-  long long privateGrowth = 0;
+  std::vector<long long> privateGrowth;  // one a paced round
   bool ok = false;
 };
 
 int wineServer = 0;
 
+// The floor at the same pace, with the same instrument sending.
+void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
+  VirtualInstrument instrument({kBarePipe, 1'000'000, false});
+  instrument.Server().Plug();
+  TReader reader{target, static_cast<uint64_t>(seconds * 1000)};
+  instrument.StartStream(1ms);
+  const double serverBefore = UnixSeconds(wineServer), uiBefore = ThreadSeconds(uiThread);
+  const auto start = Clock::now();
+  HANDLE thread = CreateThread(nullptr, 0, ReadReports, &reader, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  TCost cost;
+  cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  cost.clientSeconds = ThreadSeconds(thread) + ThreadSeconds(uiThread) - uiBefore;
+  cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
+  cost.reports = reader.taken;
+  if (cost.reports > 0 && (out.floor.reports == 0 || cost.TotalPer1000() < out.floor.TotalPer1000()))
+    out.floor = cost;
+  CloseHandle(thread);
+  instrument.StopStream();
+}
+
 // The program against the in-process instrument: flat out, then at the USB pace.
-void MeasurePipeline(double seconds, TResults& out) {
+void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThread, TResults& out) {
   VirtualInstrument instrument({ts::sim::kPipeName, 1'000'000, true});
   instrument.Server().Plug();
   Program program;
@@ -210,48 +231,51 @@ void MeasurePipeline(double seconds, TResults& out) {
   for (long r : rates) sum += double(r);
   out.shownRate = rates.empty() ? 0 : sum / double(rates.size()) / 64.0;
 
-  // The USB pace: CPU of the program and of Wine's server per report.
-  instrument.StartStream(1ms);
-  ts::e2e::WaitFor([&] { return instrument.Streamed() > 2000; }, 20s);
-  const size_t bytesBefore = program.PrivateBytes();
-  const double clientBefore = ProgramSeconds(program), serverBefore = UnixSeconds(wineServer);
-  sent = instrument.Streamed();
-  start = Clock::now();
-  ts::e2e::WaitFor([&] { return Clock::now() - start >= std::chrono::duration<double>(seconds); },
-                   std::chrono::seconds(static_cast<int>(seconds) + 5));
-  out.pipeline.reports = instrument.Streamed() - sent;
-  out.pipeline.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  out.pipeline.clientSeconds = ProgramSeconds(program) - clientBefore;
-  out.pipeline.serverSeconds = UnixSeconds(wineServer) - serverBefore;
-  out.privateGrowth = static_cast<long long>(program.PrivateBytes()) - static_cast<long long>(bytesBefore);
-  instrument.StopStream();
-  instrument.Server().WaitForBacklogBelow(1, Clock::now() + 30s);
-  expected.DrawScreen(instrument.CurrentScreen());
-  out.pacedPictureExact = ts::e2e::WaitForPicture(program, expected, difference);
+  // The USB pace: CPU of the program and of Wine's server per report, in rounds
+  // that alternate with the floor's. The machine is shared and interference only
+  // ever adds time, so each side keeps its cheapest round.
+  for (int round = 0; round < rounds; ++round) {
+    instrument.StartStream(1ms);
+    ts::e2e::WaitFor([&] { return instrument.Streamed() > 2000; }, 20s);
+    if (!program.Alive()) {
+      DWORD code = 0;
+      GetExitCodeProcess(program.Process(), &code);
+      std::printf("the program ended before paced round %d, exit code 0x%08lX\n", round + 1, code);
+      return;
+    }
+    const size_t bytesBefore = program.PrivateBytes();
+    const double clientBefore = ProgramSeconds(program), serverBefore = UnixSeconds(wineServer);
+    sent = instrument.Streamed();
+    start = Clock::now();
+    ts::e2e::WaitFor([&] { return Clock::now() - start >= std::chrono::duration<double>(seconds); },
+                     std::chrono::seconds(static_cast<int>(seconds) + 5));
+    TCost cost;
+    cost.reports = instrument.Streamed() - sent;
+    cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    cost.clientSeconds = ProgramSeconds(program) - clientBefore;
+    cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
+    out.privateGrowth.push_back(static_cast<long long>(program.PrivateBytes()) -
+                                static_cast<long long>(bytesBefore));
+    if (out.pipeline.reports == 0 || cost.TotalPer1000() < out.pipeline.TotalPer1000()) out.pipeline = cost;
+    instrument.StopStream();
+    instrument.Server().WaitForBacklogBelow(1, Clock::now() + 30s);
+    expected.DrawScreen(instrument.CurrentScreen());
+    out.pacedPictureExact = ts::e2e::WaitForPicture(program, expected, difference);
+    if (!program.Alive()) {
+      DWORD code = 0;
+      GetExitCodeProcess(program.Process(), &code);
+      std::printf("the program ended during paced round %d, exit code 0x%08lX\n", round + 1, code);
+      return;
+    }
+    MeasureFloor(seconds, floorWindow, uiThread, out);
+  }
   out.dropped = instrument.Server().DroppedReports();
   program.Close();
 }
 
-// The floor at the same pace, with the same instrument sending.
-void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
-  VirtualInstrument instrument({kBarePipe, 1'000'000, false});
-  instrument.Server().Plug();
-  TReader reader{target, static_cast<uint64_t>(seconds * 1000)};
-  instrument.StartStream(1ms);
-  const double serverBefore = UnixSeconds(wineServer), uiBefore = ThreadSeconds(uiThread);
-  const auto start = Clock::now();
-  HANDLE thread = CreateThread(nullptr, 0, ReadReports, &reader, 0, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-  out.floor.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-  out.floor.clientSeconds = ThreadSeconds(thread) + ThreadSeconds(uiThread) - uiBefore;
-  out.floor.serverSeconds = UnixSeconds(wineServer) - serverBefore;
-  out.floor.reports = reader.taken;
-  CloseHandle(thread);
-  instrument.StopStream();
-}
-
 struct TConductor {
   double seconds;
+  int rounds;
   HWND floorWindow;
   HANDLE uiThread;
   DWORD uiThreadId;
@@ -261,8 +285,7 @@ struct TConductor {
 DWORD WINAPI Conduct(void* parameter) {
   auto* c = static_cast<TConductor*>(parameter);
   wineServer = ts::e2e::FindUnixProcess("wineserver");
-  MeasurePipeline(c->seconds, c->results);
-  MeasureFloor(c->seconds, c->floorWindow, c->uiThread, c->results);
+  MeasurePipeline(c->seconds, c->rounds, c->floorWindow, c->uiThread, c->results);
   c->results.ok = true;
   PostThreadMessageW(c->uiThreadId, WM_QUIT, 0, 0);
   return 0;
@@ -271,16 +294,19 @@ DWORD WINAPI Conduct(void* parameter) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = 15;
-  for (int i = 1; i < argc; ++i)
+  double seconds = 10;
+  int rounds = 3;
+  for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::max(3.0, std::atof(argv[i] + 10));
+    if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
+  }
 
   TFloor floor;
   if (!floor.view.CanDraw()) {
     std::fprintf(stderr, "the display control did not initialise\n");
     return 1;
   }
-  TConductor conductor{seconds, floor.form, nullptr, GetCurrentThreadId(), {}};
+  TConductor conductor{seconds, rounds, floor.form, nullptr, GetCurrentThreadId(), {}};
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &conductor.uiThread, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
   HANDLE thread = CreateThread(nullptr, 0, Conduct, &conductor, 0, nullptr);
@@ -324,7 +350,9 @@ int main(int argc, char** argv) {
   // time is where any further wake-up would show.
   std::printf("Wine server time, pipeline / floor: %.3f (one hand-over a report gives about 1)\n",
               serverRatio);
-  std::printf("program private bytes over the paced run: %+lld (%.1f per 1000 reports)\n", r.privateGrowth,
-              double(r.privateGrowth) * 1000 / double(r.pipeline.reports));
+  std::printf("program private bytes grown in each paced round of about %llu reports:",
+              static_cast<unsigned long long>(r.pipeline.reports));
+  for (long long growth : r.privateGrowth) std::printf(" %+lld", growth);
+  std::printf("\n");
   return 0;
 }
