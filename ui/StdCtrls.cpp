@@ -224,10 +224,14 @@ void TEdit::Created() {
 }
 
 HWND TMemo::CreateWindowFor(const TControlDef& def, HWND parent) {
-  return CreateStandard(L"EDIT",
-                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                            ES_WANTRETURN | ES_NOHIDESEL,
-                        WS_EX_CLIENTEDGE, def, parent);
+  HWND h = CreateStandard(L"EDIT",
+                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                              ES_WANTRETURN | ES_NOHIDESEL,
+                          WS_EX_CLIENTEDGE, def, parent);
+  // An edit takes 32,767 characters unless told otherwise; a full log of 1001
+  // lines is about twice that.
+  if (h) SendMessageW(h, EM_LIMITTEXT, 0, 0);
+  return h;
 }
 
 void TMemo::Add(const std::wstring& line) {

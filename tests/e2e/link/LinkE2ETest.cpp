@@ -169,8 +169,12 @@ TEST(Link, PropertiesAreListedWithAndWithoutAnInstrumentAndTheLogClearsPast1000)
   EXPECT_EQ(lines[24], L"023  HIDCaps.InputReportByteLength  = 65");
   EXPECT_EQ(lines[25], L"024  HIDCaps.OutputReportByteLength = 65");
   EXPECT_EQ(lines[58], L"057   ");
-  // 57 lines a listing: the 18th listing passes line 1001 and clears the log.
-  for (int k = 1; k < 18; ++k) program.Click(properties);
+  // 57 lines a listing: 17 listings hold 969 numbered lines (more text than an
+  // edit takes by default), the 18th passes line 1001 and clears the log.
+  for (int k = 1; k < 17; ++k) program.Click(properties);
+  ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() == 2 + 969; }, 60s)) << program.MemoLines().size();
+  EXPECT_EQ(program.MemoLines().back(), L"969   ");
+  program.Click(properties);
   ASSERT_TRUE(WaitFor([&] {
     auto now = program.MemoLines();
     return !now.empty() && now[0] == L" Очистка сообщений" && now.size() == 26;
