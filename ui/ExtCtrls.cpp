@@ -36,7 +36,8 @@ HWND TStatusBar::CreateWindowFor(const TControlDef& def, HWND parent) {
 
 void TStatusBar::SetPanels(std::vector<TStatusPanel> panels) {
   panels_ = std::move(panels);
-  texts_.assign(panels_.size(), L"");
+  // Unlike any text, so that the first write of each panel reaches the control.
+  texts_.assign(panels_.size(), std::wstring(1, L'\uFFFF'));
   std::vector<int> edges;
   int x = 0;
   for (size_t i = 0; i < panels_.size(); ++i) {
@@ -49,7 +50,9 @@ void TStatusBar::SetPanels(std::vector<TStatusPanel> panels) {
 }
 
 void TStatusBar::SetPanelText(int index, const std::wstring& text) {
-  if (index < 0 || index >= static_cast<int>(panels_.size())) return;
+  // The same text again changes nothing on screen; the link writes the report
+  // size for every report, a thousand times a second.
+  if (index < 0 || index >= static_cast<int>(panels_.size()) || texts_[index] == text) return;
   texts_[index] = text;
   const TStatusPanel& p = panels_[index];
   std::wstring shown = p.Alignment == TAlignment::Center ? L"\t" + text : text;
