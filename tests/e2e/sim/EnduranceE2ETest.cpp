@@ -124,12 +124,15 @@ TEST(Endurance, AStormOfUnplugsWhileStreamingLeavesTheProgramConnectedAndMirrori
   instrument->Server().Unplug();
   instrument->Server().Plug();
   ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kConnected; }));
+  // Settled once the count has held for half a second: the device's handles are
+  // opened one after the other, so two equal readings in a row can still be mid-way.
   size_t clients = 0;
+  int steadyPolls = 0;
   ASSERT_TRUE(WaitFor([&] {
     const size_t now = instrument->Server().ClientCount();
-    const bool settled = now == clients && now > 0;
+    steadyPolls = now == clients && now > 0 ? steadyPolls + 1 : 0;
     clients = now;
-    return settled;
+    return steadyPolls >= 50;
   }));
   const DWORD handlesBefore = p.HandleCount();
 
