@@ -56,6 +56,9 @@ else
 fi
 if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake; then
   ts_wine_ready
+  # One program run to the end first, so Wine's desktop and services are up
+  # before tests start side by side.
+  timeout 120 wine cmd /c exit 0 >/dev/null 2>&1 || true
   # Wine's tests share one display and one wineserver; the end-to-end tests
   # own the screen, so they run one at a time.
   run_ctest windows build/windows -LE e2e
