@@ -26,18 +26,17 @@ TMainForm::~TMainForm() {
 
 void TMainForm::DefineWindow() {
   auto click = [this](void (TMainForm::*handler)(TObject*)) { return Bind(this, handler); };
-  Build(
-      TFormDef{.Caption = L"Виртуальный дефектоскоп ТС4170 V18.09",
-               .ClientWidth = 512,
-               .ClientHeight = 353,
-               .Border = TBorderStyle::Single,
-               .BorderIcons = biSystemMenu,
-               .Position = TPosition::ScreenCenter,
-               .Visible = true,
-               .OnCreate = click(&TMainForm::FormCreate),
-               .OnClose = Bind(this, &TMainForm::FormClose)},
-      {
-          // clang-format off
+  Build(TFormDef{.Caption = L"Виртуальный дефектоскоп ТС4170 V18.09",
+                 .ClientWidth = 512,
+                 .ClientHeight = 353,
+                 .Border = TBorderStyle::Single,
+                 .BorderIcons = biSystemMenu,
+                 .Position = TPosition::ScreenCenter,
+                 .Visible = true,
+                 .OnCreate = click(&TMainForm::FormCreate),
+                 .OnClose = Bind(this, &TMainForm::FormClose)},
+        {
+            // clang-format off
           {.Control = &NastrSpeedButton, .Left = 4, .Top = 16, .Width = 84, .Height = 33, .Caption = L"Настройка", .Flags = kBold, .OnClick = click(&TMainForm::NastrSpeedButtonClick)},
           {.Control = &UZKSpeedButton, .Left = 4, .Top = 64, .Width = 84, .Height = 33, .Caption = L"УЗ контроль", .Flags = kBold, .OnClick = click(&TMainForm::UZKSpeedButtonClick)},
           {.Control = &DataSpeedButton, .Left = 4, .Top = 112, .Width = 84, .Height = 33, .Caption = L"Данные", .Flags = kBold, .OnClick = click(&TMainForm::DataSpeedButtonClick)},
@@ -64,8 +63,8 @@ void TMainForm::DefineWindow() {
           {.Control = &ScreenClearSpeedButton, .Parent = &Panel1, .Left = 447, .Top = 4, .Width = 23, .Height = 22, .Hint = L"Очистка экрана", .Glyph = TGlyph::BlankPage, .OnClick = click(&TMainForm::ScreenClearSpeedButtonClick)},
           {.Control = &InsertBorderSpeedButton, .Parent = &Panel1, .Left = 479, .Top = 4, .Width = 23, .Height = 22, .Hint = L"Вставить рамку", .Glyph = TGlyph::DottedFrame, .OnClick = click(&TMainForm::InsertBorderSpeedButtonClick)},
           {.Control = &FooterStatusBar, .Left = 0, .Top = 331, .Width = 512, .Height = 22},
-          // clang-format on
-      });
+            // clang-format on
+        });
   // The display control, as the definition stores it: windowed, back surface in
   // system memory, centred, 326 x 246; it initialises when the window first shows.
   DisplayView.SetOptions(kMainWindowDisplayOptions);
@@ -88,11 +87,18 @@ void TMainForm::DefineWindow() {
                             {.Name = L"N1",
                              .Caption = L"Файл",
                              .Default = true,
-                             .Items = {{.Name = L"SaveToFile", .Caption = L"Сохранить", .OnClick = click(&TMainForm::SaveToFileClick)},
+                             .Items = {{.Name = L"SaveToFile",
+                                        .Caption = L"Сохранить",
+                                        .OnClick = click(&TMainForm::SaveToFileClick)},
                                        {.Name = L"N3", .Caption = L"-"},
-                                       {.Name = L"N4", .Caption = L"Выход", .Default = true, .OnClick = click(&TMainForm::N4Click)}}},
+                                       {.Name = L"N4",
+                                        .Caption = L"Выход",
+                                        .Default = true,
+                                        .OnClick = click(&TMainForm::N4Click)}}},
                         });
-  CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard", .Caption = L"Копировать", .Default = true,
+  CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",
+                               .Caption = L"Копировать",
+                               .Default = true,
                                .OnClick = click(&TMainForm::CopyToClipBoardClick)}});
   SpeedTimer.Start(this, 1000, click(&TMainForm::SpeedTimerTimer));
   icon_ = CreateMainIcon();
@@ -154,10 +160,13 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
-void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) { Mirror.RenderScreenReport(data, size); }
+void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
+  Mirror.RenderScreenReport(data, size);
+}
 
 void TMainForm::SaveToFileClick(TObject*) {
-  PictureTools.SaveToFileClick(handle_, Bind(this, &TMainForm::DrawChecked), Bind(this, &TMainForm::SetDrawChecked));
+  PictureTools.SaveToFileClick(handle_, Bind(this, &TMainForm::DrawChecked),
+                               Bind(this, &TMainForm::SetDrawChecked));
 }
 void TMainForm::CopyToClipBoardClick(TObject*) { PictureTools.CopyToClipBoardClick(handle_); }
 void TMainForm::ScreenClearSpeedButtonClick(TObject*) { PictureTools.ScreenClearSpeedButtonClick(); }

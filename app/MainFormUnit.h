@@ -17,7 +17,7 @@
 namespace ts {
 
 class TMainForm : public TDisplayForm {
-public:
+ public:
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
@@ -80,10 +80,10 @@ public:
   void ScreenClearSpeedButtonClick(TObject* Sender);
   void InsertBorderSpeedButtonClick(TObject* Sender);
 
-protected:
+ protected:
   void DefineWindow() override;
 
-private:
+ private:
   // Disables the button for exactly the length of the send.
   void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }

@@ -16,25 +16,28 @@ constexpr uint16_t kScreenWidth = 0x215D;  // tenths of a microsecond
 constexpr uint16_t kMarkupUnits = 0x33E5;  // index of the unit item
 
 // The report field is 16 bits wide; within the field ranges the product fits.
-uint16_t Scaled(const TSpinEdit& field, int factor) { return static_cast<uint16_t>(field.ValueInRange() * factor); }
+uint16_t Scaled(const TSpinEdit& field, int factor) {
+  return static_cast<uint16_t>(field.ValueInRange() * factor);
+}
 
 }  // namespace
 
 void TControlForm::DefineWindow() {
   auto click = [this](void (TControlForm::*handler)(TObject*)) { return Bind(this, handler); };
   ScrRadioGroup.SetItems({L"мкс", L"ммH", L"ммX", L"ммН"});  // Latin H, Latin X, Cyrillic Н
-  Build(TFormDef{.Caption = L"Прямое управление прибором ТС4170",
-                 .Left = 579,
-                 .Top = 307,
-                 .ClientWidth = 376,
-                 .ClientHeight = 169,
-                 .Border = TBorderStyle::Dialog,
-                 .BorderIcons = biSystemMenu,
-                 .StayOnTop = false,
-                 .FontName = L"MS Sans Serif",
-                 .FontHeight = 11},
-        {
-            // clang-format off
+  Build(
+      TFormDef{.Caption = L"Прямое управление прибором ТС4170",
+               .Left = 579,
+               .Top = 307,
+               .ClientWidth = 376,
+               .ClientHeight = 169,
+               .Border = TBorderStyle::Dialog,
+               .BorderIcons = biSystemMenu,
+               .StayOnTop = false,
+               .FontName = L"MS Sans Serif",
+               .FontHeight = 11},
+      {
+          // clang-format off
             {.Control = &Panel1, .Left = 0, .Top = 0, .Width = 376, .Height = 169},
             {.Control = &Label1, .Parent = &Panel1, .Left = 16, .Top = 32, .Caption = L"Усиление (дБ)"},
             {.Control = &GainSpinEdit, .Parent = &Panel1, .Left = 104, .Top = 24, .Width = 49, .Height = 22, .Min = 0, .Max = 80, .Value = 44, .MaxLength = 2},
@@ -47,8 +50,8 @@ void TControlForm::DefineWindow() {
             {.Control = &Label3, .Parent = &Panel1, .Left = 136, .Top = 104, .Caption = L"Сдвиг экрана (мкс)"},
             {.Control = &DShiftSpinEdit, .Parent = &Panel1, .Left = 256, .Top = 96, .Width = 65, .Height = 22, .Min = -2, .Max = 98, .Value = 44, .MaxLength = 2},
             {.Control = &SetDShiftBitBtn, .Parent = &Panel1, .Left = 328, .Top = 96, .Width = 33, .Height = 22, .Glyph = TGlyph::Parameters, .OnClick = click(&TControlForm::SetDShiftBitBtnClick)},
-            // clang-format on
-        });
+          // clang-format on
+      });
 }
 
 void TControlForm::SetGainBitBtnClick(TObject*) {

@@ -11,7 +11,7 @@
 namespace ts {
 
 class TControlForm : public TDialogForm {
-public:
+ public:
   TPanel Panel1;
   TLabel Label1;
   TSpinEdit GainSpinEdit;
@@ -30,7 +30,7 @@ public:
   void SetScrBitBtnClick(TObject* Sender);
   void SetDShiftBitBtnClick(TObject* Sender);
 
-protected:
+ protected:
   void DefineWindow() override;
 };
 

@@ -8,10 +8,10 @@
 namespace ts {
 
 class TDialogForm : public TForm {
-protected:
+ protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-private:
+ private:
   HWND lastFocus_ = nullptr;
 };
 

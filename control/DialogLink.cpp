@@ -6,7 +6,7 @@ namespace ts {
 namespace {
 
 class TLinkFormPath : public TDialogLink {
-public:
+ public:
   void SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) override {
     LinkForm->SendCommand(Code, Arg1, Arg2, Arg3);
   }

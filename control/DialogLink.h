@@ -10,7 +10,7 @@
 namespace ts {
 
 class TDialogLink {
-public:
+ public:
   virtual ~TDialogLink() = default;
   virtual void SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) = 0;
   virtual void SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text) = 0;
@@ -24,13 +24,13 @@ void SetDialogLink(TDialogLink* link);
 // Keeps a sending button disabled for its own lifetime, which a handler makes
 // exactly the length of its send; also when the send throws.
 class TDisabledWhileSending {
-public:
+ public:
   explicit TDisabledWhileSending(TWinControl& button);
   ~TDisabledWhileSending();
   TDisabledWhileSending(const TDisabledWhileSending&) = delete;
   TDisabledWhileSending& operator=(const TDisabledWhileSending&) = delete;
 
-private:
+ private:
   TWinControl& button_;
   bool hadFocus_;
 };

@@ -8,13 +8,13 @@
 namespace ts {
 
 class TSoundForm : public TDialogForm {
-public:
+ public:
   TSpinEdit SoundSpinEdit;
   TSpeedButton SetSoundSpeedButton;
 
   void SetSoundSpeedButtonClick(TObject* Sender);
 
-protected:
+ protected:
   void DefineWindow() override;
 };
 

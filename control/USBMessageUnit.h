@@ -9,7 +9,7 @@
 namespace ts {
 
 class TUSBMessageForm : public TDialogForm {
-public:
+ public:
   TEdit USBMessageMaskEdit;
   TLabel Label1;
   TSpinEdit XSpinEdit;
@@ -21,7 +21,7 @@ public:
 
   void USBMessageSpeedButtonClick(TObject* Sender);
 
-protected:
+ protected:
   void DefineWindow() override;
 };
 

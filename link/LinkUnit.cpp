@@ -21,8 +21,8 @@ namespace {
 // it does not fit the buffer.
 std::string SystemMessage(uint32_t error) {
   wchar_t buffer[256];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
-                           256, nullptr);
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                           buffer, 256, nullptr);
   if (n == 0) return {};
   return TrimSystemMessage(Narrow(std::wstring(buffer, n)));
 }

@@ -15,7 +15,7 @@
 namespace ts {
 
 class TLinkForm : public TForm {
-public:
+ public:
   TPanel Panel1;
   TSpeedButton SpeedButton1;
   TButton ClearMemoBitBtn;
@@ -45,11 +45,11 @@ public:
   void SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text);
   THidDevice* Current() const { return CurrentDevice; }
 
-protected:
+ protected:
   void DefineWindow() override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-private:
+ private:
   void Arrange();
   // DiscardInput, then the write of one output report; a plain message box with
   // failText when the instrument does not take it.

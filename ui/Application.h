@@ -24,7 +24,7 @@ using TWindowHook = TMethod<bool(TMessage& Message)>;
 class TForm;
 
 class TApplication {
-public:
+ public:
   TApplication();
   ~TApplication();
   TApplication(const TApplication&) = delete;
@@ -77,7 +77,7 @@ public:
   void DisplayFormCreated();
   void DisplayFormDestroyed();
 
-private:
+ private:
   static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
   bool HandleMessage(MSG& msg);
 

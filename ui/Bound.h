@@ -9,7 +9,7 @@
 namespace ts {
 
 class TObject {
-public:
+ public:
   virtual ~TObject() = default;
 };
 
@@ -18,7 +18,7 @@ class TMethod;
 
 template <class R, class... A>
 class TMethod<R(A...)> {
-public:
+ public:
   TMethod() = default;
   TMethod(std::nullptr_t) {}
 
@@ -37,7 +37,7 @@ public:
            std::memcmp(x.function_, y.function_, sizeof x.function_) == 0;
   }
 
-private:
+ private:
   using Thunk = R (*)(void*, const unsigned char*, A...);
 
   // GCC 12 cannot see through the memcpy below and warns about the object.

@@ -61,14 +61,14 @@ HWND TWinControl::CreateWindowFor(const TControlDef& def, HWND parent) {
 }
 
 HWND TWinControl::CreateOwn(DWORD style, DWORD exStyle, const TControlDef& def, HWND parent) {
-  return CreateWindowExW(exStyle, OwnWindowClass(), def.Caption, style, def.Left, def.Top, def.Width, def.Height,
-                         parent, nullptr, GetModuleHandleW(nullptr), this);
+  return CreateWindowExW(exStyle, OwnWindowClass(), def.Caption, style, def.Left, def.Top, def.Width,
+                         def.Height, parent, nullptr, GetModuleHandleW(nullptr), this);
 }
 
 HWND TWinControl::CreateStandard(const wchar_t* className, DWORD style, DWORD exStyle, const TControlDef& def,
                                  HWND parent) {
-  HWND h = CreateWindowExW(exStyle, className, def.Caption, style, def.Left, def.Top, def.Width, def.Height, parent,
-                           nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND h = CreateWindowExW(exStyle, className, def.Caption, style, def.Left, def.Top, def.Width, def.Height,
+                           parent, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (h) Attach(h);
   return h;
 }
@@ -116,10 +116,13 @@ void TWinControl::Click() {
 }
 
 LRESULT TWinControl::DefaultProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-  return subclassed_ ? DefSubclassProc(handle_, msg, wParam, lParam) : DefWindowProcW(handle_, msg, wParam, lParam);
+  return subclassed_ ? DefSubclassProc(handle_, msg, wParam, lParam)
+                     : DefWindowProcW(handle_, msg, wParam, lParam);
 }
 
-LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) { return DefaultProc(msg, wParam, lParam); }
+LRESULT TWinControl::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  return DefaultProc(msg, wParam, lParam);
+}
 
 LRESULT TWinControl::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {

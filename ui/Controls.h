@@ -33,11 +33,11 @@ enum class TGlyph {
 
 // Flags of a control in a window definition.
 enum : unsigned {
-  kBold = 1u << 0,         // bold 8-point window font
-  kDisabled = 1u << 1,     // created disabled
-  kChecked = 1u << 2,      // check box ticked, radio item selected
-  kToggle = 1u << 3,       // speed button in a group of its own where all may be up
-  kAlignTop = 1u << 4,     // panel docked to the top of its parent
+  kBold = 1u << 0,      // bold 8-point window font
+  kDisabled = 1u << 1,  // created disabled
+  kChecked = 1u << 2,   // check box ticked, radio item selected
+  kToggle = 1u << 3,    // speed button in a group of its own where all may be up
+  kAlignTop = 1u << 4,  // panel docked to the top of its parent
   kReadOnly = 1u << 5,
 };
 
@@ -56,7 +56,7 @@ struct TControlDef {
 };
 
 class TWinControl : public TObject {
-public:
+ public:
   TWinControl() = default;
   ~TWinControl() override;
   TWinControl(const TWinControl&) = delete;
@@ -82,7 +82,7 @@ public:
 
   static TWinControl* FromHandle(HWND handle);
 
-protected:
+ protected:
   // Makes the window; the default makes a window of the toolkit's own class.
   virtual HWND CreateWindowFor(const TControlDef& def, HWND parent);
   // Called after the window exists (fonts, tooltips, control-specific settings).
@@ -97,7 +97,8 @@ protected:
   virtual void DrawItem(DRAWITEMSTRUCT* /*item*/) {}
 
   // Makes a window of a standard class and subclasses it.
-  HWND CreateStandard(const wchar_t* className, DWORD style, DWORD exStyle, const TControlDef& def, HWND parent);
+  HWND CreateStandard(const wchar_t* className, DWORD style, DWORD exStyle, const TControlDef& def,
+                      HWND parent);
   // Makes a window of the toolkit's own class.
   HWND CreateOwn(DWORD style, DWORD exStyle, const TControlDef& def, HWND parent);
   void Attach(HWND handle);
@@ -108,10 +109,10 @@ protected:
   TWinControl* parent_ = nullptr;
   bool subclassed_ = false;
 
-public:
+ public:
   static LRESULT CALLBACK OwnWindowProc(HWND, UINT, WPARAM, LPARAM);
 
-private:
+ private:
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
   friend class TForm;

@@ -9,12 +9,12 @@
 namespace ts {
 
 class Exception : public std::exception {
-public:
+ public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
   const std::string& Message() const { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+ private:
   std::string message_;
 };
 

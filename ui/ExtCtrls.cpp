@@ -7,7 +7,8 @@
 namespace ts {
 
 HWND TPanel::CreateWindowFor(const TControlDef& def, HWND parent) {
-  return CreateOwn(WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, def, parent);
+  return CreateOwn(WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, def,
+                   parent);
 }
 
 LRESULT TPanel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -30,8 +31,9 @@ LRESULT TPanel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 HWND TStatusBar::CreateWindowFor(const TControlDef& def, HWND parent) {
   // Placed by its definition, not by the control's own docking, so the panel
   // edges and the bar's height are exactly as laid out.
-  return CreateStandard(STATUSCLASSNAMEW, WS_CHILD | WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER,
-                        0, def, parent);
+  return CreateStandard(STATUSCLASSNAMEW,
+                        WS_CHILD | WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0, def,
+                        parent);
 }
 
 void TStatusBar::SetPanels(std::vector<TStatusPanel> panels) {

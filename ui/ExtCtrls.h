@@ -14,7 +14,7 @@ class TForm;
 
 // A panel with a raised outer and a lowered inner bevel; children sit on it.
 class TPanel : public TWinControl {
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 };
@@ -31,22 +31,22 @@ struct TStatusPanel {
 // The standard status bar with fixed panels. Centring uses the control's tab
 // convention; panel text is kept so it can be read back.
 class TStatusBar : public TWinControl {
-public:
+ public:
   void SetPanels(std::vector<TStatusPanel> panels);
   void SetPanelText(int index, const std::wstring& text);
   std::wstring PanelText(int index) const;
   void Repaint();
 
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
 
-private:
+ private:
   std::vector<TStatusPanel> panels_;
   std::vector<std::wstring> texts_;
 };
 
 class TTimer : public TObject {
-public:
+ public:
   ~TTimer() override;
   // Starts ticking on the form's window every interval milliseconds.
   void Start(TForm* owner, UINT interval, TNotifyEvent onTimer);
@@ -55,7 +55,7 @@ public:
   UINT_PTR Id() const { return reinterpret_cast<UINT_PTR>(this); }
   void Tick();
 
-private:
+ private:
   TForm* owner_ = nullptr;
   UINT interval_ = 1000;
   TNotifyEvent onTimer_;

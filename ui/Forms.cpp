@@ -136,7 +136,9 @@ void TForm::DestroyHandle() {
   if (handle_) DestroyWindow(handle_);
 }
 
-void TForm::DetachTimer(TTimer* timer) { timers_.erase(std::remove(timers_.begin(), timers_.end(), timer), timers_.end()); }
+void TForm::DetachTimer(TTimer* timer) {
+  timers_.erase(std::remove(timers_.begin(), timers_.end(), timer), timers_.end());
+}
 
 LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {

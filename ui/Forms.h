@@ -40,7 +40,7 @@ class TMenu;
 class TTimer;
 
 class TForm : public TWinControl {
-public:
+ public:
   ~TForm() override;
 
   // Builds the window from its definition, runs OnCreate and shows it when the
@@ -65,7 +65,7 @@ public:
   void AttachTimer(TTimer* timer) { timers_.push_back(timer); }
   void DetachTimer(TTimer* timer);
 
-protected:
+ protected:
   // Lays out the window: calls Build with its definition and component table.
   virtual void DefineWindow() = 0;
   void Build(const TFormDef& def, std::initializer_list<TControlDef> controls);
@@ -75,7 +75,7 @@ protected:
 
   TFormDef form_;
 
-private:
+ private:
   void FitClientArea();
   HFONT font_ = nullptr;
   bool ownFont_ = false;
@@ -88,14 +88,14 @@ private:
 // Form class whose windows carry the application's taskbar button: the main
 // window. While one exists the hidden owner window is a tool window.
 class TDisplayForm : public TForm {
-public:
+ public:
   ~TDisplayForm() override;
 
-protected:
+ protected:
   DWORD ExStyle() const override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-private:
+ private:
   bool counted_ = false;
 };
 

@@ -50,25 +50,25 @@ void Paint(const Pen& p, TGlyph glyph, int x, int y) {
       break;
     }
     case TGlyph::ArrowUp: {
-      POINT pts[] = {{x + 8, y + 2}, {x + 14, y + 8}, {x + 10, y + 8}, {x + 10, y + 14},
-                     {x + 6, y + 14}, {x + 6, y + 8}, {x + 2, y + 8}};
+      POINT pts[] = {{x + 8, y + 2},  {x + 14, y + 8}, {x + 10, y + 8}, {x + 10, y + 14},
+                     {x + 6, y + 14}, {x + 6, y + 8},  {x + 2, y + 8}};
       p.Poly(pts, 7);
       break;
     }
     case TGlyph::ArrowDown: {
       POINT pts[] = {{x + 8, y + 14}, {x + 14, y + 8}, {x + 10, y + 8}, {x + 10, y + 2},
-                     {x + 6, y + 2}, {x + 6, y + 8}, {x + 2, y + 8}};
+                     {x + 6, y + 2},  {x + 6, y + 8},  {x + 2, y + 8}};
       p.Poly(pts, 7);
       break;
     }
     case TGlyph::ArrowLeft: {
-      POINT pts[] = {{x + 2, y + 8}, {x + 8, y + 2}, {x + 8, y + 6}, {x + 14, y + 6},
+      POINT pts[] = {{x + 2, y + 8},   {x + 8, y + 2},  {x + 8, y + 6}, {x + 14, y + 6},
                      {x + 14, y + 10}, {x + 8, y + 10}, {x + 8, y + 14}};
       p.Poly(pts, 7);
       break;
     }
     case TGlyph::ArrowRight: {
-      POINT pts[] = {{x + 14, y + 8}, {x + 8, y + 2}, {x + 8, y + 6}, {x + 2, y + 6},
+      POINT pts[] = {{x + 14, y + 8}, {x + 8, y + 2},  {x + 8, y + 6}, {x + 2, y + 6},
                      {x + 2, y + 10}, {x + 8, y + 10}, {x + 8, y + 14}};
       p.Poly(pts, 7);
       break;

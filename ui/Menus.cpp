@@ -124,7 +124,8 @@ bool TMainMenu::Draw(DRAWITEMSTRUCT* d) {
     DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
     return true;
   }
-  if (selected && item->Bar) DrawEdge(dc, &r, d->itemState & ODS_SELECTED ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT);
+  if (selected && item->Bar)
+    DrawEdge(dc, &r, d->itemState & ODS_SELECTED ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT);
   HGDIOBJ old = SelectObject(dc, Font(item->Def.Default));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(selected && !item->Bar ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));

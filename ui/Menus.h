@@ -22,7 +22,7 @@ struct TMenuItemDef {
 };
 
 class TMenu : public TObject {
-public:
+ public:
   ~TMenu() override;
   HMENU Handle() const { return handle_; }
   // Runs the handler of the item with this command id; false when it is not ours.
@@ -32,7 +32,7 @@ public:
   // The command id of the item with this name, or 0.
   UINT IdOf(const std::wstring& name) const;
 
-protected:
+ protected:
   struct Item {
     TMenuItemDef Def;
     UINT Id = 0;
@@ -45,24 +45,24 @@ protected:
 
 // A menu bar whose items the toolkit draws itself, without access keys.
 class TMainMenu : public TMenu {
-public:
+ public:
   ~TMainMenu() override;
   void Create(TForm* form, std::vector<TMenuItemDef> items);
   bool Measure(MEASUREITEMSTRUCT* item) override;
   bool Draw(DRAWITEMSTRUCT* item) override;
 
-private:
+ private:
   HFONT Font(bool bold);
   HFONT font_ = nullptr, boldFont_ = nullptr;
 };
 
 class TPopupMenu : public TMenu {
-public:
+ public:
   void Create(TForm* form, std::vector<TMenuItemDef> items);
   // Shows the menu at a screen position and runs the chosen item's handler.
   void Popup(int x, int y);
 
-private:
+ private:
   TForm* form_ = nullptr;
 };
 

@@ -67,7 +67,8 @@ void TRadioGroup::Arrange() {
     SIZE text{};
     GetTextExtentPoint32W(dc, items_[i].c_str(), static_cast<int>(items_[i].size()), &text);
     int y = top + static_cast<int>(i) * slot + (slot - height) / 2;
-    SetWindowPos(itemWindows_[i], nullptr, 8, y, kCheckRoom + text.cx + 2, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(itemWindows_[i], nullptr, 8, y, kCheckRoom + text.cx + 2, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
   SelectObject(dc, old);
   ReleaseDC(handle_, dc);

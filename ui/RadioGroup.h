@@ -13,7 +13,7 @@
 namespace ts {
 
 class TRadioGroup : public TWinControl {
-public:
+ public:
   // Call before the window is built; items are laid out top to bottom.
   void SetItems(std::vector<std::wstring> items) { items_ = std::move(items); }
   int Count() const { return static_cast<int>(items_.size()); }
@@ -22,12 +22,12 @@ public:
   void SetItemIndex(int index);
   HWND Item(int index) const;
 
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Created() override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-private:
+ private:
   void Arrange();
   void EraseAround(HDC dc);
   std::vector<std::wstring> items_;

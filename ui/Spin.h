@@ -13,7 +13,7 @@
 namespace ts {
 
 class TSpinEdit : public TWinControl {
-public:
+ public:
   // Replaceable so tests can hear the beep and drive the repeat schedule.
   static void (*Beep)();
   static uint64_t (*Clock)();
@@ -33,21 +33,21 @@ public:
   // Held-button state, for the tests of the repeat schedule.
   bool ButtonHeld() const { return repeat_.Held(); }
 
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Created() override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-private:
+ private:
   class TSpinButtons : public TWinControl {
-  public:
+   public:
     explicit TSpinButtons(TSpinEdit& owner) : owner_(owner) {}
     int PressedDelta() const { return pressed_; }
 
-  protected:
+   protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-  private:
+   private:
     void Paint();
     void Release();
     TSpinEdit& owner_;

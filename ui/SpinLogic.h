@@ -23,7 +23,7 @@ enum class TSpinKey { Up, Down, Insert, Delete, Other };
 enum class TSpinKeyAction { Pass, StepUp, StepDown, Ignore };
 
 class TSpinRange {
-public:
+ public:
   TSpinRange(int min, int max) : min_(min), max_(max) {}
 
   int Min() const { return min_; }
@@ -43,7 +43,7 @@ public:
   static TSpinCharAction OnChar(char16_t ch);
   static TSpinKeyAction OnKeyDown(TSpinKey key, bool shift);
 
-private:
+ private:
   int min_, max_;
 };
 
@@ -55,7 +55,7 @@ std::u16string IntegerText(int value);
 // is due 400 ms later and then one every 100 ms, counted from the press, so a late
 // timer catches up rather than stretching the schedule.
 class TSpinRepeat {
-public:
+ public:
   static constexpr uint64_t kFirstDelayMs = 400;
   static constexpr uint64_t kIntervalMs = 100;
 
@@ -67,7 +67,7 @@ public:
   // Milliseconds from now to the next due step (at least 1), while held.
   std::optional<uint64_t> NextDelay(uint64_t nowMs) const;
 
-private:
+ private:
   uint64_t DueAt(uint64_t index) const;
   bool held_ = false;
   uint64_t pressedAt_ = 0;

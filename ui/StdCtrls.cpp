@@ -7,7 +7,9 @@ namespace ts {
 namespace {
 
 // The accessible name of a button without a caption is its hint.
-const wchar_t* AccessibleName(const TControlDef& def) { return def.Caption && *def.Caption ? def.Caption : def.Hint; }
+const wchar_t* AccessibleName(const TControlDef& def) {
+  return def.Caption && *def.Caption ? def.Caption : def.Hint;
+}
 
 // Draws the caption and glyph of a button face, side by side and centred.
 void DrawFace(HDC dc, const TControlDef& def, RECT r, bool enabled, bool pushed) {
@@ -216,7 +218,8 @@ void TLabel::Created() {
 }
 
 HWND TEdit::CreateWindowFor(const TControlDef& def, HWND parent) {
-  return CreateStandard(L"EDIT", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, def, parent);
+  return CreateStandard(L"EDIT", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, def,
+                        parent);
 }
 
 void TEdit::Created() {

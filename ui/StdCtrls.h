@@ -14,17 +14,17 @@ namespace ts {
 // keyboard cannot press it. A real BUTTON underneath, so accessibility tools see
 // a push button named by its caption or hint.
 class TSpeedButton : public TWinControl {
-public:
+ public:
   bool Down() const { return down_; }
   void SetDown(bool down);
   void Click() override;
 
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
   void DrawItem(DRAWITEMSTRUCT* item) override;
 
-private:
+ private:
   void Redraw();
   bool down_ = false;     // toggle state
   bool pressed_ = false;  // mouse held over it
@@ -34,43 +34,43 @@ private:
 
 // A push button; with a glyph and no caption it shows the glyph.
 class TButton : public TWinControl {
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Command(WORD code) override;
   void DrawItem(DRAWITEMSTRUCT* item) override;
 };
 
 class TCheckBox : public TWinControl {
-public:
+ public:
   bool Checked() const;
   void SetChecked(bool checked);
 
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Command(WORD code) override;
 };
 
 // A static text sized to its caption.
 class TLabel : public TWinControl {
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Created() override;
 };
 
 class TEdit : public TWinControl {
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Created() override;
 };
 
 // A multi-line edit holding lines of text.
 class TMemo : public TWinControl {
-public:
+ public:
   void Add(const std::wstring& line);
   void Clear();
   std::vector<std::wstring> Lines() const;
 
-protected:
+ protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
 };
 

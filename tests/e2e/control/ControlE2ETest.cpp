@@ -58,7 +58,7 @@ std::string Cp1251(const std::wstring& text) {
 }
 
 class Remote : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     server.Plug();
     program.emplace();
@@ -80,13 +80,20 @@ TEST_F(Remote, EveryKeySendsItsOwnMaskAndTheToolbarItsCommands) {
   };
   Program& p = *program;
   std::vector<Key> keys = {
-      {p.Control(p.Main(), L"Настройка"), 0x0800}, {p.Control(p.Main(), L"УЗ контроль"), 0x0400},
-      {p.Control(p.Main(), L"Данные"), 0x2000},    {p.Control(p.Main(), L"Помощь"), 0x1000},
-      {ControlAt(p, 92, 268), 0x0200},             {p.Control(p.Main(), L"F1"), 0x0100},
-      {p.Control(p.Main(), L"F2"), 0x0080},        {p.Control(p.Main(), L"F3"), 0x4000},
-      {p.Control(p.Main(), L"F4"), 0x0002},        {ControlAt(p, 422, 268), 0x0040},
-      {ControlAt(p, 462, 12), 0x0010},             {ControlAt(p, 444, 44), 0x0008},
-      {ControlAt(p, 484, 44), 0x0020},             {ControlAt(p, 462, 76), 0x0004},
+      {p.Control(p.Main(), L"Настройка"), 0x0800},
+      {p.Control(p.Main(), L"УЗ контроль"), 0x0400},
+      {p.Control(p.Main(), L"Данные"), 0x2000},
+      {p.Control(p.Main(), L"Помощь"), 0x1000},
+      {ControlAt(p, 92, 268), 0x0200},
+      {p.Control(p.Main(), L"F1"), 0x0100},
+      {p.Control(p.Main(), L"F2"), 0x0080},
+      {p.Control(p.Main(), L"F3"), 0x4000},
+      {p.Control(p.Main(), L"F4"), 0x0002},
+      {ControlAt(p, 422, 268), 0x0040},
+      {ControlAt(p, 462, 12), 0x0010},
+      {ControlAt(p, 444, 44), 0x0008},
+      {ControlAt(p, 484, 44), 0x0020},
+      {ControlAt(p, 462, 76), 0x0004},
       {p.Control(p.Main(), L"Ввод"), 0x0001},
   };
   for (const Key& key : keys) {
@@ -124,7 +131,8 @@ TEST_F(Remote, TheSoundAndMessageDialogsSendWhatTheirFieldsHold) {
   Program& p = *program;
   p.Click(p.Control(p.Main(), L"Проиграть звук"));
   HWND sound = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (sound = Window(p, L"Вывод звуковых дорожек ТС4170")) && IsWindowVisible(sound); }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return (sound = Window(p, L"Вывод звуковых дорожек ТС4170")) && IsWindowVisible(sound); }));
   EXPECT_TRUE(GetWindowLongW(sound, GWL_EXSTYLE) & WS_EX_TOPMOST);
   HWND play = p.Control(sound, L"Играть");
   ASSERT_TRUE(play);

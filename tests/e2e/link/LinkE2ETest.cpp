@@ -99,8 +99,10 @@ TEST(Link, ConnectsMirrorsAndCountsTheStreamOfAPluggedInstrument) {
   bool seen = false;
   while (!seen && std::chrono::steady_clock::now() - start < 8s) {
     int due = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-    for (; sent < due; ++sent) server.SendReport(sim::EncodeScreenReport(frame, sent % sim::kReportsPerFrame));
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
+    for (; sent < due; ++sent)
+      server.SendReport(sim::EncodeScreenReport(frame, sent % sim::kReportsPerFrame));
     rate = program.StatusPanel(1);
     seen = sent > 2500 && RateOf(rate) >= 60000 && RateOf(rate) <= 68000;
     std::this_thread::sleep_for(1ms);
@@ -130,7 +132,8 @@ TEST(Link, UnplugAndReplugAreLoggedInOrderAndTheInstrumentIsSelectedAgain) {
     }
   }
   EXPECT_LE(errors, 1);
-  std::vector<std::wstring> expected = {L"Unplug TS4170", L"Removal TS4170", L"DeviceChange Нет связи с прибором"};
+  std::vector<std::wstring> expected = {L"Unplug TS4170", L"Removal TS4170",
+                                        L"DeviceChange Нет связи с прибором"};
   EXPECT_EQ(events, expected);
 
   server.Plug();
@@ -177,13 +180,17 @@ TEST(Link, PropertiesAreListedWithAndWithoutAnInstrumentAndTheLogClearsPast1000)
   // 57 lines a listing: 17 listings hold 969 numbered lines (more text than an
   // edit takes by default), the 18th passes line 1001 and clears the log.
   for (int k = 1; k < 17; ++k) program.Click(properties);
-  ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() == 2 + 969; }, 60s)) << program.MemoLines().size();
+  ASSERT_TRUE(WaitFor([&] { return program.MemoLines().size() == 2 + 969; }, 60s))
+      << program.MemoLines().size();
   EXPECT_EQ(program.MemoLines().back(), L"969   ");
   program.Click(properties);
-  ASSERT_TRUE(WaitFor([&] {
-    auto now = program.MemoLines();
-    return !now.empty() && now[0] == L" Очистка сообщений" && now.size() == 26;
-  }, 60s)) << program.MemoLines().size();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto now = program.MemoLines();
+        return !now.empty() && now[0] == L" Очистка сообщений" && now.size() == 26;
+      },
+      60s))
+      << program.MemoLines().size();
   lines = program.MemoLines();
   EXPECT_EQ(lines[1].substr(0, 5), L"001  ");
   EXPECT_EQ(lines[25], L"025   ");

@@ -59,10 +59,12 @@ Program::Program() {
                       &process_))
     throw std::runtime_error("cannot start the program");
   DWORD pid = process_.dwProcessId;
-  if (!WaitFor([&] {
-        main_ = FindOwnWindow(pid, kMainCaption);
-        return main_ && IsWindowVisible(main_) && FindOwnWindow(pid, kLinkCaption) != nullptr;
-      }, std::chrono::seconds(60)))  // a cold Wine on a loaded machine starts slowly
+  if (!WaitFor(
+          [&] {
+            main_ = FindOwnWindow(pid, kMainCaption);
+            return main_ && IsWindowVisible(main_) && FindOwnWindow(pid, kLinkCaption) != nullptr;
+          },
+          std::chrono::seconds(60)))  // a cold Wine on a loaded machine starts slowly
     throw std::runtime_error("the main window did not appear");
   // The first device-change report is written while the event window is made.
   WaitFor([&] { return StatusPanel(0) != L"Нет связи с ТС4170???"; });

@@ -101,7 +101,8 @@ std::vector<int> StepsAt(std::initializer_list<uint64_t> times) {
 }
 
 TEST(SpinRepeat, FirstRepeatAfter400ThenEvery100) {
-  EXPECT_EQ(StepsAt({0, 399, 400, 401, 499, 500, 599, 600, 700}), (std::vector<int>{0, 0, 1, 0, 0, 1, 0, 1, 1}));
+  EXPECT_EQ(StepsAt({0, 399, 400, 401, 499, 500, 599, 600, 700}),
+            (std::vector<int>{0, 0, 1, 0, 0, 1, 0, 1, 1}));
   TSpinRepeat repeat;
   repeat.Press(5000);
   EXPECT_EQ(repeat.NextDelay(5000), 400u);

@@ -33,7 +33,8 @@ TEST(CommandReport, FieldsAreLittleEndianAndTheRestIsZero) {
   // ID, code, gain identifier, 1500 (0x05DC), 0.
   EXPECT_EQ(Command(0xAA44, 0x2C0D, 1500, 0), Bytes({0x0F, 0x44, 0xAA, 0x0D, 0x2C, 0xDC, 0x05, 0x00, 0x00}));
   EXPECT_EQ(Command(0xAAEE, 0x0800, 0, 0), Bytes({0x0F, 0xEE, 0xAA, 0x00, 0x08}));
-  EXPECT_EQ(Command(0xAA33, 3, 0xFFFF, 0x1234), Bytes({0x0F, 0x33, 0xAA, 0x03, 0x00, 0xFF, 0xFF, 0x34, 0x12}));
+  EXPECT_EQ(Command(0xAA33, 3, 0xFFFF, 0x1234),
+            Bytes({0x0F, 0x33, 0xAA, 0x03, 0x00, 0xFF, 0xFF, 0x34, 0x12}));
 }
 
 TEST(MessageReport, PlacesPositionTimeAndText) {
@@ -57,9 +58,9 @@ TEST(MessageReport, TextFieldHoldsAtMost56BytesWithoutTerminatorWhenFull) {
   std::string sixty = full + "WXYZ";
   EXPECT_EQ(Message(0, 0, 1, sixty), r56);
   auto cyr = Message(0, 0, 1, "Сообщение на экране прибора");
-  EXPECT_EQ(cyr[9], 0xD1);   // С
-  EXPECT_EQ(cyr[10], 0xEE);  // о
-  EXPECT_EQ(cyr[9 + 27], 0);  // 27 characters, then zeros
+  EXPECT_EQ(cyr[9], 0xD1);       // С
+  EXPECT_EQ(cyr[10], 0xEE);      // о
+  EXPECT_EQ(cyr[9 + 27], 0);     // 27 characters, then zeros
   EXPECT_EQ(cyr[9 + 26], 0xE0);  // а
 }
 

@@ -9,7 +9,7 @@ TEST(ErrorReportText, AppendsFullStopOnlyAfterCharactersAboveIt) {
   EXPECT_EQ(ErrorReportText(""), "");
   EXPECT_EQ(ErrorReportText("Surface cannot be made"), "Surface cannot be made.");
   EXPECT_EQ(ErrorReportText("Done."), "Done.");
-  EXPECT_EQ(ErrorReportText("value -"), "value -");  // '-' (0x2D) lies below '.'
+  EXPECT_EQ(ErrorReportText("value -"), "value -");   // '-' (0x2D) lies below '.'
   EXPECT_EQ(ErrorReportText("Вопрос?"), "Вопрос?.");  // '?' (0x3F) lies above
   EXPECT_EQ(ErrorReportText("Ошибка"), "Ошибка.");
 }

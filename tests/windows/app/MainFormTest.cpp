@@ -35,12 +35,14 @@ std::wstring CaptionOf(HWND h) {
 LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND) {
     auto* cbt = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
-    if (!(cbt->lpcs->style & WS_CHILD) && cbt->lpcs->lpszName && createdLog &&
-        Application && Application->Handle() && cbt->lpcs->hwndParent == Application->Handle() && !IS_INTRESOURCE(cbt->lpcs->lpszName))
+    if (!(cbt->lpcs->style & WS_CHILD) && cbt->lpcs->lpszName && createdLog && Application &&
+        Application->Handle() && cbt->lpcs->hwndParent == Application->Handle() &&
+        !IS_INTRESOURCE(cbt->lpcs->lpszName))
       createdLog->push_back(cbt->lpcs->lpszName);
   } else if (code == HCBT_DESTROYWND) {
     HWND h = reinterpret_cast<HWND>(wParam);
-    if (destroyedLog && Application && Application->Handle() && GetWindow(h, GW_OWNER) == Application->Handle())
+    if (destroyedLog && Application && Application->Handle() &&
+        GetWindow(h, GW_OWNER) == Application->Handle())
       destroyedLog->push_back(CaptionOf(h));
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -49,7 +51,7 @@ LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam) {
 const wchar_t kMainCaption[] = L"Виртуальный дефектоскоп ТС4170 V18.09";
 
 class Shell : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     createdLog = &created;
     destroyedLog = &destroyed;
@@ -104,7 +106,8 @@ TEST_F(Shell, CreatesFiveWindowsInOrderAndOnlyTheMainOneIsShown) {
 // and destroys the windows in reverse order of creation.
 void ExpectOrderlyShutdown(const std::vector<std::wstring>& destroyed, int linkCloses) {
   EXPECT_EQ(linkCloses, 1);
-  std::vector<std::wstring> expected = {L"Прямое управление прибором ТС4170", L"Вывод окна сообщения на экран ТС4170",
+  std::vector<std::wstring> expected = {L"Прямое управление прибором ТС4170",
+                                        L"Вывод окна сообщения на экран ТС4170",
                                         L"Вывод звуковых дорожек ТС4170", L"События USB ", kMainCaption};
   EXPECT_EQ(destroyed, expected);
 }
@@ -171,7 +174,8 @@ TEST_F(Shell, StatusBarShowsItsTextsAndTheRateAfterTheFirstTick) {
   EXPECT_TRUE(test::PumpUntil([&] { return test::StatusText(bar, 1) == first; }, 5000))
       << "panel 1: " << Narrow(test::StatusText(bar, 1));
   ReceivedBytes = 3840;
-  EXPECT_TRUE(test::PumpUntil([&] { return test::StatusText(bar, 1) == L"Скорость приема данных  3 840 Байт/c"; }, 5000));
+  EXPECT_TRUE(test::PumpUntil(
+      [&] { return test::StatusText(bar, 1) == L"Скорость приема данных  3 840 Байт/c"; }, 5000));
   EXPECT_EQ(ReceivedBytes, 0);
   PostMessageW(MainForm->Handle(), WM_CLOSE, 0, 0);
   RunToEnd();
@@ -252,15 +256,20 @@ TEST(MainWindow, PanelsHoldTheirInitialTextsUntilTheirWritersReplaceThem) {
 
 // A form whose button handler throws, as any handler may.
 class ThrowingForm : public TForm {
-public:
+ public:
   TButton Button;
   void ButtonClick(TObject*) { throw Exception(message); }
   std::string message;
 
-protected:
+ protected:
   void DefineWindow() override {
     Build(TFormDef{.Caption = L"Throwing", .ClientWidth = 100, .ClientHeight = 40, .Visible = true},
-          {{.Control = &Button, .Left = 4, .Top = 4, .Width = 80, .Height = 22, .Caption = L"Go",
+          {{.Control = &Button,
+            .Left = 4,
+            .Top = 4,
+            .Width = 80,
+            .Height = 22,
+            .Caption = L"Go",
             .OnClick = Bind(this, &ThrowingForm::ButtonClick)}});
   }
 };

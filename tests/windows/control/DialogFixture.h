@@ -35,7 +35,7 @@ struct SentMessage {
 };
 
 class RecordingLink : public TDialogLink {
-public:
+ public:
   void SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) override {
     commands.push_back({Code, Arg1, Arg2, Arg3, watched && IsWindowEnabled(watched) != 0});
     if (!failWith.empty()) throw Exception(failWith);
@@ -51,15 +51,17 @@ public:
 
 // Stands for the main window, so closing a dialog hides it rather than ending the loop.
 class StandInMainForm : public TForm {
-protected:
-  void DefineWindow() override { Build(TFormDef{.Caption = L"Main", .ClientWidth = 120, .ClientHeight = 40}, {}); }
+ protected:
+  void DefineWindow() override {
+    Build(TFormDef{.Caption = L"Main", .ClientWidth = 120, .ClientHeight = 40}, {});
+  }
 };
 
 inline int beeps = 0;
 inline uint64_t now = 0;
 
 class Dialogs : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     beeps = 0;
     now = 100000;
@@ -86,7 +88,7 @@ protected:
   std::unique_ptr<TApplication> app;
   StandInMainForm* mainForm = nullptr;
 
-private:
+ private:
   void (*savedBeep)() = TSpinEdit::Beep;
   uint64_t (*savedClock)() = TSpinEdit::Clock;
 };

@@ -133,8 +133,9 @@ TEST_F(Dialogs, ControlDialogInitialValuesFontAndTabOrder) {
   EXPECT_EQ(font.lfWeight, FW_NORMAL);
   EXPECT_EQ(FontOf(f.ScrRadioGroup.Item(2)).lfHeight, -11);
 
-  std::vector<HWND> expected = {f.GainSpinEdit.Handle(),   f.SetGainBitBtn.Handle(),   f.DWidthSpinEdit.Handle(),
-                                f.ScreenWidthBitBtn.Handle(), f.ScrRadioGroup.Item(0), f.SetScrBitBtn.Handle(),
+  std::vector<HWND> expected = {f.GainSpinEdit.Handle(),   f.SetGainBitBtn.Handle(),
+                                f.DWidthSpinEdit.Handle(), f.ScreenWidthBitBtn.Handle(),
+                                f.ScrRadioGroup.Item(0),   f.SetScrBitBtn.Handle(),
                                 f.DShiftSpinEdit.Handle(), f.SetDShiftBitBtn.Handle()};
   EXPECT_EQ(TabOrder(f), expected);
   // Tab enters the group at the selected item.
@@ -218,8 +219,9 @@ TEST_F(Dialogs, MessageDialogLayoutValuesAndTabOrder) {
   EXPECT_EQ(BoxOf(f.YSpinEdit), (Box{48, 64, 49, 22}));
   EXPECT_EQ(BoxOf(f.TimeSpinEdit), (Box{208, 40, 49, 22}));
   EXPECT_EQ(BoxOf(f.USBMessageSpeedButton), (Box{185, 68, 104, 22}));
-  for (auto [label, left, top, text] : {std::tuple{&f.Label1, 16, 44, L"X = "}, std::tuple{&f.Label2, 16, 68, L"Y = "},
-                                        std::tuple{&f.Label3, 128, 44, L"Время (с) = "}}) {
+  for (auto [label, left, top, text] :
+       {std::tuple{&f.Label1, 16, 44, L"X = "}, std::tuple{&f.Label2, 16, 68, L"Y = "},
+        std::tuple{&f.Label3, 128, 44, L"Время (с) = "}}) {
     Box b = BoxOf(*label);
     EXPECT_EQ(b.Left, left);
     EXPECT_EQ(b.Top, top);

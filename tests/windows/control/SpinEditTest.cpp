@@ -132,8 +132,8 @@ TEST_F(SpinEdit, AHeldButtonRepeatsAfter400MsThenEvery100Ms) {
   PressButton(sound, true);
   EXPECT_TRUE(sound.ButtonHeld());
   EXPECT_EQ(sound.Value(), 4) << "the press itself steps";
-  std::vector<std::pair<uint64_t, int>> schedule = {{399, 4}, {400, 5}, {450, 5}, {499, 5}, {500, 6},
-                                                   {600, 7}, {950, 10}, {1000, 11}};
+  std::vector<std::pair<uint64_t, int>> schedule = {{399, 4}, {400, 5}, {450, 5},  {499, 5},
+                                                    {500, 6}, {600, 7}, {950, 10}, {1000, 11}};
   for (auto [at, value] : schedule) {
     now = t0 + at;
     Tick(sound);

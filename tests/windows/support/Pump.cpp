@@ -49,8 +49,12 @@ MessageBoxWatcher::MessageBoxWatcher(std::wstring caption) : caption_(std::move(
   InitializeCriticalSection(&lock_);
   stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   thread_ = CreateThread(
-      nullptr, 0, [](void* self) -> DWORD { static_cast<MessageBoxWatcher*>(self)->Run(); return 0; }, this, 0,
-      nullptr);
+      nullptr, 0,
+      [](void* self) -> DWORD {
+        static_cast<MessageBoxWatcher*>(self)->Run();
+        return 0;
+      },
+      this, 0, nullptr);
 }
 
 MessageBoxWatcher::~MessageBoxWatcher() {
@@ -86,7 +90,8 @@ void MessageBoxWatcher::Run() {
     bool hasIcon = false;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
       LONG style = GetWindowLongW(child, GWL_STYLE);
-      if ((style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0))
+      if ((style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+          SendMessageW(child, STM_GETICON, 0, 0))
         hasIcon = true;
     }
     EnterCriticalSection(&lock_);

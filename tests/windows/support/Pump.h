@@ -26,7 +26,7 @@ namespace ts::test {
 // Watches for message boxes with a given caption from a thread of its own, reads
 // their text and icon, and closes them with "OK".
 class MessageBoxWatcher {
-public:
+ public:
   explicit MessageBoxWatcher(std::wstring caption);
   ~MessageBoxWatcher();
   // The texts of the boxes closed so far.
@@ -34,7 +34,7 @@ public:
   // Whether the last closed box showed an icon.
   bool LastHadIcon();
 
-private:
+ private:
   void Run();
   std::wstring caption_;
   HANDLE stop_;
