@@ -15,21 +15,52 @@ status=0
 passed=0
 failed=0
 
+summarise() { # name: adds the suite's counts from its log to the totals
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$logdir/$1.log" | tail -n 1)
+  if [[ $line =~ ([0-9]+)%\ tests\ passed,\ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    passed=$((passed + BASH_REMATCH[3] - BASH_REMATCH[2]))
+    failed=$((failed + BASH_REMATCH[2]))
+  else
+    failed=$((failed + 1))
+  fi
+}
+
 run_ctest() { # name, build dir, extra ctest args...
   local name=$1 dir=$2
   shift 2
   echo "== $name"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$logdir/$name.log"
-  local rc=${PIPESTATUS[0]}
-  local line
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$logdir/$name.log" | tail -n 1)
-  if [[ $line =~ ([0-9]+)%\ tests\ passed,\ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-    passed=$((passed + BASH_REMATCH[3] - BASH_REMATCH[2]))
-    failed=$((failed + BASH_REMATCH[2]))
-  elif ((rc != 0)); then
-    failed=$((failed + 1))
-  fi
-  ((rc == 0)) || status=1
+  ((PIPESTATUS[0] == 0)) || status=1
+  summarise "$name"
+}
+
+# A Wine suite in a prefix, a display and a desktop of its own, so suites run side
+# by side without sharing a pipe namespace, a broadcast domain or a screen; ends
+# everything it started. Writes its log and its exit code.
+wine_suite() { # name, display number, build dir, ctest args...
+  local name=$1 number=$2 dir=$3
+  shift 3
+  (
+    export WINEPREFIX=$HOME/.wine-ts4170-$name TS_XVFB_DISPLAY=:$number DISPLAY=:$number
+    export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid
+    rm -f "$TS_XVFB_PIDFILE"
+    ts_start_xvfb
+    rc=1
+    if ts_wine_desktop; then
+      ctest --test-dir "$dir" --output-on-failure "$@" >"$logdir/$name.log" 2>&1
+      rc=$?
+      local left
+      left=$(ts_wine_leftovers)
+      if [[ -n $left ]]; then
+        printf 'Processes that outlived the tests:\n%s\n' "$left" >>"$logdir/$name.log"
+        rc=1
+      fi
+    fi
+    wineserver -k 2>/dev/null
+    [[ -f $TS_XVFB_PIDFILE ]] && kill "$(cat "$TS_XVFB_PIDFILE")" 2>/dev/null
+    echo $rc >"$logdir/$name.rc"
+  ) </dev/null &
 }
 
 build() { # build dir, cmake args...
@@ -55,19 +86,17 @@ else
   status=1; failed=$((failed + 1))
 fi
 if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake; then
-  ts_wine_ready
-  # One program run to the end first, so Wine's desktop and services are up
-  # before tests start side by side.
-  timeout 120 wine cmd /c exit 0 >/dev/null 2>&1 || true
-  # Wine's tests share one display and one wineserver, and two of them starting
-  # at the same moment on a fresh wineserver have been seen to hang; they run one
-  # at a time (about three minutes), as the end-to-end tests, which own the
-  # screen, must anyway.
-  # A Wine test process has been seen to hang at its exit after every case
-  # passed; such a time-out is run once more (a failed assertion never is) until
-  # the hang is found.
-  run_ctest windows build/windows -LE e2e -j 1 --repeat after-timeout:2
-  run_ctest e2e build/windows -L e2e -j 1 --repeat after-timeout:2
+  # The end-to-end tests own their screen and the instrument's pipe name, so they
+  # run one at a time, beside the Windows tests.
+  wine_suite windows 101 build/windows -LE e2e -j "$jobs"
+  wine_suite e2e 102 build/windows -L e2e -j 1
+  wait
+  for name in windows e2e; do
+    echo "== $name"
+    cat "$logdir/$name.log"
+    [[ $(cat "$logdir/$name.rc" 2>/dev/null) == 0 ]] || status=1
+    summarise "$name"
+  done
 else
   status=1; failed=$((failed + 1))
 fi

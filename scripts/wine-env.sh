@@ -3,24 +3,29 @@ export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-ts4170}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 TS_XVFB_DISPLAY=${TS_XVFB_DISPLAY:-:99}
+TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24}
+TS_SCREEN_SIZE=${TS_SCREEN_SIZE:-1280x1024}
 
-# Starts Xvfb on $TS_XVFB_DISPLAY unless an X server already answers there.
+# Starts Xvfb on $TS_XVFB_DISPLAY unless an X server already answers there; its
+# PID goes to $TS_XVFB_PIDFILE when that is set, so whoever asked can end it.
 ts_start_xvfb() {
   (
     flock 9
     if ! xdpyinfo -display "$TS_XVFB_DISPLAY" >/dev/null 2>&1; then
-      nohup Xvfb "$TS_XVFB_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 9>&- &
+      setsid Xvfb "$TS_XVFB_DISPLAY" -screen 0 "${TS_SCREEN_SIZE}x$TS_XVFB_DEPTH" -nolisten tcp \
+        </dev/null >/dev/null 2>&1 9>&- &
+      [[ -n ${TS_XVFB_PIDFILE:-} ]] && echo $! >"$TS_XVFB_PIDFILE"
       for _ in $(seq 1 100); do
         xdpyinfo -display "$TS_XVFB_DISPLAY" >/dev/null 2>&1 && break
         sleep 0.1
       done
     fi
-  ) 9>/tmp/ts4170-xvfb.lock
+  ) 9>"/tmp/ts4170-xvfb${TS_XVFB_DISPLAY#:}.lock"
 }
 
 # Makes the prefix once (no installer dialogs, GDI renderer so that windowed
-# DirectDraw output reaches the X screen, no crash dialogs), keeps one wineserver alive and makes
-# sure there is a display.
+# DirectDraw output reaches the X screen, no crash dialogs), keeps one wineserver
+# alive and makes sure there is a display.
 ts_wine_ready() {
   if [[ -z ${DISPLAY:-} ]]; then
     export DISPLAY=$TS_XVFB_DISPLAY
@@ -29,13 +34,55 @@ ts_wine_ready() {
   (
     flock 9
     if [[ ! -f $WINEPREFIX/.ts4170-ready-2 ]]; then
-      wineboot -i >/dev/null 2>&1 9>&- || true
-      wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /t REG_SZ /d gdi /f >/dev/null 2>&1 9>&-
+      wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+      wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /t REG_SZ /d gdi /f </dev/null >/dev/null 2>&1 9>&-
       # A crashing test must end, not wait for someone to close a crash dialog.
-      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
-      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1 9>&-
+      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
+        </dev/null >/dev/null 2>&1 9>&-
       touch "$WINEPREFIX/.ts4170-ready-2"
     fi
-  ) 9>/tmp/ts4170-wineprefix.lock
-  wineserver -p >/dev/null 2>&1 9>&- || true
+  ) 9>"/tmp/ts4170-prefix-$(basename "$WINEPREFIX").lock"
+  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+}
+
+# For the tests: every window of the prefix inside one Wine virtual desktop, where
+# windows are Wine's own and map at once. Wine starts its desktop process lazily
+# from the first program that needs it, and that process inherits the program's
+# standard streams: started from a test, it holds CTest's pipe open after the test
+# has ended, and CTest waits. So the desktop is started here, detached and with no
+# streams, before any program runs; an explicitly started desktop stays up while
+# no program uses it. The wineserver starts afresh, so no desktop of an earlier
+# run is in the way.
+ts_wine_desktop() {
+  ts_wine_ready
+  if [[ ! -f $WINEPREFIX/.ts4170-desktop ]]; then
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d "$TS_SCREEN_SIZE" /f \
+      </dev/null >/dev/null 2>&1
+    touch "$WINEPREFIX/.ts4170-desktop"
+  fi
+  wineserver -k 2>/dev/null
+  wineserver -w
+  wineserver -p </dev/null >/dev/null 2>&1
+  setsid wine explorer "/desktop=Default,$TS_SCREEN_SIZE" </dev/null >/dev/null 2>&1 &
+  # The desktop is up once its X window is.
+  for _ in $(seq 1 300); do
+    xwininfo -root -tree 2>/dev/null | grep -q '"Default - Wine desktop"' && return 0
+    sleep 0.1
+  done
+  echo "Wine's desktop did not start in $WINEPREFIX" >&2
+  return 1
+}
+
+# Prints the prefix's processes that are not Wine's own services: after a suite,
+# anything listed was started by a test and outlived it.
+ts_wine_leftovers() {
+  local pid cmd
+  for pid in $(pgrep -f '\.exe'); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+    cmd=$({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)
+    [[ $cmd =~ ^(C:\\windows\\system32\\)?(services|winedevice|plugplay|svchost|rpcss|explorer|start)\.exe ]] && continue
+    [[ -n $cmd ]] && echo "$pid $cmd"
+  done
 }

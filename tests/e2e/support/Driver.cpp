@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 namespace ts::e2e {
 namespace {
 
@@ -21,10 +23,19 @@ std::wstring WindowsPath(const char* unixPath) {
   return path;
 }
 
+// The program is asked, never waited on for ever: a hung program fails the test
+// that asked instead of hanging the suite.
+LRESULT Ask(HWND h, UINT message, WPARAM wParam, LPARAM lParam, const char* what) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(h, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result))
+    throw std::runtime_error(std::string("the program did not answer ") + what + " within 5 s");
+  return static_cast<LRESULT>(result);
+}
+
 std::wstring TextOf(HWND h) {
-  int n = static_cast<int>(SendMessageW(h, WM_GETTEXTLENGTH, 0, 0));
+  int n = static_cast<int>(Ask(h, WM_GETTEXTLENGTH, 0, 0, "WM_GETTEXTLENGTH"));
   std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-  n = static_cast<int>(SendMessageW(h, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(s.data())));
+  n = static_cast<int>(Ask(h, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(s.data()), "WM_GETTEXT"));
   s.resize(static_cast<size_t>(n > 0 ? n : 0));
   return s;
 }
@@ -50,6 +61,12 @@ bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeou
   return true;
 }
 
+void Await(const std::function<bool()>& cond, const char* what, std::chrono::milliseconds timeout) {
+  if (!WaitFor(cond, timeout))
+    throw std::runtime_error(std::string("waited ") + std::to_string(timeout.count()) + " ms in vain for " +
+                             what);
+}
+
 Program::Program() {
   std::wstring exe = WindowsPath(TS_PROGRAM_PATH);
   STARTUPINFOW si{};
@@ -59,25 +76,40 @@ Program::Program() {
                       &process_))
     throw std::runtime_error("cannot start the program");
   DWORD pid = process_.dwProcessId;
-  if (!WaitFor(
-          [&] {
-            main_ = FindOwnWindow(pid, kMainCaption);
-            return main_ && IsWindowVisible(main_) && FindOwnWindow(pid, kLinkCaption) != nullptr;
-          },
-          std::chrono::seconds(60)))  // a cold Wine on a loaded machine starts slowly
-    throw std::runtime_error("the main window did not appear");
-  // The first device-change report is written while the event window is made.
-  WaitFor([&] { return StatusPanel(0) != L"Нет связи с ТС4170???"; });
+  try {
+    Await(
+        [&] {
+          main_ = FindOwnWindow(pid, kMainCaption);
+          return main_ && IsWindowVisible(main_) && FindOwnWindow(pid, kLinkCaption) != nullptr;
+        },
+        "the main window and the event window", std::chrono::seconds(60));
+    // The first device-change report is written while the event window is made.
+    Await([&] { return StatusPanel(0) != L"Нет связи с ТС4170???"; }, "the first connection state");
+  } catch (...) {
+    End();
+    throw;
+  }
 }
 
+// A test that failed or threw ends the program at once: a program left to close
+// by itself may be the very thing that hangs.
 Program::~Program() {
-  if (Alive() && !Close()) TerminateProcess(process_.hProcess, 1);
+  if (std::uncaught_exceptions() == 0 && !::testing::Test::HasFailure() && Alive()) Close();
+  End();
+}
+
+void Program::End() {
+  if (!process_.hProcess) return;
+  if (Alive()) TerminateProcess(process_.hProcess, 1);
   WaitForSingleObject(process_.hProcess, 10000);
   CloseHandle(process_.hThread);
   CloseHandle(process_.hProcess);
+  process_ = {};
 }
 
-bool Program::Alive() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+bool Program::Alive() const {
+  return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
 
 HWND Program::Link() const { return FindOwnWindow(process_.dwProcessId, kLinkCaption); }
 
@@ -327,7 +359,7 @@ bool WaitForBox(Box& box, std::chrono::milliseconds timeout) {
         box.HasIcon = false;
         for (HWND c = GetWindow(h, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
           if ((GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c) &&
-              SendMessageW(c, STM_GETICON, 0, 0))
+              Ask(c, STM_GETICON, 0, 0, "STM_GETICON"))
             box.HasIcon = true;
         return true;
       },
@@ -336,7 +368,7 @@ bool WaitForBox(Box& box, std::chrono::milliseconds timeout) {
 
 void CloseBox(const Box& box) {
   PostMessageW(box.Window, WM_COMMAND, IDOK, 0);
-  WaitFor([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); });
+  Await([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); }, "the message box to close");
 }
 
 }  // namespace ts::e2e

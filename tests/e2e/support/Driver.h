@@ -21,6 +21,10 @@ HWND FindOwnWindow(DWORD pid, const wchar_t* caption);
 
 // Polls cond every few milliseconds until it holds or the deadline passes.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+// The same, for a wait the test cannot go on without: past the deadline it throws,
+// naming what it waited for.
+void Await(const std::function<bool()>& cond, const char* what,
+           std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
 // A picture read off the screen: 0x00RRGGBB per pixel, rows top to bottom.
 struct Picture {
@@ -33,7 +37,8 @@ class Program {
  public:
   // Starts the program and waits for its main window and its first device report.
   Program();
-  // Closes the main window as a user would and waits for the process to end.
+  // Closes the main window as a user would and waits for the process to end; ends
+  // it at once after a failure.
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -64,6 +69,8 @@ class Program {
   int UnixPid() const;
 
  private:
+  void End();
+
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;
   mutable int unixPid_ = -1;
