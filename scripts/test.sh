@@ -38,11 +38,13 @@ run_ctest() { # name, build dir, extra ctest args...
 # A Wine suite in a prefix, a display and a desktop of its own, so suites run side
 # by side without sharing a pipe namespace, a broadcast domain or a screen; ends
 # everything it started. Writes its log and its exit code.
-wine_suite() { # name, display number, build dir, ctest args...
-  local name=$1 number=$2 dir=$3
+# TS_TEST_PREFIX and TS_TEST_DISPLAY move the prefixes and displays, so that two
+# checkouts can run their tests at once.
+wine_suite() { # name, display offset, build dir, ctest args...
+  local name=$1 number=$((${TS_TEST_DISPLAY:-101} + $2)) dir=$3
   shift 3
   (
-    export WINEPREFIX=$HOME/.wine-ts4170-$name TS_XVFB_DISPLAY=:$number DISPLAY=:$number
+    export WINEPREFIX=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-$name TS_XVFB_DISPLAY=:$number DISPLAY=:$number
     export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid
     rm -f "$TS_XVFB_PIDFILE"
     ts_start_xvfb
@@ -88,8 +90,8 @@ fi
 if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake; then
   # The end-to-end tests own their screen and the instrument's pipe name, so they
   # run one at a time, beside the Windows tests.
-  wine_suite windows 101 build/windows -LE e2e -j "$jobs"
-  wine_suite e2e 102 build/windows -L e2e -j 1
+  wine_suite windows 0 build/windows -LE e2e -j "$jobs"
+  wine_suite e2e 1 build/windows -L e2e -j 1
   wait
   for name in windows e2e; do
     echo "== $name"
