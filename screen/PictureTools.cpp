@@ -230,7 +230,8 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   if (file == INVALID_HANDLE_VALUE)
     throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
   DWORD written = 0;
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+  bool ok = !PictureToolFaults.fileWrite &&
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size();
   CloseHandle(file);
   if (!ok) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
@@ -302,7 +303,8 @@ void TPictureTools::CopyToClipBoardClick(HWND owner) {
   if (!OpenClipboard(owner)) throw Exception(kSCannotOpenClipboard);
   TDeferred close([] { CloseClipboard(); });
   EmptyClipboard();
-  if (HANDLE copy = CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0))
+  if (HANDLE copy =
+          PictureToolFaults.bitmapCopy ? nullptr : CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0))
     if (!SetClipboardData(CF_BITMAP, copy)) DeleteObject(copy);
   if (picture->BitCount() <= 8) {
     // A palette picture needs its colours beside it.

@@ -230,6 +230,58 @@ TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {
   EXPECT_TRUE(check.checked);
 }
 
+// Names in `folder`, so a test can see that nothing was left behind.
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return names;
+}
+
+TEST_F(PictureToolsTest, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
+  Initialise();
+  std::wstring folder = TempPath(L"ts4170-keep\\");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring path = folder + L"old.bmp";
+  const std::string old = "the picture saved last week";
+  struct {
+    const char* fault;
+    bool injectWrite;
+    bool holdOpen;
+  } cases[] = {{"writing fails", true, false}, {"the file is held open elsewhere", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::ofstream(path.c_str(), std::ios::binary) << old;
+    HANDLE held = c.holdOpen ? CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                             : INVALID_HANDLE_VALUE;
+    PictureToolFaults.fileWrite = c.injectWrite;
+    try {
+      SavePictureToFile(*tools.CapturePicture(), path);
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Utf8FromWide(path));
+    }
+    PictureToolFaults.fileWrite = false;
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    auto kept = ReadFileBytes(path);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), old);
+    EXPECT_EQ(FilesIn(folder), std::vector<std::wstring>{L"old.bmp"});
+  }
+  // And a save that works still replaces it.
+  SavePictureToFile(*tools.CapturePicture(), path);
+  auto file = ReadFileBytes(path);
+  ASSERT_GE(file.size(), 54u);
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(FilesIn(folder), std::vector<std::wstring>{L"old.bmp"});
+  DeleteFileW(path.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(PictureToolsTest, CopyPutsThePictureOnTheClipboard) {
   Initialise();
   tools.ScreenClearSpeedButtonClick();
@@ -248,6 +300,32 @@ TEST_F(PictureToolsTest, CopyPutsThePictureOnTheClipboard) {
   EXPECT_EQ(GetPixel(memory, 2, 2), RGB(255, 255, 255));
   SelectObject(memory, old);
   DeleteDC(memory);
+  CloseClipboard();
+}
+
+TEST_F(PictureToolsTest, ACopyThatCannotBeMadeLeavesTheClipboardAsItWasAndSaysSo) {
+  Initialise();
+  const wchar_t before[] = L"what the operator copied before";
+  ASSERT_TRUE(OpenClipboard(form.Handle()));
+  EmptyClipboard();
+  HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, sizeof before);
+  std::memcpy(GlobalLock(text), before, sizeof before);
+  GlobalUnlock(text);
+  SetClipboardData(CF_UNICODETEXT, text);
+  CloseClipboard();
+
+  PictureToolFaults.bitmapCopy = true;
+  try {
+    tools.CopyToClipBoardClick(form.Handle());
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Cannot copy the picture to the clipboard");
+  }
+  PictureToolFaults.bitmapCopy = false;
+  ASSERT_TRUE(OpenClipboard(form.Handle()));
+  auto* kept = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
+  EXPECT_EQ(std::wstring(kept ? kept : L""), before);
+  if (kept) GlobalUnlock(GetClipboardData(CF_UNICODETEXT));
   CloseClipboard();
 }
 
