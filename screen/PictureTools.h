@@ -39,7 +39,8 @@ struct TPictureToolFaults {
 inline TPictureToolFaults PictureToolFaults;
 
 // Writes the picture as a Windows BMP whatever the file's extension. Throws
-// ts::Exception "Cannot create file <name>" when the file cannot be written.
+// ts::Exception "Cannot create file <name>" when the file cannot be written, and
+// then leaves a file already there as it was.
 void SavePictureToFile(const TPicture& picture, const std::wstring& fileName);
 
 class TPictureTools {
