@@ -3,13 +3,15 @@ export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-ts4170}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 TS_XVFB_DISPLAY=${TS_XVFB_DISPLAY:-:99}
+# Colour depth of the screen ts_start_xvfb makes: 24, or 16 (8 is a palette screen).
+TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24}
 
 # Starts Xvfb on $TS_XVFB_DISPLAY unless an X server already answers there.
 ts_start_xvfb() {
   (
     flock 9
     if ! xdpyinfo -display "$TS_XVFB_DISPLAY" >/dev/null 2>&1; then
-      nohup Xvfb "$TS_XVFB_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 9>&- &
+      nohup Xvfb "$TS_XVFB_DISPLAY" -screen 0 "1280x1024x$TS_XVFB_DEPTH" -nolisten tcp >/dev/null 2>&1 9>&- &
       for _ in $(seq 1 100); do
         xdpyinfo -display "$TS_XVFB_DISPLAY" >/dev/null 2>&1 && break
         sleep 0.1
