@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/MainFormUnit.h"
+#include "app/Startup.h"
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
@@ -17,15 +18,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   application.SetTitle(L"Virtual_TS4170");
   application.Initialize();
   ts::SetScreenErrorReport(&ts::ReportException);
-  try {
-    application.CreateForm(ts::MainForm);
-    application.CreateForm(ts::LinkForm);
-    application.CreateForm(ts::SoundForm);
-    application.CreateForm(ts::USBMessageForm);
-    application.CreateForm(ts::ControlForm);
-  } catch (const std::exception& e) {
-    application.ShowException(e);
-  }
-  application.Run();
-  return 0;
+  return ts::StartProgram(
+      application, [&] { application.CreateForm(ts::MainForm); },
+      [&] { application.CreateForm(ts::LinkForm); }, [&] { application.CreateForm(ts::SoundForm); },
+      [&] { application.CreateForm(ts::USBMessageForm); }, [&] { application.CreateForm(ts::ControlForm); });
 }

@@ -16,5 +16,7 @@ inline constexpr char kSInvalidBitCount[] = "It should be either of 8 or 16 or 2
 inline constexpr char kSCanvasNoDrawing[] = "Canvas does not allow drawing";
 inline constexpr char kSCannotCreateFile[] = "Cannot create file %s";
 inline constexpr char kSCannotOpenClipboard[] = "Cannot open clipboard";
+inline constexpr char kSCannotCopyPicture[] = "Cannot copy the picture to the clipboard";
+inline constexpr char kSSaveDialogFailed[] = "Cannot show the save dialog (error 0x%X)";
 
 }  // namespace ts

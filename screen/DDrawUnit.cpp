@@ -106,6 +106,7 @@ void TDirectDrawSurface::Attach(TComPtr<IDirectDrawSurface> surface) {
     return;
   }
   if (!surface && !surface_) return;
+  wrongMode_ = false;
   // A device context must not outlive the surface it was taken from.
   if (canvas_) canvas_->ReleaseCanvas();
   if (lockCount_ > 0 && surface_) surface_->Unlock(lockDesc_.lpSurface);
@@ -262,13 +263,13 @@ bool TDirectDrawSurface::Fill(uint32_t color) {
 
 bool TDirectDrawSurface::Restore() {
   if (!surface_) return false;
-  SetLastResult(surface_->Restore());
+  SetLastResult(wrongMode_ ? DDERR_WRONGMODE : surface_->Restore());
   return LastResult() == DD_OK;
 }
 
 HRESULT TDirectDrawSurface::IsLost() {
   if (!surface_) return DD_OK;
-  HRESULT result = surface_->IsLost();
+  HRESULT result = wrongMode_ ? DDERR_SURFACELOST : surface_->IsLost();
   SetLastResult(result);
   return result;
 }

@@ -130,6 +130,10 @@ class TDirectDrawSurface : public TDirectX {
   bool Fill(uint32_t color);
   bool Restore();
   HRESULT IsLost();
+  // From now on this surface acts as after a change of colour depth: lost, and every
+  // restore refused with DDERR_WRONGMODE. Tests use it; the platform cannot be made
+  // to on demand.
+  void SimulateWrongMode() { wrongMode_ = true; }
 
   bool SetClipper(TDirectDrawClipper* clipper);
   bool SetPalette(TDirectDrawPalette* palette);
@@ -137,6 +141,7 @@ class TDirectDrawSurface : public TDirectX {
   TDirectDrawSurfaceCanvas& Canvas();
 
  private:
+  bool wrongMode_ = false;
   friend class TDirectDraw;
   void Attach(TComPtr<IDirectDrawSurface> surface);
   void Orphan();

@@ -12,6 +12,8 @@ constexpr wchar_t kDisplayViewClass[] = L"TDisplayView";
 constexpr TDisplayViewOptions kDefaultOptions =
     doAllowReboot | doWaitVBlank | doCenter | doDirectX7Mode | doHardware | doSelectDriver;
 constexpr BYTE kPaletteEntryFlags = 0x40;
+constexpr UINT_PTR kRecoveryTimer = 1;
+constexpr UINT kRecoveryInterval = 1000;  // ms: at most one new start a second
 
 }  // namespace
 
@@ -258,6 +260,7 @@ void TCustomDisplayView::Initialize() {
     driver_->Initialize();
   } catch (...) {
     Finalize();
+    ScheduleRecovery();
     throw;
   }
   initialized_ = true;
@@ -306,7 +309,33 @@ bool TCustomDisplayView::SurfaceCheck() {
   if (primarySurface_->IsLost() != DDERR_SURFACELOST && backSurface_->IsLost() != DDERR_SURFACELOST)
     return true;
   Restore();
-  return initialized_ && primarySurface_->IsLost() == DD_OK && backSurface_->IsLost() == DD_OK;
+  bool restored = initialized_ && primarySurface_->IsLost() == DD_OK && backSurface_->IsLost() == DD_OK;
+  if (!restored) ScheduleRecovery();
+  return restored;
+}
+
+// A picture that cannot come back by a restore (a surface refused after a change of
+// colour depth, an initialisation that failed) would stay dead until a restart: the
+// control starts afresh instead, once a second until it draws again. Only the first
+// failure is reported.
+void TCustomDisplayView::ScheduleRecovery() {
+  if (recoveryPending_ || !window_ || !parentForm_) return;
+  recoveryPending_ = SetTimer(window_, kRecoveryTimer, kRecoveryInterval, nullptr) != 0;
+}
+
+void TCustomDisplayView::Recover() {
+  if (updating_) return;  // busy: the next tick
+  if (!CanDraw()) {
+    try {
+      Initialize();
+    } catch (const std::exception&) {
+      // Reported when it first failed; the next tick tries again.
+    }
+  }
+  if (CanDraw()) {
+    KillTimer(window_, kRecoveryTimer);
+    recoveryPending_ = false;
+  }
 }
 
 bool TCustomDisplayView::CanDraw() {
@@ -467,6 +496,10 @@ LRESULT TCustomDisplayView::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
       return 0;
     case WM_ERASEBKGND:
       return 1;  // the paint fills the background itself
+    case WM_TIMER:
+      if (wParam != kRecoveryTimer) break;
+      Recover();
+      return 0;
     case WM_PAINT:
       Paint();
       return 0;

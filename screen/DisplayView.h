@@ -172,6 +172,8 @@ class TCustomDisplayView : public TObject {
   void BuildPaletteEntries(const PALETTEENTRY (&table)[256], PALETTEENTRY (&entries)[256]) const;
   void InitializeSurfaceStep();
   bool PaletteChanged(bool foreground);
+  void ScheduleRecovery();
+  void Recover();
 
   bool autoSize_ = true;
   bool initializeEventFired_ = false;
@@ -182,6 +184,7 @@ class TCustomDisplayView : public TObject {
   bool resourcesHeld_ = false;
   bool updating_ = false;
   bool loading_ = true;
+  bool recoveryPending_ = false;
   std::unique_ptr<TControlSubClass> hook_;
   TDisplayViewOptions effectiveOptions_;
   TDisplayViewOptions options_;

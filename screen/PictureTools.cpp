@@ -190,6 +190,37 @@ TPicture::TPicture(int width, int height) : width_(width), height_(height) {
 
 TPicture::~TPicture() { DeleteObject(bitmap_); }
 
+namespace {
+
+// The old file stays as it was until the new one is complete: the bytes go to a
+// temporary file beside it, which then takes its place.
+void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& bytes) {
+  auto cannotCreate = [&] { return Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str())); };
+  wchar_t full[MAX_PATH];
+  wchar_t* namePart = nullptr;
+  DWORD length = GetFullPathNameW(fileName.c_str(), MAX_PATH, full, &namePart);
+  if (length == 0 || length >= MAX_PATH || !namePart) throw cannotCreate();
+  std::wstring folder(full, namePart);
+  wchar_t temp[MAX_PATH];
+  if (!GetTempFileNameW(folder.c_str(), L"ts", 0, temp)) throw cannotCreate();
+  bool replaced = false;
+  TDeferred removeTemp([&] {
+    if (!replaced) DeleteFileW(temp);
+  });
+  HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw cannotCreate();
+  DWORD written = 0;
+  bool ok = !PictureToolFaults.fileWrite &&
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(file);
+  CloseHandle(file);
+  if (!ok || !MoveFileExW(temp, fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    throw cannotCreate();
+  replaced = true;
+}
+
+}  // namespace
+
 void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   TBmpImage image;
   image.width = std::max(picture.Width(), 1);
@@ -223,17 +254,7 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
                              q.rgbBlue);
     }
   }
-  std::vector<uint8_t> bytes = EncodeBmpFile(image);
-
-  HANDLE file =
-      CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
-  DWORD written = 0;
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size();
-  CloseHandle(file);
-  if (!ok) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
+  WriteReplacing(fileName, EncodeBmpFile(image));
 }
 
 // ---------------------------------------------------------------- TPictureTools
@@ -280,7 +301,12 @@ bool TPictureTools::AskFileName(HWND owner) {
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER |
               OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE | OFN_ENABLESIZING;
   ofn.lpfnHook = &SaveDialogHook;
-  if (!GetSaveFileNameW(&ofn)) return false;
+  if (!GetSaveFileNameW(&ofn)) {
+    // Cancelling gives no code; anything else is a dialog that could not do its work.
+    if (DWORD code = CommDlgExtendedError())
+      throw Exception(Format(kSSaveDialogFailed, static_cast<unsigned>(code)));
+    return false;
+  }
   fileName_ = name;
   filterIndex_ = static_cast<int>(ofn.nFilterIndex);
   return true;
@@ -299,24 +325,39 @@ void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked,
 
 void TPictureTools::CopyToClipBoardClick(HWND owner) {
   std::unique_ptr<TPicture> picture = CapturePicture();
-  if (!OpenClipboard(owner)) throw Exception(kSCannotOpenClipboard);
-  TDeferred close([] { CloseClipboard(); });
-  EmptyClipboard();
-  if (HANDLE copy = CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0))
-    if (!SetClipboardData(CF_BITMAP, copy)) DeleteObject(copy);
+  // Everything for the clipboard is made before it is emptied, so a failure leaves
+  // what the operator had there.
+  HANDLE bitmap =
+      PictureToolFaults.bitmapCopy ? nullptr : CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0);
+  HPALETTE palette = nullptr;
+  TDeferred freeUnplaced([&] {
+    if (bitmap) DeleteObject(bitmap);
+    if (palette) DeleteObject(palette);
+  });
+  if (!bitmap) throw Exception(kSCannotCopyPicture);
   if (picture->BitCount() <= 8) {
     // A palette picture needs its colours beside it.
     struct {
       LOGPALETTE header;
       PALETTEENTRY more[255];
-    } palette{};
-    palette.header.palVersion = 0x300;
-    palette.header.palNumEntries = 256;
+    } entries{};
+    entries.header.palVersion = 0x300;
+    entries.header.palNumEntries = 256;
     HDC screen = GetDC(nullptr);
-    GetSystemPaletteEntries(screen, 0, 256, palette.header.palPalEntry);
+    GetSystemPaletteEntries(screen, 0, 256, entries.header.palPalEntry);
     ReleaseDC(nullptr, screen);
-    if (HPALETTE handle = CreatePalette(&palette.header))
-      if (!SetClipboardData(CF_PALETTE, handle)) DeleteObject(handle);
+    palette = CreatePalette(&entries.header);
+    if (!palette) throw Exception(kSCannotCopyPicture);
+  }
+  if (!OpenClipboard(owner)) throw Exception(kSCannotOpenClipboard);
+  TDeferred close([] { CloseClipboard(); });
+  EmptyClipboard();
+  // The clipboard owns what it accepted.
+  if (!SetClipboardData(CF_BITMAP, bitmap)) throw Exception(kSCannotCopyPicture);
+  bitmap = nullptr;
+  if (palette) {
+    if (!SetClipboardData(CF_PALETTE, palette)) throw Exception(kSCannotCopyPicture);
+    palette = nullptr;
   }
 }
 

@@ -31,8 +31,16 @@ class TPicture {
   int bitCount_;
 };
 
+// Failures a test injects where the platform cannot be made to fail on demand.
+struct TPictureToolFaults {
+  bool fileWrite = false;   // writing the file's bytes fails
+  bool bitmapCopy = false;  // the clipboard's copy of the picture cannot be made
+};
+inline TPictureToolFaults PictureToolFaults;
+
 // Writes the picture as a Windows BMP whatever the file's extension. Throws
-// ts::Exception "Cannot create file <name>" when the file cannot be written.
+// ts::Exception "Cannot create file <name>" when the file cannot be written, and
+// then leaves a file already there as it was.
 void SavePictureToFile(const TPicture& picture, const std::wstring& fileName);
 
 class TPictureTools {

@@ -3,6 +3,7 @@ export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-ts4170}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 TS_XVFB_DISPLAY=${TS_XVFB_DISPLAY:-:99}
+# Colour depth of the screen ts_start_xvfb makes: 24, 16, or 8 (a palette screen).
 TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24}
 TS_SCREEN_SIZE=${TS_SCREEN_SIZE:-1280x1024}
 

@@ -87,6 +87,17 @@ void TForm::FitClientArea() {
     left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   }
+  // A designed place suits the screen it was designed on; on another one the window
+  // is moved (never resized) into the work area of the monitor nearest to it, so no
+  // part opens off the screen or under the taskbar.
+  RECT wanted{left, top, left + width, top + height};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (GetMonitorInfoW(MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    left = std::max<int>(std::min<int>(left, work.right - width), work.left);
+    top = std::max<int>(std::min<int>(top, work.bottom - height), work.top);
+  }
   SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -27,13 +29,17 @@ class TEventLog : public TObject {
   std::vector<bool> canDraw;
   bool objectsDuringFinalize = false;
   bool throwOnInitialize = false;
+  int failInitializing = 0;  // so many initialisations fail, as DirectDraw would
 
  private:
   void Note(const char* name) {
     events.push_back(name);
     canDraw.push_back(view_.CanDraw());
   }
-  void Initializing(TObject*) { Note("Initializing"); }
+  void Initializing(TObject*) {
+    Note("Initializing");
+    if (failInitializing > 0 && failInitializing--) throw Exception("DirectDraw cannot be initialized");
+  }
   void Initialize(TObject* sender) {
     EXPECT_EQ(sender, &view_);
     Note("Initialize");
@@ -101,7 +107,10 @@ TEST_F(DisplayViewTest, InitialisesOnTheFirstShowingOnlyAndFinalisesWithTheForm)
 
   ShowWindow(form.Handle(), SW_HIDE);
   Show();
-  EXPECT_EQ(log.events.size(), 4u);
+  // Not initialised again. On a palette screen the activation realises the palette,
+  // and that restores the surfaces once more.
+  EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "Initializing"), 1);
+  log.events.resize(4);
 
   form.Destroy();
   EXPECT_EQ(log.events, (Events{"Initializing", "Initialize", "InitializeSurface", "RestoreSurface",
@@ -148,6 +157,47 @@ TEST_F(DisplayViewTest, RestoreClearsBothSurfacesAndFiresItsEvent) {
   EXPECT_EQ(log.events, Events{"RestoreSurface"});
   for (uint32_t v : test::ReadAll(*view.BackSurface())) ASSERT_EQ(v, 0u);
   EXPECT_TRUE(view.CanDraw());
+}
+
+// A picture lost for good comes back by itself: the control initialises afresh, tiles
+// and all, until it succeeds, and reports nothing beyond the first failure.
+TEST(DisplayRecoveryTest, APictureLostForGoodComesBack) {
+  struct {
+    const char* fault;
+    int failedInitialisations;
+    bool wrongMode;
+    std::vector<std::string> reported;
+  } cases[] = {
+      {"the first initialisations fail", 3, false, {"DirectDraw cannot be initialized"}},
+      {"the colour depth changed under the surfaces", 0, true, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    test::TErrorRecorder errors;
+    test::TTestWindow form{512, 330, false};
+    TDisplayView view;
+    TEventLog log{view};
+    log.failInitializing = c.failedInitialisations;
+    view.SetOptions(kMainWindowDisplayOptions);
+    view.CreateWnd(form.Handle(), 96, 0, 326, 246);
+    ShowWindow(form.Handle(), SW_SHOWNORMAL);
+    if (c.wrongMode) {
+      EXPECT_TRUE(view.CanDraw());
+      view.PrimarySurface()->SimulateWrongMode();
+      log.events.clear();
+    }
+    EXPECT_FALSE(view.CanDraw());
+    EXPECT_TRUE(test::PumpUntil([&] { return view.CanDraw(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(errors.Messages(), c.reported);
+    if (c.wrongMode) {
+      // The owner frees its tiles and makes them anew.
+      Events start(log.events.begin(), log.events.begin() + std::min<size_t>(log.events.size(), 4));
+      EXPECT_EQ(start, (Events{"FinalizeSurface", "Finalize", "Initializing", "Initialize"}));
+    } else {
+      EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "Initializing"), 4);
+    }
+    form.Destroy();
+  }
 }
 
 TEST_F(DisplayViewTest, ResizeRecreatesTheBackSurfaceWithoutInitializeOrFinalize) {

@@ -17,8 +17,6 @@
 namespace ts {
 namespace {
 
-constexpr uint32_t kWhite = 0xFFFFFF;
-
 struct TCheckBox : TObject {
   bool checked = true;
   std::vector<bool> writes;
@@ -137,7 +135,7 @@ TEST_F(PictureToolsTest, FrameThenClearIsWhiteAndClearThenFrameLeavesAWhiteRing)
   Initialise();
   tools.InsertBorderSpeedButtonClick();
   tools.ScreenClearSpeedButtonClick();
-  for (uint32_t v : test::ReadAll(*view.BackSurface())) ASSERT_EQ(v, kWhite);
+  for (uint32_t v : test::ReadAll(*view.BackSurface())) ASSERT_EQ(v, test::White(*view.BackSurface()));
 
   view.BackSurface()->Fill(0x00123456);  // stands for an old picture
   tools.ScreenClearSpeedButtonClick();
@@ -146,8 +144,31 @@ TEST_F(PictureToolsTest, FrameThenClearIsWhiteAndClearThenFrameLeavesAWhiteRing)
   for (int y = 0; y < 246; ++y)
     for (int x = 0; x < 326; ++x) {
       bool edge = x < 2 || x > 323 || y < 2 || y > 243;
-      ASSERT_EQ(picture[static_cast<size_t>(y * 326 + x)], edge ? 0u : kWhite) << x << "," << y;
+      ASSERT_EQ(picture[static_cast<size_t>(y * 326 + x)], edge ? 0u : test::White(*view.BackSurface()))
+          << x << "," << y;
     }
+}
+
+// The colour of pixel (x, y), counted from the top, of a bottom-up BI_RGB file.
+COLORREF FileColour(const std::vector<uint8_t>& file, int x, int y) {
+  const int width = static_cast<int>(U32(file, 18)), height = static_cast<int>(U32(file, 22));
+  const int bits = file[28] | file[29] << 8;
+  const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
+  const uint8_t* p = file.data() + U32(file, 10) + static_cast<size_t>(height - 1 - y) * stride;
+  auto five = [](uint32_t v) { return static_cast<BYTE>(v << 3 | v >> 2); };
+  switch (bits) {
+    case 8: {
+      const uint8_t* quad = file.data() + 54 + 4 * p[x];
+      return RGB(quad[2], quad[1], quad[0]);
+    }
+    case 16: {  // 5-5-5
+      uint32_t v = static_cast<uint32_t>(p[2 * x] | p[2 * x + 1] << 8);
+      return RGB(five(v >> 10 & 31), five(v >> 5 & 31), five(v & 31));
+    }
+    default:
+      p += static_cast<size_t>(x) * (bits / 8);
+      return RGB(p[2], p[1], p[0]);
+  }
 }
 
 TEST_F(PictureToolsTest, SavedFileIsABottomUpBmpOfTheWholeSurfaceEvenWhenNamedIco) {
@@ -158,6 +179,10 @@ TEST_F(PictureToolsTest, SavedFileIsABottomUpBmpOfTheWholeSurfaceEvenWhenNamedIc
   report[0] = 0x81;  // screen pixels (0, 0) and (7, 0) black
   mirror.RenderScreenReport(report, 64);
   auto surface = test::ReadAll(*view.BackSurface());
+  const uint32_t white = test::White(*view.BackSurface());
+  HDC screen = GetDC(nullptr);
+  const int depth = GetDeviceCaps(screen, BITSPIXEL);
+  ReleaseDC(nullptr, screen);
 
   std::wstring path = TempPath(L"ts4170-picture.ico");
   SavePictureToFile(*tools.CapturePicture(), path);
@@ -167,24 +192,26 @@ TEST_F(PictureToolsTest, SavedFileIsABottomUpBmpOfTheWholeSurfaceEvenWhenNamedIc
   EXPECT_EQ(file[0], 'B');
   EXPECT_EQ(file[1], 'M');
   EXPECT_EQ(U32(file, 2), file.size());
-  EXPECT_EQ(U32(file, 10), 54u);  // no colour table at 32 bits
+  const uint32_t colours = depth <= 8 ? 1u << depth : 0u;  // a colour table only up to 8 bits
+  EXPECT_EQ(U32(file, 10), 54u + 4 * colours);
   EXPECT_EQ(U32(file, 14), 40u);  // information header size
   EXPECT_EQ(U32(file, 18), 326u);
   EXPECT_EQ(U32(file, 22), 246u);  // positive: bottom-up
   EXPECT_EQ(file[26] | file[27] << 8, 1);
-  EXPECT_EQ(file[28] | file[29] << 8, 32);
-  EXPECT_EQ(U32(file, 30), 0u);  // BI_RGB
-  ASSERT_EQ(file.size(), 54u + 326u * 246u * 4u);
+  EXPECT_EQ(file[28] | file[29] << 8, depth);  // the screen's depth at capture
+  EXPECT_EQ(U32(file, 30), 0u);                // BI_RGB
+  ASSERT_EQ(file.size(), U32(file, 10) + (326u * static_cast<uint32_t>(depth) + 31) / 32 * 4 * 246u);
+  // The picture holds only black and white.
   for (int y = 0; y < 246; ++y)
     for (int x = 0; x < 326; ++x) {
-      uint32_t stored =
-          U32(file, 54 + (static_cast<size_t>(245 - y) * 326 + static_cast<size_t>(x)) * 4) & 0xFFFFFF;
-      ASSERT_EQ(stored, surface[static_cast<size_t>(y * 326 + x)] & 0xFFFFFF) << x << "," << y;
+      uint32_t v = surface[static_cast<size_t>(y * 326 + x)];
+      ASSERT_TRUE(v == 0 || v == white) << v;
+      ASSERT_EQ(FileColour(file, x, y), v ? RGB(255, 255, 255) : RGB(0, 0, 0)) << x << "," << y;
     }
-  EXPECT_EQ(U32(file, 54) & 0xFFFFFF, 0u);                            // frame, bottom-left
-  EXPECT_EQ(U32(file, 54 + (242 * 326 + 3) * 4) & 0xFFFFFF, 0u);      // screen pixel (0, 0)
-  EXPECT_EQ(U32(file, 54 + (242 * 326 + 4) * 4) & 0xFFFFFF, kWhite);  // screen pixel (1, 0)
-  EXPECT_EQ(U32(file, 54 + (242 * 326 + 2) * 4) & 0xFFFFFF, kWhite);  // the white ring
+  EXPECT_EQ(FileColour(file, 0, 245), RGB(0, 0, 0));      // frame, bottom-left
+  EXPECT_EQ(FileColour(file, 3, 3), RGB(0, 0, 0));        // screen pixel (0, 0)
+  EXPECT_EQ(FileColour(file, 4, 3), RGB(255, 255, 255));  // screen pixel (1, 0)
+  EXPECT_EQ(FileColour(file, 2, 3), RGB(255, 255, 255));  // the white ring
 }
 
 TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {
@@ -230,6 +257,58 @@ TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {
   EXPECT_TRUE(check.checked);
 }
 
+// Names in `folder`, so a test can see that nothing was left behind.
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return names;
+}
+
+TEST_F(PictureToolsTest, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
+  Initialise();
+  std::wstring folder = TempPath(L"ts4170-keep\\");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring path = folder + L"old.bmp";
+  const std::string old = "the picture saved last week";
+  struct {
+    const char* fault;
+    bool injectWrite;
+    bool holdOpen;
+  } cases[] = {{"writing fails", true, false}, {"the file is held open elsewhere", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::ofstream(path.c_str(), std::ios::binary) << old;
+    HANDLE held = c.holdOpen ? CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                             : INVALID_HANDLE_VALUE;
+    PictureToolFaults.fileWrite = c.injectWrite;
+    try {
+      SavePictureToFile(*tools.CapturePicture(), path);
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Utf8FromWide(path));
+    }
+    PictureToolFaults.fileWrite = false;
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    auto kept = ReadFileBytes(path);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), old);
+    EXPECT_EQ(FilesIn(folder), std::vector<std::wstring>{L"old.bmp"});
+  }
+  // And a save that works still replaces it.
+  SavePictureToFile(*tools.CapturePicture(), path);
+  auto file = ReadFileBytes(path);
+  ASSERT_GE(file.size(), 54u);
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(FilesIn(folder), std::vector<std::wstring>{L"old.bmp"});
+  DeleteFileW(path.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(PictureToolsTest, CopyPutsThePictureOnTheClipboard) {
   Initialise();
   tools.ScreenClearSpeedButtonClick();
@@ -248,6 +327,32 @@ TEST_F(PictureToolsTest, CopyPutsThePictureOnTheClipboard) {
   EXPECT_EQ(GetPixel(memory, 2, 2), RGB(255, 255, 255));
   SelectObject(memory, old);
   DeleteDC(memory);
+  CloseClipboard();
+}
+
+TEST_F(PictureToolsTest, ACopyThatCannotBeMadeLeavesTheClipboardAsItWasAndSaysSo) {
+  Initialise();
+  const wchar_t before[] = L"what the operator copied before";
+  ASSERT_TRUE(OpenClipboard(form.Handle()));
+  EmptyClipboard();
+  HGLOBAL text = GlobalAlloc(GMEM_MOVEABLE, sizeof before);
+  std::memcpy(GlobalLock(text), before, sizeof before);
+  GlobalUnlock(text);
+  SetClipboardData(CF_UNICODETEXT, text);
+  CloseClipboard();
+
+  PictureToolFaults.bitmapCopy = true;
+  try {
+    tools.CopyToClipBoardClick(form.Handle());
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "Cannot copy the picture to the clipboard");
+  }
+  PictureToolFaults.bitmapCopy = false;
+  ASSERT_TRUE(OpenClipboard(form.Handle()));
+  auto* kept = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
+  EXPECT_EQ(std::wstring(kept ? kept : L""), before);
+  if (kept) GlobalUnlock(GetClipboardData(CF_UNICODETEXT));
   CloseClipboard();
 }
 

@@ -57,13 +57,10 @@ void PumpPending() {
   }
 }
 
-uint32_t ReadPixel(TDirectDrawSurface& surface, int x, int y) {
-  DDSURFACEDESC desc{};
-  if (!surface.Lock(nullptr, desc)) {
-    ADD_FAILURE() << "surface cannot be locked";
-    return 0xDEADBEEF;
-  }
-  auto* row = static_cast<uint8_t*>(desc.lpSurface) + static_cast<ptrdiff_t>(y) * desc.lPitch;
+namespace {
+
+uint32_t PixelAt(const DDSURFACEDESC& desc, int x, int y) {
+  auto* row = static_cast<const uint8_t*>(desc.lpSurface) + static_cast<ptrdiff_t>(y) * desc.lPitch;
   uint32_t value = 0;
   switch (desc.ddpfPixelFormat.dwRGBBitCount) {
     case 8:
@@ -78,7 +75,21 @@ uint32_t ReadPixel(TDirectDrawSurface& surface, int x, int y) {
     case 32:
       std::memcpy(&value, row + 4 * x, 4);
       break;
+    default:
+      ADD_FAILURE() << desc.ddpfPixelFormat.dwRGBBitCount << " bits per pixel";
   }
+  return value;
+}
+
+}  // namespace
+
+uint32_t ReadPixel(TDirectDrawSurface& surface, int x, int y) {
+  DDSURFACEDESC desc{};
+  if (!surface.Lock(nullptr, desc)) {
+    ADD_FAILURE() << "surface cannot be locked";
+    return 0xDEADBEEF;
+  }
+  uint32_t value = PixelAt(desc, x, y);
   surface.Unlock();
   return value;
 }
@@ -96,14 +107,15 @@ std::vector<uint32_t> ReadAll(TDirectDrawSurface& surface) {
     ADD_FAILURE() << "surface cannot be locked";
     return all;
   }
-  EXPECT_EQ(desc.ddpfPixelFormat.dwRGBBitCount, 32u);
-  for (int y = 0; y < surface.Height(); ++y) {
-    auto* row = reinterpret_cast<const uint32_t*>(static_cast<uint8_t*>(desc.lpSurface) +
-                                                  static_cast<ptrdiff_t>(y) * desc.lPitch);
-    all.insert(all.end(), row, row + surface.Width());
-  }
+  for (int y = 0; y < surface.Height(); ++y)
+    for (int x = 0; x < surface.Width(); ++x) all.push_back(PixelAt(desc, x, y));
   surface.Unlock();
   return all;
+}
+
+uint32_t Raw(TDirectDrawSurface& surface, uint32_t value) {
+  DWORD bits = surface.SurfaceDesc().ddpfPixelFormat.dwRGBBitCount;
+  return bits >= 32 ? value : value & ((1u << bits) - 1);
 }
 
 uint32_t White(TDirectDrawSurface& surface) {

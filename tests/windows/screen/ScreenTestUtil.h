@@ -51,6 +51,8 @@ std::vector<uint32_t> ReadRow(TDirectDrawSurface& surface, int y);
 std::vector<uint32_t> ReadAll(TDirectDrawSurface& surface);
 // What the colour value 0xFFFFFF becomes on the surface: its low bits, unconverted.
 uint32_t White(TDirectDrawSurface& surface);
+// What any colour value becomes on the surface, as White does for white.
+uint32_t Raw(TDirectDrawSurface& surface, uint32_t value);
 
 // Collects the errors handed to the report while it lives.
 class TErrorRecorder {

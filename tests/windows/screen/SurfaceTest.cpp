@@ -11,8 +11,10 @@
 namespace ts {
 namespace {
 
+using test::Raw;
 using test::ReadPixel;
 using test::ReadRow;
+using test::White;
 
 class SurfaceTest : public ::testing::Test {
  protected:
@@ -82,11 +84,11 @@ TEST_F(SurfaceTest, NonPositiveSizeReleasesAndEveryOperationThenDoesNothing) {
 
 TEST_F(SurfaceTest, SetPixelWritesTheRawValueOnlyInsideTheSurface) {
   auto tile = MakeSurface(8, 1);
-  ASSERT_EQ(tile->SurfaceDesc().ddpfPixelFormat.dwRGBBitCount, 32u);
   for (int x = 0; x < 8; ++x) tile->SetPixel(x, 0, 0x00123456u + static_cast<uint32_t>(x));
-  for (int x = 0; x < 8; ++x) EXPECT_EQ(ReadPixel(*tile, x, 0), 0x00123456u + static_cast<uint32_t>(x));
+  for (int x = 0; x < 8; ++x)
+    EXPECT_EQ(ReadPixel(*tile, x, 0), Raw(*tile, 0x00123456u + static_cast<uint32_t>(x)));
   tile->SetPixel(3, 0, 0xFFFFFFFFu);  // no conversion, not even of the top byte
-  EXPECT_EQ(ReadPixel(*tile, 3, 0), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadPixel(*tile, 3, 0), Raw(*tile, 0xFFFFFFFFu));
 
   auto before = ReadRow(*tile, 0);
   tile->SetPixel(8, 0, 0);
@@ -110,7 +112,7 @@ TEST_F(SurfaceTest, LocksDoNotNestAndSetPixelWhileLockedDoesNothing) {
   tile->Unlock();
   EXPECT_EQ(tile->LockCount(), 0);
   tile->Unlock();  // an extra unlock is harmless
-  EXPECT_EQ(ReadPixel(*tile, 0, 0), 0x111111u);
+  EXPECT_EQ(ReadPixel(*tile, 0, 0), Raw(*tile, 0x111111u));
   RECT part{2, 0, 4, 1};
   ASSERT_TRUE(tile->Lock(&part, second));
   tile->Unlock();
@@ -124,12 +126,13 @@ TEST_F(SurfaceTest, DrawIsAnUnclippedCopyThatRefusesRectanglesOutside) {
 
   EXPECT_FALSE(back->Draw(319, 10, tile->ClientRect(), 0, tile.get()));
   EXPECT_NE(back->LastResult(), DD_OK);
-  for (uint32_t v : ReadRow(*back, 10)) ASSERT_EQ(v, 0x00AA00u);
+  const uint32_t green = Raw(*back, 0x00AA00u);
+  for (uint32_t v : ReadRow(*back, 10)) ASSERT_EQ(v, green);
 
   ASSERT_TRUE(back->Draw(318, 10, tile->ClientRect(), 0, tile.get()));
   auto row = ReadRow(*back, 10);
-  EXPECT_EQ(row[317], 0x00AA00u);
-  for (int x = 0; x < 8; ++x) EXPECT_EQ(row[318 + x], x % 2 ? 0xFFFFFFu : 0u) << x;
+  EXPECT_EQ(row[317], green);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(row[318 + x], x % 2 ? White(*back) : 0u) << x;
 
   // Also refused: below the last row, negative positions, a source rectangle
   // outside the source, a source that holds no surface.
@@ -138,8 +141,8 @@ TEST_F(SurfaceTest, DrawIsAnUnclippedCopyThatRefusesRectanglesOutside) {
   EXPECT_FALSE(back->Draw(0, 0, RECT{0, 0, 9, 1}, 0, tile.get()));
   TDirectDrawSurface empty(draw.get());
   EXPECT_FALSE(back->Draw(0, 0, RECT{0, 0, 8, 1}, 0, &empty));
-  EXPECT_EQ(ReadRow(*back, 0), std::vector<uint32_t>(326, 0x00AA00u));
-  EXPECT_EQ(ReadRow(*back, 245), std::vector<uint32_t>(326, 0x00AA00u));
+  EXPECT_EQ(ReadRow(*back, 0), std::vector<uint32_t>(326, green));
+  EXPECT_EQ(ReadRow(*back, 245), std::vector<uint32_t>(326, green));
 }
 
 TEST_F(SurfaceTest, DrawIsOpaqueDespiteTheBlackSourceColourKey) {
@@ -149,7 +152,7 @@ TEST_F(SurfaceTest, DrawIsOpaqueDespiteTheBlackSourceColourKey) {
   tile->Fill(0);  // black is the colour key; without the key flag it is still copied
   ASSERT_TRUE(back->Draw(4, 0, tile->ClientRect(), 0, tile.get()));
   auto row = ReadRow(*back, 0);
-  for (int x = 0; x < 16; ++x) EXPECT_EQ(row[x], (x >= 4 && x < 12) ? 0u : 0xFFFFFFu) << x;
+  for (int x = 0; x < 16; ++x) EXPECT_EQ(row[x], (x >= 4 && x < 12) ? 0u : White(*back)) << x;
 }
 
 TEST_F(SurfaceTest, FillRectClipsToTheSurface) {
@@ -161,8 +164,9 @@ TEST_F(SurfaceTest, FillRectClipsToTheSurface) {
   };
   back->Fill(0);
   back->FillRect(RECT{-5, -5, 10, 10}, 0x123456);
-  EXPECT_EQ(filled(0x123456), 100);
-  EXPECT_EQ(ReadPixel(*back, 9, 9), 0x123456u);
+  const uint32_t colour = Raw(*back, 0x123456);
+  EXPECT_EQ(filled(colour), 100);
+  EXPECT_EQ(ReadPixel(*back, 9, 9), colour);
   EXPECT_EQ(ReadPixel(*back, 10, 0), 0u);
   EXPECT_EQ(ReadPixel(*back, 0, 10), 0u);
 
@@ -175,7 +179,7 @@ TEST_F(SurfaceTest, FillRectClipsToTheSurface) {
   EXPECT_EQ(filled(0), 326 * 246);
 
   back->FillRect(RECT{320, 240, 1000, 1000}, 0x123456);
-  EXPECT_EQ(filled(0x123456), 6 * 6);
+  EXPECT_EQ(filled(colour), 6 * 6);
 }
 
 TEST_F(SurfaceTest, CanvasGivesADeviceContextAndGivesItBack) {
