@@ -88,6 +88,12 @@ class FakeBinding : public THidBinding {
     std::lock_guard lock(mutex_);
     return readStarts_;
   }
+  // Read requests alive: a reader that still runs holds one.
+  int LiveRequests() const {
+    std::lock_guard lock(mutex_);
+    return liveRequests_;
+  }
+  int LiveRequestsAtUnload() const { return liveRequestsAtUnload_; }
   int Unloads() const { return unloads_; }
   std::vector<std::vector<uint8_t>> Writes() const {
     std::lock_guard lock(mutex_);
@@ -103,7 +109,10 @@ class FakeBinding : public THidBinding {
 
   // THidPlatform
   bool LoadLibraries() override { return SetupLibrary && HidLibrary; }
-  void UnloadLibraries() override { ++unloads_; }
+  void UnloadLibraries() override {
+    ++unloads_;
+    liveRequestsAtUnload_ = LiveRequests();
+  }
   THidGuid HidGuid() override { return kHidGuid; }
   bool Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) override {
     std::lock_guard lock(mutex_);
@@ -206,7 +215,14 @@ class FakeBinding : public THidBinding {
 
   class Request : public THidReadRequest {
    public:
-    explicit Request(FakeBinding& b) : b_(b) {}
+    explicit Request(FakeBinding& b) : b_(b) {
+      std::lock_guard lock(b_.mutex_);
+      ++b_.liveRequests_;
+    }
+    ~Request() override {
+      std::lock_guard lock(b_.mutex_);
+      --b_.liveRequests_;
+    }
     bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override {
       std::lock_guard lock(b_.mutex_);
       ++b_.readStarts_;
@@ -291,6 +307,8 @@ class FakeBinding : public THidBinding {
   int cancels_ = 0;
   int pauses_ = 0;
   int readStarts_ = 0;
+  int liveRequests_ = 0;
+  int liveRequestsAtUnload_ = -1;
   int unloads_ = 0;
 };
 
@@ -333,6 +351,11 @@ class FakeDispatcher : public TUiDispatcher {
     }
   }
   int Errors() const { return errors_; }
+  // Calls sent and not yet served.
+  size_t Pending() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+  }
 
  private:
   struct Task {
