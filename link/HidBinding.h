@@ -196,6 +196,9 @@ class TUiDispatcher {
   // From a worker: runs call on the user interface thread and returns when it
   // has run there.
   virtual void Send(const std::function<void()>& call) = 0;
+  // From any thread: runs call later on the user interface thread, from its
+  // message loop, never inside whatever that thread is doing now.
+  virtual void Post(std::function<void()> call) = 0;
   virtual std::unique_ptr<TUiSignal> NewSignal() = 0;
   // On the user interface thread: returns when signal is set, running the calls
   // that workers send meanwhile, so a worker blocked in Send can still finish.

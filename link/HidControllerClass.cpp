@@ -338,6 +338,7 @@ void THidDevice::StartThread() {
 void THidDevice::StopThread() {
   const std::shared_ptr<THidDeviceReadThread> thread = readerThread_;
   if (!thread) return;
+  THidDeviceController::TChangeHold hold(controller_);
   thread->StopAndWait();
   if (readerThread_ == thread) readerThread_.reset();
 }
@@ -364,8 +365,8 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
                                            std::shared_ptr<TUiDispatcher> dispatcher,
                                            std::unique_ptr<TDeviceChangeWatch> watch)
     : owner_(Owner),
-      environment_(
-          std::make_shared<THidEnvironment>(THidEnvironment{std::move(platform), std::move(dispatcher)})),
+      environment_(std::make_shared<THidEnvironment>(
+          THidEnvironment{std::move(platform), std::move(dispatcher), this})),
       watch_(std::move(watch)) {
   librariesLoaded_ = environment_->Platform->LoadLibraries();
   interfaceClass_ = librariesLoaded_ ? environment_->Platform->HidGuid() : kFallbackHidInterfaceClass;
@@ -388,6 +389,7 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
       delete device;
     }
     --liveControllers;
+    environment_->Controller = nullptr;
     if (librariesLoaded_) environment_->Platform->UnloadLibraries();
     throw;
   }
@@ -395,6 +397,7 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
 
 THidDeviceController::~THidDeviceController() {
   --liveControllers;
+  environment_->Controller = nullptr;
   onDeviceChange_ = nullptr;
   onDeviceUnplug_ = nullptr;
   onEnumerate_ = nullptr;
@@ -455,8 +458,30 @@ void THidDeviceController::FireOffered(const THidPlugEvent& event, THidDevice* d
   if (event) event(device);
 }
 
+THidDeviceController::TChangeHold::TChangeHold(THidDeviceController* controller) : controller_(controller) {
+  if (controller_) ++controller_->holds_;
+}
+
+THidDeviceController::TChangeHold::~TChangeHold() {
+  if (!controller_ || --controller_->holds_ > 0 || !controller_->changePending_) return;
+  // A device change that is being reported picks the pending one up itself.
+  if (controller_->inDeviceChange_) return;
+  controller_->changePending_ = false;
+  try {
+    controller_->PostDeviceChange();
+  } catch (...) {
+    controller_->changePending_ = true;  // the next device change brings it
+  }
+}
+
+void THidDeviceController::PostDeviceChange() {
+  environment_->Dispatcher->Post([environment = environment_] {
+    if (environment->Controller) environment->Controller->WatchedDeviceChange();
+  });
+}
+
 void THidDeviceController::WatchedDeviceChange() {
-  if (inDeviceChange_) {
+  if (inDeviceChange_ || holds_ > 0) {
     changePending_ = true;
     return;
   }
@@ -551,18 +576,24 @@ bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
 void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   THidDevice* device = Device;
   if (!device) return;
+  // Out of every list before anything waits: whatever runs while the reader
+  // stops no longer finds the device, so cannot return or delete it again.
+  Device = nullptr;
+  const bool gone = !device->IsPluggedIn();
+  if (gone) {
+    if (const int index = IndexOf(device); index >= 0) deviceList_.erase(deviceList_.begin() + index);
+  }
   device->StopThread();
   device->CloseHandles();
-  if (device->IsPluggedIn()) {
-    if (device->IsCheckedOut()) {
-      ++numCheckedIn_;
-      --numCheckedOut_;
-    }
-    device->isCheckedOut_ = false;
-  } else {
-    delete device;  // takes itself out of the list
+  if (gone) {
+    delete device;
+    return;
   }
-  Device = nullptr;
+  if (device->IsCheckedOut()) {
+    ++numCheckedIn_;
+    --numCheckedOut_;
+  }
+  device->isCheckedOut_ = false;
 }
 
 int32_t THidDeviceController::CountMatching(int32_t VendorID, int32_t ProductID) const {

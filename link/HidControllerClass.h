@@ -36,6 +36,9 @@ class EControllerError : public Exception {
 struct THidEnvironment {
   std::shared_ptr<THidPlatform> Platform;
   std::shared_ptr<TUiDispatcher> Dispatcher;
+  // The live controller, none once it is gone; read on the user interface
+  // thread only, by calls posted there.
+  THidDeviceController* Controller = nullptr;
 };
 
 class THidDeviceReadThread {
@@ -202,8 +205,21 @@ class THidDeviceController : public TObject {
   friend class THidDevice;
 
   // A device change that arrives while a handler of the last one pumps
-  // messages runs after it, not inside it.
+  // messages runs after it, not inside it; one that arrives while the user
+  // interface thread waits for a reader or a write (TChangeHold) runs from the
+  // message loop once the last wait has ended.
   void WatchedDeviceChange();
+  class TChangeHold {
+   public:
+    explicit TChangeHold(THidDeviceController* controller);
+    ~TChangeHold();
+    TChangeHold(const TChangeHold&) = delete;
+    TChangeHold& operator=(const TChangeHold&) = delete;
+
+   private:
+    THidDeviceController* controller_;
+  };
+  void PostDeviceChange();
   std::vector<std::unique_ptr<THidDevice>> Scan();
   THidDevice* NewDevice(std::unique_ptr<THidPnPInfo> pnpInfo);
   int IndexOf(const THidDevice* device) const;
@@ -229,6 +245,7 @@ class THidDeviceController : public TObject {
   bool deviceChangeReported_ = false;
   bool inDeviceChange_ = false;
   bool changePending_ = false;
+  int holds_ = 0;
   int32_t numCheckedIn_ = 0;
   int32_t numCheckedOut_ = 0;
   int32_t numUnplugged_ = 0;

@@ -10,6 +10,7 @@ namespace ts {
 namespace {
 
 constexpr UINT kCallMessage = WM_APP + 0x41;
+constexpr UINT kPostedCallMessage = WM_APP + 0x42;
 constexpr wchar_t kDispatcherClass[] = L"TS4170.HidDispatcher";
 constexpr wchar_t kWatchClass[] = L"TS4170.HidDeviceWatch";
 
@@ -76,7 +77,13 @@ THidWin32Dispatcher::THidWin32Dispatcher(TErrorReporter reporter)
 }
 
 THidWin32Dispatcher::~THidWin32Dispatcher() {
-  if (window_) DestroyWindow(window_);
+  if (!window_) return;
+  // Calls posted and not run yet own their function objects.
+  MSG message;
+  while (PeekMessageW(&message, window_, kPostedCallMessage, kPostedCallMessage, PM_REMOVE)) {
+    delete reinterpret_cast<std::function<void()>*>(message.lParam);
+  }
+  DestroyWindow(window_);
 }
 
 void THidWin32Dispatcher::Send(const std::function<void()>& call) {
@@ -85,6 +92,11 @@ void THidWin32Dispatcher::Send(const std::function<void()>& call) {
     return;
   }
   SendMessageW(window_, kCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+void THidWin32Dispatcher::Post(std::function<void()> call) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(call));
+  if (PostMessageW(window_, kPostedCallMessage, 0, reinterpret_cast<LPARAM>(owned.get()))) owned.release();
 }
 
 std::unique_ptr<TUiSignal> THidWin32Dispatcher::NewSignal() { return std::make_unique<TEventSignal>(); }
@@ -106,6 +118,11 @@ LRESULT CALLBACK THidWin32Dispatcher::WindowProc(HWND window, UINT message, WPAR
   auto* self = ObjectOf<THidWin32Dispatcher>(window, message, lParam);
   if (message == kCallMessage && self) {
     Guard(self->reporter_, *reinterpret_cast<const std::function<void()>*>(lParam));
+    return 0;
+  }
+  if (message == kPostedCallMessage) {
+    const std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
+    if (self) Guard(self->reporter_, *call);
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);

@@ -26,6 +26,7 @@ class THidWin32Dispatcher : public TUiDispatcher {
   THidWin32Dispatcher& operator=(const THidWin32Dispatcher&) = delete;
 
   void Send(const std::function<void()>& call) override;
+  void Post(std::function<void()> call) override;
   std::unique_ptr<TUiSignal> NewSignal() override;
   void WaitServing(TUiSignal& signal) override;
 

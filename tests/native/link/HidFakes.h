@@ -323,6 +323,11 @@ class FakeDispatcher : public TUiDispatcher {
     cv_.notify_all();
     cv_.wait(lock, [&task] { return task.Done; });
   }
+  void Post(std::function<void()> call) override {
+    std::lock_guard lock(mutex_);
+    posted_.push_back(std::move(call));
+    cv_.notify_all();
+  }
   std::unique_ptr<TUiSignal> NewSignal() override { return std::make_unique<Signal>(*this); }
   void WaitServing(TUiSignal& signal) override {
     auto& s = static_cast<Signal&>(signal);
@@ -341,13 +346,20 @@ class FakeDispatcher : public TUiDispatcher {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::unique_lock lock(mutex_);
     for (;;) {
-      while (!queue_.empty()) RunOne(lock);
+      while (!queue_.empty() || !posted_.empty()) {
+        if (!queue_.empty()) {
+          RunOne(lock);
+        } else {
+          RunPosted(lock);
+        }
+      }
       lock.unlock();
       const bool finished = done();
       lock.lock();
       if (finished) return true;
       if (std::chrono::steady_clock::now() > deadline) return false;
-      cv_.wait_for(lock, std::chrono::milliseconds(2), [this] { return !queue_.empty(); });
+      cv_.wait_for(lock, std::chrono::milliseconds(2),
+                   [this] { return !queue_.empty() || !posted_.empty(); });
     }
   }
   int Errors() const { return errors_; }
@@ -386,9 +398,23 @@ class FakeDispatcher : public TUiDispatcher {
     cv_.notify_all();
   }
 
+  // The message loop's part: posted calls run from PumpUntil only.
+  void RunPosted(std::unique_lock<std::mutex>& lock) {
+    std::function<void()> call = std::move(posted_.front());
+    posted_.pop_front();
+    lock.unlock();
+    try {
+      call();
+    } catch (...) {
+      ++errors_;
+    }
+    lock.lock();
+  }
+
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<Task*> queue_;
+  std::deque<std::function<void()>> posted_;
   int errors_ = 0;
 };
 
