@@ -56,6 +56,22 @@ class FakeBinding : public THidBinding {
     }
     cv_.notify_all();
   }
+  // Writes hang, as with a device that stops taking reports, until released
+  // (or five seconds have passed, so that a test of a fault cannot hang).
+  void HoldWrites(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdWrites_ = hold;
+    cv_.notify_all();
+  }
+  int WritesPending() const {
+    std::lock_guard lock(mutex_);
+    return writesPending_;
+  }
+  // Writes whose handle was closed while they were under way.
+  int WritesOnClosedHandles() const {
+    std::lock_guard lock(mutex_);
+    return writesOnClosedHandles_;
+  }
   // Makes every read on the interface complete with n bytes of nothing.
   void CompleteEmpty(uint32_t id) { Report(id, {}); }
 
@@ -193,9 +209,13 @@ class FakeBinding : public THidBinding {
     return true;
   }
   bool Write(THidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t& written) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     ++calls_;
     if (!handles_.count(handle) || !WriteAccepted) return false;
+    ++writesPending_;
+    cv_.wait_for(lock, std::chrono::seconds(5), [this] { return !holdWrites_; });
+    --writesPending_;
+    if (!handles_.count(handle)) ++writesOnClosedHandles_;
     writes_.emplace_back(buffer, buffer + length);
     written = length;
     return true;
@@ -308,6 +328,9 @@ class FakeBinding : public THidBinding {
   int pauses_ = 0;
   int readStarts_ = 0;
   int liveRequests_ = 0;
+  bool holdWrites_ = false;
+  int writesPending_ = 0;
+  int writesOnClosedHandles_ = 0;
   int liveRequestsAtUnload_ = -1;
   int unloads_ = 0;
 };

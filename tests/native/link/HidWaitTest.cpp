@@ -23,7 +23,9 @@ struct Link : TObject {
     return Current == nullptr;
   }
   void Change(TObject*) {
-    Events.push_back(Platform->LiveRequests() > 0 ? "change while a reader runs" : "change");
+    Events.push_back(Platform->LiveRequests() > 0    ? "change while a reader runs"
+                     : Platform->WritesPending() > 0 ? "change while a write hangs"
+                                                     : "change");
     if (Current && !Current->IsPluggedIn()) Controller->ReturnDevice(Current);
     if (!Current) Controller->OfferDevices();
   }
@@ -87,6 +89,42 @@ TEST_F(HidWaitTest, ADeviceChangeSentWhileAReaderStopsRunsAfterTheStop) {
     EXPECT_TRUE(controller->DeviceList().empty());
     EXPECT_EQ(binding->LiveRequests(), 0);
   }
+}
+
+TEST_F(HidWaitTest, AWriteThatHangsLetsSentCallsInAndHoldsDeviceChangesBack) {
+  ASSERT_NE(link.Current, nullptr);
+  binding->HoldWrites(true);
+  Log served;
+  bool secondWritten = false;
+  std::thread sender([&] {
+    while (binding->WritesPending() == 0 && binding->Writes().empty()) std::this_thread::yield();
+    // A report handed over, a device change and a second send arrive meanwhile.
+    dispatcher->Send([&] {
+      served.push_back(binding->WritesPending() > 0 ? "served during the write" : "served after the write");
+      binding->Unplug(1);
+      watch->Fire();
+      binding->HoldWrites(false);
+      uint32_t written = 0;
+      const uint8_t second[65] = {0x07};
+      secondWritten = link.Current && link.Current->WriteReport(second, sizeof second, written);
+    });
+  });
+  uint32_t written = 0;
+  const uint8_t first[65] = {0x0F};
+  EXPECT_TRUE(link.Current->WriteReport(first, sizeof first, written));
+  ASSERT_TRUE(dispatcher->PumpUntil([&] { return !link.Events.empty() && !served.empty(); }));
+  sender.join();
+  EXPECT_EQ(served, Log({"served during the write"}));
+  EXPECT_TRUE(secondWritten);
+  // The writes went one after the other, the first whole, and the unplug was
+  // acted on only once both had ended.
+  const auto writes = binding->Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0][0], 0x0F);
+  EXPECT_EQ(writes[1][0], 0x07);
+  EXPECT_EQ(binding->WritesOnClosedHandles(), 0);
+  EXPECT_EQ(link.Events, Log({"change"}));
+  EXPECT_EQ(link.Current, nullptr);
 }
 
 }  // namespace
