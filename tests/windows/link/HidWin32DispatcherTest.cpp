@@ -9,6 +9,7 @@
 
 #include "link/HidProduction.h"
 #include "link/HidWin32Dispatcher.h"
+#include "link/HidWin32Io.h"
 #include "tests/windows/link/TestPipeServer.h"
 
 namespace ts::test {
@@ -34,6 +35,25 @@ TEST(HidWin32Dispatcher, RunsSentCallsOnItsThreadAlsoWhileWaiting) {
   bool ran = false;
   dispatcher.Send([&] { ran = true; });
   EXPECT_TRUE(ran);
+}
+
+TEST(HidWin32Dispatcher, AnErrorIsReportedOnlyOnceTheHandOverHasReturned) {
+  // A modal box inside the hand-over would keep the reader waiting in it, and an
+  // unplug waiting for the reader.
+  TWinHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::vector<bool> senderFree;
+  THidWin32Dispatcher dispatcher([&](const std::exception&) {
+    senderFree.push_back(WaitForSingleObject(returned.Get(), 5000) == WAIT_OBJECT_0);
+  });
+  std::unique_ptr<TUiSignal> ended = dispatcher.NewSignal();
+  std::thread worker([&] {
+    dispatcher.Send([] { throw std::runtime_error("handler failed"); });
+    SetEvent(returned.Get());
+    ended->Set();
+  });
+  dispatcher.WaitServing(*ended);
+  worker.join();
+  EXPECT_EQ(senderFree, std::vector<bool>({true}));
 }
 
 TEST(HidWindowDeviceWatch, ActsOnDeviceNodeChangesOnlyAndHearsBroadcasts) {
