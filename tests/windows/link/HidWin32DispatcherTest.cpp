@@ -56,6 +56,46 @@ TEST(HidWin32Dispatcher, AnErrorIsReportedOnlyOnceTheHandOverHasReturned) {
   EXPECT_EQ(senderFree, std::vector<bool>({true}));
 }
 
+LRESULT CALLBACK PaintProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    BeginPaint(window, &ps);
+    EndPaint(window, &ps);
+    reinterpret_cast<TUiSignal*>(GetWindowLongPtrW(window, GWLP_USERDATA))->Set();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(HidWin32Dispatcher, AWaitKeepsTheWindowsPainted) {
+  THidWin32Dispatcher dispatcher;
+  std::unique_ptr<TUiSignal> painted = dispatcher.NewSignal();
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = &PaintProbe;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"TS4170.PaintProbe";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 40, 40, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(painted.get()));
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  // Only the wait can paint here; a deadline ends it if it does not.
+  TWinHandle deadline(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> timedOut{false};
+  std::thread watchdog([&] {
+    if (WaitForSingleObject(deadline.Get(), 10000) == WAIT_TIMEOUT) {
+      timedOut = true;
+      painted->Set();
+    }
+  });
+  dispatcher.WaitServing(*painted);
+  SetEvent(deadline.Get());
+  watchdog.join();
+  EXPECT_FALSE(timedOut) << "the window was not painted while the thread waited";
+  DestroyWindow(window);
+}
+
 TEST(HidWindowDeviceWatch, ActsOnDeviceNodeChangesOnlyAndHearsBroadcasts) {
   THidWindowDeviceWatch watch;
   int changes = 0;
