@@ -99,6 +99,25 @@ void THidWin32Dispatcher::Post(std::function<void()> call) {
   if (PostMessageW(window_, kPostedCallMessage, 0, reinterpret_cast<LPARAM>(owned.get()))) owned.release();
 }
 
+void THidWin32Dispatcher::ReportAfterHandOver(std::string text) {
+  // Hand-overs go on while a box is open and may fail the same way each time:
+  // one box per distinct text, one after the other.
+  if (!reported_.empty() && reported_.back() == text) return;
+  if (reported_.size() >= kMaxQueuedReports) return;
+  reported_.push_back(std::move(text));
+  if (reporting_) return;
+  reporting_ = true;
+  while (!reported_.empty()) {
+    const std::runtime_error error(reported_.front());
+    try {
+      if (reporter_) reporter_(error);
+    } catch (...) {
+    }
+    reported_.pop_front();
+  }
+  reporting_ = false;
+}
+
 std::unique_ptr<TUiSignal> THidWin32Dispatcher::NewSignal() { return std::make_unique<TEventSignal>(); }
 
 void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
@@ -117,7 +136,19 @@ void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
 LRESULT CALLBACK THidWin32Dispatcher::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = ObjectOf<THidWin32Dispatcher>(window, message, lParam);
   if (message == kCallMessage && self) {
-    Guard(self->reporter_, *reinterpret_cast<const std::function<void()>*>(lParam));
+    std::string failure;
+    try {
+      (*reinterpret_cast<const std::function<void()>*>(lParam))();
+      return 0;
+    } catch (const std::exception& error) {
+      failure = error.what();
+    } catch (...) {
+      failure = "unknown error";
+    }
+    // The sender goes on before anything modal opens: a box inside the
+    // hand-over would hold the reader, and an unplug waiting for it.
+    ReplyMessage(0);
+    self->ReportAfterHandOver(std::move(failure));
     return 0;
   }
   if (message == kPostedCallMessage) {

@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <exception>
 #include <functional>
+#include <string>
 
 #include "link/HidBinding.h"
 
@@ -32,10 +34,16 @@ class THidWin32Dispatcher : public TUiDispatcher {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void ReportAfterHandOver(std::string text);
+
+  static constexpr size_t kMaxQueuedReports = 8;
 
   TErrorReporter reporter_;
   DWORD threadId_;
   HWND window_ = nullptr;
+  // Texts of handler errors waiting for their box, the one shown first.
+  std::deque<std::string> reported_;
+  bool reporting_ = false;
 };
 
 // Watches with a hidden top-level window of its own (message-only windows get
