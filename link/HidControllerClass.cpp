@@ -245,6 +245,8 @@ THidHandle THidDevice::EnsureReadHandleLocked() {
 }
 
 void THidDevice::CloseControlHandle() {
+  // Never under a write: the write uses this handle.
+  WaitForWrite();
   if (hidFileHandle_ != kNoHidHandle) {
     Binding().Close(hidFileHandle_);
     hidFileHandle_ = kNoHidHandle;
@@ -318,8 +320,39 @@ bool THidDevice::DiscardInput() { return EnsureControlHandle() && Binding().Flus
 
 bool THidDevice::WriteReport(const void* Buffer, uint32_t Length, uint32_t& Written) {
   Written = 0;
+  WaitForWrite();
   if (!EnsureControlHandle()) return false;
-  return Binding().Write(hidFileHandle_, static_cast<const uint8_t*>(Buffer), Length, Written);
+  auto write = std::make_shared<TPendingWrite>();
+  // A copy: the caller may build its next report while this one is written.
+  const auto* bytes = static_cast<const uint8_t*>(Buffer);
+  write->Report.assign(bytes, bytes + Length);
+  write->Ended = environment_->Dispatcher->NewSignal();
+  TPendingWrite* job = write.get();
+  write->Thread = std::thread([job, &binding = Binding(), handle = hidFileHandle_] {
+    try {
+      job->Accepted =
+          binding.Write(handle, job->Report.data(), static_cast<uint32_t>(job->Report.size()), job->Written);
+    } catch (...) {
+      job->Accepted = false;
+    }
+    job->Ended->Set();
+  });
+  pendingWrite_ = write;
+  WaitForWrite();
+  Written = write->Written;
+  return write->Accepted;
+}
+
+void THidDevice::WaitForWrite() {
+  while (const std::shared_ptr<TPendingWrite> write = pendingWrite_) {
+    {
+      THidDeviceController::TChangeHold hold(controller_);
+      environment_->Dispatcher->WaitServing(*write->Ended);
+    }
+    // A wait nested in this one may have ended it already.
+    if (write->Thread.joinable()) write->Thread.join();
+    if (pendingWrite_ == write) pendingWrite_.reset();
+  }
 }
 
 void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {

@@ -99,6 +99,9 @@ class THidDevice : public TObject {
   void SetTag(int32_t value) { tag_ = value; }
 
   bool DiscardInput();
+  // Writes on a thread of its own while the user interface thread waits serving
+  // sent messages and painting, so a device that stops taking reports freezes
+  // nothing; a second write waits for the first to end.
   bool WriteReport(const void* Buffer, uint32_t Length, uint32_t& Written);
 
   const THidDataEvent& DeviceDataHandler() const { return deviceDataHandler_; }
@@ -128,6 +131,8 @@ class THidDevice : public TObject {
   void StartThread();
   void StopThread();
   void HandleUnplug();
+  // Returns once no write is under way; device changes wait meanwhile.
+  void WaitForWrite();
 
   THidDeviceController* controller_;
   std::shared_ptr<THidEnvironment> environment_;
@@ -148,6 +153,14 @@ class THidDevice : public TObject {
   THidDataEvent deviceDataHandler_;
   THidDataErrorEvent deviceErrorHandler_;
   THidPlugEvent deviceUnplugHandler_;
+  struct TPendingWrite {
+    std::vector<uint8_t> Report;
+    uint32_t Written = 0;
+    bool Accepted = false;
+    std::unique_ptr<TUiSignal> Ended;
+    std::thread Thread;
+  };
+  std::shared_ptr<TPendingWrite> pendingWrite_;
   // Shared so that a stop nested in a hand-over served during another stop
   // cannot free the thread under the outer one.
   std::shared_ptr<THidDeviceReadThread> readerThread_;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr UINT kCallMessage = WM_APP + 0x41;
 constexpr UINT kPostedCallMessage = WM_APP + 0x42;
+constexpr int kMaxPaintsPerPass = 64;
 constexpr wchar_t kDispatcherClass[] = L"TS4170.HidDispatcher";
 constexpr wchar_t kWatchClass[] = L"TS4170.HidDeviceWatch";
 
@@ -127,7 +128,13 @@ void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
     // arrives afterwards.
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_SENDMESSAGE);
+    // Paint as well, so that windows do not look hung while a write or a stop
+    // lasts; bounded, in case a window never validates itself.
+    for (int i = 0; i < kMaxPaintsPerPass && PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);
+         ++i) {
+      DispatchMessageW(&message);
+    }
+    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT);
     if (result == WAIT_OBJECT_0) return;
     if (result == WAIT_FAILED && WaitForSingleObject(event, 10) == WAIT_OBJECT_0) return;
   }
