@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,11 @@ class FakeBinding : public THidBinding {
   bool EnumerationFails = false;
   bool ReadStartFails = false;
   uint32_t ReadStartError = 31;
+  // Every read completes at once with this error (0: reads wait for reports).
+  uint32_t CompletionError = 0;
+  // What a read pending when its device goes completes with.
+  uint32_t GoneError = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+  bool NewRequestFails = false;
   bool WriteAccepted = true;
 
   void Plug(FakeInterface i) {
@@ -111,6 +117,10 @@ class FakeBinding : public THidBinding {
   }
   int LiveRequestsAtUnload() const { return liveRequestsAtUnload_; }
   int Unloads() const { return unloads_; }
+  int Enumerations() const {
+    std::lock_guard lock(mutex_);
+    return enumerations_;
+  }
   std::vector<std::vector<uint8_t>> Writes() const {
     std::lock_guard lock(mutex_);
     return writes_;
@@ -132,6 +142,7 @@ class FakeBinding : public THidBinding {
   THidGuid HidGuid() override { return kHidGuid; }
   bool Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) override {
     std::lock_guard lock(mutex_);
+    ++enumerations_;
     if (EnumerationFails || !(interfaceClass == kHidGuid)) return false;
     for (const FakeInterface& i : present_) {
       auto info = std::make_unique<THidPnPInfo>();
@@ -220,7 +231,10 @@ class FakeBinding : public THidBinding {
     written = length;
     return true;
   }
-  std::unique_ptr<THidReadRequest> NewReadRequest() override { return std::make_unique<Request>(*this); }
+  std::unique_ptr<THidReadRequest> NewReadRequest() override {
+    if (NewRequestFails) throw std::bad_alloc();
+    return std::make_unique<Request>(*this);
+  }
 
   static constexpr THidGuid kHidGuid = {
       0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x31}};
@@ -262,8 +276,13 @@ class FakeBinding : public THidBinding {
       b_.cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Ready(); });
       if (!Ready()) return false;
       auto it = b_.handles_.find(handle_);
+      error_ = 0;
       if (it == b_.handles_.end() || !b_.FindByHandle(handle_)) {
         result_ = 0;  // the handle or the device went: the read fails
+        error_ = it == b_.handles_.end() ? kHidErrorInvalidHandle : b_.GoneError;
+      } else if (b_.CompletionError != 0) {
+        result_ = 0;
+        error_ = b_.CompletionError;
       } else {
         std::vector<uint8_t> report = std::move(it->second.Queue.front());
         it->second.Queue.pop_front();
@@ -289,13 +308,15 @@ class FakeBinding : public THidBinding {
    private:
     bool Ready() const {
       auto it = b_.handles_.find(handle_);
-      return it == b_.handles_.end() || !b_.FindByHandle(handle_) || !it->second.Queue.empty();
+      return it == b_.handles_.end() || !b_.FindByHandle(handle_) || !it->second.Queue.empty() ||
+             b_.CompletionError != 0;
     }
     FakeBinding& b_;
     THidHandle handle_ = kNoHidHandle;
     uint8_t* buffer_ = nullptr;
     uint32_t length_ = 0;
     uint32_t result_ = 0;
+    uint32_t error_ = 0;
     bool completed_ = false;
   };
 
@@ -328,6 +349,7 @@ class FakeBinding : public THidBinding {
   int pauses_ = 0;
   int readStarts_ = 0;
   int liveRequests_ = 0;
+  int enumerations_ = 0;
   bool holdWrites_ = false;
   int writesPending_ = 0;
   int writesOnClosedHandles_ = 0;
