@@ -53,6 +53,12 @@ std::string LogLine(int32_t number, std::string_view text) {
   return std::string(digits) + "  " + std::string(text);
 }
 
+std::vector<std::string> TReadErrorLog::Error(uint32_t, std::string_view text) {
+  return {"Ошибка: " + std::string(text)};
+}
+
+std::vector<std::string> TReadErrorLog::Success() { return {}; }
+
 std::string PacketText(uint16_t size) { return " Пакет " + std::to_string(size) + " байта"; }
 
 std::string TrimSystemMessage(std::string text) {

@@ -119,13 +119,14 @@ void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
 
 void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t, const uint8_t* Data, uint16_t Size) {
   if (HidDev != CurrentDevice) return;
+  for (const std::string& line : ReadErrors.Success()) AddLogLine(line);
   MainForm->FooterStatusBar.SetPanelText(2, Widen(PacketText(Size)));
   ReceivedBytes += Size;
   MainForm->RenderScreenReport(Data, Size);
 }
 
 void TLinkForm::HidDevCntrlDeviceDataError(THidDevice*, uint32_t Error) {
-  AddLogLine("Ошибка: " + SystemMessage(Error));
+  for (const std::string& line : ReadErrors.Error(Error, SystemMessage(Error))) AddLogLine(line);
 }
 
 void TLinkForm::HidDevCntrlDeviceUnplug(THidDevice* HidDev) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/HidControllerClass.h"
+#include "link/LinkReports.h"
 
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -55,6 +56,7 @@ class TLinkForm : public TForm {
   // failText when the instrument does not take it.
   void WriteOutputReport(const wchar_t* failText);
   THidDevice* CurrentDevice = nullptr;
+  TReadErrorLog ReadErrors;
 };
 
 extern TLinkForm* LinkForm;
