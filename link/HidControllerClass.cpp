@@ -1,6 +1,7 @@
 #include "link/HidControllerClass.h"
 
 #include <algorithm>
+#include <new>
 
 #include "ui/Cp1251.h"
 
@@ -90,6 +91,8 @@ void THidDeviceReadThread::StopAndWait() {
 
 void THidDeviceReadThread::Execute() {
   THidBinding& binding = device_.Binding();
+  bool gone = false;
+  uint32_t died = 0;
   try {
     binding.EnterReadThread();
     std::unique_ptr<THidReadRequest> request = binding.NewReadRequest();
@@ -99,8 +102,7 @@ void THidDeviceReadThread::Execute() {
       uint32_t error = kHidErrorInvalidHandle;
       const THidHandle handle = device_.EnsureReadHandle();
       if (handle == kNoHidHandle || !request->Start(handle, report_.data(), length, error)) {
-        lastError_ = error;
-        HandOverError();
+        if ((gone = ReportReadError(error))) break;
         // A condition that stops reads usually lasts; retrying at once would
         // spin a core and flood the user interface thread with errors.
         if (!terminated_) request->Pause(device_.ThreadSleepTime());
@@ -121,16 +123,39 @@ void THidDeviceReadThread::Execute() {
       numBytesRead_ = std::min(request->Result(), length);
       if (numBytesRead_ > 0) {
         HandOverReport();
-      } else {
-        // Dropped silently, but not in a loop: a device whose reads keep
-        // ending empty (or that has no input report at all) would spin.
-        request->Pause(device_.ThreadSleepTime());
+        continue;
       }
+      if (const uint32_t error = request->Error(); error != 0 && (gone = ReportReadError(error))) break;
+      // Not in a loop: a device whose reads keep ending empty would spin.
+      request->Pause(device_.ThreadSleepTime());
     }
+  } catch (const std::bad_alloc&) {
+    died = kHidErrorNotEnoughMemory;
   } catch (...) {
-    // Nothing may leave a thread entry; the device simply stops reading.
+    died = kHidErrorReaderDied;
+  }
+  // Nothing may leave a thread entry. A reader that can read no more says why
+  // and lets a re-scan find out whether its device is still there.
+  if (died != 0 && !terminated_) {
+    try {
+      lastError_ = died;
+      HandOverError();
+    } catch (...) {
+    }
+  }
+  if ((gone || died != 0) && !terminated_) {
+    try {
+      PostDeviceChange(device_.environment_);
+    } catch (...) {
+    }
   }
   ended_->Set();
+}
+
+bool THidDeviceReadThread::ReportReadError(uint32_t error) {
+  lastError_ = error;
+  HandOverError();
+  return IsDeviceGoneError(error);
 }
 
 void THidDeviceReadThread::HandOverReport() {
@@ -364,6 +389,8 @@ void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {
 void THidDevice::StartThread() {
   if (!deviceDataHandler_ || !isPluggedIn_ || !isCheckedOut_ || !hasReadWriteAccess_ || readerThread_) return;
   const uint16_t length = HIDCaps().InputReportByteLength;
+  // A report ID and at least one byte, or there is nothing to read.
+  if (length < 2) return;
   readerThread_ = std::make_shared<THidDeviceReadThread>(*this, length);
   readerThread_->Start();
 }
@@ -501,14 +528,14 @@ THidDeviceController::TChangeHold::~TChangeHold() {
   if (controller_->inDeviceChange_) return;
   controller_->changePending_ = false;
   try {
-    controller_->PostDeviceChange();
+    PostDeviceChange(controller_->environment_);
   } catch (...) {
     controller_->changePending_ = true;  // the next device change brings it
   }
 }
 
-void THidDeviceController::PostDeviceChange() {
-  environment_->Dispatcher->Post([environment = environment_] {
+void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment) {
+  environment->Dispatcher->Post([environment] {
     if (environment->Controller) environment->Controller->WatchedDeviceChange();
   });
 }

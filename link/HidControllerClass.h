@@ -31,6 +31,11 @@ class EControllerError : public Exception {
   using Exception::Exception;
 };
 
+struct THidEnvironment;
+// Runs a device change from the user interface thread's message loop, unless
+// the controller is gone by then. Callable from any thread.
+void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment);
+
 // What the controller and its devices share with the platform. Held by the
 // devices too, since a lent device may outlive its controller.
 struct THidEnvironment {
@@ -56,6 +61,8 @@ class THidDeviceReadThread {
   void Execute();
   void HandOverReport();
   void HandOverError();
+  // Hands the error over; true when it means the device is gone.
+  bool ReportReadError(uint32_t error);
 
   THidDevice& device_;
   std::vector<uint8_t> report_;
@@ -216,6 +223,7 @@ class THidDeviceController : public TObject {
 
  private:
   friend class THidDevice;
+  friend void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment);
 
   // A device change that arrives while a handler of the last one pumps
   // messages runs after it, not inside it; one that arrives while the user
@@ -232,7 +240,7 @@ class THidDeviceController : public TObject {
    private:
     THidDeviceController* controller_;
   };
-  void PostDeviceChange();
+
   std::vector<std::unique_ptr<THidDevice>> Scan();
   THidDevice* NewDevice(std::unique_ptr<THidPnPInfo> pnpInfo);
   int IndexOf(const THidDevice* device) const;

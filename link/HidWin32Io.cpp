@@ -60,6 +60,13 @@ uint32_t TOverlappedReadRequest::Result() {
   return error == 0 ? transferred : 0;
 }
 
+uint32_t TOverlappedReadRequest::Error() {
+  DWORD error = 0;
+  Completion(error);
+  // A message longer than a report is dropped by the pipe binding, not an error.
+  return error == ERROR_MORE_DATA ? 0 : error;
+}
+
 void TOverlappedReadRequest::Cancel() {
   if (!outstanding_) return;
   // Only the issuing thread's CancelIo reaches this read; the completion

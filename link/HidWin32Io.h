@@ -62,6 +62,7 @@ class TOverlappedReadRequest : public THidReadRequest {
   bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override;
   bool Wait(int32_t milliseconds) override;
   uint32_t Result() override;
+  uint32_t Error() override;
   void Cancel() override;
   void Pause(int32_t milliseconds) override;
 

@@ -1,6 +1,7 @@
 #include "link/LinkUnit.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/MainFormUnit.h"
@@ -101,6 +102,10 @@ bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
     CurrentDevice->SetThreadSleepTime(10);
     CurrentDevice->SetNumOverlappedBuffers(256);
     CurrentDevice->SetNumInputBuffers(256);
+    // Such a device gets no reader (there is nothing to read); say why.
+    if (const uint16_t length = CurrentDevice->HIDCaps().InputReportByteLength; length < 2) {
+      AddLogLine("Ошибка: длина входного отчёта " + std::to_string(length) + " байт, чтение не начато");
+    }
   }
   return CurrentDevice == nullptr;
 }

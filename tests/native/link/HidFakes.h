@@ -293,6 +293,7 @@ class FakeBinding : public THidBinding {
       return true;
     }
     uint32_t Result() override { return result_; }
+    uint32_t Error() override { return error_; }
     void Cancel() override {
       std::lock_guard lock(b_.mutex_);
       ++b_.cancels_;
