@@ -468,8 +468,11 @@ THidDeviceController::~THidDeviceController() {
   for (THidDevice* device : devices) {
     device->controller_ = nullptr;
     if (device->IsCheckedOut()) {
-      // Whoever holds it keeps it, now unplugged.
+      // Whoever holds it keeps it, now unplugged; its reader stops here, as it
+      // reads through the libraries unloaded below and hands its reports to
+      // handlers that may be going too.
       try {
+        device->StopThread();
         device->HandleUnplug();
       } catch (...) {
       }

@@ -86,7 +86,17 @@ void TLinkForm::FormCreate(TObject*) { LogLineCount = 0; }
 
 void TLinkForm::FormActivate(TObject*) {}
 
+TLinkForm::~TLinkForm() {
+  // The device and its reader go while the handlers they call still exist.
+  try {
+    if (CurrentDevice && HidDevCntrl) HidDevCntrl->ReturnDevice(CurrentDevice);
+  } catch (...) {
+  }
+  HidDevCntrl.reset();
+}
+
 void TLinkForm::FormClose(TObject*, TCloseAction&) {
+  Closed = true;
   if (!CurrentDevice) return;
   CurrentDevice->DiscardInput();
   HidDevCntrl->ReturnDevice(CurrentDevice);
@@ -97,7 +107,7 @@ void TLinkForm::HidDevCntrlArrival(THidDevice*) { AddLogLine("Arrival TS4170"); 
 void TLinkForm::HidDevCntrlRemoval(THidDevice*) { AddLogLine("Removal TS4170"); }
 
 bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
-  if (HidDev->Attributes().VendorID == kInstrumentVendorID &&
+  if (!Closed && HidDev->Attributes().VendorID == kInstrumentVendorID &&
       HidDev->Attributes().ProductID == kInstrumentProductID && HidDevCntrl->CheckOutAt(CurrentDevice, Idx)) {
     CurrentDevice->SetThreadSleepTime(10);
     CurrentDevice->SetNumOverlappedBuffers(256);

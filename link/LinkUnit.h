@@ -25,6 +25,8 @@ class TLinkForm : public TForm {
 
   std::unique_ptr<THidDeviceController> HidDevCntrl;
 
+  ~TLinkForm() override;
+
   void FormCreate(TObject* Sender);
   void FormActivate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
@@ -56,6 +58,8 @@ class TLinkForm : public TForm {
   // failText when the instrument does not take it.
   void WriteOutputReport(const wchar_t* failText);
   THidDevice* CurrentDevice = nullptr;
+  // Set by FormClose: the program is ending, so nothing is checked out again.
+  bool Closed = false;
   TReadErrorLog ReadErrors;
 };
 
