@@ -37,6 +37,8 @@ inline constexpr uint32_t kHidErrorInvalidHandle = 6;
 // else ERROR_OPERATION_ABORTED ("... because of either a thread exit ...").
 inline constexpr uint32_t kHidErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kHidErrorReaderDied = 995;
+// ERROR_TIMEOUT: a read given up because its cancel did not take.
+inline constexpr uint32_t kHidErrorTimeout = 1460;
 
 // Read errors after which the handle never reads again: the device is gone.
 // ERROR_ACCESS_DENIED is Wine's answer on a removed HID device.
@@ -138,9 +140,11 @@ class THidReadRequest {
   // The platform's error number of the completed read; 0 when it succeeded or
   // its data was only dropped.
   virtual uint32_t Error() { return 0; }
-  // Cancels the outstanding read and returns only when it has completed, so
-  // the buffer and the handle may go.
-  virtual void Cancel() = 0;
+  // Cancels the outstanding read and waits, within a bound, until it has
+  // completed, so the buffer and the handle may go. False when it has not:
+  // it may still complete into the buffer and this request, so neither may
+  // ever be freed.
+  virtual bool Cancel() = 0;
   // Waits milliseconds in an alertable state with no read outstanding.
   virtual void Pause(int32_t milliseconds) = 0;
 };

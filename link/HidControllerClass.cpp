@@ -116,7 +116,7 @@ void THidDeviceReadThread::Execute() {
         }
       }
       if (!completed) {
-        request->Cancel();
+        if (!request->Cancel()) AbandonRead(std::move(request));
         break;
       }
       if (terminated_) break;
@@ -150,6 +150,16 @@ void THidDeviceReadThread::Execute() {
     }
   }
   ended_->Set();
+}
+
+void THidDeviceReadThread::AbandonRead(std::unique_ptr<THidReadRequest> request) {
+  // The read may still complete into the request and the report buffer: both
+  // stay allocated for good. Its handle is closed, so nothing reads there again.
+  static_cast<void>(request.release());
+  static_cast<void>(new std::vector<uint8_t>(std::move(report_)));
+  device_.CloseReadHandle();
+  lastError_ = kHidErrorTimeout;
+  HandOverError();
 }
 
 bool THidDeviceReadThread::ReportReadError(uint32_t error) {

@@ -63,6 +63,8 @@ class THidDeviceReadThread {
   void HandOverError();
   // Hands the error over; true when it means the device is gone.
   bool ReportReadError(uint32_t error);
+  // A read whose cancel did not take: given up, closed and logged.
+  void AbandonRead(std::unique_ptr<THidReadRequest> request);
 
   THidDevice& device_;
   std::vector<uint8_t> report_;

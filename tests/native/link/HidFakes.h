@@ -294,9 +294,10 @@ class FakeBinding : public THidBinding {
     }
     uint32_t Result() override { return result_; }
     uint32_t Error() override { return error_; }
-    void Cancel() override {
+    bool Cancel() override {
       std::lock_guard lock(b_.mutex_);
       ++b_.cancels_;
+      return true;
     }
     void Pause(int32_t milliseconds) override {
       {
