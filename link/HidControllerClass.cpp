@@ -548,8 +548,10 @@ THidDeviceController::TChangeHold::~TChangeHold() {
 }
 
 void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment) {
-  environment->Dispatcher->Post([environment] {
-    if (environment->Controller) environment->Controller->WatchedDeviceChange();
+  // Weak: a call still queued must not keep the dispatcher that queues it alive.
+  environment->Dispatcher->Post([weak = std::weak_ptr<THidEnvironment>(environment)] {
+    const std::shared_ptr<THidEnvironment> environment = weak.lock();
+    if (environment && environment->Controller) environment->Controller->WatchedDeviceChange();
   });
 }
 
