@@ -34,8 +34,8 @@ void TUSBMessageForm::DefineWindow() {
         });
 }
 
-// The one sending button that stays enabled while it sends.
 void TUSBMessageForm::USBMessageSpeedButtonClick(TObject*) {
+  TDisabledWhileSending busy(USBMessageSpeedButton);
   int time = TimeSpinEdit.ValueInRange();
   std::wstring text = USBMessageMaskEdit.Text();
   int y = YSpinEdit.ValueInRange();

@@ -33,6 +33,20 @@ using THidPreparsedData = void*;
 
 // ERROR_INVALID_HANDLE: what a read on a closed or unopened handle fails with.
 inline constexpr uint32_t kHidErrorInvalidHandle = 6;
+// What a reader that dies reports: ERROR_NOT_ENOUGH_MEMORY when memory ran out,
+// else ERROR_OPERATION_ABORTED ("... because of either a thread exit ...").
+inline constexpr uint32_t kHidErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kHidErrorReaderDied = 995;
+// ERROR_TIMEOUT: a read given up because its cancel did not take.
+inline constexpr uint32_t kHidErrorTimeout = 1460;
+
+// Read errors after which the handle never reads again: the device is gone.
+// ERROR_ACCESS_DENIED is Wine's answer on a removed HID device.
+inline bool IsDeviceGoneError(uint32_t error) {
+  return error == 5 /* ERROR_ACCESS_DENIED */ || error == kHidErrorInvalidHandle ||
+         error == 109 /* ERROR_BROKEN_PIPE */ || error == 233 /* ERROR_PIPE_NOT_CONNECTED */ ||
+         error == 1167 /* ERROR_DEVICE_NOT_CONNECTED */;
+}
 
 struct THidAttributes {
   uint16_t VendorID = 0;
@@ -123,9 +137,14 @@ class THidReadRequest {
   virtual bool Wait(int32_t milliseconds) = 0;
   // Bytes the completed read transferred, without waiting; 0 when it failed.
   virtual uint32_t Result() = 0;
-  // Cancels the outstanding read and returns only when it has completed, so
-  // the buffer and the handle may go.
-  virtual void Cancel() = 0;
+  // The platform's error number of the completed read; 0 when it succeeded or
+  // its data was only dropped.
+  virtual uint32_t Error() { return 0; }
+  // Cancels the outstanding read and waits, within a bound, until it has
+  // completed, so the buffer and the handle may go. False when it has not:
+  // it may still complete into the buffer and this request, so neither may
+  // ever be freed.
+  virtual bool Cancel() = 0;
   // Waits milliseconds in an alertable state with no read outstanding.
   virtual void Pause(int32_t milliseconds) = 0;
 };
@@ -196,6 +215,9 @@ class TUiDispatcher {
   // From a worker: runs call on the user interface thread and returns when it
   // has run there.
   virtual void Send(const std::function<void()>& call) = 0;
+  // From any thread: runs call later on the user interface thread, from its
+  // message loop, never inside whatever that thread is doing now.
+  virtual void Post(std::function<void()> call) = 0;
   virtual std::unique_ptr<TUiSignal> NewSignal() = 0;
   // On the user interface thread: returns when signal is set, running the calls
   // that workers send meanwhile, so a worker blocked in Send can still finish.

@@ -1,6 +1,7 @@
 #include "link/HidControllerClass.h"
 
 #include <algorithm>
+#include <new>
 
 #include "ui/Cp1251.h"
 
@@ -90,6 +91,8 @@ void THidDeviceReadThread::StopAndWait() {
 
 void THidDeviceReadThread::Execute() {
   THidBinding& binding = device_.Binding();
+  bool gone = false;
+  uint32_t died = 0;
   try {
     binding.EnterReadThread();
     std::unique_ptr<THidReadRequest> request = binding.NewReadRequest();
@@ -99,8 +102,7 @@ void THidDeviceReadThread::Execute() {
       uint32_t error = kHidErrorInvalidHandle;
       const THidHandle handle = device_.EnsureReadHandle();
       if (handle == kNoHidHandle || !request->Start(handle, report_.data(), length, error)) {
-        lastError_ = error;
-        HandOverError();
+        if ((gone = ReportReadError(error))) break;
         // A condition that stops reads usually lasts; retrying at once would
         // spin a core and flood the user interface thread with errors.
         if (!terminated_) request->Pause(device_.ThreadSleepTime());
@@ -114,23 +116,56 @@ void THidDeviceReadThread::Execute() {
         }
       }
       if (!completed) {
-        request->Cancel();
+        if (!request->Cancel()) AbandonRead(std::move(request));
         break;
       }
       if (terminated_) break;
       numBytesRead_ = std::min(request->Result(), length);
       if (numBytesRead_ > 0) {
         HandOverReport();
-      } else {
-        // Dropped silently, but not in a loop: a device whose reads keep
-        // ending empty (or that has no input report at all) would spin.
-        request->Pause(device_.ThreadSleepTime());
+        continue;
       }
+      if (const uint32_t error = request->Error(); error != 0 && (gone = ReportReadError(error))) break;
+      // Not in a loop: a device whose reads keep ending empty would spin.
+      request->Pause(device_.ThreadSleepTime());
     }
+  } catch (const std::bad_alloc&) {
+    died = kHidErrorNotEnoughMemory;
   } catch (...) {
-    // Nothing may leave a thread entry; the device simply stops reading.
+    died = kHidErrorReaderDied;
+  }
+  // Nothing may leave a thread entry. A reader that can read no more says why
+  // and lets a re-scan find out whether its device is still there.
+  if (died != 0 && !terminated_) {
+    try {
+      lastError_ = died;
+      HandOverError();
+    } catch (...) {
+    }
+  }
+  if ((gone || died != 0) && !terminated_) {
+    try {
+      PostDeviceChange(device_.environment_);
+    } catch (...) {
+    }
   }
   ended_->Set();
+}
+
+void THidDeviceReadThread::AbandonRead(std::unique_ptr<THidReadRequest> request) {
+  // The read may still complete into the request and the report buffer: both
+  // stay allocated for good. Its handle is closed, so nothing reads there again.
+  static_cast<void>(request.release());
+  static_cast<void>(new std::vector<uint8_t>(std::move(report_)));
+  device_.CloseReadHandle();
+  lastError_ = kHidErrorTimeout;
+  HandOverError();
+}
+
+bool THidDeviceReadThread::ReportReadError(uint32_t error) {
+  lastError_ = error;
+  HandOverError();
+  return IsDeviceGoneError(error);
 }
 
 void THidDeviceReadThread::HandOverReport() {
@@ -245,6 +280,8 @@ THidHandle THidDevice::EnsureReadHandleLocked() {
 }
 
 void THidDevice::CloseControlHandle() {
+  // Never under a write: the write uses this handle.
+  WaitForWrite();
   if (hidFileHandle_ != kNoHidHandle) {
     Binding().Close(hidFileHandle_);
     hidFileHandle_ = kNoHidHandle;
@@ -318,8 +355,39 @@ bool THidDevice::DiscardInput() { return EnsureControlHandle() && Binding().Flus
 
 bool THidDevice::WriteReport(const void* Buffer, uint32_t Length, uint32_t& Written) {
   Written = 0;
+  WaitForWrite();
   if (!EnsureControlHandle()) return false;
-  return Binding().Write(hidFileHandle_, static_cast<const uint8_t*>(Buffer), Length, Written);
+  auto write = std::make_shared<TPendingWrite>();
+  // A copy: the caller may build its next report while this one is written.
+  const auto* bytes = static_cast<const uint8_t*>(Buffer);
+  write->Report.assign(bytes, bytes + Length);
+  write->Ended = environment_->Dispatcher->NewSignal();
+  TPendingWrite* job = write.get();
+  write->Thread = std::thread([job, &binding = Binding(), handle = hidFileHandle_] {
+    try {
+      job->Accepted =
+          binding.Write(handle, job->Report.data(), static_cast<uint32_t>(job->Report.size()), job->Written);
+    } catch (...) {
+      job->Accepted = false;
+    }
+    job->Ended->Set();
+  });
+  pendingWrite_ = write;
+  WaitForWrite();
+  Written = write->Written;
+  return write->Accepted;
+}
+
+void THidDevice::WaitForWrite() {
+  while (const std::shared_ptr<TPendingWrite> write = pendingWrite_) {
+    {
+      THidDeviceController::TChangeHold hold(controller_);
+      environment_->Dispatcher->WaitServing(*write->Ended);
+    }
+    // A wait nested in this one may have ended it already.
+    if (write->Thread.joinable()) write->Thread.join();
+    if (pendingWrite_ == write) pendingWrite_.reset();
+  }
 }
 
 void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {
@@ -331,6 +399,8 @@ void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {
 void THidDevice::StartThread() {
   if (!deviceDataHandler_ || !isPluggedIn_ || !isCheckedOut_ || !hasReadWriteAccess_ || readerThread_) return;
   const uint16_t length = HIDCaps().InputReportByteLength;
+  // A report ID and at least one byte, or there is nothing to read.
+  if (length < 2) return;
   readerThread_ = std::make_shared<THidDeviceReadThread>(*this, length);
   readerThread_->Start();
 }
@@ -338,6 +408,7 @@ void THidDevice::StartThread() {
 void THidDevice::StopThread() {
   const std::shared_ptr<THidDeviceReadThread> thread = readerThread_;
   if (!thread) return;
+  THidDeviceController::TChangeHold hold(controller_);
   thread->StopAndWait();
   if (readerThread_ == thread) readerThread_.reset();
 }
@@ -364,8 +435,8 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
                                            std::shared_ptr<TUiDispatcher> dispatcher,
                                            std::unique_ptr<TDeviceChangeWatch> watch)
     : owner_(Owner),
-      environment_(
-          std::make_shared<THidEnvironment>(THidEnvironment{std::move(platform), std::move(dispatcher)})),
+      environment_(std::make_shared<THidEnvironment>(
+          THidEnvironment{std::move(platform), std::move(dispatcher), this})),
       watch_(std::move(watch)) {
   librariesLoaded_ = environment_->Platform->LoadLibraries();
   interfaceClass_ = librariesLoaded_ ? environment_->Platform->HidGuid() : kFallbackHidInterfaceClass;
@@ -388,6 +459,7 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
       delete device;
     }
     --liveControllers;
+    environment_->Controller = nullptr;
     if (librariesLoaded_) environment_->Platform->UnloadLibraries();
     throw;
   }
@@ -395,6 +467,7 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
 
 THidDeviceController::~THidDeviceController() {
   --liveControllers;
+  environment_->Controller = nullptr;
   onDeviceChange_ = nullptr;
   onDeviceUnplug_ = nullptr;
   onEnumerate_ = nullptr;
@@ -405,8 +478,11 @@ THidDeviceController::~THidDeviceController() {
   for (THidDevice* device : devices) {
     device->controller_ = nullptr;
     if (device->IsCheckedOut()) {
-      // Whoever holds it keeps it, now unplugged.
+      // Whoever holds it keeps it, now unplugged; its reader stops here, as it
+      // reads through the libraries unloaded below and hands its reports to
+      // handlers that may be going too.
       try {
+        device->StopThread();
         device->HandleUnplug();
       } catch (...) {
       }
@@ -455,8 +531,32 @@ void THidDeviceController::FireOffered(const THidPlugEvent& event, THidDevice* d
   if (event) event(device);
 }
 
+THidDeviceController::TChangeHold::TChangeHold(THidDeviceController* controller) : controller_(controller) {
+  if (controller_) ++controller_->holds_;
+}
+
+THidDeviceController::TChangeHold::~TChangeHold() {
+  if (!controller_ || --controller_->holds_ > 0 || !controller_->changePending_) return;
+  // A device change that is being reported picks the pending one up itself.
+  if (controller_->inDeviceChange_) return;
+  controller_->changePending_ = false;
+  try {
+    PostDeviceChange(controller_->environment_);
+  } catch (...) {
+    controller_->changePending_ = true;  // the next device change brings it
+  }
+}
+
+void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment) {
+  // Weak: a call still queued must not keep the dispatcher that queues it alive.
+  environment->Dispatcher->Post([weak = std::weak_ptr<THidEnvironment>(environment)] {
+    const std::shared_ptr<THidEnvironment> environment = weak.lock();
+    if (environment && environment->Controller) environment->Controller->WatchedDeviceChange();
+  });
+}
+
 void THidDeviceController::WatchedDeviceChange() {
-  if (inDeviceChange_) {
+  if (inDeviceChange_ || holds_ > 0) {
     changePending_ = true;
     return;
   }
@@ -551,18 +651,24 @@ bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
 void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   THidDevice* device = Device;
   if (!device) return;
+  // Out of every list before anything waits: whatever runs while the reader
+  // stops no longer finds the device, so cannot return or delete it again.
+  Device = nullptr;
+  const bool gone = !device->IsPluggedIn();
+  if (gone) {
+    if (const int index = IndexOf(device); index >= 0) deviceList_.erase(deviceList_.begin() + index);
+  }
   device->StopThread();
   device->CloseHandles();
-  if (device->IsPluggedIn()) {
-    if (device->IsCheckedOut()) {
-      ++numCheckedIn_;
-      --numCheckedOut_;
-    }
-    device->isCheckedOut_ = false;
-  } else {
-    delete device;  // takes itself out of the list
+  if (gone) {
+    delete device;
+    return;
   }
-  Device = nullptr;
+  if (device->IsCheckedOut()) {
+    ++numCheckedIn_;
+    --numCheckedOut_;
+  }
+  device->isCheckedOut_ = false;
 }
 
 int32_t THidDeviceController::CountMatching(int32_t VendorID, int32_t ProductID) const {

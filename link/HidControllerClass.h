@@ -31,11 +31,19 @@ class EControllerError : public Exception {
   using Exception::Exception;
 };
 
+struct THidEnvironment;
+// Runs a device change from the user interface thread's message loop, unless
+// the controller is gone by then. Callable from any thread.
+void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment);
+
 // What the controller and its devices share with the platform. Held by the
 // devices too, since a lent device may outlive its controller.
 struct THidEnvironment {
   std::shared_ptr<THidPlatform> Platform;
   std::shared_ptr<TUiDispatcher> Dispatcher;
+  // The live controller, none once it is gone; read on the user interface
+  // thread only, by calls posted there.
+  THidDeviceController* Controller = nullptr;
 };
 
 class THidDeviceReadThread {
@@ -53,6 +61,10 @@ class THidDeviceReadThread {
   void Execute();
   void HandOverReport();
   void HandOverError();
+  // Hands the error over; true when it means the device is gone.
+  bool ReportReadError(uint32_t error);
+  // A read whose cancel did not take: given up, closed and logged.
+  void AbandonRead(std::unique_ptr<THidReadRequest> request);
 
   THidDevice& device_;
   std::vector<uint8_t> report_;
@@ -96,6 +108,9 @@ class THidDevice : public TObject {
   void SetTag(int32_t value) { tag_ = value; }
 
   bool DiscardInput();
+  // Writes on a thread of its own while the user interface thread waits serving
+  // sent messages and painting, so a device that stops taking reports freezes
+  // nothing; a second write waits for the first to end.
   bool WriteReport(const void* Buffer, uint32_t Length, uint32_t& Written);
 
   const THidDataEvent& DeviceDataHandler() const { return deviceDataHandler_; }
@@ -125,6 +140,8 @@ class THidDevice : public TObject {
   void StartThread();
   void StopThread();
   void HandleUnplug();
+  // Returns once no write is under way; device changes wait meanwhile.
+  void WaitForWrite();
 
   THidDeviceController* controller_;
   std::shared_ptr<THidEnvironment> environment_;
@@ -145,6 +162,14 @@ class THidDevice : public TObject {
   THidDataEvent deviceDataHandler_;
   THidDataErrorEvent deviceErrorHandler_;
   THidPlugEvent deviceUnplugHandler_;
+  struct TPendingWrite {
+    std::vector<uint8_t> Report;
+    uint32_t Written = 0;
+    bool Accepted = false;
+    std::unique_ptr<TUiSignal> Ended;
+    std::thread Thread;
+  };
+  std::shared_ptr<TPendingWrite> pendingWrite_;
   // Shared so that a stop nested in a hand-over served during another stop
   // cannot free the thread under the outer one.
   std::shared_ptr<THidDeviceReadThread> readerThread_;
@@ -200,10 +225,24 @@ class THidDeviceController : public TObject {
 
  private:
   friend class THidDevice;
+  friend void PostDeviceChange(const std::shared_ptr<THidEnvironment>& environment);
 
   // A device change that arrives while a handler of the last one pumps
-  // messages runs after it, not inside it.
+  // messages runs after it, not inside it; one that arrives while the user
+  // interface thread waits for a reader or a write (TChangeHold) runs from the
+  // message loop once the last wait has ended.
   void WatchedDeviceChange();
+  class TChangeHold {
+   public:
+    explicit TChangeHold(THidDeviceController* controller);
+    ~TChangeHold();
+    TChangeHold(const TChangeHold&) = delete;
+    TChangeHold& operator=(const TChangeHold&) = delete;
+
+   private:
+    THidDeviceController* controller_;
+  };
+
   std::vector<std::unique_ptr<THidDevice>> Scan();
   THidDevice* NewDevice(std::unique_ptr<THidPnPInfo> pnpInfo);
   int IndexOf(const THidDevice* device) const;
@@ -229,6 +268,7 @@ class THidDeviceController : public TObject {
   bool deviceChangeReported_ = false;
   bool inDeviceChange_ = false;
   bool changePending_ = false;
+  int holds_ = 0;
   int32_t numCheckedIn_ = 0;
   int32_t numCheckedOut_ = 0;
   int32_t numUnplugged_ = 0;

@@ -10,6 +10,8 @@ namespace ts {
 namespace {
 
 constexpr UINT kCallMessage = WM_APP + 0x41;
+constexpr UINT kPostedCallMessage = WM_APP + 0x42;
+constexpr int kMaxPaintsPerPass = 64;
 constexpr wchar_t kDispatcherClass[] = L"TS4170.HidDispatcher";
 constexpr wchar_t kWatchClass[] = L"TS4170.HidDeviceWatch";
 
@@ -76,7 +78,13 @@ THidWin32Dispatcher::THidWin32Dispatcher(TErrorReporter reporter)
 }
 
 THidWin32Dispatcher::~THidWin32Dispatcher() {
-  if (window_) DestroyWindow(window_);
+  if (!window_) return;
+  // Calls posted and not run yet own their function objects.
+  MSG message;
+  while (PeekMessageW(&message, window_, kPostedCallMessage, kPostedCallMessage, PM_REMOVE)) {
+    delete reinterpret_cast<std::function<void()>*>(message.lParam);
+  }
+  DestroyWindow(window_);
 }
 
 void THidWin32Dispatcher::Send(const std::function<void()>& call) {
@@ -85,6 +93,30 @@ void THidWin32Dispatcher::Send(const std::function<void()>& call) {
     return;
   }
   SendMessageW(window_, kCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+void THidWin32Dispatcher::Post(std::function<void()> call) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(call));
+  if (PostMessageW(window_, kPostedCallMessage, 0, reinterpret_cast<LPARAM>(owned.get()))) owned.release();
+}
+
+void THidWin32Dispatcher::ReportAfterHandOver(std::string text) {
+  // Hand-overs go on while a box is open and may fail the same way each time:
+  // one box per distinct text, one after the other.
+  if (!reported_.empty() && reported_.back() == text) return;
+  if (reported_.size() >= kMaxQueuedReports) return;
+  reported_.push_back(std::move(text));
+  if (reporting_) return;
+  reporting_ = true;
+  while (!reported_.empty()) {
+    const std::runtime_error error(reported_.front());
+    try {
+      if (reporter_) reporter_(error);
+    } catch (...) {
+    }
+    reported_.pop_front();
+  }
+  reporting_ = false;
 }
 
 std::unique_ptr<TUiSignal> THidWin32Dispatcher::NewSignal() { return std::make_unique<TEventSignal>(); }
@@ -96,7 +128,13 @@ void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
     // arrives afterwards.
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_SENDMESSAGE);
+    // Paint as well, so that windows do not look hung while a write or a stop
+    // lasts; bounded, in case a window never validates itself.
+    for (int i = 0; i < kMaxPaintsPerPass && PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);
+         ++i) {
+      DispatchMessageW(&message);
+    }
+    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT);
     if (result == WAIT_OBJECT_0) return;
     if (result == WAIT_FAILED && WaitForSingleObject(event, 10) == WAIT_OBJECT_0) return;
   }
@@ -105,7 +143,24 @@ void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
 LRESULT CALLBACK THidWin32Dispatcher::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = ObjectOf<THidWin32Dispatcher>(window, message, lParam);
   if (message == kCallMessage && self) {
-    Guard(self->reporter_, *reinterpret_cast<const std::function<void()>*>(lParam));
+    std::string failure;
+    try {
+      (*reinterpret_cast<const std::function<void()>*>(lParam))();
+      return 0;
+    } catch (const std::exception& error) {
+      failure = error.what();
+    } catch (...) {
+      failure = "unknown error";
+    }
+    // The sender goes on before anything modal opens: a box inside the
+    // hand-over would hold the reader, and an unplug waiting for it.
+    ReplyMessage(0);
+    self->ReportAfterHandOver(std::move(failure));
+    return 0;
+  }
+  if (message == kPostedCallMessage) {
+    const std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
+    if (self) Guard(self->reporter_, *call);
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);

@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <exception>
 #include <functional>
+#include <string>
 
 #include "link/HidBinding.h"
 
@@ -26,15 +28,22 @@ class THidWin32Dispatcher : public TUiDispatcher {
   THidWin32Dispatcher& operator=(const THidWin32Dispatcher&) = delete;
 
   void Send(const std::function<void()>& call) override;
+  void Post(std::function<void()> call) override;
   std::unique_ptr<TUiSignal> NewSignal() override;
   void WaitServing(TUiSignal& signal) override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void ReportAfterHandOver(std::string text);
+
+  static constexpr size_t kMaxQueuedReports = 8;
 
   TErrorReporter reporter_;
   DWORD threadId_;
   HWND window_ = nullptr;
+  // Texts of handler errors waiting for their box, the one shown first.
+  std::deque<std::string> reported_;
+  bool reporting_ = false;
 };
 
 // Watches with a hidden top-level window of its own (message-only windows get

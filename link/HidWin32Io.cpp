@@ -1,26 +1,42 @@
 #include "link/HidWin32Io.h"
 
+#include <memory>
+#include <vector>
+
 namespace ts {
+
+namespace {
+
+// One write's OVERLAPPED, event and bytes: a write whose cancel does not take
+// may still complete into them, so such a write leaves them allocated.
+struct TWriteBlock {
+  OVERLAPPED Overlapped = {};
+  TWinHandle Event;
+  std::vector<uint8_t> Bytes;
+};
+
+}  // namespace
 
 bool BoundedWrite(HANDLE handle, const uint8_t* buffer, uint32_t length, uint32_t& written, DWORD timeoutMs) {
   written = 0;
-  TWinHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event.Get()) return false;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = event.Get();
-  if (!WriteFile(handle, buffer, length, nullptr, &overlapped)) {
+  auto block = std::make_unique<TWriteBlock>();
+  block->Event = TWinHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!block->Event.Get()) return false;
+  block->Bytes.assign(buffer, buffer + length);
+  block->Overlapped.hEvent = block->Event.Get();
+  if (!WriteFile(handle, block->Bytes.data(), length, nullptr, &block->Overlapped)) {
     if (GetLastError() != ERROR_IO_PENDING) return false;
-    if (WaitForSingleObject(event.Get(), timeoutMs) != WAIT_OBJECT_0) {
-      // The buffer belongs to the caller: the write must be over before we go.
+    if (WaitForSingleObject(block->Event.Get(), timeoutMs) != WAIT_OBJECT_0) {
       CancelIo(handle);
-      DWORD ignored = 0;
-      GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+      if (WaitForSingleObject(block->Event.Get(), kCancelTimeoutMs) != WAIT_OBJECT_0) {
+        static_cast<void>(block.release());  // given up, never waited on again
+      }
       SetLastError(ERROR_TIMEOUT);
       return false;
     }
   }
   DWORD transferred = 0;
-  if (!GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) return false;
+  if (!GetOverlappedResult(handle, &block->Overlapped, &transferred, FALSE)) return false;
   written = transferred;
   return true;
 }
@@ -60,12 +76,24 @@ uint32_t TOverlappedReadRequest::Result() {
   return error == 0 ? transferred : 0;
 }
 
-void TOverlappedReadRequest::Cancel() {
-  if (!outstanding_) return;
+uint32_t TOverlappedReadRequest::Error() {
+  DWORD error = 0;
+  Completion(error);
+  // A message longer than a report is dropped by the pipe binding, not an error.
+  return error == ERROR_MORE_DATA ? 0 : error;
+}
+
+bool TOverlappedReadRequest::Cancel() {
+  if (!outstanding_) return true;
   // Only the issuing thread's CancelIo reaches this read; the completion
-  // routine must have run before the buffer or the handle may go.
+  // routine must have run before the buffer or the handle may go. A driver
+  // that ignores the cancel must not hold this thread for ever.
   CancelIo(handle_);
-  while (outstanding_) SleepEx(INFINITE, TRUE);
+  const ULONGLONG deadline = GetTickCount64() + kCancelTimeoutMs;
+  for (ULONGLONG now = GetTickCount64(); outstanding_ && now < deadline; now = GetTickCount64()) {
+    SleepEx(static_cast<DWORD>(deadline - now), TRUE);
+  }
+  return !outstanding_;
 }
 
 void TOverlappedReadRequest::Pause(int32_t milliseconds) { SleepEx(static_cast<DWORD>(milliseconds), TRUE); }

@@ -48,9 +48,12 @@ class TWinHandle {
 // How long a write may take before it is given up: a device that stops taking
 // reports must not freeze the user interface thread for ever.
 inline constexpr DWORD kWriteTimeoutMs = 3000;
+// How long a cancelled read or write may take to end before it is given up.
+inline constexpr DWORD kCancelTimeoutMs = 1000;
 
 // Writes length bytes on an overlapped handle and waits at most timeoutMs;
-// a write still pending then is cancelled, waited for, and answered false.
+// a write still pending then is cancelled, waited for within its own bound,
+// and answered false.
 bool BoundedWrite(HANDLE handle, const uint8_t* buffer, uint32_t length, uint32_t& written,
                   DWORD timeoutMs = kWriteTimeoutMs);
 
@@ -62,7 +65,8 @@ class TOverlappedReadRequest : public THidReadRequest {
   bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override;
   bool Wait(int32_t milliseconds) override;
   uint32_t Result() override;
-  void Cancel() override;
+  uint32_t Error() override;
+  bool Cancel() override;
   void Pause(int32_t milliseconds) override;
 
  protected:

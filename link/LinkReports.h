@@ -27,6 +27,24 @@ std::string LogLine(int32_t number, std::string_view text);
 std::string PacketText(uint16_t size);
 // A system message without its trailing spaces, control characters and full stops.
 std::string TrimSystemMessage(std::string text);
+// The event log's lines for the read errors the reader reports, "Ошибка: "
+// and the system's text. An error repeated with no report in between is
+// logged once, and once more with the number of its repeats when a report or
+// another error comes, so reads that keep failing cannot flood the log.
+class TReadErrorLog {
+ public:
+  std::vector<std::string> Error(uint32_t code, std::string_view text);
+  // A read has brought a report.
+  std::vector<std::string> Success();
+
+ private:
+  std::vector<std::string> EndRun();
+
+  uint32_t code_ = 0;
+  std::string text_;
+  int repeats_ = 0;
+};
+
 // The 55 lines of the property listing of a device, labels and values.
 std::vector<std::string> PropertyListing(THidDevice& device);
 

@@ -1,6 +1,7 @@
 #include "link/LinkUnit.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/MainFormUnit.h"
@@ -85,7 +86,17 @@ void TLinkForm::FormCreate(TObject*) { LogLineCount = 0; }
 
 void TLinkForm::FormActivate(TObject*) {}
 
+TLinkForm::~TLinkForm() {
+  // The device and its reader go while the handlers they call still exist.
+  try {
+    if (CurrentDevice && HidDevCntrl) HidDevCntrl->ReturnDevice(CurrentDevice);
+  } catch (...) {
+  }
+  HidDevCntrl.reset();
+}
+
 void TLinkForm::FormClose(TObject*, TCloseAction&) {
+  Closed = true;
   if (!CurrentDevice) return;
   CurrentDevice->DiscardInput();
   HidDevCntrl->ReturnDevice(CurrentDevice);
@@ -96,11 +107,15 @@ void TLinkForm::HidDevCntrlArrival(THidDevice*) { AddLogLine("Arrival TS4170"); 
 void TLinkForm::HidDevCntrlRemoval(THidDevice*) { AddLogLine("Removal TS4170"); }
 
 bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
-  if (HidDev->Attributes().VendorID == kInstrumentVendorID &&
+  if (!Closed && HidDev->Attributes().VendorID == kInstrumentVendorID &&
       HidDev->Attributes().ProductID == kInstrumentProductID && HidDevCntrl->CheckOutAt(CurrentDevice, Idx)) {
     CurrentDevice->SetThreadSleepTime(10);
     CurrentDevice->SetNumOverlappedBuffers(256);
     CurrentDevice->SetNumInputBuffers(256);
+    // Such a device gets no reader (there is nothing to read); say why.
+    if (const uint16_t length = CurrentDevice->HIDCaps().InputReportByteLength; length < 2) {
+      AddLogLine("Ошибка: длина входного отчёта " + std::to_string(length) + " байт, чтение не начато");
+    }
   }
   return CurrentDevice == nullptr;
 }
@@ -119,13 +134,14 @@ void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
 
 void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t, const uint8_t* Data, uint16_t Size) {
   if (HidDev != CurrentDevice) return;
+  for (const std::string& line : ReadErrors.Success()) AddLogLine(line);
   MainForm->FooterStatusBar.SetPanelText(2, Widen(PacketText(Size)));
   ReceivedBytes += Size;
   MainForm->RenderScreenReport(Data, Size);
 }
 
 void TLinkForm::HidDevCntrlDeviceDataError(THidDevice*, uint32_t Error) {
-  AddLogLine("Ошибка: " + SystemMessage(Error));
+  for (const std::string& line : ReadErrors.Error(Error, SystemMessage(Error))) AddLogLine(line);
 }
 
 void TLinkForm::HidDevCntrlDeviceUnplug(THidDevice* HidDev) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/HidControllerClass.h"
+#include "link/LinkReports.h"
 
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -23,6 +24,8 @@ class TLinkForm : public TForm {
   TMemo Memo;
 
   std::unique_ptr<THidDeviceController> HidDevCntrl;
+
+  ~TLinkForm() override;
 
   void FormCreate(TObject* Sender);
   void FormActivate(TObject* Sender);
@@ -55,6 +58,9 @@ class TLinkForm : public TForm {
   // failText when the instrument does not take it.
   void WriteOutputReport(const wchar_t* failText);
   THidDevice* CurrentDevice = nullptr;
+  // Set by FormClose: the program is ending, so nothing is checked out again.
+  bool Closed = false;
+  TReadErrorLog ReadErrors;
 };
 
 extern TLinkForm* LinkForm;

@@ -288,10 +288,15 @@ TEST_F(HidTest, DestructionKeepsLentDevicesAliveAndUnplugged) {
   Make();
   AttachAll();
   ASSERT_TRUE(controller->CheckOutAt(lent, 1));
+  ASSERT_TRUE(dispatcher->PumpUntil([&] { return binding->ReadStarts() > 0; }));
   rec.Log.clear();
   controller.reset();
   EXPECT_EQ(watchStops, 1);
   EXPECT_EQ(binding->Unloads(), 1);
+  // A reader left running would read through an unloaded library and hand its
+  // reports to handlers of windows that are gone.
+  EXPECT_EQ(binding->LiveRequestsAtUnload(), 0);
+  EXPECT_FALSE(lent->HasReaderThread());
   // The free device went; the lent one lives on for its holder, unplugged.
   ASSERT_NE(lent, nullptr);
   EXPECT_FALSE(lent->IsPluggedIn());

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,11 @@ class FakeBinding : public THidBinding {
   bool EnumerationFails = false;
   bool ReadStartFails = false;
   uint32_t ReadStartError = 31;
+  // Every read completes at once with this error (0: reads wait for reports).
+  uint32_t CompletionError = 0;
+  // What a read pending when its device goes completes with.
+  uint32_t GoneError = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+  bool NewRequestFails = false;
   bool WriteAccepted = true;
 
   void Plug(FakeInterface i) {
@@ -55,6 +61,22 @@ class FakeBinding : public THidBinding {
       }
     }
     cv_.notify_all();
+  }
+  // Writes hang, as with a device that stops taking reports, until released
+  // (or five seconds have passed, so that a test of a fault cannot hang).
+  void HoldWrites(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdWrites_ = hold;
+    cv_.notify_all();
+  }
+  int WritesPending() const {
+    std::lock_guard lock(mutex_);
+    return writesPending_;
+  }
+  // Writes whose handle was closed while they were under way.
+  int WritesOnClosedHandles() const {
+    std::lock_guard lock(mutex_);
+    return writesOnClosedHandles_;
   }
   // Makes every read on the interface complete with n bytes of nothing.
   void CompleteEmpty(uint32_t id) { Report(id, {}); }
@@ -88,7 +110,17 @@ class FakeBinding : public THidBinding {
     std::lock_guard lock(mutex_);
     return readStarts_;
   }
+  // Read requests alive: a reader that still runs holds one.
+  int LiveRequests() const {
+    std::lock_guard lock(mutex_);
+    return liveRequests_;
+  }
+  int LiveRequestsAtUnload() const { return liveRequestsAtUnload_; }
   int Unloads() const { return unloads_; }
+  int Enumerations() const {
+    std::lock_guard lock(mutex_);
+    return enumerations_;
+  }
   std::vector<std::vector<uint8_t>> Writes() const {
     std::lock_guard lock(mutex_);
     return writes_;
@@ -103,10 +135,14 @@ class FakeBinding : public THidBinding {
 
   // THidPlatform
   bool LoadLibraries() override { return SetupLibrary && HidLibrary; }
-  void UnloadLibraries() override { ++unloads_; }
+  void UnloadLibraries() override {
+    ++unloads_;
+    liveRequestsAtUnload_ = LiveRequests();
+  }
   THidGuid HidGuid() override { return kHidGuid; }
   bool Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) override {
     std::lock_guard lock(mutex_);
+    ++enumerations_;
     if (EnumerationFails || !(interfaceClass == kHidGuid)) return false;
     for (const FakeInterface& i : present_) {
       auto info = std::make_unique<THidPnPInfo>();
@@ -184,14 +220,21 @@ class FakeBinding : public THidBinding {
     return true;
   }
   bool Write(THidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t& written) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     ++calls_;
     if (!handles_.count(handle) || !WriteAccepted) return false;
+    ++writesPending_;
+    cv_.wait_for(lock, std::chrono::seconds(5), [this] { return !holdWrites_; });
+    --writesPending_;
+    if (!handles_.count(handle)) ++writesOnClosedHandles_;
     writes_.emplace_back(buffer, buffer + length);
     written = length;
     return true;
   }
-  std::unique_ptr<THidReadRequest> NewReadRequest() override { return std::make_unique<Request>(*this); }
+  std::unique_ptr<THidReadRequest> NewReadRequest() override {
+    if (NewRequestFails) throw std::bad_alloc();
+    return std::make_unique<Request>(*this);
+  }
 
   static constexpr THidGuid kHidGuid = {
       0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x31}};
@@ -206,7 +249,14 @@ class FakeBinding : public THidBinding {
 
   class Request : public THidReadRequest {
    public:
-    explicit Request(FakeBinding& b) : b_(b) {}
+    explicit Request(FakeBinding& b) : b_(b) {
+      std::lock_guard lock(b_.mutex_);
+      ++b_.liveRequests_;
+    }
+    ~Request() override {
+      std::lock_guard lock(b_.mutex_);
+      --b_.liveRequests_;
+    }
     bool Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) override {
       std::lock_guard lock(b_.mutex_);
       ++b_.readStarts_;
@@ -226,8 +276,13 @@ class FakeBinding : public THidBinding {
       b_.cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Ready(); });
       if (!Ready()) return false;
       auto it = b_.handles_.find(handle_);
+      error_ = 0;
       if (it == b_.handles_.end() || !b_.FindByHandle(handle_)) {
         result_ = 0;  // the handle or the device went: the read fails
+        error_ = it == b_.handles_.end() ? kHidErrorInvalidHandle : b_.GoneError;
+      } else if (b_.CompletionError != 0) {
+        result_ = 0;
+        error_ = b_.CompletionError;
       } else {
         std::vector<uint8_t> report = std::move(it->second.Queue.front());
         it->second.Queue.pop_front();
@@ -238,9 +293,11 @@ class FakeBinding : public THidBinding {
       return true;
     }
     uint32_t Result() override { return result_; }
-    void Cancel() override {
+    uint32_t Error() override { return error_; }
+    bool Cancel() override {
       std::lock_guard lock(b_.mutex_);
       ++b_.cancels_;
+      return true;
     }
     void Pause(int32_t milliseconds) override {
       {
@@ -253,13 +310,15 @@ class FakeBinding : public THidBinding {
    private:
     bool Ready() const {
       auto it = b_.handles_.find(handle_);
-      return it == b_.handles_.end() || !b_.FindByHandle(handle_) || !it->second.Queue.empty();
+      return it == b_.handles_.end() || !b_.FindByHandle(handle_) || !it->second.Queue.empty() ||
+             b_.CompletionError != 0;
     }
     FakeBinding& b_;
     THidHandle handle_ = kNoHidHandle;
     uint8_t* buffer_ = nullptr;
     uint32_t length_ = 0;
     uint32_t result_ = 0;
+    uint32_t error_ = 0;
     bool completed_ = false;
   };
 
@@ -291,6 +350,12 @@ class FakeBinding : public THidBinding {
   int cancels_ = 0;
   int pauses_ = 0;
   int readStarts_ = 0;
+  int liveRequests_ = 0;
+  int enumerations_ = 0;
+  bool holdWrites_ = false;
+  int writesPending_ = 0;
+  int writesOnClosedHandles_ = 0;
+  int liveRequestsAtUnload_ = -1;
   int unloads_ = 0;
 };
 
@@ -304,6 +369,11 @@ class FakeDispatcher : public TUiDispatcher {
     queue_.push_back(&task);
     cv_.notify_all();
     cv_.wait(lock, [&task] { return task.Done; });
+  }
+  void Post(std::function<void()> call) override {
+    std::lock_guard lock(mutex_);
+    posted_.push_back(std::move(call));
+    cv_.notify_all();
   }
   std::unique_ptr<TUiSignal> NewSignal() override { return std::make_unique<Signal>(*this); }
   void WaitServing(TUiSignal& signal) override {
@@ -323,16 +393,28 @@ class FakeDispatcher : public TUiDispatcher {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::unique_lock lock(mutex_);
     for (;;) {
-      while (!queue_.empty()) RunOne(lock);
+      while (!queue_.empty() || !posted_.empty()) {
+        if (!queue_.empty()) {
+          RunOne(lock);
+        } else {
+          RunPosted(lock);
+        }
+      }
       lock.unlock();
       const bool finished = done();
       lock.lock();
       if (finished) return true;
       if (std::chrono::steady_clock::now() > deadline) return false;
-      cv_.wait_for(lock, std::chrono::milliseconds(2), [this] { return !queue_.empty(); });
+      cv_.wait_for(lock, std::chrono::milliseconds(2),
+                   [this] { return !queue_.empty() || !posted_.empty(); });
     }
   }
   int Errors() const { return errors_; }
+  // Calls sent and not yet served.
+  size_t Pending() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+  }
 
  private:
   struct Task {
@@ -363,9 +445,23 @@ class FakeDispatcher : public TUiDispatcher {
     cv_.notify_all();
   }
 
+  // The message loop's part: posted calls run from PumpUntil only.
+  void RunPosted(std::unique_lock<std::mutex>& lock) {
+    std::function<void()> call = std::move(posted_.front());
+    posted_.pop_front();
+    lock.unlock();
+    try {
+      call();
+    } catch (...) {
+      ++errors_;
+    }
+    lock.lock();
+  }
+
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<Task*> queue_;
+  std::deque<std::function<void()>> posted_;
   int errors_ = 0;
 };
 

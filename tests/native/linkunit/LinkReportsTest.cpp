@@ -76,4 +76,34 @@ TEST(LinkTexts, LogLinesPacketTextAndSystemMessages) {
   EXPECT_EQ(TrimSystemMessage("Устройство не готово.\r\n"), "Устройство не готово");
 }
 
+// A read error that lasts must not flood the log (which clears itself after a
+// thousand lines, taking the lines that explain what happened with it).
+TEST(LinkTexts, AReadErrorRepeatedIsLoggedOnceAndSummedUpWhenSomethingElseComes) {
+  using Lines = std::vector<std::string>;
+  struct Event {
+    uint32_t Code;  // 0: a read brought a report
+    Lines Logged;
+  };
+  struct Case {
+    const char* Name;
+    std::vector<Event> Events;
+  };
+  const Lines none;
+  const Case cases[] = {
+      {"repeated, then a report",
+       {{31, {"Ошибка: A"}}, {31, none}, {31, none}, {0, {"Ошибка: A (повторено 2 раз)"}}, {0, none}}},
+      {"once, then a report", {{31, {"Ошибка: A"}}, {0, none}}},
+      {"repeated, then another error",
+       {{31, {"Ошибка: A"}}, {31, none}, {22, {"Ошибка: A (повторено 1 раз)", "Ошибка: B"}}, {22, none}}},
+      {"the same error after a report is new again", {{31, {"Ошибка: A"}}, {0, none}, {31, {"Ошибка: A"}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TReadErrorLog log;
+    for (const Event& e : c.Events) {
+      EXPECT_EQ(e.Code == 0 ? log.Success() : log.Error(e.Code, e.Code == 31 ? "A" : "B"), e.Logged);
+    }
+  }
+}
+
 }  // namespace ts

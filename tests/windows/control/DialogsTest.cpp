@@ -247,7 +247,7 @@ TEST_F(Dialogs, MessageDialogLayoutValuesAndTabOrder) {
   EXPECT_EQ(f.YSpinEdit.Text(), L"190");
 }
 
-TEST_F(Dialogs, MessageDialogSendsItsFourValuesWithItsButtonLeftEnabled) {
+TEST_F(Dialogs, MessageDialogSendsItsFourValuesWithItsButtonDisabledDuringTheSend) {
   TUSBMessageForm& f = *USBMessageForm;
   f.Show();
   HWND button = f.USBMessageSpeedButton.Handle();
@@ -270,12 +270,13 @@ TEST_F(Dialogs, MessageDialogSendsItsFourValuesWithItsButtonLeftEnabled) {
   f.TimeSpinEdit.SetValue(20);
   MouseClick(button);
   std::vector<SentMessage> expected = {
-      {50, 60, 4, u"Сообщение на экране прибора", true},
-      {50, 60, 4, u"", true},
-      {90, 0, 20, std::u16string(full.begin(), full.end()), true},
+      {50, 60, 4, u"Сообщение на экране прибора", false},
+      {50, 60, 4, u"", false},
+      {90, 0, 20, std::u16string(full.begin(), full.end()), false},
   };
   EXPECT_EQ(link.messages, expected);
   EXPECT_TRUE(link.commands.empty());
+  EXPECT_TRUE(f.USBMessageSpeedButton.Enabled()) << "enabled again after the send";
   EXPECT_EQ(f.XSpinEdit.Text(), L"90") << "sending changes no field";
   EXPECT_TRUE(IsWindowVisible(f.Handle())) << "sending does not close the dialog";
 }

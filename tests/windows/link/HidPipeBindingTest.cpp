@@ -174,16 +174,16 @@ TEST_F(HidPipeTest, ReadsWritesFlushesAndFollowsUnplugAndReplug) {
   EXPECT_TRUE(lent->DiscardInput());
   EXPECT_EQ(Waiting(lent->HidFileHandle()), 0u);
 
-  // The server goes away under a pending read: a read error, then the unplug
-  // at the device change that follows.
+  // The server goes away under a pending read: one read error, and the re-scan
+  // it leads to reports the unplug before any broadcast comes.
   rec.Log.clear();
   server.Unplug();
   ASSERT_TRUE(PumpUntil([&] { return rec.ErrorCount >= 1; }));
-  EXPECT_NE(rec.Errors[0], 0u);
-  Broadcast();
+  EXPECT_TRUE(IsDeviceGoneError(rec.Errors[0])) << rec.Errors[0];
   ASSERT_TRUE(PumpUntil([&] { return Contains(rec.Log, "change"); }));
   const std::string id = std::to_string(first);
   EXPECT_EQ(rec.Log, std::vector<std::string>({"unplug " + id, "removal " + id, "change"}));
+  EXPECT_EQ(rec.ErrorCount, 1);
   EXPECT_FALSE(lent->IsPluggedIn());
   controller->ReturnDevice(lent);
   EXPECT_TRUE(controller->DeviceList().empty());
@@ -233,15 +233,13 @@ TEST_F(HidPipeTest, AWriteToADeviceThatTakesNothingGivesUp) {
   bool accepted = true;
   int writes = 0;
   // The pipe takes a few reports into its buffer; then a write can only wait.
-  DWORD error = 0;
+  // (It runs on a thread of its own, so its error number stays there.)
   while (accepted && writes < 200) {
     accepted = lent->WriteReport(command.data(), 65, written);
-    error = GetLastError();
     ++writes;
   }
   EXPECT_FALSE(accepted);
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_TIMEOUT));
   // The program goes on: the device is still lent and usable.
   EXPECT_TRUE(lent->IsPluggedIn());
   EXPECT_TRUE(lent->DiscardInput());

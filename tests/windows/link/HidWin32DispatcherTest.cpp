@@ -9,6 +9,7 @@
 
 #include "link/HidProduction.h"
 #include "link/HidWin32Dispatcher.h"
+#include "link/HidWin32Io.h"
 #include "tests/windows/link/TestPipeServer.h"
 
 namespace ts::test {
@@ -34,6 +35,65 @@ TEST(HidWin32Dispatcher, RunsSentCallsOnItsThreadAlsoWhileWaiting) {
   bool ran = false;
   dispatcher.Send([&] { ran = true; });
   EXPECT_TRUE(ran);
+}
+
+TEST(HidWin32Dispatcher, AnErrorIsReportedOnlyOnceTheHandOverHasReturned) {
+  // A modal box inside the hand-over would keep the reader waiting in it, and an
+  // unplug waiting for the reader.
+  TWinHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::vector<bool> senderFree;
+  THidWin32Dispatcher dispatcher([&](const std::exception&) {
+    senderFree.push_back(WaitForSingleObject(returned.Get(), 5000) == WAIT_OBJECT_0);
+  });
+  std::unique_ptr<TUiSignal> ended = dispatcher.NewSignal();
+  std::thread worker([&] {
+    dispatcher.Send([] { throw std::runtime_error("handler failed"); });
+    SetEvent(returned.Get());
+    ended->Set();
+  });
+  dispatcher.WaitServing(*ended);
+  worker.join();
+  EXPECT_EQ(senderFree, std::vector<bool>({true}));
+}
+
+LRESULT CALLBACK PaintProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    BeginPaint(window, &ps);
+    EndPaint(window, &ps);
+    reinterpret_cast<TUiSignal*>(GetWindowLongPtrW(window, GWLP_USERDATA))->Set();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(HidWin32Dispatcher, AWaitKeepsTheWindowsPainted) {
+  THidWin32Dispatcher dispatcher;
+  std::unique_ptr<TUiSignal> painted = dispatcher.NewSignal();
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = &PaintProbe;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"TS4170.PaintProbe";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 40, 40, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(painted.get()));
+  ShowWindow(window, SW_SHOWNOACTIVATE);
+  // Only the wait can paint here; a deadline ends it if it does not.
+  TWinHandle deadline(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> timedOut{false};
+  std::thread watchdog([&] {
+    if (WaitForSingleObject(deadline.Get(), 10000) == WAIT_TIMEOUT) {
+      timedOut = true;
+      painted->Set();
+    }
+  });
+  dispatcher.WaitServing(*painted);
+  SetEvent(deadline.Get());
+  watchdog.join();
+  EXPECT_FALSE(timedOut) << "the window was not painted while the thread waited";
+  DestroyWindow(window);
 }
 
 TEST(HidWindowDeviceWatch, ActsOnDeviceNodeChangesOnlyAndHearsBroadcasts) {
