@@ -487,6 +487,16 @@ static NTSTATUS NTAPI FdoPnp(PDEVICE_OBJECT fdo, PIRP irp) {
                                                     : "query remove");
       irp->IoStatus.Status = STATUS_SUCCESS;
       return PassDown(fdo, irp);
+    case IRP_MN_CANCEL_REMOVE_DEVICE: {
+      KIRQL irql;
+      KeAcquireSpinLock(&g.Lock, &irql);
+      s->Removing = FALSE;
+      s->Started = TRUE;
+      KeReleaseSpinLock(&g.Lock, irql);
+      Log("pid %04x: removal cancelled", s->ProductID);
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      return PassDown(fdo, irp);
+    }
     case IRP_MN_REMOVE_DEVICE: {
       FailReads(s, "remove");
       irp->IoStatus.Status = STATUS_SUCCESS;
