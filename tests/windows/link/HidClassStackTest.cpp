@@ -312,8 +312,14 @@ TEST_F(HidClassStackTest, ASecondDeviceIsListedWhileTheInstrumentKeepsReading) {
   ASSERT_TRUE(PumpUntil([&] { return Find(kOtherProductId) != nullptr; }))
       << Listed() << "; messages " << Joined(changes.Entries());
   EXPECT_EQ(controller->CountMatching(0x5555, 0x4170), 1);
+  // Only the new device comes and goes: the others listed keep their place.
+  const std::string other = Recorder::Id(Find(kOtherProductId));
+  PumpUntil([&] { return std::count(rec.Log.begin(), rec.Log.end(), "change") > 0; }, 2000);
+  EXPECT_EQ(std::exchange(rec.Log, {}), std::vector<std::string>({"arrival " + other, "change"}));
   ASSERT_TRUE(standIn->Unplug(kOtherProductId)) << standIn->Failure();
   ASSERT_TRUE(PumpUntil([&] { return Find(kOtherProductId) == nullptr; }));
+  PumpUntil([&] { return std::count(rec.Log.begin(), rec.Log.end(), "change") > 0; }, 2000);
+  EXPECT_EQ(rec.Log, std::vector<std::string>({"unplug " + other, "removal " + other, "change"}));
 
   EXPECT_TRUE(lent->IsPluggedIn());
   EXPECT_TRUE(PushAndSee(7));
