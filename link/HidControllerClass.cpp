@@ -575,16 +575,21 @@ void THidDeviceController::WatchedDeviceChange() {
 
 void THidDeviceController::DeviceChange() {
   std::vector<std::unique_ptr<THidDevice>> fresh = Scan();
-  const auto inFresh = [&fresh](uint32_t id) {
-    return std::any_of(fresh.begin(), fresh.end(),
-                       [id](const auto& f) { return f->PnPInfo().DeviceID == id; });
+  // The device node and the path together: Wine hands out device nodes by
+  // position in each enumeration, so a device plugged in before others in the
+  // list takes over another's number.
+  const auto same = [](const THidPnPInfo& a, const THidPnPInfo& b) {
+    return a.DeviceID == b.DeviceID && a.DevicePath == b.DevicePath;
+  };
+  const auto inFresh = [&fresh, &same](const THidPnPInfo& listed) {
+    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) { return same(f->PnPInfo(), listed); });
   };
   bool changed = false;
 
   for (int i = static_cast<int>(deviceList_.size()) - 1; i >= 0; --i) {
     if (i >= static_cast<int>(deviceList_.size())) continue;  // a handler shortened the list
     THidDevice* device = deviceList_[i];
-    if (device->IsPluggedIn() && inFresh(device->PnPInfo().DeviceID)) continue;
+    if (device->IsPluggedIn() && inFresh(device->PnPInfo())) continue;
     device->HandleUnplug();
     FireOffered(onRemoval_, device);
     if (!device->IsCheckedOut() && IndexOf(device) >= 0) {
@@ -594,9 +599,9 @@ void THidDeviceController::DeviceChange() {
     changed = true;
   }
 
-  std::erase_if(fresh, [this](const std::unique_ptr<THidDevice>& f) {
-    return std::any_of(deviceList_.begin(), deviceList_.end(), [&f](const THidDevice* listed) {
-      return listed->IsPluggedIn() && listed->PnPInfo().DeviceID == f->PnPInfo().DeviceID;
+  std::erase_if(fresh, [this, &same](const std::unique_ptr<THidDevice>& f) {
+    return std::any_of(deviceList_.begin(), deviceList_.end(), [&](const THidDevice* listed) {
+      return listed->IsPluggedIn() && same(listed->PnPInfo(), f->PnPInfo());
     });
   });
 

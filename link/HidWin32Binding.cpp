@@ -174,6 +174,7 @@ bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass,
   GUID guid = ToGuid(interfaceClass);
   HDEVINFO set = setupApi_.GetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return false;
+  const size_t first = found.size();
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA interfaceData = {};
     interfaceData.cbSize = sizeof interfaceData;
@@ -193,6 +194,17 @@ bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass,
     found.push_back(ReadPnPInfo(set, detail->DevicePath, device));
   }
   setupApi_.DestroyDeviceInfoList(set);
+  // A device keeps the number it was first seen with while it stays present:
+  // Wine numbers device nodes by position in each enumeration, so a device
+  // plugged in ahead of others in the list would otherwise renumber them.
+  std::map<std::string, uint32_t> ids;
+  for (size_t i = first; i < found.size(); ++i) {
+    THidPnPInfo& info = *found[i];
+    if (const auto known = lastIds_.find(info.DevicePath); known != lastIds_.end())
+      info.DeviceID = known->second;
+    ids[info.DevicePath] = info.DeviceID;
+  }
+  lastIds_ = std::move(ids);
   return true;
 }
 

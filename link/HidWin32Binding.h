@@ -11,6 +11,7 @@
 // clang-format on
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "link/HidBinding.h"
@@ -82,6 +83,8 @@ class THidWin32Binding : public THidBinding {
   HMODULE hidModule_ = nullptr;
   TSetupApiFunctions setupApi_;
   THidFunctions hid_;
+  // The DeviceID each path had at the last enumeration (see Enumerate).
+  std::map<std::string, uint32_t> lastIds_;
 };
 
 // Helpers the virtual-instrument binding shares.

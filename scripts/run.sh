@@ -2,7 +2,10 @@
 # Builds the program and runs it under Wine with the virtual instrument, so it
 # mirrors a live instrument. With a display it opens there; without one it runs on
 # a virtual display and writes a screenshot of the running program.
+#   scripts/run.sh [--hid]   (--hid: the instrument as a HID device on Wine's
+#                             HID class stack instead of the pipe)
 set -euo pipefail
+sim_args=("$@")
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
@@ -11,7 +14,7 @@ ts_deps
 build=build/windows
 cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
-targets=(Virtual_TS4170 ts_window TS4170_Simulator)
+targets=(Virtual_TS4170 ts_window TS4170_Simulator TS4170_HidInstall)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" -- --no-print-directory >"$build.run-build.log" 2>&1 ||
   { tail -n 40 "$build.run-build.log"; exit 1; }
 program=$build/app/Virtual_TS4170.exe
@@ -24,7 +27,7 @@ window() { wine "$build/tools/ts_window.exe" "$@"; }
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
   ts_wine_ready
   if [[ -x $simulator ]]; then
-    wine "$simulator" &
+    wine "$simulator" "${sim_args[@]}" &
     window wait "$sim_caption" 60 || true
   fi
   wine "$program"
@@ -41,7 +44,7 @@ ts_wine_ready
 desktop=/desktop=TS4170,1024x768
 window() { wine "$build/tools/ts_window.exe" --desktop TS4170 "$@"; }
 if [[ -x $simulator ]]; then
-  wine explorer "$desktop" "$simulator" >/dev/null 2>&1 &
+  wine explorer "$desktop" "$simulator" "${sim_args[@]}" >/dev/null 2>&1 &
   window wait "$sim_caption" 60 || true
 fi
 wine explorer "$desktop" "$program" >/dev/null 2>&1 &

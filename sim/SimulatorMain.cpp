@@ -17,6 +17,7 @@
 #include "sim/Commands.h"
 #include "sim/Instrument.h"
 #include "sim/PipeServer.h"
+#include "sim/Transport.h"
 #include "ui/Cp1251.h"
 
 namespace ts::sim {
@@ -37,6 +38,7 @@ constexpr size_t kFastBacklog = 32;
 struct Settings {
   bool fast = false;
   bool unplugged = false;
+  bool hid = false;  // the HID stand-in driver instead of the pipe
   std::wstring pipe = kPipeName;
   std::wstring logFile;
   int control = -1;  // for a running simulator: 0 unplug, 1 replug, 2 quit
@@ -63,7 +65,7 @@ class Simulator {
   explicit Simulator(const Settings& settings)
       : settings_(settings),
         fast_(settings.fast),
-        server_(PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}) {
+        server_({settings.hid, PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}}) {
     if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
@@ -114,7 +116,7 @@ class Simulator {
   std::chrono::steady_clock::time_point lastStatus_ = std::chrono::steady_clock::now();
 
   // Last, so it goes first: its thread calls back into the members above.
-  PipeServer server_;
+  Transport server_;
 };
 
 bool Simulator::CreateMainWindow(HINSTANCE instance, int show) {
@@ -176,7 +178,7 @@ void Simulator::SetPlugged(bool plugged) {
   try {
     if (plugged) {
       server_.Plug();
-      Log(L"Подключен: " + settings_.pipe);
+      Log(L"Подключен: " + (settings_.hid ? std::wstring(L"HID 5555/4170") : settings_.pipe));
     } else if (server_.IsPlugged()) {
       server_.Unplug();
       Log(L"Отключен");
@@ -401,6 +403,8 @@ Settings ParseCommandLine() {
       s.fast = true;
     else if (a == L"--unplugged")
       s.unplugged = true;
+    else if (a == L"--hid")
+      s.hid = true;
     else if (a == L"--pipe" && i + 1 < argc)
       s.pipe = argv[++i];
     else if (a == L"--log" && i + 1 < argc)
@@ -421,12 +425,14 @@ Settings ParseCommandLine() {
 }
 
 constexpr wchar_t kUsage[] =
-    L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME]\n"
+    L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME | --hid]\n"
     L"TS4170_Simulator.exe [--pipe NAME] --unplug | --replug | --quit\n\n"
     L"--fast\tслать отчёты как можно быстрее, а не 1 в мс\n"
     L"--unplugged\tзапуститься отключённым\n"
     L"--log FILE\tдописывать принятые команды в файл (UTF-8)\n"
     L"--pipe NAME\tдругое имя канала (по умолчанию \\\\.\\pipe\\TS4170)\n"
+    L"--hid\tбыть устройством HID через драйвер-заменитель ts4170hid.sys (Wine; в Windows не загрузится без "
+    L"подписи)\n"
     L"--unplug, --replug, --quit\tуправлять уже запущенным симулятором (того же канала)";
 
 }  // namespace

@@ -1,0 +1,89 @@
+#include "sim/HidServer.h"
+
+#include "ui/Exception.h"
+
+namespace ts::sim {
+
+using namespace std::chrono;
+
+namespace {
+constexpr milliseconds kToolLimit = seconds(60);
+
+std::wstring ToolArguments(const wchar_t* command, uint16_t productId) {
+  wchar_t text[64];
+  swprintf(text, 64, L"%ls --pid %04x --timeout 55", command, productId);
+  return text;
+}
+}  // namespace
+
+HidServer::HidServer(uint16_t productId) : productId_(productId) {}
+
+HidServer::~HidServer() {
+  if (plugged_) Unplug();
+}
+
+void HidServer::SetError(std::string text) {
+  std::lock_guard lock(errorMutex_);
+  lastError_ = std::move(text);
+}
+
+std::string HidServer::LastError() const {
+  std::lock_guard lock(errorMutex_);
+  return lastError_;
+}
+
+void HidServer::Plug() {
+  if (plugged_) return;
+  const ToolResult r = RunHidInstallTool(ToolArguments(L"plug", productId_), kToolLimit);
+  if (r.exitCode != 0) {
+    SetError("HID device not plugged: " + r.output);
+    throw Exception(LastError());
+  }
+  {
+    std::lock_guard lock(controlMutex_);
+    if (!control_.Open(steady_clock::now() + seconds(10))) {
+      SetError("HID control device not opened");
+      throw Exception(LastError());
+    }
+  }
+  SetError({});
+  stop_ = false;
+  plugged_ = true;
+  collector_ = std::thread([this] { Collect(); });
+}
+
+void HidServer::Unplug() {
+  if (!plugged_) return;
+  plugged_ = false;
+  stop_ = true;
+  control_.Interrupt();
+  if (collector_.joinable()) collector_.join();
+  {
+    std::lock_guard lock(controlMutex_);
+    control_.Close();
+  }
+  const ToolResult r = RunHidInstallTool(ToolArguments(L"unplug", productId_), kToolLimit);
+  if (r.exitCode != 0) SetError("HID device not unplugged: " + r.output);
+}
+
+void HidServer::Collect() {
+  while (!stop_) {
+    const auto report = control_.TakeOutput(steady_clock::now() + seconds(1));
+    if (report && handler_ && !stop_) handler_(*report);
+  }
+}
+
+void HidServer::SendReport(const Report& report) {
+  Report sent = report;
+  sent[0] = kHidInputReportId;
+  std::lock_guard lock(controlMutex_);
+  control_.Push(sent.data(), sent.size());
+}
+
+uint64_t HidServer::DroppedReports() const {
+  TS4170_STATE state{};
+  std::lock_guard lock(controlMutex_);
+  return control_.State(state) ? state.InputReportsDropped : 0;
+}
+
+}  // namespace ts::sim

@@ -1,0 +1,32 @@
+#pragma once
+// What the HID stand-in driver and the user-mode process that plays the
+// instrument agree on. Plain C, shared by the driver and the C++ side.
+//
+// \\.\TS4170HidControl:
+//   WriteFile  one input report (65 bytes; shorter is zero-padded, longer cut)
+//              for every started device; fails with ERROR_DEVICE_NOT_CONNECTED
+//              (or the like) while none is started.
+//   ReadFile   the next output report a device was given, exactly the bytes the
+//              program wrote (65); waits until there is one. Overlapped reads
+//              may be cancelled.
+//   IOCTL_TS4170_GET_LOG    the driver's log (text, oldest first; lines cut to the
+//                           buffer), and empties it.
+//   IOCTL_TS4170_GET_STATE  a TS4170_STATE.
+
+#define TS4170_CONTROL_DOS_NAME L"\\\\.\\TS4170HidControl"
+#define TS4170_HARDWARE_ID L"root\\ts4170_hid"
+
+#define TS4170_FILE_DEVICE 0x8417
+#define TS4170_IOCTL(n) (((TS4170_FILE_DEVICE) << 16) | ((n) << 2) | 0 /* METHOD_BUFFERED */)
+#define IOCTL_TS4170_GET_LOG TS4170_IOCTL(0x800)
+#define IOCTL_TS4170_GET_STATE TS4170_IOCTL(0x801)
+
+#define TS4170_REPORT_SIZE 65
+
+typedef struct TS4170_STATE {
+  unsigned long StartedDevices;
+  unsigned long InputReportsDelivered;  // to the class driver
+  unsigned long InputReportsDropped;    // queue full
+  unsigned long OutputReports;          // taken from the class driver
+  unsigned long OutputReportsDropped;   // nobody collected them in time
+} TS4170_STATE;
