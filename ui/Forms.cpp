@@ -13,11 +13,14 @@
 namespace ts {
 namespace {
 
+// Edges are scaled, not sizes, so that controls that meet at 96 dpi still meet
+// and one that reaches its parent's edge does not pass it by a rounding.
 void ScaleBounds(TControlDef& def, int dpi) {
+  const int right = ScaleToDpi(def.Left + def.Width, dpi), bottom = ScaleToDpi(def.Top + def.Height, dpi);
   def.Left = ScaleToDpi(def.Left, dpi);
   def.Top = ScaleToDpi(def.Top, dpi);
-  def.Width = ScaleToDpi(def.Width, dpi);
-  def.Height = ScaleToDpi(def.Height, dpi);
+  def.Width = right - def.Left;
+  def.Height = bottom - def.Top;
 }
 
 }  // namespace
