@@ -1,6 +1,7 @@
 #include "app/LargeView.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "screen/DDrawBase.h"
@@ -46,6 +47,7 @@ void TLargeView::Show(HWND owner) {
     if (!window_) throw Exception("Cannot create window");
     FitWindowToScale();
   }
+  repaint_ = true;
   source_.OnPresent = Bind(this, &TLargeView::Present);
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);
@@ -114,15 +116,51 @@ void TLargeView::SetFullScreen(bool on) {
   InvalidateRect(window_, nullptr, FALSE);
 }
 
+std::pair<int, int> TLargeView::ChangedRows(TDirectDrawSurface& back) {
+  const int height = back.Height();
+  DDSURFACEDESC desc{};
+  if (!back.Lock(nullptr, desc)) {
+    repaint_ = true;
+    return {0, height - 1};
+  }
+  const size_t rowBytes = static_cast<size_t>(back.Width()) * ((desc.ddpfPixelFormat.dwRGBBitCount + 7) / 8);
+  const bool all = repaint_ || presented_.size() != rowBytes * static_cast<size_t>(height);
+  presented_.resize(rowBytes * static_cast<size_t>(height));
+  int first = height, last = -1;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row =
+        static_cast<const uint8_t*>(desc.lpSurface) + static_cast<ptrdiff_t>(y) * desc.lPitch;
+    uint8_t* kept = presented_.data() + rowBytes * static_cast<size_t>(y);
+    if (!all && std::memcmp(row, kept, rowBytes) == 0) continue;
+    std::memcpy(kept, row, rowBytes);
+    first = std::min(first, y);
+    last = y;
+  }
+  back.Unlock();
+  repaint_ = false;
+  return {first, last};
+}
+
 void TLargeView::Present(TObject*) {
   TDirectDrawSurface* back = source_.BackSurface();
   if (!window_ || !back || !back->ISurface() || IsIconic(window_)) return;
+  // An instrument screen changes in a band (the trace) or not at all: only what
+  // changed is enlarged and sent to the screen.
+  const auto [first, last] = ChangedRows(*back);
+  if (first > last) return;
   TDirectDrawSurfaceCanvas& canvas = back->Canvas();
   TDeferred release([&] { canvas.ReleaseCanvas(); });  // the mirror draws on it next
-  if (!canvas.Handle()) return;
+  if (!canvas.Handle()) {
+    repaint_ = true;
+    return;
+  }
+  const RECT picture = PictureRect();
+  const int scale = EffectiveScale();
+  const RECT dest{picture.left, picture.top + first * scale, picture.right, picture.top + (last + 1) * scale};
+  const RECT source{0, first, back->Width(), last + 1};
   HDC dc = GetDC(window_);
   // Integer factors under COLORONCOLOR repeat each source pixel exactly.
-  canvas.CopyRect(dc, PictureRect(), back->ClientRect());
+  canvas.CopyRect(dc, dest, source);
   ReleaseDC(window_, dc);
 }
 
@@ -140,6 +178,7 @@ void TLargeView::Paint() {
   DeleteObject(inner);
   DeleteObject(around);
   EndPaint(window_, &ps);
+  repaint_ = true;
   Present();
 }
 

@@ -7,6 +7,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 #include "screen/DisplayView.h"
 
 namespace ts {
@@ -39,7 +43,8 @@ class TLargeView {
   void SetFullScreen(bool on);
   bool FullScreen() const { return fullScreen_; }
 
-  // Copies the control's back surface into the window at the current enlargement.
+  // Copies the rows of the control's back surface that changed since the last
+  // present into the window at the current enlargement.
   void Present(TObject* Sender = nullptr);
 
  private:
@@ -48,11 +53,16 @@ class TLargeView {
   void Paint();
   void FitWindowToScale();
   void ShowMenu(int screenX, int screenY);
+  // The band of rows that differ from the last presented picture, which it then
+  // becomes; all rows after a repaint. Empty (first > last) when nothing changed.
+  std::pair<int, int> ChangedRows(TDirectDrawSurface& back);
 
   TCustomDisplayView& source_;
   HWND window_ = nullptr;
   int scale_ = 3;
   bool fullScreen_ = false;
+  bool repaint_ = true;
+  std::vector<uint8_t> presented_;
   DWORD savedStyle_ = 0;
   WINDOWPLACEMENT savedPlacement_{sizeof(WINDOWPLACEMENT)};
 };
