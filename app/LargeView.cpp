@@ -116,38 +116,46 @@ void TLargeView::SetFullScreen(bool on) {
   InvalidateRect(window_, nullptr, FALSE);
 }
 
-std::pair<int, int> TLargeView::ChangedRows(TDirectDrawSurface& back) {
-  const int height = back.Height();
+RECT TLargeView::ChangedArea(TDirectDrawSurface& back) {
+  const int width = back.Width(), height = back.Height();
   DDSURFACEDESC desc{};
   if (!back.Lock(nullptr, desc)) {
     repaint_ = true;
-    return {0, height - 1};
+    return back.ClientRect();
   }
-  const size_t rowBytes = static_cast<size_t>(back.Width()) * ((desc.ddpfPixelFormat.dwRGBBitCount + 7) / 8);
+  const size_t pixelBytes = std::max<size_t>((desc.ddpfPixelFormat.dwRGBBitCount + 7) / 8, 1);
+  const size_t rowBytes = static_cast<size_t>(width) * pixelBytes;
   const bool all = repaint_ || presented_.size() != rowBytes * static_cast<size_t>(height);
   presented_.resize(rowBytes * static_cast<size_t>(height));
-  int first = height, last = -1;
+  RECT area{width, height, 0, 0};
   for (int y = 0; y < height; ++y) {
     const uint8_t* row =
         static_cast<const uint8_t*>(desc.lpSurface) + static_cast<ptrdiff_t>(y) * desc.lPitch;
     uint8_t* kept = presented_.data() + rowBytes * static_cast<size_t>(y);
-    if (!all && std::memcmp(row, kept, rowBytes) == 0) continue;
-    std::memcpy(kept, row, rowBytes);
-    first = std::min(first, y);
-    last = y;
+    size_t left = 0, right = rowBytes;
+    if (!all) {
+      while (left < rowBytes && row[left] == kept[left]) ++left;
+      if (left == rowBytes) continue;
+      while (right > left && row[right - 1] == kept[right - 1]) --right;
+    }
+    std::memcpy(kept + left, row + left, right - left);
+    area.left = std::min<LONG>(area.left, static_cast<LONG>(left / pixelBytes));
+    area.right = std::max<LONG>(area.right, static_cast<LONG>((right + pixelBytes - 1) / pixelBytes));
+    area.top = std::min<LONG>(area.top, y);
+    area.bottom = y + 1;
   }
   back.Unlock();
   repaint_ = false;
-  return {first, last};
+  return area;
 }
 
 void TLargeView::Present(TObject*) {
   TDirectDrawSurface* back = source_.BackSurface();
   if (!window_ || !back || !back->ISurface() || IsIconic(window_)) return;
-  // An instrument screen changes in a band (the trace) or not at all: only what
-  // changed is enlarged and sent to the screen.
-  const auto [first, last] = ChangedRows(*back);
-  if (first > last) return;
+  // An instrument's screen changes in places (the trace, a value, a cursor) or not
+  // at all: only what changed is enlarged and sent to the screen.
+  const RECT source = ChangedArea(*back);
+  if (source.left >= source.right || source.top >= source.bottom) return;
   TDirectDrawSurfaceCanvas& canvas = back->Canvas();
   TDeferred release([&] { canvas.ReleaseCanvas(); });  // the mirror draws on it next
   if (!canvas.Handle()) {
@@ -156,8 +164,8 @@ void TLargeView::Present(TObject*) {
   }
   const RECT picture = PictureRect();
   const int scale = EffectiveScale();
-  const RECT dest{picture.left, picture.top + first * scale, picture.right, picture.top + (last + 1) * scale};
-  const RECT source{0, first, back->Width(), last + 1};
+  const RECT dest{picture.left + source.left * scale, picture.top + source.top * scale,
+                  picture.left + source.right * scale, picture.top + source.bottom * scale};
   HDC dc = GetDC(window_);
   // Integer factors under COLORONCOLOR repeat each source pixel exactly.
   canvas.CopyRect(dc, dest, source);

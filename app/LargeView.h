@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "screen/DisplayView.h"
@@ -53,9 +52,10 @@ class TLargeView {
   void Paint();
   void FitWindowToScale();
   void ShowMenu(int screenX, int screenY);
-  // The band of rows that differ from the last presented picture, which it then
-  // becomes; all rows after a repaint. Empty (first > last) when nothing changed.
-  std::pair<int, int> ChangedRows(TDirectDrawSurface& back);
+  // The rectangle of the back surface that differs from the last presented
+  // picture, which it then becomes; all of it after a repaint; empty when nothing
+  // changed.
+  RECT ChangedArea(TDirectDrawSurface& back);
 
   TCustomDisplayView& source_;
   HWND window_ = nullptr;
