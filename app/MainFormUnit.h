@@ -95,7 +95,8 @@ class TMainForm : public TDisplayForm {
   void DpiChanged() override;
 
  private:
-  // Disables the button for exactly the length of the send.
+  // Disables the button for the length of the send (and, for a PC key, the
+  // dropping of its repeats queued meanwhile).
   void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
