@@ -11,9 +11,12 @@
 #include "link/LinkUnit.h"
 #include "screen/DDrawBase.h"
 #include "ui/Application.h"
+#include "ui/Dpi.h"
 #include "ui/ErrorReport.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before any window: each is laid out at its own monitor's dpi.
+  ts::DeclareDpiAwareness();
   ts::TApplication application;
   application.SetTitle(L"Virtual_TS4170");
   application.Initialize();

@@ -1,12 +1,16 @@
 #include "app/MainFormUnit.h"
 
+#include <algorithm>
+
 #include "app/RateText.h"
 #include "app/Shared.h"
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
 #include "link/LinkUnit.h"
+#include "screen/DDrawBase.h"
 #include "ui/Application.h"
+#include "ui/Dpi.h"
 
 namespace ts {
 
@@ -17,9 +21,50 @@ namespace {
 // Command codes and key masks of the instrument.
 constexpr uint16_t kKeyPress = 0xAAEE, kRestart = 0xAAAA, kLock = 0xAA11, kUnlock = 0xAA22;
 
+constexpr UINT kLargeViewKey = VK_F9;
+
+// The PC keys that press the instrument's keys, through the on-screen key's own
+// handler so that each sends exactly what a click sends.
+struct TKeyBinding {
+  UINT Key;
+  const wchar_t* KeyName;
+  const wchar_t* Target;
+  void (TMainForm::*Click)(TObject*);
+};
+constexpr TKeyBinding kKeyMap[] = {
+    {VK_UP, L"↑", L"стрелка вверх", &TMainForm::UpSpeedButtonClick},
+    {VK_DOWN, L"↓", L"стрелка вниз", &TMainForm::DownSpeedButtonClick},
+    {VK_LEFT, L"←", L"стрелка влево", &TMainForm::LeftSpeedButtonClick},
+    {VK_RIGHT, L"→", L"стрелка вправо", &TMainForm::RightSpeedButtonClick},
+    {VK_RETURN, L"Enter", L"Ввод", &TMainForm::EnterSpeedButtonClick},
+    {VK_F1, L"F1", L"F1", &TMainForm::F1SpeedButtonClick},
+    {VK_F2, L"F2", L"F2", &TMainForm::F2SpeedButtonClick},
+    {VK_F3, L"F3", L"F3", &TMainForm::F3SpeedButtonClick},
+    {VK_F4, L"F4", L"F4", &TMainForm::F4SpeedButtonClick},
+    {VK_F5, L"F5", L"Настройка", &TMainForm::NastrSpeedButtonClick},
+    {VK_F6, L"F6", L"УЗ контроль", &TMainForm::UZKSpeedButtonClick},
+    {VK_F7, L"F7", L"Данные", &TMainForm::DataSpeedButtonClick},
+    {VK_F8, L"F8", L"Помощь", &TMainForm::HelpSpeedButtonClick},
+    {VK_PRIOR, L"Page Up", L"левая экранная клавиша ◄", &TMainForm::LeftSCRSpeedButtonClick},
+    {VK_NEXT, L"Page Down", L"правая экранная клавиша ►", &TMainForm::RightSCRSpeedButtonClick},
+};
+
+constexpr LPARAM kRepeatBit = LPARAM{1} << 30;
+
+// Repeats of `key` that queued up while its send was pending: they are dropped,
+// so a held key never builds a backlog of reports.
+void DropQueuedRepeats(WPARAM key) {
+  MSG next;
+  while (PeekMessageW(&next, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE) && next.wParam == key &&
+         (next.lParam & kRepeatBit))
+    PeekMessageW(&next, next.hwnd, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE);
+}
+
 }  // namespace
 
 TMainForm::~TMainForm() {
+  if (Application && Application->OnMessage == Bind(this, &TMainForm::KeyboardMessage))
+    Application->OnMessage = nullptr;
   DestroyHandle();
   if (icon_) DestroyIcon(icon_);
 }
@@ -77,7 +122,10 @@ void TMainForm::DefineWindow() {
   DisplayView.OnInitialize = click(&TMainForm::DisplayViewInitialize);
   DisplayView.OnFinalize = click(&TMainForm::DisplayViewFinalize);
   DisplayView.OnContextPopup = Bind(this, &TMainForm::DisplayViewContextPopup);
-  DisplayView.CreateWnd(handle_, 96, 0, 326, 246);
+  DisplayView.SetPresentScale(Dpi() / kDesignDpi);
+  const RECT bounds = DisplayViewBounds();
+  DisplayView.CreateWnd(handle_, bounds.left, bounds.top, bounds.right - bounds.left,
+                        bounds.bottom - bounds.top);
   FooterStatusBar.SetPanels({
       {150, TAlignment::Center, true, L"Нет связи с ТС4170???"},
       {240, TAlignment::Center, false, L"Скорость приема данных"},
@@ -95,16 +143,39 @@ void TMainForm::DefineWindow() {
                                         .Caption = L"Выход",
                                         .Default = true,
                                         .OnClick = click(&TMainForm::N4Click)}}},
+                            {.Name = L"ViewMenu",
+                             .Caption = L"Вид",
+                             .Items = {{.Name = L"LargeViewItem",
+                                        .Caption = L"Крупный экран (F9)",
+                                        .OnClick = click(&TMainForm::LargeViewClick)},
+                                       {.Name = L"KeyMapItem",
+                                        .Caption = L"Клавиши клавиатуры ПК",
+                                        .OnClick = click(&TMainForm::KeyMapClick)}}},
                         });
   CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",
                                .Caption = L"Копировать",
                                .Default = true,
                                .OnClick = click(&TMainForm::CopyToClipBoardClick)}});
   SpeedTimer.Start(this, 1000, click(&TMainForm::SpeedTimerTimer));
+  if (Application) Application->OnMessage = Bind(this, &TMainForm::KeyboardMessage);
   icon_ = CreateMainIcon();
   SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 }
+
+RECT TMainForm::DisplayViewBounds() const {
+  constexpr RECT kDesigned{96, 0, 96 + 326, 246};
+  const int scale = std::max(Dpi() / kDesignDpi, 1);
+  const int left = ScaleToDpi(kDesigned.left, Dpi()), top = ScaleToDpi(kDesigned.top, Dpi());
+  const int areaWidth = ScaleToDpi(kDesigned.right, Dpi()) - left;
+  const int areaHeight = ScaleToDpi(kDesigned.bottom, Dpi()) - top;
+  const int width = (kDesigned.right - kDesigned.left) * scale,
+            height = (kDesigned.bottom - kDesigned.top) * scale;
+  const int x = left + (areaWidth - width) / 2, y = top + (areaHeight - height) / 2;
+  return RECT{x, y, x + width, y + height};
+}
+
+void TMainForm::DpiChanged() { DisplayView.Place(DisplayViewBounds(), std::max(Dpi() / kDesignDpi, 1)); }
 
 void TMainForm::FormCreate(TObject*) {}
 
@@ -124,13 +195,12 @@ void TMainForm::N4Click(TObject*) { Close(); }
 
 void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
   button.SetEnabled(false);
-  try {
-    LinkForm->SendCommand(code, arg1, 0, 0);
-  } catch (...) {
+  // The key's repeats go while the button still shows the send as pending.
+  TDeferred enable([&] {
+    if (sendingKey_) DropQueuedRepeats(sendingKey_);
     button.SetEnabled(true);
-    throw;
-  }
-  button.SetEnabled(true);
+  });
+  LinkForm->SendCommand(code, arg1, 0, 0);
 }
 
 void TMainForm::NastrSpeedButtonClick(TObject*) { SendFrom(NastrSpeedButton, kKeyPress, 0x0800); }
@@ -171,5 +241,38 @@ void TMainForm::SaveToFileClick(TObject*) {
 void TMainForm::CopyToClipBoardClick(TObject*) { PictureTools.CopyToClipBoardClick(handle_); }
 void TMainForm::ScreenClearSpeedButtonClick(TObject*) { PictureTools.ScreenClearSpeedButtonClick(); }
 void TMainForm::InsertBorderSpeedButtonClick(TObject*) { PictureTools.InsertBorderSpeedButtonClick(); }
+
+void TMainForm::LargeViewClick(TObject*) { LargeView.Show(handle_); }
+
+void TMainForm::KeyMapClick(TObject*) {
+  std::wstring text = L"Клавиши прибора на клавиатуре ПК:\n\n";
+  for (const TKeyBinding& b : kKeyMap) text += std::wstring(b.KeyName) + L"\t— " + b.Target + L"\n";
+  text +=
+      L"\nF9\t— крупный экран\n"
+      L"В крупном экране: F11 — во весь экран, Esc — обратно в окно, 1–8 — масштаб, 0 — по размеру окна.";
+  MessageBoxW(handle_, text.c_str(), Application->Title().c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+bool TMainForm::KeyboardMessage(MSG& msg) {
+  if (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP) return false;
+  const HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+  if (!root || (root != handle_ && root != LargeView.Handle())) return false;
+  if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+  const bool down = msg.message == WM_KEYDOWN;
+  if (msg.wParam == kLargeViewKey) {
+    if (down && !(msg.lParam & kRepeatBit)) LargeViewClick(this);
+    return true;
+  }
+  for (const TKeyBinding& b : kKeyMap) {
+    if (b.Key != msg.wParam) continue;
+    // The key-up is swallowed too, so a focused button never completes a click.
+    if (!down) return true;
+    sendingKey_ = msg.wParam;
+    TDeferred done([&] { sendingKey_ = 0; });
+    (this->*b.Click)(this);
+    return true;
+  }
+  return false;
+}
 
 }  // namespace ts

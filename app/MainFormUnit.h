@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/LargeView.h"
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
 #include "screen/ScreenMirror.h"
@@ -38,6 +39,8 @@ class TMainForm : public TDisplayForm {
   TTimer SpeedTimer;
   TMainMenu MainMenu;
   TPopupMenu CopyPopupMenu;
+  // Destroyed before the display control it follows.
+  TLargeView LargeView{DisplayView};
 
   void FormCreate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
@@ -80,15 +83,28 @@ class TMainForm : public TDisplayForm {
   void ScreenClearSpeedButtonClick(TObject* Sender);
   void InsertBorderSpeedButtonClick(TObject* Sender);
 
+  // The large view and the PC keyboard.
+  void LargeViewClick(TObject* Sender);
+  void KeyMapClick(TObject* Sender);
+  // The keypad from the PC keyboard, ahead of dialog navigation and the focused
+  // control, while the main window or the large view has the key.
+  bool KeyboardMessage(MSG& msg);
+
  protected:
   void DefineWindow() override;
+  void DpiChanged() override;
 
  private:
-  // Disables the button for exactly the length of the send.
+  // Disables the button for the length of the send (and, for a PC key, the
+  // dropping of its repeats queued meanwhile).
   void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
+  // The mirror's place at the window's dpi: the largest whole-pixel enlargement
+  // that fits the scaled area, centred in it as the control centres its picture.
+  RECT DisplayViewBounds() const;
   HICON icon_ = nullptr;
+  WPARAM sendingKey_ = 0;  // the PC key whose send is under way
 };
 
 extern TMainForm* MainForm;

@@ -93,12 +93,13 @@ RECT TDisplayViewDriverBlt::Destination() const {
   ClientToScreen(view_.window_, &p);
   TDirectDrawSurface& back = *view_.backSurface_;
   if (view_.effectiveOptions_ & doStretch) return RECT{p.x, p.y, p.x + view_.Width(), p.y + view_.Height()};
+  const int width = back.Width() * view_.presentScale_, height = back.Height() * view_.presentScale_;
   if (view_.effectiveOptions_ & doCenter) {
     // Integer division truncates toward zero, also for a surface wider than the control.
-    p.x += (view_.Width() - back.Width()) / 2;
-    p.y += (view_.Height() - back.Height()) / 2;
+    p.x += (view_.Width() - width) / 2;
+    p.y += (view_.Height() - height) / 2;
   }
-  return RECT{p.x, p.y, p.x + back.Width(), p.y + back.Height()};
+  return RECT{p.x, p.y, p.x + width, p.y + height};
 }
 
 void TDisplayViewDriverBlt::Flip() {
@@ -159,8 +160,8 @@ HWND TCustomDisplayView::CreateWnd(HWND form, int left, int top, int width, int 
 
   loading_ = false;
   if (autoSize_) {
-    surfaceWidth_ = Width();
-    surfaceHeight_ = Height();
+    surfaceWidth_ = Width() / presentScale_;
+    surfaceHeight_ = Height() / presentScale_;
   }
   if (AutoInitialize && !hook_) Initialize();
   return window_;
@@ -181,7 +182,24 @@ int TCustomDisplayView::Height() const {
 void TCustomDisplayView::SetAutoSize(bool value) {
   if (value == autoSize_) return;
   autoSize_ = value;
-  if (autoSize_ && !loading_) SetSize(Width(), Height());
+  if (autoSize_ && !loading_) SetSize(Width() / presentScale_, Height() / presentScale_);
+}
+
+void TCustomDisplayView::Place(const RECT& bounds, int scale) {
+  presentScale_ = std::clamp(scale, 1, 8);
+  if (!window_) return;
+  const bool wasLoading = loading_;
+  loading_ = true;  // the size follows the scale here, not the other way round
+  TDeferred restore([&] { loading_ = wasLoading; });
+  SetWindowPos(window_, nullptr, bounds.left, bounds.top, bounds.right - bounds.left,
+               bounds.bottom - bounds.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void TCustomDisplayView::SetPresentScale(int scale) {
+  presentScale_ = std::clamp(scale, 1, 8);
+  if (autoSize_ && !loading_) SetSize(Width() / presentScale_, Height() / presentScale_);
+  if (window_) InvalidateRect(window_, nullptr, FALSE);
 }
 
 void TCustomDisplayView::SetOptions(TDisplayViewOptions options) {
@@ -254,8 +272,8 @@ void TCustomDisplayView::Initialize() {
       throw EDisplayViewError(
           Format(kSDisplayModeCannotChange, display_.Width(), display_.Height(), display_.BitCount()));
     if (autoSize_) {
-      surfaceWidth_ = Width();
-      surfaceHeight_ = Height();
+      surfaceWidth_ = Width() / presentScale_;
+      surfaceHeight_ = Height() / presentScale_;
     }
     driver_->Initialize();
   } catch (...) {
@@ -359,6 +377,7 @@ void TCustomDisplayView::Restore() {
 void TCustomDisplayView::Flip() {
   if (!initialized_ || updating_ || !SurfaceCheck()) return;
   driver_->Flip();
+  if (OnPresent) OnPresent(this);
 }
 
 void TCustomDisplayView::SetSize(int width, int height) {
@@ -504,7 +523,8 @@ LRESULT TCustomDisplayView::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
       Paint();
       return 0;
     case WM_SIZE:
-      if (autoSize_ && !updating_ && !loading_) SetSize(LOWORD(lParam), HIWORD(lParam));
+      if (autoSize_ && !updating_ && !loading_)
+        SetSize(LOWORD(lParam) / presentScale_, HIWORD(lParam) / presentScale_);
       return 0;
     case WM_CONTEXTMENU:
       if (OnContextPopup) {

@@ -145,6 +145,16 @@ class TCustomDisplayView : public TObject {
 
   TNotifyEvent OnFinalize, OnFinalizeSurface, OnInitialize, OnInitializeSurface, OnInitializing,
       OnRestoreSurface;
+  // Runs after every present; other views of the same picture follow it here.
+  TNotifyEvent OnPresent;
+  // Whole-pixel enlargement made when presenting; the back surface keeps its size
+  // and follows the control's size divided by it.
+  int PresentScale() const { return presentScale_; }
+  void SetPresentScale(int scale);
+  // Moves the control and changes the enlargement at once, the back surface
+  // untouched (a dpi change).
+  void Place(const RECT& bounds, int scale);
+
   // The right-click menu belongs to the form: this says where to show it.
   TMethod<void(int screenX, int screenY)> OnContextPopup;
 
@@ -195,6 +205,7 @@ class TCustomDisplayView : public TObject {
   std::unique_ptr<TDirectDrawPalette> palette_;
   std::unique_ptr<TDirectDrawSurface> primarySurface_;
   std::unique_ptr<TDirectDrawSurface> backSurface_;
+  int presentScale_ = 1;
   int surfaceWidth_ = 100;
   int surfaceHeight_ = 100;
   HWND window_ = nullptr;

@@ -260,7 +260,9 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
 // ---------------------------------------------------------------- TPictureTools
 
 std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
-  auto picture = std::make_unique<TPicture>(view_.Width(), view_.Height());
+  // At the back surface's scale: an enlarged control still saves the instrument's pixels.
+  const int scale = view_.PresentScale();
+  auto picture = std::make_unique<TPicture>(view_.Width() / scale, view_.Height() / scale);
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   ReleaseDC(nullptr, screen);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "ui/Dpi.h"
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
 #include "ui/Forms.h"
@@ -47,6 +48,7 @@ TApplication::~TApplication() {
   if (handle_) DestroyWindow(handle_);
   if (font_) DeleteObject(font_);
   if (boldFont_) DeleteObject(boldFont_);
+  for (const TScaledFont& f : scaledFonts_) DeleteObject(f.Font);
   if (Application == this) Application = nullptr;
 }
 
@@ -93,6 +95,7 @@ bool TApplication::HandleMessage(MSG& msg) {
     terminated_ = true;
     return false;
   }
+  if (OnMessage && Guarded([&] { return OnMessage(msg); }, true)) return true;
   // Dialog navigation (Tab, arrows) inside the form that has the message.
   HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (top && top != handle_ && IsDialogMessageW(top, &msg)) return true;
@@ -164,6 +167,28 @@ HFONT TApplication::BoldFont() {
         CreateFontW(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
   return boldFont_;
+}
+
+HFONT TApplication::DefaultFont(int dpi) {
+  if (dpi == kDesignDpi) return DefaultFont();
+  for (const TScaledFont& f : scaledFonts_)
+    if (f.Dpi == dpi && !f.Bold) return f.Font;
+  HFONT font =
+      CreateFontW(-ScaleToDpi(11, dpi), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+  scaledFonts_.push_back({dpi, false, font});
+  return font;
+}
+
+HFONT TApplication::BoldFont(int dpi) {
+  if (dpi == kDesignDpi) return BoldFont();
+  for (const TScaledFont& f : scaledFonts_)
+    if (f.Dpi == dpi && f.Bold) return f.Font;
+  HFONT font =
+      CreateFontW(-ScaleToDpi(11, dpi), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+  scaledFonts_.push_back({dpi, true, font});
+  return font;
 }
 
 void TApplication::DisplayFormCreated() {

@@ -37,6 +37,10 @@ class TApplication {
   const std::wstring& Title() const { return title_; }
   HWND Handle() const { return handle_; }
 
+  // Sees every queued message of the loop before dialog navigation and dispatch;
+  // answering true consumes it.
+  TMethod<bool(MSG& Message)> OnMessage;
+
   void HookMainWindow(TWindowHook hook);
   void UnhookMainWindow(TWindowHook hook);
 
@@ -68,6 +72,9 @@ class TApplication {
   // The toolkit's default font ("MS Sans Serif", 8 pt) and its bold variant.
   HFONT DefaultFont();
   HFONT BoldFont();
+  // The same fonts for a window laid out at `dpi`; at 96 dpi the ones above.
+  HFONT DefaultFont(int dpi);
+  HFONT BoldFont(int dpi);
 
   // The window that message boxes are owned by: the active window of the process,
   // else the main form.
@@ -90,6 +97,12 @@ class TApplication {
   int displayForms_ = 0;
   HFONT font_ = nullptr;
   HFONT boldFont_ = nullptr;
+  struct TScaledFont {
+    int Dpi;
+    bool Bold;
+    HFONT Font;
+  };
+  std::vector<TScaledFont> scaledFonts_;
 };
 
 extern TApplication* Application;

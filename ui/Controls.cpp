@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "ui/Application.h"
+#include "ui/Dpi.h"
 #include "ui/ErrorReport.h"
 #include "ui/Forms.h"
 
@@ -52,7 +53,8 @@ void TWinControl::Create(const TControlDef& def, TWinControl* parent) {
   HWND h = CreateWindowFor(def, parent ? parent->Handle() : nullptr);
   if (!h) throw std::runtime_error("Cannot create window");
   if (def.Flags & kDisabled) EnableWindow(h, FALSE);
-  SetFont(def.Flags & kBold ? Application->BoldFont() : Application->DefaultFont());
+  const int dpi = Form() ? Form()->Dpi() : kDesignDpi;
+  SetFont(def.Flags & kBold ? Application->BoldFont(dpi) : Application->DefaultFont(dpi));
   Created();
 }
 

@@ -79,6 +79,9 @@ class TWinControl : public TObject {
 
   // Runs the click handler of the definition, if any.
   virtual void Click();
+  // The form has moved and sized the window for a new dpi; parts that size
+  // themselves follow here.
+  virtual void LaidOut() {}
 
   static TWinControl* FromHandle(HWND handle);
 

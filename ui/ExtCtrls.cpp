@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "ui/Dpi.h"
 #include "ui/Forms.h"
 
 namespace ts {
@@ -40,16 +41,23 @@ void TStatusBar::SetPanels(std::vector<TStatusPanel> panels) {
   panels_ = std::move(panels);
   // Unlike any text, so that the first write of each panel reaches the control.
   texts_.assign(panels_.size(), std::wstring(1, L'\uFFFF'));
+  SetParts();
+  for (size_t i = 0; i < panels_.size(); ++i) SetPanelText(static_cast<int>(i), panels_[i].Text);
+}
+
+void TStatusBar::SetParts() {
+  const int dpi = Form() ? Form()->Dpi() : kDesignDpi;
   std::vector<int> edges;
   int x = 0;
   for (size_t i = 0; i < panels_.size(); ++i) {
-    x += panels_[i].Width;
+    x += ScaleToDpi(panels_[i].Width, dpi);
     // The last panel reaches to the right end of the bar.
     edges.push_back(i + 1 == panels_.size() ? -1 : x);
   }
   SendMessageW(handle_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
-  for (size_t i = 0; i < panels_.size(); ++i) SetPanelText(static_cast<int>(i), panels_[i].Text);
 }
+
+void TStatusBar::LaidOut() { SetParts(); }
 
 void TStatusBar::SetPanelText(int index, const std::wstring& text) {
   // The same text again changes nothing on screen; the link writes the report

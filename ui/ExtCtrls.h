@@ -36,11 +36,13 @@ class TStatusBar : public TWinControl {
   void SetPanelText(int index, const std::wstring& text);
   std::wstring PanelText(int index) const;
   void Repaint();
+  void LaidOut() override;
 
  protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
 
  private:
+  void SetParts();
   std::vector<TStatusPanel> panels_;
   std::vector<std::wstring> texts_;
 };

@@ -6,10 +6,24 @@
 #include <stdexcept>
 
 #include "ui/Application.h"
+#include "ui/Dpi.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Menus.h"
 
 namespace ts {
+namespace {
+
+// Edges are scaled, not sizes, so that controls that meet at 96 dpi still meet
+// and one that reaches its parent's edge does not pass it by a rounding.
+void ScaleBounds(TControlDef& def, int dpi) {
+  const int right = ScaleToDpi(def.Left + def.Width, dpi), bottom = ScaleToDpi(def.Top + def.Height, dpi);
+  def.Left = ScaleToDpi(def.Left, dpi);
+  def.Top = ScaleToDpi(def.Top, dpi);
+  def.Width = right - def.Left;
+  def.Height = bottom - def.Top;
+}
+
+}  // namespace
 
 TForm::~TForm() {
   DestroyHandle();
@@ -54,22 +68,50 @@ void TForm::Build(const TFormDef& def, std::initializer_list<TControlDef> contro
   HWND h = CreateWindowExW(ExStyle(), OwnWindowClass(), def.Caption, style, def.Left, def.Top, width, height,
                            Application->Handle(), nullptr, GetModuleHandleW(nullptr), this);
   if (!h) throw std::runtime_error("Cannot create window");
-  if (def.FontName) {
-    font_ = CreateFontW(-def.FontHeight, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, def.FontName);
-    ownFont_ = true;
-  } else {
-    font_ = Application->DefaultFont();
-  }
+  dpi_ = DpiOf(h);
+  MakeFont();
   SetFont(font_);
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, h, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
+  controls_.assign(controls.begin(), controls.end());
   for (const TControlDef& c : controls) {
-    c.Control->Create(c, c.Parent ? c.Parent : this);
+    TControlDef placed = c;
+    ScaleBounds(placed, dpi_);
+    c.Control->Create(placed, c.Parent ? c.Parent : this);
     if (!(c.Flags & kBold)) c.Control->SetFont(font_);
     if (c.Hint && *c.Hint) AddHint(c.Control, c.Hint);
   }
+}
+
+void TForm::MakeFont() {
+  if (ownFont_) DeleteObject(font_);
+  ownFont_ = form_.FontName != nullptr;
+  font_ = ownFont_ ? CreateFontW(-ScaleToDpi(form_.FontHeight, dpi_), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 DEFAULT_PITCH | FF_DONTCARE, form_.FontName)
+                   : Application->DefaultFont(dpi_);
+}
+
+void TForm::ApplyDpi(int dpi, const POINT* position) {
+  if (!handle_ || dpi <= 0) return;
+  dpi_ = dpi;
+  MakeFont();
+  SetFont(font_);
+  for (const TControlDef& c : controls_) {
+    TControlDef placed = c;
+    ScaleBounds(placed, dpi_);
+    SetWindowPos(c.Control->Handle(), nullptr, placed.Left, placed.Top, placed.Width, placed.Height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    c.Control->SetFont(c.Flags & kBold ? Application->BoldFont(dpi_) : font_);
+    c.Control->LaidOut();
+  }
+  DpiChanged();
+  FitClientArea();
+  if (position)
+    SetWindowPos(handle_, nullptr, position->x, position->y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(handle_, nullptr, TRUE);
 }
 
 void TForm::FitClientArea() {
@@ -80,8 +122,11 @@ void TForm::FitClientArea() {
   int width = window.right - window.left, height = window.bottom - window.top;
   if (form_.ClientWidth > 0) {
     // Measured rather than computed: the menu bar's height is known only now.
-    width += form_.ClientWidth - (client.right - client.left);
-    height += form_.ClientHeight - (client.bottom - client.top);
+    width += ScaleToDpi(form_.ClientWidth, dpi_) - (client.right - client.left);
+    height += ScaleToDpi(form_.ClientHeight, dpi_) - (client.bottom - client.top);
+  } else if (dpi_ != kDesignDpi) {
+    width = ScaleToDpi(form_.Width, dpi_);
+    height = ScaleToDpi(form_.Height, dpi_);
   }
   if (form_.Position == TPosition::ScreenCenter) {
     left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
@@ -156,6 +201,12 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      POINT at{suggested ? suggested->left : 0, suggested ? suggested->top : 0};
+      ApplyDpi(HIWORD(wParam), suggested ? &at : nullptr);
+      return 0;
+    }
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && form_.OnActivate) form_.OnActivate(this);
       break;

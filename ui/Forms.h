@@ -57,6 +57,11 @@ class TForm : public TWinControl {
   void DestroyHandle();
 
   HFONT Font() const { return font_; }
+  // The dpi the window is laid out at; its definition is at 96 dpi.
+  int Dpi() const { return dpi_; }
+  // Lays the whole window out again at `dpi`, keeping its top-left corner at
+  // `position` when one is given (WM_DPICHANGED).
+  void ApplyDpi(int dpi, const POINT* position = nullptr);
   HWND Tooltip() const { return tooltip_; }
   void AddHint(TWinControl* control, const wchar_t* hint);
 
@@ -70,6 +75,8 @@ class TForm : public TWinControl {
   virtual void DefineWindow() = 0;
   void Build(const TFormDef& def, std::initializer_list<TControlDef> controls);
   virtual DWORD ExStyle() const;
+  // Parts the form places outside its component table follow a dpi change here.
+  virtual void DpiChanged() {}
 
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
@@ -77,8 +84,12 @@ class TForm : public TWinControl {
 
  private:
   void FitClientArea();
+  void MakeFont();
   HFONT font_ = nullptr;
   bool ownFont_ = false;
+  int dpi_ = 96;
+  // The component table at 96 dpi, for laying out again at another.
+  std::vector<TControlDef> controls_;
   HWND tooltip_ = nullptr;
   int closeCount_ = 0;
   std::vector<TMenu*> menus_;

@@ -1,5 +1,8 @@
 #include "ui/RadioGroup.h"
 
+#include "ui/Dpi.h"
+#include "ui/Forms.h"
+
 #include <algorithm>
 
 namespace ts {
@@ -67,8 +70,10 @@ void TRadioGroup::Arrange() {
     SIZE text{};
     GetTextExtentPoint32W(dc, items_[i].c_str(), static_cast<int>(items_[i].size()), &text);
     int y = top + static_cast<int>(i) * slot + (slot - height) / 2;
-    SetWindowPos(itemWindows_[i], nullptr, 8, y, kCheckRoom + text.cx + 2, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // The check mark grows with the dpi, the text with the font.
+    const int dpi = Form() ? Form()->Dpi() : kDesignDpi;
+    SetWindowPos(itemWindows_[i], nullptr, ScaleToDpi(8, dpi), y, ScaleToDpi(kCheckRoom, dpi) + text.cx + 2,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   SelectObject(dc, old);
   ReleaseDC(handle_, dc);

@@ -54,6 +54,14 @@ void TSpinEdit::Created() {
   KeepButtonsClear();
 }
 
+void TSpinEdit::LaidOut() {
+  RECT client;
+  GetClientRect(handle_, &client);
+  SetWindowPos(buttons_.Handle(), nullptr, client.right - kButtonsWidth, 0, kButtonsWidth, client.bottom,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  KeepButtonsClear();
+}
+
 void TSpinEdit::KeepButtonsClear() {
   SendMessageW(handle_, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, kButtonsWidth + 1));
 }

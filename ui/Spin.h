@@ -32,6 +32,7 @@ class TSpinEdit : public TWinControl {
   HWND Buttons() const { return buttons_.Handle(); }
   // Held-button state, for the tests of the repeat schedule.
   bool ButtonHeld() const { return repeat_.Held(); }
+  void LaidOut() override;
 
  protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;

@@ -52,6 +52,9 @@ class TCheckBox : public TWinControl {
 
 // A static text sized to its caption.
 class TLabel : public TWinControl {
+ public:
+  void LaidOut() override { Created(); }
+
  protected:
   HWND CreateWindowFor(const TControlDef& def, HWND parent) override;
   void Created() override;

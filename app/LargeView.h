@@ -1,0 +1,73 @@
+#pragma once
+// The mirror's picture in a window of its own, as large as the room needs: whole-
+// pixel enlargements 1x to 8x, or the largest that fits, and full screen. It reads
+// the display control's back surface on every present and enlarges only when
+// presenting, so the surface, saved and copied pictures keep their size. While it
+// is hidden it is not bound to the control at all.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "screen/DisplayView.h"
+
+namespace ts {
+
+class TLargeView {
+ public:
+  static constexpr int kMaxScale = 8;
+  static constexpr int kFit = 0;
+
+  explicit TLargeView(TCustomDisplayView& source) : source_(source) {}
+  ~TLargeView();
+  TLargeView(const TLargeView&) = delete;
+  TLargeView& operator=(const TLargeView&) = delete;
+
+  // Makes the window on first use (owned by `owner`), shows and activates it.
+  void Show(HWND owner);
+  // Leaves full screen, hides the window and stops following the control.
+  void Close();
+  bool Visible() const { return window_ && IsWindowVisible(window_); }
+  HWND Handle() const { return window_; }
+
+  // 1 to 8, or kFit. A fixed scale in a window sizes the window to the picture.
+  void SetScale(int scale);
+  int Scale() const { return scale_; }
+  // The enlargement in use now.
+  int EffectiveScale() const;
+  // Where the picture sits, in client coordinates.
+  RECT PictureRect() const;
+
+  void SetFullScreen(bool on);
+  bool FullScreen() const { return fullScreen_; }
+
+  // Copies the rows of the control's back surface that changed since the last
+  // present into the window at the current enlargement.
+  void Present(TObject* Sender = nullptr);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void Paint();
+  void FitWindowToScale();
+  void ShowMenu(int screenX, int screenY);
+  // The rectangle of the back surface that differs from the last presented
+  // picture, which it then becomes; all of it after a repaint; empty when nothing
+  // changed.
+  RECT ChangedArea(TDirectDrawSurface& back);
+
+  TCustomDisplayView& source_;
+  HWND window_ = nullptr;
+  int scale_ = 3;
+  bool fullScreen_ = false;
+  bool repaint_ = true;
+  std::vector<uint8_t> presented_;
+  DWORD savedStyle_ = 0;
+  WINDOWPLACEMENT savedPlacement_{sizeof(WINDOWPLACEMENT)};
+};
+
+// Caption of the large view's window.
+inline constexpr wchar_t kLargeViewCaption[] = L"Экран ТС4170";
+
+}  // namespace ts

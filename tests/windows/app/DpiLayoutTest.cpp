@@ -1,0 +1,195 @@
+// The windows laid out at other dpis: nothing clipped, nothing overlapping, every
+// text inside its control, the mirror at a whole enlargement with its surface
+// unchanged. It checks the dpi of the prefix it runs in (LogPixels) and then the
+// re-layout that WM_DPICHANGED asks for, which Wine itself never sends.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/MainFormUnit.h"
+#include "control/ControlUnit.h"
+#include "control/SoundUnit.h"
+#include "control/USBMessageUnit.h"
+#include "link/LinkUnit.h"
+#include "ui/Application.h"
+#include "ui/Dpi.h"
+
+namespace ts {
+namespace {
+
+std::wstring ClassOf(HWND h) {
+  wchar_t name[64] = {};
+  GetClassNameW(h, name, 64);
+  return name;
+}
+
+std::wstring TextOf(HWND h) {
+  wchar_t text[256] = {};
+  GetWindowTextW(h, text, 256);
+  return text;
+}
+
+RECT RectIn(HWND child, HWND parent) {
+  RECT r;
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+bool IsGroupBox(HWND h) {
+  return ClassOf(h) == L"Button" && (GetWindowLongW(h, GWL_STYLE) & 0x0F) == BS_GROUPBOX;
+}
+
+// Room a control's caption has beside its own decoration (check mark, frame).
+int TextRoom(HWND h, int dpi) {
+  RECT client;
+  GetClientRect(h, &client);
+  const LONG kind = GetWindowLongW(h, GWL_STYLE) & 0x0F;
+  int room = client.right;
+  if (ClassOf(h) == L"Button") {
+    if (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX || kind == BS_AUTORADIOBUTTON ||
+        kind == BS_RADIOBUTTON)
+      room -= ScaleToDpi(18, dpi);
+    else if (kind == BS_GROUPBOX)
+      room -= ScaleToDpi(16, dpi);
+    else
+      room -= 4;
+  }
+  return room;
+}
+
+// Every problem of one window's layout, described.
+void CollectProblems(HWND parent, int dpi, std::vector<std::string>& problems) {
+  RECT area;
+  GetClientRect(parent, &area);
+  std::vector<HWND> children;
+  for (HWND h = GetWindow(parent, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
+    if (IsWindowVisible(h)) children.push_back(h);
+  auto name = [](HWND h) {
+    std::ostringstream s;
+    s << '"' << Narrow(TextOf(h)) << "\" (" << Narrow(ClassOf(h)) << ")";
+    return s.str();
+  };
+  for (size_t i = 0; i < children.size(); ++i) {
+    HWND h = children[i];
+    RECT r = RectIn(h, parent);
+    if (r.left < 0 || r.top < 0 || r.right > area.right || r.bottom > area.bottom) {
+      std::ostringstream s;
+      s << name(h) << " clipped: " << r.left << "," << r.top << "-" << r.right << "," << r.bottom << " in "
+        << area.right << "x" << area.bottom;
+      problems.push_back(s.str());
+    }
+    for (size_t j = i + 1; j < children.size(); ++j) {
+      // A control laid inside a group box belongs there.
+      if (IsGroupBox(h) || IsGroupBox(children[j])) continue;
+      RECT other = RectIn(children[j], parent), both;
+      if (IntersectRect(&both, &r, &other)) problems.push_back(name(h) + " overlaps " + name(children[j]));
+    }
+    // A glyph button's window text is its hint, which shows in a tooltip.
+    const TWinControl* control = TWinControl::FromHandle(h);
+    const std::wstring text = control ? control->Definition().Caption : TextOf(h);
+    const std::wstring cls = ClassOf(h);
+    if (!text.empty() && (cls == L"Button" || cls == L"Static")) {
+      HDC dc = GetDC(h);
+      HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
+      SIZE size{};
+      GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+      SelectObject(dc, old);
+      ReleaseDC(h, dc);
+      RECT client;
+      GetClientRect(h, &client);
+      if (size.cx > TextRoom(h, dpi) || size.cy > client.bottom) {
+        std::ostringstream s;
+        s << name(h) << " text " << size.cx << "x" << size.cy << " in " << client.right << "x"
+          << client.bottom;
+        problems.push_back(s.str());
+      }
+    }
+    CollectProblems(h, dpi, problems);
+  }
+}
+
+std::vector<RECT> ChildRects(HWND parent) {
+  std::vector<RECT> rects;
+  for (HWND h = GetWindow(parent, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
+    rects.push_back(RectIn(h, parent));
+    for (const RECT& r : ChildRects(h)) rects.push_back(r);
+  }
+  return rects;
+}
+
+class DpiLayout : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { DeclareDpiAwareness(); }
+  void SetUp() override {
+    app = std::make_unique<TApplication>();
+    app->SetTitle(L"Virtual_TS4170");
+    app->Initialize();
+    app->CreateForm(MainForm);
+    app->CreateForm(LinkForm);
+    app->CreateForm(SoundForm);
+    app->CreateForm(USBMessageForm);
+    app->CreateForm(ControlForm);
+  }
+  void TearDown() override { app.reset(); }
+
+  std::unique_ptr<TApplication> app;
+};
+
+TEST_F(DpiLayout, WindowsLayOutCleanlyAtTheirDpiAndAfterADpiChange) {
+  const std::vector<TForm*> forms{MainForm, ControlForm, USBMessageForm, SoundForm};
+  const int own = DpiOf(MainForm->Handle());
+  for (int dpi : {own, 192, own}) {
+    SCOPED_TRACE("at " + std::to_string(dpi) + " dpi");
+    for (TForm* form : forms) {
+      if (form->Dpi() != dpi) {
+        RECT r;
+        GetWindowRect(form->Handle(), &r);
+        SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&r));
+      }
+      EXPECT_EQ(form->Dpi(), dpi);
+      std::vector<std::string> problems;
+      for (TForm* shown : forms) ShowWindow(shown->Handle(), shown == form ? SW_SHOWNA : SW_HIDE);
+      CollectProblems(form->Handle(), dpi, problems);
+      ShowWindow(form->Handle(), form == MainForm ? SW_SHOWNA : SW_HIDE);
+      for (const std::string& p : problems) ADD_FAILURE() << Narrow(TextOf(form->Handle())) << ": " << p;
+    }
+    // The mirror: the largest whole enlargement, the surface still the instrument's.
+    const int scale = std::max(dpi / kDesignDpi, 1);
+    EXPECT_EQ(MainForm->DisplayView.PresentScale(), scale);
+    EXPECT_EQ(MainForm->DisplayView.Width(), 326 * scale);
+    EXPECT_EQ(MainForm->DisplayView.Height(), 246 * scale);
+    EXPECT_EQ(MainForm->DisplayView.SurfaceWidth(), 326);
+    EXPECT_EQ(MainForm->DisplayView.SurfaceHeight(), 246);
+  }
+}
+
+TEST_F(DpiLayout, ADpiChangeAndBackGivesTheSameLayout) {
+  const std::vector<TForm*> forms{MainForm, ControlForm, USBMessageForm, SoundForm};
+  for (TForm* form : forms) {
+    const int own = form->Dpi();
+    std::vector<RECT> before = ChildRects(form->Handle());
+    RECT window;
+    GetWindowRect(form->Handle(), &window);
+    for (int dpi : {144, own}) {
+      RECT r = window;
+      SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&r));
+    }
+    std::vector<RECT> after = ChildRects(form->Handle());
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i)
+      EXPECT_TRUE(EqualRect(&before[i], &after[i]))
+          << Narrow(TextOf(form->Handle())) << " child " << i << ": " << after[i].left << "," << after[i].top
+          << "-" << after[i].right << "," << after[i].bottom;
+    RECT now;
+    GetWindowRect(form->Handle(), &now);
+    EXPECT_TRUE(EqualRect(&now, &window));
+  }
+}
+
+}  // namespace
+}  // namespace ts
