@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ui/Cp1251.h"
+#include "ui/PathCounters.h"
 
 namespace ts {
 
@@ -85,6 +86,7 @@ void THidWin32Dispatcher::Send(const std::function<void()>& call) {
     return;
   }
   SendMessageW(window_, kCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+  CountPath(PathCounters.HandOvers);
 }
 
 std::unique_ptr<TUiSignal> THidWin32Dispatcher::NewSignal() { return std::make_unique<TEventSignal>(); }
