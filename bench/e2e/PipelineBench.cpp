@@ -167,13 +167,27 @@ struct TResults {
   bool fastPictureExact = false, pacedPictureExact = false;
   uint64_t dropped = 0;
   TCost pipeline, floor;
-  std::vector<long long> privateGrowth;  // one a paced round
-  ts::TPathCounts pathCounts;            // the program's own, over all paced rounds
+  std::vector<double> pipelineRounds, floorRounds;  // CPU per 1000 reports, one a paced round
+  std::vector<long long> privateGrowth;             // one a paced round
+  ts::TPathCounts pathCounts;                       // the program's own, over all paced rounds
   uint64_t pathReports = 0;
   bool ok = false;
 };
 
 int wineServer = 0;
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+double Least(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+double Most(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
 
 // The floor at the same pace, with the same instrument sending.
 void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
@@ -190,6 +204,7 @@ void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
   cost.clientSeconds = ThreadSeconds(thread) + ThreadSeconds(uiThread) - uiBefore;
   cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
   cost.reports = reader.taken;
+  if (cost.reports > 0) out.floorRounds.push_back(cost.TotalPer1000());
   if (cost.reports > 0 && (out.floor.reports == 0 || cost.TotalPer1000() < out.floor.TotalPer1000()))
     out.floor = cost;
   CloseHandle(thread);
@@ -265,6 +280,7 @@ void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThre
     out.pathReports += countsAfter.HandOvers - countsBefore.HandOvers;
     out.privateGrowth.push_back(static_cast<long long>(program.PrivateBytes()) -
                                 static_cast<long long>(bytesBefore));
+    if (cost.reports > 0) out.pipelineRounds.push_back(cost.TotalPer1000());
     if (out.pipeline.reports == 0 || cost.TotalPer1000() < out.pipeline.TotalPer1000()) out.pipeline = cost;
     instrument.StopStream();
     instrument.Server().WaitForBacklogBelow(1, Clock::now() + 30s);
@@ -304,7 +320,7 @@ DWORD WINAPI Conduct(void* parameter) {
 
 int main(int argc, char** argv) {
   double seconds = 10;
-  int rounds = 3;
+  int rounds = 5;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::max(3.0, std::atof(argv[i] + 10));
     if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
@@ -353,10 +369,19 @@ int main(int argc, char** argv) {
       r.takenPerSecond, static_cast<unsigned long long>(r.dropped), r.fastPictureExact ? "yes" : "NO",
       r.pacedPictureExact ? "yes" : "NO");
   std::printf(
-      "CPU per 1000 reports at the USB pace: pipeline %.1f ms, floor %.1f ms, ratio %.3f (target <= 1.15: "
-      "%s)\n",
-      r.pipeline.TotalPer1000() * 1e3, r.floor.TotalPer1000() * 1e3, ratio,
-      ratio <= 1.15 ? "met" : "NOT met");
+      "CPU per 1000 reports at the USB pace, cheapest rounds: pipeline %.1f ms, floor %.1f ms, ratio %.3f\n",
+      r.pipeline.TotalPer1000() * 1e3, r.floor.TotalPer1000() * 1e3, ratio);
+  // The target is held by the median, which one disturbed round moves least;
+  // the spread shows how disturbed the run was.
+  const double pipelineMedian = Median(r.pipelineRounds), floorMedian = Median(r.floorRounds);
+  const double medianRatio = pipelineMedian / floorMedian;
+  std::printf(
+      "CPU per 1000 reports at the USB pace, median of %zu rounds: pipeline %.1f ms (%.1f to %.1f), floor "
+      "%.1f ms "
+      "(%.1f to %.1f), ratio %.3f (target <= 1.15: %s)\n",
+      r.pipelineRounds.size(), pipelineMedian * 1e3, Least(r.pipelineRounds) * 1e3,
+      Most(r.pipelineRounds) * 1e3, floorMedian * 1e3, Least(r.floorRounds) * 1e3, Most(r.floorRounds) * 1e3,
+      medianRatio, medianRatio <= 1.15 ? "met" : "NOT met");
   // Counted by the program itself over the paced rounds; the edges of a round
   // may cut a report or a frame in two, so these are rates, not exact counts.
   const double taken = double(std::max<uint64_t>(r.pathReports, 1));
