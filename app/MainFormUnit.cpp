@@ -183,7 +183,7 @@ void TMainForm::FormClose(TObject*, TCloseAction&) { LinkForm->Close(); }
 
 void TMainForm::SpeedTimerTimer(TObject*) {
   int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
-  FooterStatusBar.SetPanelText(1, Widen(SpeedText(rate)));
+  FooterStatusBar.SetPanelText(1, SpeedWideText(rate));
   ReceivedBytes = 0;
   FooterStatusBar.Repaint();
   Application->ProcessMessages();

@@ -14,5 +14,9 @@ int64_t DataRate(int32_t receivedBytes, uint32_t intervalMs);
 // higher digits without leading zeros, a space, the last three digits
 // zero-padded, a space, the unit (UTF-8).
 std::string SpeedText(int64_t rate);
+// The same in UTF-16, written into storage kept from call to call: the timer shows
+// it every second while reports stream, and must not touch the heap then. For one
+// thread.
+const std::wstring& SpeedWideText(int64_t rate);
 
 }  // namespace ts

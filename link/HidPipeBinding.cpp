@@ -42,7 +42,6 @@ class TPipeReadRequest : public TOverlappedReadRequest {
     for (int dropped = 0; dropped < kMaxDroppedAtStart; ++dropped) {
       if (TOverlappedReadRequest::Start(handle, buffer, length, error)) return true;
       if (error != ERROR_MORE_DATA) return false;
-      SleepEx(0, TRUE);  // a completion queued for the failed start runs now, not into the next read
       if (!DropMessage(ToWinHandle(handle))) {
         error = GetLastError();
         return false;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ui/Cp1251.h"
+#include "ui/PathCounters.h"
 
 namespace ts {
 
@@ -93,6 +94,7 @@ void THidWin32Dispatcher::Send(const std::function<void()>& call) {
     return;
   }
   SendMessageW(window_, kCallMessage, 0, reinterpret_cast<LPARAM>(&call));
+  CountPath(PathCounters.HandOvers);
 }
 
 void THidWin32Dispatcher::Post(std::function<void()> call) {

@@ -45,22 +45,22 @@ TOverlappedReadRequest::~TOverlappedReadRequest() { Cancel(); }
 
 bool TOverlappedReadRequest::Start(THidHandle handle, uint8_t* buffer, uint32_t length, uint32_t& error) {
   overlapped_ = {};
-  overlapped_.hEvent = this;  // ReadFileEx leaves hEvent to the caller
+  overlapped_.hEvent = event_.Get();
   handle_ = ToWinHandle(handle);
-  if (!ReadFileEx(handle_, buffer, length, &overlapped_, &Completed)) {
+  if (!event_.Get()) {
     error = GetLastError();
     return false;
   }
+  if (ReadFile(handle_, buffer, length, nullptr, &overlapped_)) return true;
+  error = GetLastError();
+  if (error != ERROR_IO_PENDING) return false;
   outstanding_ = true;
   return true;
 }
 
-VOID CALLBACK TOverlappedReadRequest::Completed(DWORD, DWORD, LPOVERLAPPED overlapped) {
-  static_cast<TOverlappedReadRequest*>(overlapped->hEvent)->outstanding_ = false;
-}
-
 bool TOverlappedReadRequest::Wait(int32_t milliseconds) {
-  if (outstanding_) SleepEx(static_cast<DWORD>(milliseconds), TRUE);
+  if (outstanding_ && WaitForSingleObject(event_.Get(), static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0)
+    outstanding_ = false;
   return !outstanding_;
 }
 
@@ -85,15 +85,13 @@ uint32_t TOverlappedReadRequest::Error() {
 
 bool TOverlappedReadRequest::Cancel() {
   if (!outstanding_) return true;
-  // Only the issuing thread's CancelIo reaches this read; the completion
-  // routine must have run before the buffer or the handle may go. A driver
-  // that ignores the cancel must not hold this thread for ever.
+  // Only the issuing thread's CancelIo reaches this read; it must be over before
+  // the buffer or the handle may go. A driver that ignores the cancel must not
+  // hold this thread for ever.
   CancelIo(handle_);
-  const ULONGLONG deadline = GetTickCount64() + kCancelTimeoutMs;
-  for (ULONGLONG now = GetTickCount64(); outstanding_ && now < deadline; now = GetTickCount64()) {
-    SleepEx(static_cast<DWORD>(deadline - now), TRUE);
-  }
-  return !outstanding_;
+  if (WaitForSingleObject(event_.Get(), kCancelTimeoutMs) != WAIT_OBJECT_0) return false;
+  outstanding_ = false;
+  return true;
 }
 
 void TOverlappedReadRequest::Pause(int32_t milliseconds) { SleepEx(static_cast<DWORD>(milliseconds), TRUE); }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/HidControllerClass.h"
+#include "ui/Cp1251.h"
 
 namespace ts {
 namespace {
@@ -79,6 +80,17 @@ std::vector<std::string> TReadErrorLog::EndRun() {
 }
 
 std::string PacketText(uint16_t size) { return " Пакет " + std::to_string(size) + " байта"; }
+
+const std::wstring& PacketWideText(uint16_t size) {
+  static int shownSize = -1;
+  static std::wstring text;
+  if (size != shownSize) {
+    const std::u16string wide = Utf8ToUtf16(PacketText(size));
+    text.assign(wide.begin(), wide.end());
+    shownSize = size;
+  }
+  return text;
+}
 
 std::string TrimSystemMessage(std::string text) {
   while (!text.empty()) {

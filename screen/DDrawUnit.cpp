@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "screen/DDrawConsts.h"
+#include "ui/PathCounters.h"
 
 namespace ts {
 namespace {
@@ -238,6 +239,7 @@ bool TDirectDrawSurface::Draw(int x, int y, const RECT& source, DWORD flags, TDi
   // Negative positions wrap to huge unsigned values, which BltFast refuses.
   SetLastResult(
       surface_->BltFast(static_cast<DWORD>(x), static_cast<DWORD>(y), from->ISurface(), &rect, flags));
+  CountPath(PathCounters.Blits);
   return LastResult() == DD_OK;
 }
 

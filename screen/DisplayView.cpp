@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "screen/DDrawConsts.h"
+#include "ui/PathCounters.h"
 
 namespace ts {
 namespace {
@@ -113,6 +114,7 @@ void TDisplayViewDriverBlt::Flip() {
   fx.dwSize = sizeof fx;
   TDirectDrawSurface& primary = *view_.primarySurface_;
   primary.SetLastResult(primary.ISurface()->Blt(&dest, back.ISurface(), &source, DDBLT_WAIT, &fx));
+  CountPath(PathCounters.Presents);
 }
 
 // ---------------------------------------------------------------- the control

@@ -45,7 +45,7 @@ wine_suite() { # name, display offset, build dir, ctest args...
   shift 3
   (
     export WINEPREFIX=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-$name TS_XVFB_DISPLAY=:$number DISPLAY=:$number
-    export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid
+    export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24}
     rm -f "$TS_XVFB_PIDFILE"
     ts_start_xvfb
     rc=1
@@ -92,8 +92,13 @@ if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/m
   # run one at a time, beside the Windows tests.
   wine_suite windows 0 build/windows -LE e2e -j "$jobs"
   wine_suite e2e 1 build/windows -L e2e -j 1
+  # The picture at the other colour depths a Windows screen can have: 16 bits,
+  # and 8 with a palette.
+  depth_tests='^(screen_.*_wintest|sim_fidelity_e2etest)$'
+  TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests" -j 1
+  TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests" -j 1
   wait
-  for name in windows e2e; do
+  for name in windows e2e depth16 depth8; do
     echo "== $name"
     cat "$logdir/$name.log"
     [[ $(cat "$logdir/$name.rc" 2>/dev/null) == 0 ]] || status=1

@@ -65,9 +65,9 @@ void TStatusBar::SetPanelText(int index, const std::wstring& text) {
   if (index < 0 || index >= static_cast<int>(panels_.size()) || texts_[index] == text) return;
   texts_[index] = text;
   const TStatusPanel& p = panels_[index];
-  std::wstring shown = p.Alignment == TAlignment::Center ? L"\t" + text : text;
+  shown_.assign(p.Alignment == TAlignment::Center ? L"\t" : L"").append(text);
   WPARAM flags = static_cast<WPARAM>(index) | (p.RightToLeft ? SBT_RTLREADING : 0);
-  SendMessageW(handle_, SB_SETTEXTW, flags, reinterpret_cast<LPARAM>(shown.c_str()));
+  SendMessageW(handle_, SB_SETTEXTW, flags, reinterpret_cast<LPARAM>(shown_.c_str()));
 }
 
 std::wstring TStatusBar::PanelText(int index) const {

@@ -45,6 +45,7 @@ class TStatusBar : public TWinControl {
   void SetParts();
   std::vector<TStatusPanel> panels_;
   std::vector<std::wstring> texts_;
+  std::wstring shown_;  // kept, so a changed text needs no new storage
 };
 
 class TTimer : public TObject {

@@ -190,7 +190,14 @@ HWND TCheckBox::CreateWindowFor(const TControlDef& def, HWND parent) {
   return h;
 }
 
-bool TCheckBox::Checked() const { return SendMessageW(handle_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+// Asked of the button's own procedure, past the toolkit's subclass: under Wine
+// each message through a subclass costs server round trips, and the mirror asks
+// for every report.
+bool TCheckBox::Checked() const {
+  if (!handle_) return false;
+  const auto buttonProc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(handle_, GCLP_WNDPROC));
+  return CallWindowProcW(buttonProc, handle_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 
 void TCheckBox::SetChecked(bool checked) {
   SendMessageW(handle_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);

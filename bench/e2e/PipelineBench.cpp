@@ -14,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/MiniBench.h"
@@ -55,6 +56,10 @@ double UnixSeconds(int pid) {
   for (int field = 3; field < 14 && p; ++field) p = std::strchr(p, ' ') ? std::strchr(p, ' ') + 1 : nullptr;
   if (!p || std::sscanf(p, "%llu %llu", &utime, &stime) != 2) return 0;
   return double(utime + stime) / kUserHz;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Under Wine the Unix process's own count is the one to trust; elsewhere there
@@ -167,11 +172,28 @@ struct TResults {
   bool fastPictureExact = false, pacedPictureExact = false;
   uint64_t dropped = 0;
   TCost pipeline, floor;
-  std::vector<long long> privateGrowth;  // one a paced round
+  std::vector<double> pipelineRounds, floorRounds;  // CPU per 1000 reports, one a paced round
+  std::vector<double> latency, captureCost;         // seconds, one a frame or a capture
+  std::vector<long long> privateGrowth;             // one a paced round
+  ts::TPathCounts pathCounts;                       // the program's own, over all paced rounds
+  uint64_t pathReports = 0;
   bool ok = false;
 };
 
 int wineServer = 0;
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+double Least(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+double Most(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
 
 // The floor at the same pace, with the same instrument sending.
 void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
@@ -188,10 +210,42 @@ void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
   cost.clientSeconds = ThreadSeconds(thread) + ThreadSeconds(uiThread) - uiBefore;
   cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
   cost.reports = reader.taken;
+  if (cost.reports > 0) out.floorRounds.push_back(cost.TotalPer1000());
   if (cost.reports > 0 && (out.floor.reports == 0 || cost.TotalPer1000() < out.floor.TotalPer1000()))
     out.floor = cost;
   CloseHandle(thread);
   instrument.StopStream();
+}
+
+// Report to pixels: a report of line group 0 turns the first 480 pixels of the
+// picture black or white, and a capture of those two rows polls until it shows
+// them; one report a millisecond between frames, so nothing queues. The
+// figures include one capture; its own cost is measured apart.
+void MeasureLatency(const Program& program, VirtualInstrument& instrument, int frames, TResults& out) {
+  const RECT rows{96 + ts::e2e::kMargin, ts::e2e::kMargin, 96 + ts::e2e::kMargin + 320, ts::e2e::kMargin + 2};
+  auto shows = [](const ts::e2e::Picture& picture, uint32_t color) {
+    if (picture.Width != 320 || picture.Height != 2) return false;
+    for (int x = 0; x < 320; ++x)
+      if (picture.At(x, 0) != color || (x < 160 && picture.At(x, 1) != color)) return false;
+    return true;
+  };
+  for (int i = 0; i < 20; ++i) {
+    const auto start = Clock::now();
+    program.CaptureClient(rows);
+    out.captureCost.push_back(SecondsSince(start));
+  }
+  for (int frame = 0; frame < frames; ++frame) {
+    const bool black = frame % 2 == 0;
+    ts::sim::Report report{};
+    std::fill(report.begin() + 1, report.begin() + 61, uint8_t(black ? 0xFF : 0x00));
+    const auto start = Clock::now();
+    instrument.Server().SendReport(report);
+    const uint32_t color = black ? 0x000000 : 0xFFFFFF;
+    while (!shows(program.CaptureClient(rows), color) && SecondsSince(start) < 1) {
+    }
+    out.latency.push_back(SecondsSince(start));
+    std::this_thread::sleep_for(1ms);
+  }
 }
 
 // The program against the in-process instrument: flat out, then at the USB pace.
@@ -244,6 +298,7 @@ void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThre
       return;
     }
     const size_t bytesBefore = program.PrivateBytes();
+    const ts::TPathCounts countsBefore = program.PathCounts();
     const double clientBefore = ProgramSeconds(program), serverBefore = UnixSeconds(wineServer);
     sent = instrument.Streamed();
     start = Clock::now();
@@ -254,8 +309,15 @@ void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThre
     cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     cost.clientSeconds = ProgramSeconds(program) - clientBefore;
     cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
+    const ts::TPathCounts countsAfter = program.PathCounts();
+    out.pathCounts.Allocations += countsAfter.Allocations - countsBefore.Allocations;
+    out.pathCounts.HandOvers += countsAfter.HandOvers - countsBefore.HandOvers;
+    out.pathCounts.Blits += countsAfter.Blits - countsBefore.Blits;
+    out.pathCounts.Presents += countsAfter.Presents - countsBefore.Presents;
+    out.pathReports += countsAfter.HandOvers - countsBefore.HandOvers;
     out.privateGrowth.push_back(static_cast<long long>(program.PrivateBytes()) -
                                 static_cast<long long>(bytesBefore));
+    if (cost.reports > 0) out.pipelineRounds.push_back(cost.TotalPer1000());
     if (out.pipeline.reports == 0 || cost.TotalPer1000() < out.pipeline.TotalPer1000()) out.pipeline = cost;
     instrument.StopStream();
     instrument.Server().WaitForBacklogBelow(1, Clock::now() + 30s);
@@ -269,8 +331,61 @@ void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThre
     }
     MeasureFloor(seconds, floorWindow, uiThread, out);
   }
+  MeasureLatency(program, instrument, 200, out);
   out.dropped = instrument.Server().DroppedReports();
   program.Close();
+}
+
+// Start-up with the instrument plugged in and streaming at the USB pace: from
+// starting the program to its first present and to the first exact frame on
+// screen, beside the floor, an empty program's start to its window showing.
+// Polled every 10 ms, which bounds each figure's resolution.
+struct TStartUp {
+  std::vector<double> windowsShown, firstPresent, exactFrame, emptyWindow;
+};
+
+double StartEmptyWindow() {
+  std::wstring path = L"Z:";
+  for (const char* p = TS_EMPTY_WINDOW_PATH; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const auto start = Clock::now();
+  if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return 0;
+  HWND window = nullptr;
+  ts::e2e::WaitFor([&] {
+    window = ts::e2e::FindOwnWindow(pi.dwProcessId, L"Start-up floor");
+    return window && IsWindowVisible(window);
+  });
+  const double seconds = window ? SecondsSince(start) : 0;
+  if (window) PostMessageW(window, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return seconds;
+}
+
+void MeasureStartUp(int rounds, TStartUp& out) {
+  VirtualInstrument instrument({ts::sim::kPipeName, 1'000'000, true});
+  instrument.Server().Plug();
+  instrument.StartStream(1ms);
+  for (int round = 0; round < rounds; ++round) {
+    out.emptyWindow.push_back(StartEmptyWindow());
+    const auto start = Clock::now();
+    Program program;  // returns once the main and the event window show
+    out.windowsShown.push_back(SecondsSince(start));
+    if (ts::e2e::WaitFor([&] { return program.PathCounts().Presents > 0; }, 30s))
+      out.firstPresent.push_back(SecondsSince(start));
+    ts::e2e::UncoverDisplay(program);
+    ts::e2e::Surface expected;
+    expected.DrawScreen(instrument.CurrentScreen());
+    ts::e2e::Difference difference;
+    if (ts::e2e::WaitForPicture(program, expected, difference, 30s))
+      out.exactFrame.push_back(SecondsSince(start));
+    program.Close();
+  }
+  instrument.StopStream();
 }
 
 struct TConductor {
@@ -280,11 +395,13 @@ struct TConductor {
   HANDLE uiThread;
   DWORD uiThreadId;
   TResults results;
+  TStartUp startUp;
 };
 
 DWORD WINAPI Conduct(void* parameter) {
   auto* c = static_cast<TConductor*>(parameter);
   wineServer = ts::e2e::FindUnixProcess("wineserver");
+  MeasureStartUp(3, c->startUp);
   MeasurePipeline(c->seconds, c->rounds, c->floorWindow, c->uiThread, c->results);
   c->results.ok = true;
   PostThreadMessageW(c->uiThreadId, WM_QUIT, 0, 0);
@@ -295,7 +412,7 @@ DWORD WINAPI Conduct(void* parameter) {
 
 int main(int argc, char** argv) {
   double seconds = 10;
-  int rounds = 3;
+  int rounds = 5;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::max(3.0, std::atof(argv[i] + 10));
     if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
@@ -344,12 +461,56 @@ int main(int argc, char** argv) {
       r.takenPerSecond, static_cast<unsigned long long>(r.dropped), r.fastPictureExact ? "yes" : "NO",
       r.pacedPictureExact ? "yes" : "NO");
   std::printf(
-      "CPU per 1000 reports at the USB pace: pipeline %.1f ms, floor %.1f ms, ratio %.3f (target < 1.3)\n",
+      "CPU per 1000 reports at the USB pace, cheapest rounds: pipeline %.1f ms, floor %.1f ms, ratio %.3f\n",
       r.pipeline.TotalPer1000() * 1e3, r.floor.TotalPer1000() * 1e3, ratio);
+  // The target is held by the median, which one disturbed round moves least;
+  // the spread shows how disturbed the run was.
+  const double pipelineMedian = Median(r.pipelineRounds), floorMedian = Median(r.floorRounds);
+  const double medianRatio = pipelineMedian / floorMedian;
+  std::printf(
+      "CPU per 1000 reports at the USB pace, median of %zu rounds: pipeline %.1f ms (%.1f to %.1f), floor "
+      "%.1f ms "
+      "(%.1f to %.1f), ratio %.3f (target <= 1.15: %s)\n",
+      r.pipelineRounds.size(), pipelineMedian * 1e3, Least(r.pipelineRounds) * 1e3,
+      Most(r.pipelineRounds) * 1e3, floorMedian * 1e3, Least(r.floorRounds) * 1e3, Most(r.floorRounds) * 1e3,
+      medianRatio, medianRatio <= 1.15 ? "met" : "NOT met");
+  // Counted by the program itself over the paced rounds; the edges of a round
+  // may cut a report or a frame in two, so these are rates, not exact counts.
+  const double taken = double(std::max<uint64_t>(r.pathReports, 1));
+  const auto& c = r.pathCounts;
+  std::printf("program allocations per report: %.4f (target 0: %s)\n", double(c.Allocations) / taken,
+              c.Allocations == 0 ? "met" : "NOT met");
+  std::printf("program hand-overs per report: %.4f (target 1)\n", double(c.HandOvers) / taken);
+  std::printf("program blits per report: %.3f (target 60)\n", double(c.Blits) / taken);
+  std::printf("program presents per frame of %d reports: %.3f (target 2)\n", ts::sim::kReportsPerFrame,
+              double(c.Presents) * ts::sim::kReportsPerFrame / taken);
   // The floor makes exactly one cross-thread SendMessage a report; Wine's server
   // time is where any further wake-up would show.
   std::printf("Wine server time, pipeline / floor: %.3f (one hand-over a report gives about 1)\n",
               serverRatio);
+  auto percentile = [](std::vector<double> values, double p) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(p * double(values.size())))];
+  };
+  const double p99 = percentile(r.latency, 0.99);
+  std::printf(
+      "report to pixels at the USB pace over %zu frames: p50 %.2f ms, p99 %.2f ms (target <= 5: %s), max "
+      "%.2f ms, one capture included\n",
+      r.latency.size(), percentile(r.latency, 0.5) * 1e3, p99 * 1e3, p99 <= 0.005 ? "met" : "NOT met",
+      Most(r.latency) * 1e3);
+  std::printf("one capture of the two rows alone: median %.2f ms\n", Median(r.captureCost) * 1e3);
+  const TStartUp& s = conductor.startUp;
+  const double floorStart = Median(s.emptyWindow), firstPresent = Median(s.firstPresent);
+  std::printf(
+      "start-up, median of %zu: empty window shown %.3f s (the floor), first present %.3f s, ratio %.2f "
+      "(target <= 1.5: %s)\n",
+      s.firstPresent.size(), floorStart, firstPresent, firstPresent / floorStart,
+      firstPresent <= 1.5 * floorStart ? "met" : "NOT met");
+  std::printf("start-up to the main and the event window shown, median of %zu: %.3f s\n",
+              s.windowsShown.size(), Median(s.windowsShown));
+  std::printf("start-up to the first exact frame on screen, median of %zu: %.3f s (%.3f to %.3f)\n",
+              s.exactFrame.size(), Median(s.exactFrame), Least(s.exactFrame), Most(s.exactFrame));
   std::printf("program private bytes grown in each paced round of about %llu reports:",
               static_cast<unsigned long long>(r.pipeline.reports));
   for (long long growth : r.privateGrowth) std::printf(" %+lld", growth);

@@ -371,4 +371,24 @@ void CloseBox(const Box& box) {
   Await([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); }, "the message box to close");
 }
 
+TPathCounts Program::PathCounts() const {
+  HANDLE mapping =
+      OpenFileMappingW(FILE_MAP_READ, FALSE, PathCountersMappingName(process_.dwProcessId).c_str());
+  if (!mapping) throw std::runtime_error("the program publishes no counters");
+  TPathCountersPlace place{};
+  if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof place)) {
+    place = *static_cast<const TPathCountersPlace*>(view);
+    UnmapViewOfFile(view);
+  }
+  CloseHandle(mapping);
+  TPathCounts counts;
+  SIZE_T read = 0;
+  if (place.Size != sizeof counts ||
+      !ReadProcessMemory(process_.hProcess, reinterpret_cast<const void*>(place.Address), &counts,
+                         sizeof counts, &read) ||
+      read != sizeof counts)
+    throw std::runtime_error("the program's counters cannot be read");
+  return counts;
+}
+
 }  // namespace ts::e2e

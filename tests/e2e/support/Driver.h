@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/PathCounters.h"
+
 namespace ts::e2e {
 
 inline constexpr wchar_t kMainCaption[] = L"Виртуальный дефектоскоп ТС4170 V18.09";
@@ -67,6 +69,8 @@ class Program {
   size_t PrivateBytes() const;
   // The Unix process that runs the program under Wine, or 0 elsewhere.
   int UnixPid() const;
+  // The program's own counts of its work (ui/PathCounters.h), read from its memory.
+  TPathCounts PathCounts() const;
 
  private:
   void End();

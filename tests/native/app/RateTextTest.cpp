@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/RateText.h"
+#include "ui/Cp1251.h"
 
 namespace ts {
 
@@ -13,6 +14,14 @@ TEST(SpeedText, WritesHigherDigitsThenASpaceThenThreePaddedDigits) {
   EXPECT_EQ(SpeedText(3840), prefix + "3 840 Байт/c");
   EXPECT_EQ(SpeedText(64000), prefix + "64 000 Байт/c");
   EXPECT_EQ(SpeedText(12345678), prefix + "12345 678 Байт/c");
+}
+
+TEST(SpeedText, WideTextIsTheSameText) {
+  for (int64_t rate : {0LL, 64LL, 999LL, 1000LL, 64000LL, -1500LL, 12345678LL}) {
+    const std::wstring& wide = SpeedWideText(rate);
+    const std::u16string expected = Utf8ToUtf16(SpeedText(rate));
+    EXPECT_EQ(std::u16string(wide.begin(), wide.end()), expected) << rate;
+  }
 }
 
 TEST(SpeedText, UnitEndsInLatinC) {
