@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "record/Recorder.h"
+#include "sim/Instrument.h"
+
+namespace ts {
+namespace {
+
+struct TReport {
+  int64_t time;
+  uint8_t id;
+  std::vector<uint8_t> data;
+};
+
+// Keeps what is written; from `failAt` bytes on it takes only the part that
+// fits and fails, as a full disk does.
+class TMemorySink : public TRecordSink {
+ public:
+  explicit TMemorySink(std::vector<uint8_t>& out, size_t failAt = SIZE_MAX) : out_(out), failAt_(failAt) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    const size_t room = failAt_ > out_.size() ? failAt_ - out_.size() : 0;
+    out_.insert(out_.end(), data, data + std::min(size, room));
+    return size <= room;
+  }
+  bool Close() override { return true; }
+  std::string Error() const override { return "Диск переполнен"; }
+
+ private:
+  std::vector<uint8_t>& out_;
+  size_t failAt_;
+};
+
+const TRecordingHeader kHeader{.StartUtcMicros = 1796688000123456,
+                               .VendorID = 0x5555,
+                               .ProductID = 0x4170,
+                               .VersionNumber = 0x0102,
+                               .ProgramVersion = "V18.09",
+                               .Manufacturer = "НПП",
+                               .Product = "ТС4170",
+                               .SerialNumber = "00017"};
+
+// The simulator's stream: 160 reports a frame, one a millisecond with jitter,
+// the instrument's own screen changing through key presses.
+std::vector<TReport> SimulatorStream(int seconds) {
+  sim::Instrument model;
+  std::mt19937 random(7);
+  std::vector<TReport> out;
+  sim::Screen frame;
+  int64_t t = 0;
+  for (int i = 0; i < seconds * 1000; ++i) {
+    const auto now = sim::SimTime(t / 1000);
+    if (i % 20000 == 10000) model.Command(0xAAEE, 0x0010, 0, 0, now);  // a key now and then
+    if (i % sim::kReportsPerFrame == 0) frame = model.Render(now);
+    const sim::Report r = sim::EncodeScreenReport(frame, i % sim::kReportsPerFrame);
+    out.push_back({t, r[0], std::vector<uint8_t>(r.begin() + 1, r.end())});
+    t += 1000 + int64_t(random() % 400) - 200;
+  }
+  return out;
+}
+
+// The same with a third of the reports' pixels as noise: many blocks.
+std::vector<TReport> NoisyStream(int seconds) {
+  std::vector<TReport> out = SimulatorStream(seconds);
+  std::mt19937 random(5);
+  for (size_t i = 0; i < out.size(); i += 3)
+    for (int k = 0; k < 60; ++k) out[i].data[size_t(k)] = uint8_t(random());
+  return out;
+}
+
+std::vector<uint8_t> Record(const std::vector<TReport>& reports, TRecordingEnd end = TRecordingEnd::Stopped,
+                            size_t failAt = SIZE_MAX, std::string* failure = nullptr) {
+  std::vector<uint8_t> file;
+  TRecorder recorder(256);
+  EXPECT_TRUE(recorder.Start(std::make_unique<TMemorySink>(file, failAt), kHeader, 5'000'000));
+  for (const TReport& r : reports) {
+    // The ring is small here; wait for room rather than lose a report.
+    while (recorder.Recording() && recorder.Written() + 200 < uint64_t(&r - reports.data()))
+      std::this_thread::yield();
+    recorder.Push(5'000'000 + r.time, r.id, r.data.data(), uint16_t(r.data.size()));
+  }
+  if (failure) {
+    // A failure is seen by the writer; wait for it with a deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (recorder.Recording() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    *failure = recorder.TakeFailure();
+  }
+  recorder.Stop(end);
+  EXPECT_EQ(recorder.Dropped(), 0u);
+  return file;
+}
+
+// Reads back and checks every report against the recorded ones; returns how
+// many came back.
+size_t PlayAndCompare(const std::vector<uint8_t>& file, const std::vector<TReport>& reports,
+                      TRecordingReader::TStatus expected) {
+  TRecordingReader reader(file);
+  TRecordedReport got;
+  size_t n = 0;
+  int64_t previous = -1;
+  while (reader.Next(got)) {
+    EXPECT_LT(n, reports.size());
+    if (n >= reports.size()) break;
+    const TReport& want = reports[n];
+    EXPECT_EQ(got.ReportID, want.id) << n;
+    EXPECT_TRUE(got.Size == want.data.size() &&
+                std::equal(want.data.begin(), want.data.end(), got.Data.begin()))
+        << "report " << n;
+    EXPECT_LE(std::abs(got.TimeMicros - want.time), kRecordingTimeUnitMicros / 2) << n;
+    EXPECT_GE(got.TimeMicros, previous);
+    previous = got.TimeMicros;
+    ++n;
+  }
+  EXPECT_EQ(reader.Status(), expected) << reader.Problem();
+  if (n > 0 || expected == TRecordingReader::TStatus::Unended) {
+    EXPECT_EQ(reader.Header(), kHeader);
+  }
+  return n;
+}
+
+TEST(Recording, PlaysBackEveryReportWithItsTime) {
+  std::vector<TReport> reports = SimulatorStream(3);
+  std::mt19937 random(3);
+  // Reports no line group explains, noise, long gaps and reports at one time.
+  for (int i = 0; i < 300; ++i) {
+    TReport r = reports[size_t(i) * 7];
+    if (i % 3 == 0) r.data.resize(size_t(random() % 80));
+    if (i % 3 == 1) r.id = 2;
+    if (i % 5 == 0) r.data[random() % r.data.size()] ^= 0xFF;
+    r.time = 0;
+    reports.insert(reports.begin() + i * 10, r);
+  }
+  reports.push_back({0, 0, std::vector<uint8_t>(64, 0xAB)});  // half flag 0xAB
+  reports.push_back({0, 0, std::vector<uint8_t>(1500, 1)});   // cut at the largest size
+  int64_t t = 0;
+  for (TReport& r : reports) r.time = t += (r.time % 3 == 0 ? 1000 : 0) + int64_t(random() % 5000);
+  reports[100].time = reports[101].time = reports[99].time;
+  for (TReport& r : reports) r.time = std::max<int64_t>(r.time, 0);
+  reports.back().time += 10'000'000'000;  // a pause of hours
+  std::vector<uint8_t> file = Record(reports, TRecordingEnd::Unplugged);
+  reports.back().data.resize(kMaxRecordedReportSize);
+  EXPECT_EQ(PlayAndCompare(file, reports, TRecordingReader::TStatus::Ended), reports.size());
+  TRecordingReader reader(file);
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  EXPECT_EQ(reader.EndReason(), TRecordingEnd::Unplugged);
+}
+
+TEST(Recording, SizeOfAnHourAndOfTheWorstCase) {
+  // Ten minutes of the simulator, times six.
+  const std::vector<TReport> sim = SimulatorStream(600);
+  const size_t hour = Record(sim).size() * 6;
+  RecordProperty("bytes_per_hour", std::to_string(hour));
+  std::printf("simulator, one hour (10 min x 6): %zu bytes\n", hour);
+  EXPECT_LE(hour, 20u * 1000 * 1000);
+
+  // Noise at the instrument's pace: no record may cost more than the report
+  // itself with an 8-byte time.
+  std::mt19937 random(11);
+  std::vector<TReport> noise;
+  for (int i = 0; i < 20000; ++i) {
+    TReport r{i * 1000LL, 0, std::vector<uint8_t>(64)};
+    for (auto& b : r.data) b = uint8_t(random());
+    r.data[60] = uint8_t(random() % 80);
+    r.data[61] = uint8_t(random() % 2);
+    noise.push_back(r);
+  }
+  const size_t raw = noise.size() * (65 + 8);
+  EXPECT_LE(Record(noise).size(), raw);
+}
+
+TEST(Recording, DamagedFilesPlayUpToTheDamage) {
+  const std::vector<TReport> reports = NoisyStream(2);
+  const std::vector<uint8_t> whole = Record(reports);
+  const size_t firstBlock = EncodeRecordingHeader(kHeader).size();
+  using S = TRecordingReader::TStatus;
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> file;
+    S status;
+    bool somePlayed;
+  };
+  auto cut = [&](size_t n) { return std::vector<uint8_t>(whole.begin(), whole.begin() + ptrdiff_t(n)); };
+  auto flip = [&](size_t at) {
+    std::vector<uint8_t> f = whole;
+    f[at] ^= 0x40;
+    return f;
+  };
+  std::vector<uint8_t> newer = whole;
+  newer[8] = 2;
+  const std::string bmp = "BM6\x0c\x03\x00\x00\x00\x00\x00\x36\x00\x00\x00(";
+  const TCase cases[] = {
+      {"empty", {}, S::Foreign, false},
+      {"another kind of file", std::vector<uint8_t>(bmp.begin(), bmp.end()), S::Foreign, false},
+      {"a later version", newer, S::Foreign, false},
+      {"header cut", cut(firstBlock - 3), S::Truncated, false},
+      {"header damaged", flip(20), S::Corrupt, false},
+      {"header only", cut(firstBlock), S::Unended, false},
+      {"cut inside the first block's framing", cut(firstBlock + 5), S::Truncated, false},
+      {"cut inside a block", cut(whole.size() / 2), S::Truncated, true},
+      {"cut before the last byte", cut(whole.size() - 1), S::Truncated, true},
+      {"a block damaged", flip(whole.size() - 40), S::Corrupt, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t played = PlayAndCompare(c.file, reports, c.status);
+    EXPECT_EQ(played > 0, c.somePlayed);
+    TRecordingReader reader(c.file);
+    TRecordedReport r;
+    while (reader.Next(r)) {
+    }
+    EXPECT_FALSE(reader.Problem().empty());
+    if (c.status != S::Foreign) {
+      EXPECT_NE(reader.Problem().find("байт"), std::string::npos);
+    }
+  }
+}
+
+TEST(Recording, AFailedWriteStopsItAndKeepsWhatWasWritten) {
+  const std::vector<TReport> reports = NoisyStream(4);
+  std::string failure;
+  const std::vector<uint8_t> file = Record(reports, TRecordingEnd::Stopped, 100000, &failure);
+  EXPECT_EQ(failure, "Диск переполнен");
+  EXPECT_EQ(file.size(), 100000u);
+  const size_t played = PlayAndCompare(file, reports, TRecordingReader::TStatus::Truncated);
+  EXPECT_GT(played, 0u);
+  EXPECT_LT(played, reports.size());
+
+  // The header itself failing: nothing starts.
+  std::vector<uint8_t> none;
+  TRecorder recorder;
+  EXPECT_FALSE(recorder.Start(std::make_unique<TMemorySink>(none, 10), kHeader, 0));
+  EXPECT_FALSE(recorder.Recording());
+  EXPECT_EQ(recorder.TakeFailure(), "Диск переполнен");
+}
+
+}  // namespace
+}  // namespace ts
