@@ -95,7 +95,14 @@ void TMainForm::DefineWindow() {
                                         .Caption = L"Выход",
                                         .Default = true,
                                         .OnClick = click(&TMainForm::N4Click)}}},
+                            {.Name = L"RecordMenu",
+                             .Caption = L"Запись",
+                             .Items = {{.Name = L"RecordItem",
+                                        .Caption = L"Записывать отчёты прибора",
+                                        .OnClick = click(&TMainForm::RecordItemClick)}}},
                         });
+  Recording.OnChange = click(&TMainForm::RecordingChange);
+  Recording.CurrentDevice = Bind(this, &TMainForm::LinkDevice);
   CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",
                                .Caption = L"Копировать",
                                .Default = true,
@@ -108,7 +115,10 @@ void TMainForm::DefineWindow() {
 
 void TMainForm::FormCreate(TObject*) {}
 
-void TMainForm::FormClose(TObject*, TCloseAction&) { LinkForm->Close(); }
+void TMainForm::FormClose(TObject*, TCloseAction&) {
+  Recording.Close();
+  LinkForm->Close();
+}
 
 void TMainForm::SpeedTimerTimer(TObject*) {
   int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
@@ -163,6 +173,9 @@ void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinaliz
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
   Mirror.RenderScreenReport(data, size);
 }
+
+THidDevice* TMainForm::LinkDevice() { return LinkForm ? LinkForm->Current() : nullptr; }
+void TMainForm::RecordItemClick(TObject*) { Recording.Toggle(LinkDevice()); }
 
 void TMainForm::SaveToFileClick(TObject*) {
   PictureTools.SaveToFileClick(handle_, Bind(this, &TMainForm::DrawChecked),

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "record/RecordUnit.h"
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
 #include "screen/ScreenMirror.h"
@@ -38,6 +39,7 @@ class TMainForm : public TDisplayForm {
   TTimer SpeedTimer;
   TMainMenu MainMenu;
   TPopupMenu CopyPopupMenu;
+  TRecordControl Recording{*this};
 
   void FormCreate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
@@ -74,6 +76,12 @@ class TMainForm : public TDisplayForm {
   // The screen-mirror half of the link's input-report handler.
   void RenderScreenReport(const uint8_t* data, uint16_t size);
 
+  // The recording half of the link's input-report handler.
+  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+    Recording.Report(device, reportID, data, size);
+  }
+  void RecordItemClick(TObject* Sender);
+
   // Picture tools.
   void SaveToFileClick(TObject* Sender);
   void CopyToClipBoardClick(TObject* Sender);
@@ -87,6 +95,8 @@ class TMainForm : public TDisplayForm {
   // Disables the button for exactly the length of the send.
   void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
+  void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
+  THidDevice* LinkDevice();
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   HICON icon_ = nullptr;
 };
