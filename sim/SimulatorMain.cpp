@@ -17,6 +17,7 @@
 #include "sim/Commands.h"
 #include "sim/Instrument.h"
 #include "sim/PipeServer.h"
+#include "sim/RecordingSource.h"
 #include "ui/Cp1251.h"
 
 namespace ts::sim {
@@ -39,7 +40,8 @@ struct Settings {
   bool unplugged = false;
   std::wstring pipe = kPipeName;
   std::wstring logFile;
-  int control = -1;  // for a running simulator: 0 unplug, 1 replug, 2 quit
+  std::wstring play;  // a recording to serve instead of the model
+  int control = -1;   // for a running simulator: 0 unplug, 1 replug, 2 quit
   bool help = false;
   bool helpAsked = false;
 };
@@ -65,6 +67,7 @@ class Simulator {
         fast_(settings.fast),
         server_(PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}) {
     if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
+    if (!settings.play.empty()) recording_ = std::make_unique<RecordingSource>(settings.play);
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
 
@@ -106,6 +109,7 @@ class Simulator {
   std::mutex logMutex_;
   std::deque<std::wstring> pendingLog_;
 
+  std::unique_ptr<RecordingSource> recording_;
   std::thread pacer_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> fast_;
@@ -167,6 +171,7 @@ void Simulator::CreateControls() {
 
 void Simulator::Start() {
   Log(L"Запуск" + std::wstring(fast_ ? L", как можно быстрее" : L", 1 отчёт в мс"));
+  if (recording_) Log(Widen(recording_->Describe()));
   SetPlugged(!settings_.unplugged);
   pacer_ = std::thread([this] { Pace(); });
   SetTimer(hwnd_, 1, 500, nullptr);
@@ -256,6 +261,11 @@ void Simulator::Pace() {
 void Simulator::Stream() {
   using namespace std::chrono;
   timeBeginPeriod(1);
+  if (recording_) {
+    recording_->Serve(server_, stop_, sent_, [this](const std::string& line) { Log(Widen(line)); });
+    timeEndPeriod(1);
+    return;
+  }
   Screen frame;
   int index = 0;
   auto next = steady_clock::now();
@@ -405,6 +415,8 @@ Settings ParseCommandLine() {
       s.pipe = argv[++i];
     else if (a == L"--log" && i + 1 < argc)
       s.logFile = argv[++i];
+    else if (a == L"--play" && i + 1 < argc)
+      s.play = argv[++i];
     else if (a == L"--unplug")
       s.control = 0;
     else if (a == L"--replug")
@@ -421,11 +433,12 @@ Settings ParseCommandLine() {
 }
 
 constexpr wchar_t kUsage[] =
-    L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME]\n"
+    L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME] [--play FILE]\n"
     L"TS4170_Simulator.exe [--pipe NAME] --unplug | --replug | --quit\n\n"
     L"--fast\tслать отчёты как можно быстрее, а не 1 в мс\n"
     L"--unplugged\tзапуститься отключённым\n"
     L"--log FILE\tдописывать принятые команды в файл (UTF-8)\n"
+    L"--play FILE\tслать отчёты записи с их временами, а не свой экран\n"
     L"--pipe NAME\tдругое имя канала (по умолчанию \\\\.\\pipe\\TS4170)\n"
     L"--unplug, --replug, --quit\tуправлять уже запущенным симулятором (того же канала)";
 
