@@ -12,6 +12,7 @@
 #include "sim/PipeServer.h"
 #include "sim/Screen.h"
 #include "tests/e2e/support/Driver.h"
+#include "ui/Application.h"
 
 namespace ts::e2e {
 namespace {
@@ -118,6 +119,9 @@ std::vector<std::vector<uint8_t>> SendFrames(PipeServer& server, const Program& 
 TEST(Record, RecordsEveryReportAndEndsTheFileOnUnplugAndOnClose) {
   const std::wstring unplugged = TempPath(L"ts_record_unplug.tsrec"),
                      closed = TempPath(L"ts_record_close.tsrec");
+  // No overwrite question from the dialog.
+  DeleteFileW(unplugged.c_str());
+  DeleteFileW(closed.c_str());
   PipeServer server;
   server.Plug();
   {
@@ -169,7 +173,10 @@ TEST(Record, TheSimulatorServesARecordingAsTheInstrument) {
   {
     Program program;
     EXPECT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
-    EXPECT_TRUE(WaitFor([&] { return Mismatches(program.CaptureDisplay(), TestFrame(2)) == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return Mismatches(program.CaptureDisplay(), TestFrame(2)) == 0; }))
+        << Mismatches(program.CaptureDisplay(), TestFrame(2)) << " "
+        << Mismatches(program.CaptureDisplay(), TestFrame(1)) << " " << Narrow(program.StatusPanel(1)) << " "
+        << Narrow(program.StatusPanel(2));
   }
   std::wstring quit = L"\"" + exe + L"\" --quit";
   PROCESS_INFORMATION q{};
