@@ -6,8 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "link/HidControllerClass.h"
 #include "record/Recorder.h"
+#include "record/RecordingBinding.h"
 #include "sim/Instrument.h"
+#include "tests/native/link/HidFakes.h"
 
 namespace ts {
 namespace {
@@ -238,6 +241,104 @@ TEST(Recording, AFailedWriteStopsItAndKeepsWhatWasWritten) {
   EXPECT_FALSE(recorder.Start(std::make_unique<TMemorySink>(none, 10), kHeader, 0));
   EXPECT_FALSE(recorder.Recording());
   EXPECT_EQ(recorder.TakeFailure(), "Диск переполнен");
+}
+
+// The screen as the mirror would present it: every slot's last report, taken
+// whenever line group 0 arrives.
+using TFrames = std::vector<std::vector<uint8_t>>;
+void Present(std::vector<uint8_t>& screen, TFrames& frames, uint8_t id, const uint8_t* data, size_t size) {
+  if (id != 0 || size != 64) return;
+  std::memcpy(screen.data() + (data[60] * 2 + (data[61] != 0)) * 64, data, 64);
+  if (data[60] == 0) frames.push_back(screen);
+}
+
+struct TLinkEnd : TObject {
+  THidDeviceController* controller = nullptr;
+  THidDevice* device = nullptr;
+  TPlayback* playback = nullptr;
+  std::vector<uint8_t> screen = std::vector<uint8_t>(512 * 64);
+  TFrames frames;
+  std::vector<int64_t> times;
+  bool Enumerate(THidDevice*, int32_t index) {
+    controller->CheckOutAt(device, index);
+    return device == nullptr;
+  }
+  void Change(TObject*) {
+    if (!device) controller->OfferDevices();
+  }
+  void Data(THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
+    Present(screen, frames, id, data, size);
+    times.push_back(playback->PositionMicros());
+  }
+};
+
+TEST(Recording, PlaysBackThroughTheLinkFrameByFrame) {
+  const std::vector<TReport> reports = SimulatorStream(3);
+  auto file = std::make_shared<const std::vector<uint8_t>>(Record(reports));
+  std::vector<uint8_t> screen(512 * 64);
+  TFrames recorded;
+  for (const TReport& r : reports) Present(screen, recorded, r.id, r.data.data(), r.data.size());
+
+  auto playback = std::make_shared<TPlayback>(file);
+  playback->SetSpeed(4);
+  auto dispatcher = std::make_shared<test::FakeDispatcher>();
+  TLinkEnd end;
+  end.playback = playback.get();
+  {
+    THidDeviceController controller(nullptr, std::make_shared<TRecordingBinding>(playback), dispatcher,
+                                    std::make_unique<test::FakeWatch>());
+    end.controller = &controller;
+    controller.SetOnEnumerate(Bind(&end, &TLinkEnd::Enumerate));
+    controller.SetOnDeviceChange(Bind(&end, &TLinkEnd::Change));
+    controller.SetOnDeviceData(Bind(&end, &TLinkEnd::Data));
+    ASSERT_NE(end.device, nullptr);
+    EXPECT_EQ(end.device->Attributes().VendorID, kHeader.VendorID);
+    EXPECT_EQ(end.device->DeviceStrings(2), kHeader.Product);
+    uint32_t written = 1;
+    EXPECT_FALSE(end.device->WriteReport("\x0f", 1, written));  // nothing reaches an instrument
+    EXPECT_TRUE(dispatcher->PumpUntil([&] { return end.times.size() >= reports.size(); }));
+    controller.ReturnDevice(end.device);
+  }
+  EXPECT_TRUE(end.frames == recorded) << end.frames.size() << " frames of " << recorded.size();
+  ASSERT_EQ(end.times.size(), reports.size());
+  for (size_t i = 0; i < reports.size(); ++i)
+    ASSERT_LE(std::abs(end.times[i] - reports[i].time), kRecordingTimeUnitMicros / 2) << i;
+  uint64_t count;
+  int64_t sum, most;
+  playback->Lateness(count, sum, most);
+  std::printf("playback at 4x: %llu reports, lateness mean %lld us, most %lld us\n",
+              static_cast<unsigned long long>(count),
+              static_cast<long long>(count ? sum / int64_t(count) : 0), static_cast<long long>(most));
+}
+
+TEST(Recording, StepsAFrameWhilePausedAndSeeksToAMoment) {
+  const std::vector<TReport> reports = SimulatorStream(2);
+  TPlayback playback(std::make_shared<const std::vector<uint8_t>>(Record(reports)));
+  playback.Pause();
+  uint8_t out[65];
+  EXPECT_EQ(playback.Next(out, 65, std::chrono::milliseconds(20)), 0u);  // paused: nothing comes
+  // A step: the reports up to and including the next present, which both
+  // halves of line group 0 make.
+  for (size_t expected : {size_t(1), size_t(1), size_t(sim::kReportsPerFrame - 2 + 1)}) {
+    playback.Step();
+    size_t got = 0;
+    while (playback.Next(out, 65, std::chrono::milliseconds(20)) == 65) ++got;
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(out[1 + 60], 0);
+  }
+
+  // A seek: the reports just before the moment at once, the last one the
+  // last report before it.
+  const size_t target = 1000;
+  playback.Seek(reports[target].time);
+  std::vector<std::vector<uint8_t>> lead;
+  while (playback.Next(out, 65, std::chrono::milliseconds(20)) == 65) lead.emplace_back(out + 1, out + 65);
+  ASSERT_EQ(lead.size(), 512u);
+  EXPECT_EQ(lead.back(), reports[target - 1].data);
+  EXPECT_EQ(lead.front(), reports[target - 512].data);
+  playback.Play();
+  ASSERT_EQ(playback.Next(out, 65, std::chrono::milliseconds(2000)), 65u);
+  EXPECT_EQ(std::vector<uint8_t>(out + 1, out + 65), reports[target].data);
 }
 
 }  // namespace
