@@ -5,6 +5,7 @@
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
+#include "link/LinkReports.h"
 #include "link/LinkUnit.h"
 #include "ui/Application.h"
 
@@ -99,7 +100,10 @@ void TMainForm::DefineWindow() {
                              .Caption = L"Запись",
                              .Items = {{.Name = L"RecordItem",
                                         .Caption = L"Записывать отчёты прибора",
-                                        .OnClick = click(&TMainForm::RecordItemClick)}}},
+                                        .OnClick = click(&TMainForm::RecordItemClick)},
+                                       {.Name = L"PlayItem",
+                                        .Caption = L"Воспроизвести запись...",
+                                        .OnClick = click(&TMainForm::PlayItemClick)}}},
                         });
   Recording.OnChange = click(&TMainForm::RecordingChange);
   Recording.CurrentDevice = Bind(this, &TMainForm::LinkDevice);
@@ -133,6 +137,7 @@ void TMainForm::BitBtn1Click(TObject*) { LinkForm->Show(); }
 void TMainForm::N4Click(TObject*) { Close(); }
 
 void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
+  if (Playing()) return;
   button.SetEnabled(false);
   try {
     LinkForm->SendCommand(code, arg1, 0, 0);
@@ -171,7 +176,53 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
+  if (Playing()) return;
   Mirror.RenderScreenReport(data, size);
+}
+
+void TMainForm::PlaybackReport(const uint8_t* data, uint16_t size) {
+  FooterStatusBar.SetPanelText(2, Widen(PacketText(size)));
+  ReceivedBytes += size;
+  Mirror.RenderScreenReport(data, size);
+}
+
+void TMainForm::PlaybackEnded(TObject*) {
+  // The instrument's next frame redraws the screen; until then it keeps the
+  // recording's last one.
+}
+
+void TMainForm::PlayItemClick(TObject*) {
+  if (Playing()) {
+    SetForegroundWindow(playback_->Handle());
+    return;
+  }
+  std::wstring name;
+  if (!AskRecordingFile(handle_, false, name)) return;
+  OpenPlayback(name);
+}
+
+void TMainForm::OpenPlayback(const std::wstring& fileName) {
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  std::string error;
+  if (!ReadWholeFile(fileName, *bytes, error)) {
+    Application->ShowMessage(Widen(error));
+    return;
+  }
+  {
+    TRecordingReader reader(*bytes);
+    TRecordedReport first;
+    if (!reader.Next(first)) {
+      // Not a recording, or one with nothing in it: refuse rather than show a blank.
+      Application->ShowMessage(reader.Status() == TRecordingReader::TStatus::Foreign
+                                   ? Widen(reader.Problem())
+                                   : L"В записи нет ни одного отчёта. " + Widen(reader.Problem()));
+      return;
+    }
+  }
+  playback_.reset();
+  playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(bytes),
+                                                Bind(this, &TMainForm::PlaybackReport),
+                                                Bind(this, &TMainForm::PlaybackEnded));
 }
 
 THidDevice* TMainForm::LinkDevice() { return LinkForm ? LinkForm->Current() : nullptr; }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
@@ -81,6 +82,11 @@ class TMainForm : public TDisplayForm {
     Recording.Report(device, reportID, data, size);
   }
   void RecordItemClick(TObject* Sender);
+  void PlayItemClick(TObject* Sender);
+  // Shows a recording in the playback window; refuses a file that is not one.
+  void OpenPlayback(const std::wstring& fileName);
+  // A recording is being shown: live reports are not drawn and the keypad sends nothing.
+  bool Playing() const { return playback_ && playback_->Open(); }
 
   // Picture tools.
   void SaveToFileClick(TObject* Sender);
@@ -97,6 +103,11 @@ class TMainForm : public TDisplayForm {
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
   void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
   THidDevice* LinkDevice();
+  // The playback window's half of the report path: what the link does with a
+  // live report.
+  void PlaybackReport(const uint8_t* data, uint16_t size);
+  void PlaybackEnded(TObject*);
+  std::unique_ptr<TPlaybackWindow> playback_;
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   HICON icon_ = nullptr;
 };

@@ -43,6 +43,22 @@ std::wstring DefaultName() {
 
 }  // namespace
 
+bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName) {
+  wchar_t name[MAX_PATH];
+  lstrcpynW(name, fileName.c_str(), MAX_PATH);
+  OPENFILENAMEW ofn{sizeof ofn};
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = L"Запись ТС4170 (*.tsrec)\0*.tsrec\0Все файлы (*.*)\0*.*\0";
+  ofn.lpstrFile = name;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrTitle = save ? L"Записать в файл" : L"Воспроизвести запись";
+  ofn.lpstrDefExt = L"tsrec";
+  ofn.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return false;
+  fileName = name;
+  return true;
+}
+
 int64_t MonotonicMicros() {
   static const int64_t frequency = [] {
     LARGE_INTEGER f;
@@ -127,17 +143,8 @@ void TRecordControl::Toggle(THidDevice* device) {
     Application->ShowMessage(L"Прибор ТС4170 не подключен: записывать нечего.");
     return;
   }
-  wchar_t name[MAX_PATH];
-  lstrcpynW(name, DefaultName().c_str(), MAX_PATH);
-  OPENFILENAMEW ofn{sizeof ofn};
-  ofn.hwndOwner = owner_.Handle();
-  ofn.lpstrFilter = L"Запись ТС4170 (*.tsrec)\0*.tsrec\0Все файлы (*.*)\0*.*\0";
-  ofn.lpstrFile = name;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrTitle = L"Записать в файл";
-  ofn.lpstrDefExt = L"tsrec";
-  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameW(&ofn)) return;
+  std::wstring name = DefaultName();
+  if (!AskRecordingFile(owner_.Handle(), true, name)) return;
 
   TRecordingHeader header;
   header.StartUtcMicros = UtcMicrosNow();

@@ -32,6 +32,10 @@ class TWin32FileSink : public TRecordSink {
   std::string error_;
 };
 
+// The file dialog for a recording: to write one (save) or to play one; false
+// when the user cancels.
+bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName);
+
 // The reading of the clock that times recorded reports, in microseconds.
 int64_t MonotonicMicros();
 // The whole file, or false with the system's message in error.

@@ -51,18 +51,17 @@ int Mismatches(const Picture& picture, const sim::Screen& frame) {
   return bad;
 }
 
-// Chooses "Записывать отчёты прибора" and, when a dialog asks, gives it file.
-bool ToggleRecording(const Program& program, const std::wstring& file) {
-  // Another process's menu cannot be walked under Wine; the toolkit numbers the
-  // items from 100 in the order the main window defines them, and this one is
-  // the sixth.
-  const UINT id = 105;
-  PostMessageW(program.Main(), WM_COMMAND, id, 0);
-  if (file.empty()) return true;
+// Another process's menu cannot be walked under Wine; the toolkit numbers the
+// items from 100 in the order the main window defines them.
+constexpr UINT kRecordItem = 105, kPlayItem = 106;
+
+// Chooses a menu item and gives the file dialog it opens a file name.
+bool ChooseFile(const Program& program, UINT item, const wchar_t* title, const std::wstring& file) {
+  PostMessageW(program.Main(), WM_COMMAND, item, 0);
   HWND dialog = nullptr;
   DWORD pid = GetProcessId(program.Process());
-  if (!WaitFor([&] { return (dialog = FindOwnWindow(pid, L"Записать в файл")) != nullptr; })) {
-    ADD_FAILURE() << "no dialog; menu id " << id;
+  if (!WaitFor([&] { return (dialog = FindOwnWindow(pid, title)) != nullptr; })) {
+    ADD_FAILURE() << "no dialog " << item;
     return false;
   }
   // The name box: a combo box in the dialogs of today, an edit box in old ones.
@@ -72,6 +71,29 @@ bool ToggleRecording(const Program& program, const std::wstring& file) {
   }
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
   return WaitFor([&] { return !IsWindow(dialog); });
+}
+
+// Chooses "Записывать отчёты прибора": starts recording into file, or stops.
+bool ToggleRecording(const Program& program, const std::wstring& file) {
+  if (!file.empty()) return ChooseFile(program, kRecordItem, L"Записать в файл", file);
+  PostMessageW(program.Main(), WM_COMMAND, kRecordItem, 0);
+  return true;
+}
+
+// Writes a recording of the frames, each held for `hold` reports.
+void WriteRecording(const std::wstring& file, std::initializer_list<int> frames, int hold) {
+  TRecorder recorder;
+  ASSERT_TRUE(recorder.Start(std::make_unique<TWin32FileSink>(file),
+                             TRecordingHeader{.VendorID = 0x5555, .ProductID = 0x4170, .Product = "ТС4170"},
+                             0));
+  int64_t t = 0;
+  for (int f : frames)
+    for (int i = 0; i < hold; ++i, t += 1000) {
+      const sim::Report r = sim::EncodeScreenReport(TestFrame(f), i % sim::kReportsPerFrame);
+      while (recorder.Written() + 3000 < uint64_t(t / 1000)) std::this_thread::yield();
+      recorder.Push(t, r[0], r.data() + 1, 64);
+    }
+  recorder.Stop(TRecordingEnd::Stopped);
 }
 
 struct TPlayed {
@@ -188,6 +210,44 @@ TEST(Record, TheSimulatorServesARecordingAsTheInstrument) {
   EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
+}
+
+TEST(Record, PlaysARecordingInItsOwnWindowAndGivesTheScreenBack) {
+  const std::wstring file = TempPath(L"ts_record_window.tsrec"), foreign = TempPath(L"ts_record_foreign.bmp");
+  WriteRecording(file, {4, 5, 6}, 3 * sim::kReportsPerFrame + 1);
+  {
+    HANDLE f = CreateFileW(foreign.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n;
+    WriteFile(f, "BM6\x0c\x03\0\0\0\0\0\x36\0\0\0(", 16, &n, nullptr);
+    CloseHandle(f);
+  }
+  PipeServer server;
+  server.Plug();
+  Program program;
+  const DWORD pid = GetProcessId(program.Process());
+
+  // A file that is not a recording is refused.
+  ASSERT_TRUE(ChooseFile(program, kPlayItem, L"Воспроизвести запись", foreign));
+  Box box;
+  ASSERT_TRUE(WaitForBox(box));
+  EXPECT_EQ(box.Text, L"Файл не является записью ТС4170");
+  CloseBox(box);
+
+  ASSERT_TRUE(ChooseFile(program, kPlayItem, L"Воспроизвести запись", file));
+  HWND window = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (window = FindOwnWindow(pid, L"Воспроизведение записи")) != nullptr; }));
+  // The recording plays to its last frame; the instrument's keypad is silent.
+  EXPECT_TRUE(WaitFor([&] { return Mismatches(program.CaptureDisplay(), TestFrame(6)) == 0; }));
+  program.Click(program.Control(program.Main(), L"F1"));
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }));
+  // The instrument has the screen and the keypad again.
+  program.Click(program.Control(program.Main(), L"F1"));
+  const auto command = server.WaitForOutputReport(PipeServer::Clock::now() + 15s);
+  ASSERT_TRUE(command.has_value());
+  EXPECT_EQ((*command)[0], 0x0F);
+  EXPECT_EQ(server.OutputReports().size(), 1u);
+  SendFrames(server, program, 7, 1);
 }
 
 }  // namespace
