@@ -9,7 +9,7 @@ namespace {
 
 // A block is written at least this often, so a crash loses at most this much.
 constexpr std::chrono::milliseconds kBlockMaxAge{1000};
-constexpr std::chrono::milliseconds kWriterTick{200};
+constexpr std::chrono::milliseconds kWriterTick{50};
 
 int64_t SteadyMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -36,7 +36,6 @@ bool TRecorder::Start(std::unique_ptr<TRecordSink> sink, const TRecordingHeader&
   origin_ = originMicros;
   head_ = tail_ = 0;
   stop_ = false;
-  pending_ = false;
   dropped_ = written_ = 0;
   {
     std::lock_guard lock(failureMutex_);
@@ -68,15 +67,16 @@ void TRecorder::Push(int64_t nowMicros, uint8_t reportID, const uint8_t* data, u
   slot.size = size < kMaxRecordedReportSize ? size : kMaxRecordedReportSize;
   if (slot.size) std::memcpy(slot.data, data, slot.size);
   head_.store(h + 1, std::memory_order_release);
-  // One wake-up outstanding at most: the semaphore's count never passes one.
-  if (!pending_.exchange(true)) wake_.release();
 }
 
 void TRecorder::Stop(TRecordingEnd reason) {
   if (!writer_.joinable()) return;
-  endReason_ = reason;
-  stop_ = true;
-  if (!pending_.exchange(true)) wake_.release();
+  {
+    std::lock_guard lock(stopMutex_);
+    endReason_ = reason;
+    stop_ = true;
+  }
+  stopped_.notify_all();
   writer_.join();
   recording_ = false;
   sink_.reset();
@@ -96,11 +96,15 @@ void TRecorder::Fail(const std::string& why) {
 
 void TRecorder::Run() {
   while (true) {
-    if (wake_.try_acquire_for(kWriterTick)) pending_ = false;
+    bool stopping;
+    {
+      std::unique_lock lock(stopMutex_);
+      stopping = stopped_.wait_for(lock, kWriterTick, [this] { return stop_; });
+    }
     Drain();
     if (!failed_ && blockRecords_ > 0 && SteadyMillis() - blockOpenedAt_ >= kBlockMaxAge.count())
       FlushBlock();
-    if (stop_) break;
+    if (stopping) break;
   }
   Drain();
   if (failed_) return;

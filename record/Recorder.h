@@ -5,10 +5,10 @@
 // was written before it stays a readable recording.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,9 +69,11 @@ class TRecorder {
   std::vector<TSlot> ring_;
   std::atomic<uint64_t> head_{0};  // next slot Push fills
   std::atomic<uint64_t> tail_{0};  // next slot the writer takes
-  std::atomic<bool> pending_{false};
-  std::binary_semaphore wake_{0};
-  std::atomic<bool> stop_{false};
+  // The writer looks at the ring on a tick rather than being woken per report:
+  // a wake-up per report cost the receiving thread more than the copy.
+  std::mutex stopMutex_;
+  std::condition_variable stopped_;
+  bool stop_ = false;
   std::atomic<bool> recording_{false};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> written_{0};

@@ -11,6 +11,7 @@
 #include "record/RecordUnit.h"
 #include "sim/PipeServer.h"
 #include "sim/Screen.h"
+#include "tests/e2e/record/RecordDriver.h"
 #include "tests/e2e/support/Driver.h"
 #include "ui/Application.h"
 
@@ -49,35 +50,6 @@ int Mismatches(const Picture& picture, const sim::Screen& frame) {
   for (int y = 3; y < 243; ++y)
     for (int x = 3; x < 323; ++x) bad += picture.At(x, y) != (frame.Pixel(x - 3, y - 3) ? 0u : 0xFFFFFFu);
   return bad;
-}
-
-// Another process's menu cannot be walked under Wine; the toolkit numbers the
-// items from 100 in the order the main window defines them.
-constexpr UINT kRecordItem = 105, kPlayItem = 106;
-
-// Chooses a menu item and gives the file dialog it opens a file name.
-bool ChooseFile(const Program& program, UINT item, const wchar_t* title, const std::wstring& file) {
-  PostMessageW(program.Main(), WM_COMMAND, item, 0);
-  HWND dialog = nullptr;
-  DWORD pid = GetProcessId(program.Process());
-  if (!WaitFor([&] { return (dialog = FindOwnWindow(pid, title)) != nullptr; })) {
-    ADD_FAILURE() << "no dialog " << item;
-    return false;
-  }
-  // The name box: a combo box in the dialogs of today, an edit box in old ones.
-  if (!SetDlgItemTextW(dialog, 0x47C, file.c_str()) && !SetDlgItemTextW(dialog, 0x480, file.c_str())) {
-    ADD_FAILURE() << "no name box";
-    return false;
-  }
-  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-  return WaitFor([&] { return !IsWindow(dialog); });
-}
-
-// Chooses "Записывать отчёты прибора": starts recording into file, or stops.
-bool ToggleRecording(const Program& program, const std::wstring& file) {
-  if (!file.empty()) return ChooseFile(program, kRecordItem, L"Записать в файл", file);
-  PostMessageW(program.Main(), WM_COMMAND, kRecordItem, 0);
-  return true;
 }
 
 // Writes a recording of the frames, each held for `hold` reports.

@@ -79,11 +79,11 @@ std::vector<TReport> NoisyStream(int seconds) {
 std::vector<uint8_t> Record(const std::vector<TReport>& reports, TRecordingEnd end = TRecordingEnd::Stopped,
                             size_t failAt = SIZE_MAX, std::string* failure = nullptr) {
   std::vector<uint8_t> file;
-  TRecorder recorder(256);
+  TRecorder recorder(8192);
   EXPECT_TRUE(recorder.Start(std::make_unique<TMemorySink>(file, failAt), kHeader, 5'000'000));
   for (const TReport& r : reports) {
     // The ring is small here; wait for room rather than lose a report.
-    while (recorder.Recording() && recorder.Written() + 200 < uint64_t(&r - reports.data()))
+    while (recorder.Recording() && recorder.Written() + 8000 < uint64_t(&r - reports.data()))
       std::this_thread::yield();
     recorder.Push(5'000'000 + r.time, r.id, r.data.data(), uint16_t(r.data.size()));
   }
