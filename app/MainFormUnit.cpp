@@ -103,8 +103,15 @@ void TMainForm::DefineWindow() {
                                         .OnClick = click(&TMainForm::RecordItemClick)},
                                        {.Name = L"PlayItem",
                                         .Caption = L"Воспроизвести запись...",
-                                        .OnClick = click(&TMainForm::PlayItemClick)}}},
+                                        .OnClick = click(&TMainForm::PlayItemClick)},
+                                       {.Name = L"N5", .Caption = L"-"},
+                                       {.Name = L"PngItem", .Caption = L"Сохранить картинку в PNG..."},
+                                       {.Name = L"SnapshotItem", .Caption = L"Снимок в папку (F12)"}}},
                         });
+  evidence_ = std::make_unique<TEvidence>(handle_, Bind(this, &TMainForm::EvidencePixels),
+                                          Bind(this, &TMainForm::EvidenceTexts));
+  MainMenu.SetOnClick(L"PngItem", Bind(evidence_.get(), &TEvidence::SavePngClick));
+  MainMenu.SetOnClick(L"SnapshotItem", Bind(evidence_.get(), &TEvidence::SnapshotClick));
   Recording.OnChange = click(&TMainForm::RecordingChange);
   Recording.CurrentDevice = Bind(this, &TMainForm::LinkDevice);
   CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",
@@ -177,7 +184,44 @@ void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewIniti
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
   if (Playing()) return;
+  if (DrawChecked()) liveIntegrity_.Add(data, size);
   Mirror.RenderScreenReport(data, size);
+}
+
+TPixels TMainForm::EvidencePixels() {
+  const std::unique_ptr<TPicture> picture = PictureTools.CapturePicture();
+  return PixelsOf(picture->Handle(), picture->Width(), picture->Height());
+}
+
+std::vector<TPngText> TMainForm::EvidenceTexts() {
+  // PNG text is Latin-1: the device's strings go in when they are plain ASCII.
+  auto ascii = [](const std::string& s) {
+    for (unsigned char c : s)
+      if (c < 0x20 || c > 0x7E) return std::string();
+    return s;
+  };
+  char ids[160];
+  auto device = [&](uint16_t vid, uint16_t pid, uint16_t version, const std::string& product,
+                    const std::string& serial) {
+    std::snprintf(ids, sizeof ids, "VendorID %04Xh ProductID %04Xh VersionNumber %04Xh %s %s", vid, pid,
+                  version, ascii(product).c_str(), ascii(serial).c_str());
+    return std::string(ids);
+  };
+  std::vector<TPngText> texts{{"Creation Time", UtcTimeText()}, {"Software", "Virtual_TS4170 V18.09"}};
+  if (Playing()) {
+    const TRecordingHeader& h = playback_->Playback().Header();
+    texts.push_back({"Source", "recording"});
+    texts.push_back({"Device", device(h.VendorID, h.ProductID, h.VersionNumber, h.Product, h.SerialNumber)});
+    texts.push_back({"Frame", playback_->Integrity().Complete() ? "complete" : "incomplete"});
+  } else {
+    texts.push_back({"Source", "instrument"});
+    if (THidDevice* d = LinkDevice())
+      texts.push_back(
+          {"Device", device(d->Attributes().VendorID, d->Attributes().ProductID,
+                            d->Attributes().VersionNumber, d->DeviceStrings(2), d->DeviceStrings(3))});
+    texts.push_back({"Frame", liveIntegrity_.Complete() ? "complete" : "incomplete"});
+  }
+  return texts;
 }
 
 void TMainForm::PlaybackReport(const uint8_t* data, uint16_t size) {

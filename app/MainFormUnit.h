@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "record/EvidenceUnit.h"
+#include "record/FrameIntegrity.h"
 #include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
 #include "screen/DisplayView.h"
@@ -108,6 +110,11 @@ class TMainForm : public TDisplayForm {
   void PlaybackReport(const uint8_t* data, uint16_t size);
   void PlaybackEnded(TObject*);
   std::unique_ptr<TPlaybackWindow> playback_;
+  // Evidence pictures: the picture as shown and the fields that describe it.
+  TPixels EvidencePixels();
+  std::vector<TPngText> EvidenceTexts();
+  std::unique_ptr<TEvidence> evidence_;
+  TFrameIntegrity liveIntegrity_;
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   HICON icon_ = nullptr;
 };

@@ -66,6 +66,11 @@ void TMenu::SetChecked(const std::wstring& name, bool checked) {
   if (UINT id = IdOf(name)) CheckMenuItem(handle_, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
+void TMenu::SetOnClick(const std::wstring& name, TNotifyEvent onClick) {
+  for (auto& item : items_)
+    if (name == item->Def.Name) item->Def.OnClick = onClick;
+}
+
 TMainMenu::~TMainMenu() {
   if (font_) DeleteObject(font_);
   if (boldFont_) DeleteObject(boldFont_);

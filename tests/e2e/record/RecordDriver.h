@@ -12,7 +12,7 @@ namespace ts::e2e {
 
 // Another process's menu cannot be walked under Wine; the toolkit numbers the
 // items from 100 in the order the main window defines them.
-constexpr UINT kRecordItem = 105, kPlayItem = 106;
+constexpr UINT kRecordItem = 105, kPlayItem = 106, kPngItem = 108, kSnapshotItem = 109;
 
 // Chooses a menu item and gives the file dialog it opens a file name.
 inline bool ChooseFile(const Program& program, UINT item, const wchar_t* title, const std::wstring& file) {

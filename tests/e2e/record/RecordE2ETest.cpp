@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "record/PictureExport.h"
 #include "record/RecordUnit.h"
 #include "sim/PipeServer.h"
 #include "sim/Screen.h"
@@ -211,6 +212,28 @@ TEST(Record, PlaysARecordingInItsOwnWindowAndGivesTheScreenBack) {
   // The recording plays to its last frame; the instrument's keypad is silent.
   EXPECT_TRUE(WaitFor([&] { return Mismatches(program.CaptureDisplay(), TestFrame(6)) == 0; }));
   program.Click(program.Control(program.Main(), L"F1"));
+  // The picture as evidence: the PNG decodes back to the frame shown, and its
+  // fields say what it shows.
+  const std::wstring png = TempPath(L"ts_record_evidence.png");
+  DeleteFileW(png.c_str());
+  ASSERT_TRUE(ChooseFile(program, kPngItem, L"Сохранить картинку в PNG", png));
+  ASSERT_TRUE(WaitFor([&] { return GetFileAttributesW(png.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  std::vector<TPngText> texts = {{"Source", ""}, {"Frame", ""}, {"Device", ""}, {"Creation Time", ""}};
+  TPixels picture;
+  ASSERT_TRUE(WaitFor([&] {
+    try {
+      picture = LoadPng(png, &texts);
+      return true;
+    } catch (const std::exception&) {
+      return false;  // still being written
+    }
+  }));
+  EXPECT_EQ(Mismatches(Picture{picture.Width, picture.Height, picture.Data}, TestFrame(6)), 0);
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0].Value, "recording");
+  EXPECT_EQ(texts[1].Value, "complete");
+  EXPECT_EQ(texts[2].Value.rfind("VendorID 5555h ProductID 4170h", 0), 0u) << texts[2].Value;
+  EXPECT_EQ(texts[3].Value.size(), 24u);
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }));
   // The instrument has the screen and the keypad again.

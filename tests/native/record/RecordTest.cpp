@@ -4,11 +4,14 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "link/HidControllerClass.h"
+#include "record/FrameIntegrity.h"
 #include "record/Recorder.h"
 #include "record/RecordingBinding.h"
+#include "record/SnapshotName.h"
 #include "sim/Instrument.h"
 #include "tests/native/link/HidFakes.h"
 
@@ -339,6 +342,40 @@ TEST(Recording, StepsAFrameWhilePausedAndSeeksToAMoment) {
   playback.Play();
   ASSERT_EQ(playback.Next(out, 65, std::chrono::milliseconds(2000)), 65u);
   EXPECT_EQ(std::vector<uint8_t>(out + 1, out + 65), reports[target].data);
+}
+
+TEST(Evidence, SnapshotNamesNeverCollide) {
+  std::set<std::wstring> taken;
+  const TStamp t{2026, 12, 8, 4, 5, 6, 7};
+  for (int i = 0; i < 5; ++i)
+    taken.insert(SnapshotName(t, [&](const std::wstring& name) { return taken.count(name) > 0; }));
+  EXPECT_EQ(taken.size(), 5u);
+  EXPECT_EQ(*taken.begin(), L"TS4170 2026-12-08 04-05-06.007 (2).png");
+  EXPECT_TRUE(taken.count(L"TS4170 2026-12-08 04-05-06.007.png"));
+  EXPECT_TRUE(taken.count(L"TS4170 2026-12-08 04-05-06.007 (5).png"));
+}
+
+TEST(Evidence, AFrameIsWholeWhenEveryLineGroupArrivedSinceTheLastOneBegan) {
+  struct TCase {
+    const char* name;
+    int skipIndex;  // a report of the second frame that goes missing, or -1
+    bool complete;
+  };
+  for (const TCase& c : {TCase{"every report", -1, true}, TCase{"a group lost", 77, false},
+                         TCase{"the second half of group 0 lost", 1, false}}) {
+    SCOPED_TRACE(c.name);
+    TFrameIntegrity integrity;
+    const sim::Screen screen;
+    auto add = [&](int i) {
+      const sim::Report r = sim::EncodeScreenReport(screen, i);
+      integrity.Add(r.data() + 1, 64);
+    };
+    for (int i = 0; i < sim::kReportsPerFrame; ++i) add(i);
+    for (int i = 0; i < sim::kReportsPerFrame; ++i)
+      if (i != c.skipIndex) add(i);
+    add(0);  // the next frame begins: the one before it is judged
+    EXPECT_EQ(integrity.Complete(), c.complete);
+  }
 }
 
 }  // namespace
