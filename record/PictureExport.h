@@ -35,4 +35,17 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
 // for each keyword asked for in `texts` (those it cannot find are dropped).
 TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts);
 
+// An animated GIF through WIC's GIF encoder, black and white, each frame with
+// its delay in hundredths of a second. `wicWroteDelays` says whether WIC's
+// metadata writer took the delays.
+void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
+             bool* wicWroteDelays = nullptr);
+// Decodes every frame of a GIF through WIC, with the delays WIC's reader finds
+// (0 where it finds none).
+std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays);
+
+// A recording's presented frames, each with how long it stayed, in hundredths
+// of a second; a frame equal to the one before only lengthens it.
+void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames, std::vector<int>& delays);
+
 }  // namespace ts

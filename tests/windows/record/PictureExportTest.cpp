@@ -33,5 +33,26 @@ TEST(PictureExport, APngDecodesBackToTheFrameAndItsTextFields) {
   std::printf("text fields written by WIC's own metadata writer: %s\n", byWic ? "yes" : "no");
 }
 
+TEST(PictureExport, AGifDecodesBackToTheFramesOfARecording) {
+  // Three frames: a pattern, its inverse, the pattern again.
+  TPixels a{326, 246, std::vector<uint32_t>(326 * 246)}, b = a;
+  for (size_t i = 0; i < a.Data.size(); ++i) {
+    a.Data[i] = (i / 7 + i / 326) % 3 ? 0xFFFFFF : 0;
+    b.Data[i] = a.Data[i] ^ 0xFFFFFF;
+  }
+  const std::wstring file = TempFile(L"ts_frames.gif");
+  bool byWic = false;
+  SaveGif({a, b, a}, {5, 12, 30}, file, &byWic);
+  std::vector<int> delays;
+  const std::vector<TPixels> back = LoadGif(file, &delays);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_TRUE(back[0].Data == a.Data);
+  EXPECT_TRUE(back[1].Data == b.Data);
+  EXPECT_TRUE(back[2].Data == a.Data);
+  std::printf("frame delays written by WIC: %s; read back: %d %d %d\n", byWic ? "yes" : "no", delays[0],
+              delays[1], delays[2]);
+  EXPECT_EQ(delays, (std::vector<int>{5, 12, 30}));
+}
+
 }  // namespace
 }  // namespace ts
