@@ -106,12 +106,16 @@ void TMainForm::DefineWindow() {
                                         .OnClick = click(&TMainForm::PlayItemClick)},
                                        {.Name = L"N5", .Caption = L"-"},
                                        {.Name = L"PngItem", .Caption = L"Сохранить картинку в PNG..."},
-                                       {.Name = L"SnapshotItem", .Caption = L"Снимок в папку (F12)"}}},
+                                       {.Name = L"SnapshotItem", .Caption = L"Снимок в папку (F12)"},
+                                       {.Name = L"GifItem", .Caption = L"Экспорт записи в GIF..."},
+                                       {.Name = L"FramesItem", .Caption = L"Экспорт записи в кадры PNG..."}}},
                         });
   evidence_ = std::make_unique<TEvidence>(handle_, Bind(this, &TMainForm::EvidencePixels),
                                           Bind(this, &TMainForm::EvidenceTexts));
   MainMenu.SetOnClick(L"PngItem", Bind(evidence_.get(), &TEvidence::SavePngClick));
   MainMenu.SetOnClick(L"SnapshotItem", Bind(evidence_.get(), &TEvidence::SnapshotClick));
+  MainMenu.SetOnClick(L"GifItem", Bind(evidence_.get(), &TEvidence::ExportGifClick));
+  MainMenu.SetOnClick(L"FramesItem", Bind(evidence_.get(), &TEvidence::ExportPngFramesClick));
   Recording.OnChange = click(&TMainForm::RecordingChange);
   Recording.CurrentDevice = Bind(this, &TMainForm::LinkDevice);
   CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "record/RecordUnit.h"
 #include "record/SnapshotName.h"
 #include "ui/Application.h"
 
@@ -61,17 +62,81 @@ bool TEvidence::Save(const std::wstring& fileName) {
   }
 }
 
-void TEvidence::SavePngClick(TObject*) {
-  wchar_t name[MAX_PATH] = L"NoName.png";
+bool TEvidence::AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension,
+                          std::wstring& name) {
+  wchar_t buffer[MAX_PATH];
+  lstrcpynW(buffer, name.c_str(), MAX_PATH);
   OPENFILENAMEW ofn{sizeof ofn};
   ofn.hwndOwner = owner_;
-  ofn.lpstrFilter = L"PNG (*.png)\0*.png\0";
-  ofn.lpstrFile = name;
+  ofn.lpstrFilter = filter;
+  ofn.lpstrFile = buffer;
   ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrTitle = L"Сохранить картинку в PNG";
-  ofn.lpstrDefExt = L"png";
+  ofn.lpstrTitle = title;
+  ofn.lpstrDefExt = extension;
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (GetSaveFileNameW(&ofn)) Save(name);
+  if (!GetSaveFileNameW(&ofn)) return false;
+  name = buffer;
+  return true;
+}
+
+void TEvidence::SavePngClick(TObject*) {
+  std::wstring name = L"NoName.png";
+  if (AskOutput(L"Сохранить картинку в PNG", L"PNG (*.png)\0*.png\0", L"png", name)) Save(name);
+}
+
+bool TEvidence::LoadFrames(std::vector<TPixels>& frames, std::vector<int>& delays) {
+  std::wstring source;
+  if (!AskRecordingFile(owner_, false, source)) return false;
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadWholeFile(source, bytes, error)) {
+    Application->ShowMessage(Widen(error));
+    return false;
+  }
+  TRecordingReader reader(bytes);
+  if (reader.Status() == TRecordingReader::TStatus::Foreign) {
+    Application->ShowMessage(Widen(reader.Problem()));
+    return false;
+  }
+  RecordingFrames(bytes, frames, delays);
+  if (frames.empty()) {
+    Application->ShowMessage(L"В записи нет ни одного кадра.");
+    return false;
+  }
+  return true;
+}
+
+void TEvidence::ExportGifClick(TObject*) {
+  std::vector<TPixels> frames;
+  std::vector<int> delays;
+  if (!LoadFrames(frames, delays)) return;
+  std::wstring name = L"TS4170.gif";
+  if (!AskOutput(L"Экспорт записи в GIF", L"GIF (*.gif)\0*.gif\0", L"gif", name)) return;
+  try {
+    SaveGif(frames, delays, name);
+  } catch (const std::exception& e) {
+    Application->ShowMessage(L"GIF не сохранён: " + Widen(e.what()));
+  }
+}
+
+void TEvidence::ExportPngFramesClick(TObject*) {
+  std::vector<TPixels> frames;
+  std::vector<int> delays;
+  if (!LoadFrames(frames, delays)) return;
+  std::wstring name = L"frame.png";
+  if (!AskOutput(L"Экспорт записи в кадры PNG", L"PNG (*.png)\0*.png\0", L"png", name)) return;
+  // "frame.png" becomes frame_00001.png, frame_00002.png, ...
+  const size_t dot = name.find_last_of(L'.');
+  const std::wstring stem = dot == std::wstring::npos ? name : name.substr(0, dot);
+  try {
+    for (size_t i = 0; i < frames.size(); ++i) {
+      wchar_t number[16];
+      swprintf(number, 16, L"_%05zu.png", i + 1);
+      SavePng(frames[i], stem + number, {});
+    }
+  } catch (const std::exception& e) {
+    Application->ShowMessage(L"Кадры не сохранены: " + Widen(e.what()));
+  }
 }
 
 void TEvidence::SnapshotClick(TObject*) {

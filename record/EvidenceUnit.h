@@ -23,11 +23,16 @@ class TEvidence : public TObject {
 
   void SavePngClick(TObject*);
   void SnapshotClick(TObject*);
+  // A recording's frames as an animated GIF, or as numbered PNG files.
+  void ExportGifClick(TObject*);
+  void ExportPngFramesClick(TObject*);
   const std::wstring& Folder() const { return folder_; }
 
  private:
   static LRESULT CALLBACK KeyHook(int code, WPARAM wp, LPARAM lp);
   bool Save(const std::wstring& fileName);
+  bool AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension, std::wstring& name);
+  bool LoadFrames(std::vector<TPixels>& frames, std::vector<int>& delays);
   HWND owner_;
   TMethod<TPixels()> capture_;
   TMethod<std::vector<TPngText>()> texts_;

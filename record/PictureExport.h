@@ -46,6 +46,7 @@ std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* del
 
 // A recording's presented frames, each with how long it stayed, in hundredths
 // of a second; a frame equal to the one before only lengthens it.
-void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames, std::vector<int>& delays);
+void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
+                     std::vector<int>& delays);
 
 }  // namespace ts

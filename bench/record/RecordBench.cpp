@@ -117,6 +117,14 @@ int main(int argc, char** argv) {
     std::printf("program CPU per 1,000 reports: recording off %.1f ms, on %.1f ms\n", off / per1000 * 1000,
                 on / per1000 * 1000);
 
+    // The recording as an animated GIF, through the program's export.
+    const std::wstring gif = std::wstring(dir) + L"ts_record_bench.gif";
+    DeleteFileW(gif.c_str());
+    if (ChooseFile(program, kGifItem, L"Воспроизвести запись", file) &&
+        FillDialog(program, L"Экспорт записи в GIF", gif) &&
+        WaitFor([&] { return GetFileAttributesW(gif.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+      std::printf("GIF written: %ls\n", gif.c_str());
+
     if (hold > 0) {
       if (!ChooseFile(program, kPlayItem, L"Воспроизвести запись", file)) {
         std::fprintf(stderr, "playback did not open\n");

@@ -12,11 +12,11 @@ namespace ts::e2e {
 
 // Another process's menu cannot be walked under Wine; the toolkit numbers the
 // items from 100 in the order the main window defines them.
-constexpr UINT kRecordItem = 105, kPlayItem = 106, kPngItem = 108, kSnapshotItem = 109;
+constexpr UINT kRecordItem = 105, kPlayItem = 106, kPngItem = 108, kSnapshotItem = 109, kGifItem = 110,
+               kFramesItem = 111;
 
-// Chooses a menu item and gives the file dialog it opens a file name.
-inline bool ChooseFile(const Program& program, UINT item, const wchar_t* title, const std::wstring& file) {
-  PostMessageW(program.Main(), WM_COMMAND, item, 0);
+// Gives the file dialog with this title a file name and presses its OK.
+inline bool FillDialog(const Program& program, const wchar_t* title, const std::wstring& file) {
   HWND dialog = nullptr;
   DWORD pid = GetProcessId(program.Process());
   if (!WaitFor([&] { return (dialog = FindOwnWindow(pid, title)) != nullptr; })) {
@@ -28,6 +28,12 @@ inline bool ChooseFile(const Program& program, UINT item, const wchar_t* title, 
   }
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
   return WaitFor([&] { return !IsWindow(dialog); });
+}
+
+// Chooses a menu item and gives the file dialog it opens a file name.
+inline bool ChooseFile(const Program& program, UINT item, const wchar_t* title, const std::wstring& file) {
+  PostMessageW(program.Main(), WM_COMMAND, item, 0);
+  return FillDialog(program, title, file);
 }
 
 // Chooses "Записывать отчёты прибора": starts recording into file, or stops.
