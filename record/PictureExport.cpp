@@ -170,6 +170,14 @@ void WriteFileBytes(const std::wstring& fileName, const std::vector<uint8_t>& by
   fclose(f);
 }
 
+// The file appears under its name only once it is whole.
+void Publish(const std::wstring& part, const std::wstring& fileName) {
+  if (!MoveFileExW(part.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileW(part.c_str());
+    throw Exception("Cannot write file (error " + std::to_string(GetLastError()) + ")");
+  }
+}
+
 }  // namespace
 
 TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
@@ -190,13 +198,14 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
 
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
              bool* wicWroteTexts) {
+  const std::wstring part = fileName + L".part";
   TCom<IWICImagingFactory> factory;
   Factory(factory);
   bool wic = !texts.empty();
   {
     TCom<IWICStream> stream;
     Check(factory->CreateStream(&stream), "creating a stream");
-    Check(stream->InitializeFromFilename(fileName.c_str(), GENERIC_WRITE), "creating the file");
+    Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
     TCom<IWICBitmapEncoder> encoder;
     Check(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder), "creating the PNG encoder");
     Check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
@@ -234,7 +243,8 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
     Check(frame->Commit(), "finishing the frame");
     Check(encoder->Commit(), "finishing the file");
   }
-  if (!wic && !texts.empty()) InsertTextChunks(fileName, texts);
+  if (!wic && !texts.empty()) InsertTextChunks(part, texts);
+  Publish(part, fileName);
   if (wicWroteTexts) *wicWroteTexts = wic;
 }
 
@@ -279,13 +289,14 @@ TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
 
 void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
              bool* wicWroteDelays) {
+  const std::wstring part = fileName + L".part";
   TCom<IWICImagingFactory> factory;
   Factory(factory);
   bool wic = true;
   {  // the file is closed at the end of this block
     TCom<IWICStream> stream;
     Check(factory->CreateStream(&stream), "creating a stream");
-    Check(stream->InitializeFromFilename(fileName.c_str(), GENERIC_WRITE), "creating the file");
+    Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
     TCom<IWICBitmapEncoder> encoder;
     Check(factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, &encoder), "creating the GIF encoder");
     Check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache), "starting the GIF encoder");
@@ -319,7 +330,8 @@ void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
     }
     Check(encoder->Commit(), "finishing the file");
   }
-  if (!wic) WriteFileBytes(fileName, AddGifDelays(ReadFileBytes(fileName), delays));
+  if (!wic) WriteFileBytes(part, AddGifDelays(ReadFileBytes(part), delays));
+  Publish(part, fileName);
   if (wicWroteDelays) *wicWroteDelays = wic;
 }
 
