@@ -7,6 +7,7 @@
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
+#include "link/LinkReports.h"
 #include "link/LinkUnit.h"
 #include "screen/DDrawBase.h"
 #include "ui/Application.h"
@@ -151,7 +152,28 @@ void TMainForm::DefineWindow() {
                                        {.Name = L"KeyMapItem",
                                         .Caption = L"Клавиши клавиатуры ПК",
                                         .OnClick = click(&TMainForm::KeyMapClick)}}},
+                            {.Name = L"RecordMenu",
+                             .Caption = L"Запись",
+                             .Items = {{.Name = L"RecordItem",
+                                        .Caption = L"Записывать отчёты прибора",
+                                        .OnClick = click(&TMainForm::RecordItemClick)},
+                                       {.Name = L"PlayItem",
+                                        .Caption = L"Воспроизвести запись...",
+                                        .OnClick = click(&TMainForm::PlayItemClick)},
+                                       {.Name = L"N5", .Caption = L"-"},
+                                       {.Name = L"PngItem", .Caption = L"Сохранить картинку в PNG..."},
+                                       {.Name = L"SnapshotItem", .Caption = L"Снимок в папку (F12)"},
+                                       {.Name = L"GifItem", .Caption = L"Экспорт записи в GIF..."},
+                                       {.Name = L"FramesItem", .Caption = L"Экспорт записи в кадры PNG..."}}},
                         });
+  evidence_ = std::make_unique<TEvidence>(handle_, Bind(this, &TMainForm::EvidencePixels),
+                                          Bind(this, &TMainForm::EvidenceTexts));
+  MainMenu.SetOnClick(L"PngItem", Bind(evidence_.get(), &TEvidence::SavePngClick));
+  MainMenu.SetOnClick(L"SnapshotItem", Bind(evidence_.get(), &TEvidence::SnapshotClick));
+  MainMenu.SetOnClick(L"GifItem", Bind(evidence_.get(), &TEvidence::ExportGifClick));
+  MainMenu.SetOnClick(L"FramesItem", Bind(evidence_.get(), &TEvidence::ExportPngFramesClick));
+  Recording.OnChange = click(&TMainForm::RecordingChange);
+  Recording.CurrentDevice = Bind(this, &TMainForm::LinkDevice);
   CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",
                                .Caption = L"Копировать",
                                .Default = true,
@@ -179,7 +201,10 @@ void TMainForm::DpiChanged() { DisplayView.Place(DisplayViewBounds(), std::max(D
 
 void TMainForm::FormCreate(TObject*) {}
 
-void TMainForm::FormClose(TObject*, TCloseAction&) { LinkForm->Close(); }
+void TMainForm::FormClose(TObject*, TCloseAction&) {
+  Recording.Close();
+  LinkForm->Close();
+}
 
 void TMainForm::SpeedTimerTimer(TObject*) {
   int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
@@ -194,6 +219,7 @@ void TMainForm::BitBtn1Click(TObject*) { LinkForm->Show(); }
 void TMainForm::N4Click(TObject*) { Close(); }
 
 void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
+  if (Playing()) return;
   button.SetEnabled(false);
   // The key's repeats go while the button still shows the send as pending.
   TDeferred enable([&] {
@@ -231,8 +257,94 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
+  if (Playing()) return;
+  if (DrawChecked()) liveIntegrity_.Add(data, size);
   Mirror.RenderScreenReport(data, size);
 }
+
+TPixels TMainForm::EvidencePixels() {
+  const std::unique_ptr<TPicture> picture = PictureTools.CapturePicture();
+  return PixelsOf(picture->Handle(), picture->Width(), picture->Height());
+}
+
+std::vector<TPngText> TMainForm::EvidenceTexts() {
+  // PNG text is Latin-1: the device's strings go in when they are plain ASCII.
+  auto ascii = [](const std::string& s) {
+    for (unsigned char c : s)
+      if (c < 0x20 || c > 0x7E) return std::string();
+    return s;
+  };
+  char ids[160];
+  auto device = [&](uint16_t vid, uint16_t pid, uint16_t version, const std::string& product,
+                    const std::string& serial) {
+    std::snprintf(ids, sizeof ids, "VendorID %04Xh ProductID %04Xh VersionNumber %04Xh %s %s", vid, pid,
+                  version, ascii(product).c_str(), ascii(serial).c_str());
+    return std::string(ids);
+  };
+  std::vector<TPngText> texts{{"Creation Time", UtcTimeText()}, {"Software", "Virtual_TS4170 V18.09"}};
+  if (Playing()) {
+    const TRecordingHeader& h = playback_->Playback().Header();
+    texts.push_back({"Source", "recording"});
+    texts.push_back({"Device", device(h.VendorID, h.ProductID, h.VersionNumber, h.Product, h.SerialNumber)});
+    texts.push_back({"Frame", playback_->Integrity().Complete() ? "complete" : "incomplete"});
+  } else {
+    texts.push_back({"Source", "instrument"});
+    if (THidDevice* d = LinkDevice())
+      texts.push_back(
+          {"Device", device(d->Attributes().VendorID, d->Attributes().ProductID,
+                            d->Attributes().VersionNumber, d->DeviceStrings(2), d->DeviceStrings(3))});
+    texts.push_back({"Frame", liveIntegrity_.Complete() ? "complete" : "incomplete"});
+  }
+  return texts;
+}
+
+void TMainForm::PlaybackReport(const uint8_t* data, uint16_t size) {
+  FooterStatusBar.SetPanelText(2, Widen(PacketText(size)));
+  ReceivedBytes += size;
+  Mirror.RenderScreenReport(data, size);
+}
+
+void TMainForm::PlaybackEnded(TObject*) {
+  // The instrument's next frame redraws the screen; until then it keeps the
+  // recording's last one.
+}
+
+void TMainForm::PlayItemClick(TObject*) {
+  if (Playing()) {
+    SetForegroundWindow(playback_->Handle());
+    return;
+  }
+  std::wstring name;
+  if (!AskRecordingFile(handle_, false, name)) return;
+  OpenPlayback(name);
+}
+
+void TMainForm::OpenPlayback(const std::wstring& fileName) {
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  std::string error;
+  if (!ReadWholeFile(fileName, *bytes, error)) {
+    Application->ShowMessage(Widen(error));
+    return;
+  }
+  {
+    TRecordingReader reader(*bytes);
+    TRecordedReport first;
+    if (!reader.Next(first)) {
+      // Not a recording, or one with nothing in it: refuse rather than show a blank.
+      Application->ShowMessage(reader.Status() == TRecordingReader::TStatus::Foreign
+                                   ? Widen(reader.Problem())
+                                   : L"В записи нет ни одного отчёта. " + Widen(reader.Problem()));
+      return;
+    }
+  }
+  playback_.reset();
+  playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(bytes),
+                                                Bind(this, &TMainForm::PlaybackReport),
+                                                Bind(this, &TMainForm::PlaybackEnded));
+}
+
+THidDevice* TMainForm::LinkDevice() { return LinkForm ? LinkForm->Current() : nullptr; }
+void TMainForm::RecordItemClick(TObject*) { Recording.Toggle(LinkDevice()); }
 
 void TMainForm::SaveToFileClick(TObject*) {
   PictureTools.SaveToFileClick(handle_, Bind(this, &TMainForm::DrawChecked),

@@ -6,6 +6,10 @@
 #include <memory>
 
 #include "app/LargeView.h"
+#include "record/EvidenceUnit.h"
+#include "record/FrameIntegrity.h"
+#include "record/PlaybackUnit.h"
+#include "record/RecordUnit.h"
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
 #include "screen/ScreenMirror.h"
@@ -41,6 +45,7 @@ class TMainForm : public TDisplayForm {
   TPopupMenu CopyPopupMenu;
   // Destroyed before the display control it follows.
   TLargeView LargeView{DisplayView};
+  TRecordControl Recording{*this};
 
   void FormCreate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
@@ -77,6 +82,17 @@ class TMainForm : public TDisplayForm {
   // The screen-mirror half of the link's input-report handler.
   void RenderScreenReport(const uint8_t* data, uint16_t size);
 
+  // The recording half of the link's input-report handler.
+  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+    Recording.Report(device, reportID, data, size);
+  }
+  void RecordItemClick(TObject* Sender);
+  void PlayItemClick(TObject* Sender);
+  // Shows a recording in the playback window; refuses a file that is not one.
+  void OpenPlayback(const std::wstring& fileName);
+  // A recording is being shown: live reports are not drawn and the keypad sends nothing.
+  bool Playing() const { return playback_ && playback_->Open(); }
+
   // Picture tools.
   void SaveToFileClick(TObject* Sender);
   void CopyToClipBoardClick(TObject* Sender);
@@ -99,6 +115,18 @@ class TMainForm : public TDisplayForm {
   // dropping of its repeats queued meanwhile).
   void SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1);
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
+  void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
+  THidDevice* LinkDevice();
+  // The playback window's half of the report path: what the link does with a
+  // live report.
+  void PlaybackReport(const uint8_t* data, uint16_t size);
+  void PlaybackEnded(TObject*);
+  std::unique_ptr<TPlaybackWindow> playback_;
+  // Evidence pictures: the picture as shown and the fields that describe it.
+  TPixels EvidencePixels();
+  std::vector<TPngText> EvidenceTexts();
+  std::unique_ptr<TEvidence> evidence_;
+  TFrameIntegrity liveIntegrity_;
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.

@@ -132,12 +132,14 @@ void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
   }
 }
 
-void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t, const uint8_t* Data, uint16_t Size) {
+void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data,
+                                      uint16_t Size) {
   if (HidDev != CurrentDevice) return;
   for (const std::string& line : ReadErrors.Success()) AddLogLine(line);
   MainForm->FooterStatusBar.SetPanelText(2, PacketWideText(Size));
   ReceivedBytes += Size;
   MainForm->RenderScreenReport(Data, Size);
+  MainForm->RecordReport(HidDev, ReportID, Data, Size);
 }
 
 void TLinkForm::HidDevCntrlDeviceDataError(THidDevice*, uint32_t Error) {

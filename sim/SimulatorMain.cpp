@@ -18,6 +18,7 @@
 #include "sim/Instrument.h"
 #include "sim/PipeServer.h"
 #include "sim/Transport.h"
+#include "sim/RecordingSource.h"
 #include "ui/Cp1251.h"
 
 namespace ts::sim {
@@ -41,7 +42,8 @@ struct Settings {
   bool hid = false;  // the HID stand-in driver instead of the pipe
   std::wstring pipe = kPipeName;
   std::wstring logFile;
-  int control = -1;  // for a running simulator: 0 unplug, 1 replug, 2 quit
+  std::wstring play;  // a recording to serve instead of the model
+  int control = -1;   // for a running simulator: 0 unplug, 1 replug, 2 quit
   bool help = false;
   bool helpAsked = false;
 };
@@ -67,6 +69,7 @@ class Simulator {
         fast_(settings.fast),
         server_({settings.hid, PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}}) {
     if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
+    if (!settings.play.empty()) recording_ = std::make_unique<RecordingSource>(settings.play);
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
 
@@ -108,6 +111,7 @@ class Simulator {
   std::mutex logMutex_;
   std::deque<std::wstring> pendingLog_;
 
+  std::unique_ptr<RecordingSource> recording_;
   std::thread pacer_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> fast_;
@@ -169,6 +173,7 @@ void Simulator::CreateControls() {
 
 void Simulator::Start() {
   Log(L"Запуск" + std::wstring(fast_ ? L", как можно быстрее" : L", 1 отчёт в мс"));
+  if (recording_) Log(Widen(recording_->Describe()));
   SetPlugged(!settings_.unplugged);
   pacer_ = std::thread([this] { Pace(); });
   SetTimer(hwnd_, 1, 500, nullptr);
@@ -258,6 +263,11 @@ void Simulator::Pace() {
 void Simulator::Stream() {
   using namespace std::chrono;
   timeBeginPeriod(1);
+  if (recording_) {
+    recording_->Serve(server_, stop_, sent_, [this](const std::string& line) { Log(Widen(line)); });
+    timeEndPeriod(1);
+    return;
+  }
   Screen frame;
   int index = 0;
   auto next = steady_clock::now();
@@ -409,6 +419,8 @@ Settings ParseCommandLine() {
       s.pipe = argv[++i];
     else if (a == L"--log" && i + 1 < argc)
       s.logFile = argv[++i];
+    else if (a == L"--play" && i + 1 < argc)
+      s.play = argv[++i];
     else if (a == L"--unplug")
       s.control = 0;
     else if (a == L"--replug")
@@ -425,11 +437,12 @@ Settings ParseCommandLine() {
 }
 
 constexpr wchar_t kUsage[] =
-    L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME | --hid]\n"
+    L"TS4170_Simulator.exe [--fast] [--unplugged] [--log FILE] [--pipe NAME | --hid] [--play FILE]\n"
     L"TS4170_Simulator.exe [--pipe NAME] --unplug | --replug | --quit\n\n"
     L"--fast\tслать отчёты как можно быстрее, а не 1 в мс\n"
     L"--unplugged\tзапуститься отключённым\n"
     L"--log FILE\tдописывать принятые команды в файл (UTF-8)\n"
+    L"--play FILE\tслать отчёты записи с их временами, а не свой экран\n"
     L"--pipe NAME\tдругое имя канала (по умолчанию \\\\.\\pipe\\TS4170)\n"
     L"--hid\tбыть устройством HID через драйвер-заменитель ts4170hid.sys (Wine; в Windows не загрузится без "
     L"подписи)\n"

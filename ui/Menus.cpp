@@ -62,6 +62,15 @@ UINT TMenu::IdOf(const std::wstring& name) const {
   return 0;
 }
 
+void TMenu::SetChecked(const std::wstring& name, bool checked) {
+  if (UINT id = IdOf(name)) CheckMenuItem(handle_, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void TMenu::SetOnClick(const std::wstring& name, TNotifyEvent onClick) {
+  for (auto& item : items_)
+    if (name == item->Def.Name) item->Def.OnClick = onClick;
+}
+
 TMainMenu::~TMainMenu() {
   if (font_) DeleteObject(font_);
   if (boldFont_) DeleteObject(boldFont_);
@@ -130,6 +139,16 @@ bool TMainMenu::Draw(DRAWITEMSTRUCT* d) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(selected && !item->Bar ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
   RECT text = r;
+  if (!item->Bar && d->itemState & ODS_CHECKED) {
+    // A tick drawn with two strokes: no font is sure to hold the character.
+    HPEN pen = CreatePen(PS_SOLID, 2, GetTextColor(dc));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    const int y = (r.top + r.bottom) / 2;
+    MoveToEx(dc, r.left + 5, y, nullptr);
+    LineTo(dc, r.left + 8, y + 3);
+    LineTo(dc, r.left + 14, y - 4);
+    DeleteObject(SelectObject(dc, oldPen));
+  }
   text.left += item->Bar ? 4 : 18;
   DrawTextW(dc, item->Def.Caption, -1, &text,
             DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | (item->Bar ? DT_CENTER : DT_LEFT));

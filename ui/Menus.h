@@ -31,6 +31,10 @@ class TMenu : public TObject {
   virtual bool Draw(DRAWITEMSTRUCT*) { return false; }
   // The command id of the item with this name, or 0.
   UINT IdOf(const std::wstring& name) const;
+  // Shows or hides the check mark of the named list item.
+  void SetChecked(const std::wstring& name, bool checked);
+  // Sets the handler of the named item after the menu is made.
+  void SetOnClick(const std::wstring& name, TNotifyEvent onClick);
 
  protected:
   struct Item {

@@ -1,0 +1,149 @@
+// Records the simulator through the real program and reads the file back.
+// Phases of equal length, in one run: recording off, recording on; the
+// program's CPU (user + system of its Wine process) per 1,000 reports in each,
+// the file's bytes scaled to an hour, and the playback of that file in the
+// playback window, left open for --hold seconds for a screenshot.
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "record/RecordFormat.h"
+#include "record/RecordUnit.h"
+#include "tests/e2e/record/RecordDriver.h"
+#include "tests/e2e/support/Driver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace ts;
+using namespace ts::e2e;
+
+// User plus system seconds of a Unix process, from /proc/<pid>/stat.
+double CpuSeconds(int pid) {
+  const std::string stat = ReadProc(pid, "stat");
+  const size_t paren = stat.rfind(')');
+  if (paren == std::string::npos) return 0;
+  std::istringstream in(stat.substr(paren + 2));
+  std::string field;
+  double utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && in >> field; ++i) {
+    if (i == 14) utime = std::stod(field);
+    if (i == 15) stime = std::stod(field);
+  }
+  return (utime + stime) / 100.0;
+}
+
+std::wstring FromUnix(const char* path) {
+  std::wstring out = L"Z:";
+  for (const char* p = path; *p; ++p) out += *p == '/' ? L'\\' : wchar_t(*p);
+  return out;
+}
+
+int Arg(int argc, char** argv, const char* name, int fallback) {
+  const std::string prefix = std::string("--") + name + "=";
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]).rfind(prefix, 0) == 0) return std::atoi(argv[i] + prefix.size());
+  return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = Arg(argc, argv, "seconds", 20);
+  const int hold = Arg(argc, argv, "hold", 0);
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring file = std::wstring(dir) + L"ts_record_bench.tsrec";
+  DeleteFileW(file.c_str());
+
+  const std::wstring exe = FromUnix(TS_SIMULATOR_PATH);
+  std::wstring command = L"\"" + exe + L"\"";
+  STARTUPINFOW si{sizeof si};
+  PROCESS_INFORMATION sim{};
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &sim)) {
+    std::fprintf(stderr, "cannot start the simulator\n");
+    return 1;
+  }
+  int status = 0;
+  {
+    Program program;
+    std::this_thread::sleep_for(3s);  // past the instrument's boot screen
+    const int pid = program.UnixPid();
+
+    const double off0 = CpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double off = CpuSeconds(pid) - off0;
+
+    if (!ToggleRecording(program, file)) {
+      std::fprintf(stderr, "recording did not start\n");
+      return 1;
+    }
+    const double on0 = CpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double on = CpuSeconds(pid) - on0;
+    ToggleRecording(program, L"");
+
+    std::vector<uint8_t> bytes;
+    std::string error;
+    WaitFor([&] {
+      if (!ReadWholeFile(file, bytes, error)) return false;
+      TRecordingReader probe(bytes);
+      TRecordedReport r;
+      while (probe.Next(r)) {
+      }
+      return probe.Status() == TRecordingReader::TStatus::Ended;
+    });
+    TRecordingReader reader(bytes);
+    TRecordedReport r;
+    while (reader.Next(r)) {
+    }
+    const double duration = reader.LastTimeMicros() / 1e6;
+    const double reports = double(reader.ReportsRead());
+    const double rate = duration > 0 ? reports / duration : 0;
+    std::printf("recorded %.0f reports in %.2f s (%.0f a second), %zu bytes, ended whole: %s\n", reports,
+                duration, rate, bytes.size(),
+                reader.Status() == TRecordingReader::TStatus::Ended ? "yes" : "no");
+    std::printf("bytes per hour (file size / recorded time x 3600): %.0f\n",
+                duration > 0 ? double(bytes.size()) / duration * 3600 : 0);
+    // Both phases last the same time at the same pace; the off phase's report
+    // count is taken from the on phase's rate.
+    const double per1000 = rate * seconds / 1000;
+    std::printf("program CPU per 1,000 reports: recording off %.1f ms, on %.1f ms\n", off / per1000 * 1000,
+                on / per1000 * 1000);
+
+    // The recording as an animated GIF, through the program's export.
+    const std::wstring gif = std::wstring(dir) + L"ts_record_bench.gif";
+    DeleteFileW(gif.c_str());
+    if (ChooseFile(program, kGifItem, L"Воспроизвести запись", file) &&
+        FillDialog(program, L"Экспорт записи в GIF", gif) &&
+        WaitFor([&] { return GetFileAttributesW(gif.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+      std::printf("GIF written: %ls\n", gif.c_str());
+
+    if (hold > 0) {
+      if (!ChooseFile(program, kPlayItem, L"Воспроизвести запись", file)) {
+        std::fprintf(stderr, "playback did not open\n");
+        status = 1;
+      }
+      std::printf("playback open for %d s\n", hold);
+      std::fflush(stdout);
+      std::this_thread::sleep_for(std::chrono::seconds(hold));
+    }
+  }
+  std::wstring quit = L"\"" + exe + L"\" --quit";
+  PROCESS_INFORMATION q{};
+  if (CreateProcessW(exe.c_str(), quit.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &q)) {
+    WaitForSingleObject(q.hProcess, 10000);
+    CloseHandle(q.hProcess);
+    CloseHandle(q.hThread);
+  }
+  WaitForSingleObject(sim.hProcess, 20000);
+  CloseHandle(sim.hProcess);
+  CloseHandle(sim.hThread);
+  return status;
+}

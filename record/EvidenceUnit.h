@@ -1,0 +1,46 @@
+#pragma once
+// Evidence pictures from the main window: PNG with text fields through a save
+// dialog, and a one-key snapshot (F12) into a folder asked for once per
+// session, under a time-stamped name, with no dialog.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "record/PictureExport.h"
+#include "ui/Bound.h"
+
+namespace ts {
+
+class TEvidence : public TObject {
+ public:
+  // `capture` gives the picture as shown; `texts` the fields that describe it.
+  TEvidence(HWND owner, TMethod<TPixels()> capture, TMethod<std::vector<TPngText>()> texts);
+  ~TEvidence() override;
+  TEvidence(const TEvidence&) = delete;
+  TEvidence& operator=(const TEvidence&) = delete;
+
+  void SavePngClick(TObject*);
+  void SnapshotClick(TObject*);
+  // A recording's frames as an animated GIF, or as numbered PNG files.
+  void ExportGifClick(TObject*);
+  void ExportPngFramesClick(TObject*);
+  const std::wstring& Folder() const { return folder_; }
+
+ private:
+  static LRESULT CALLBACK KeyHook(int code, WPARAM wp, LPARAM lp);
+  bool Save(const std::wstring& fileName);
+  bool AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension, std::wstring& name);
+  bool LoadFrames(std::vector<TPixels>& frames, std::vector<int>& delays);
+  HWND owner_;
+  TMethod<TPixels()> capture_;
+  TMethod<std::vector<TPngText>()> texts_;
+  std::wstring folder_;  // chosen once per session, never stored
+  HHOOK hook_ = nullptr;
+};
+
+// "2026-12-08T14:03:07.123Z"
+std::string UtcTimeText();
+
+}  // namespace ts

@@ -1,0 +1,240 @@
+#include "record/PlaybackUnit.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "link/HidWin32Dispatcher.h"
+#include "ui/Application.h"
+#include "ui/ErrorReport.h"
+#include "ui/Exception.h"
+
+namespace ts {
+namespace {
+
+constexpr wchar_t kClass[] = L"TS4170_Playback";
+enum : int { kIdPlay = 201, kIdStep, kIdSpeed1, kIdSpeed2, kIdSpeed4, kIdSlider, kIdTime, kIdIntegrity };
+constexpr UINT_PTR kRefreshTimer = 1;
+
+// Nothing to watch: a recording neither comes nor goes.
+class TNoDeviceWatch : public TDeviceChangeWatch {
+ public:
+  void Start(std::function<void()>) override {}
+  void Stop() override {}
+};
+
+std::wstring Clock(int64_t micros) {
+  const int64_t ms = micros / 1000;
+  wchar_t text[32];
+  swprintf(text, 32, L"%lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
+           static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
+           static_cast<long long>(ms % 1000));
+  return text;
+}
+
+std::wstring UtcText(int64_t micros) {
+  const int64_t ticks = (micros + 11644473600LL * 1000000) * 10;
+  FILETIME ft{DWORD(ticks), DWORD(uint64_t(ticks) >> 32)};
+  SYSTEMTIME t;
+  FileTimeToSystemTime(&ft, &t);
+  wchar_t text[48];
+  swprintf(text, 48, L"%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+           t.wSecond);
+  return text;
+}
+
+}  // namespace
+
+TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
+                                 std::shared_ptr<const std::vector<uint8_t>> file, TReportEvent onReport,
+                                 TNotifyEvent onEnded)
+    : fileName_(fileName),
+      playback_(std::make_shared<TPlayback>(std::move(file))),
+      onReport_(onReport),
+      onEnded_(onEnded) {
+  static const bool registered = [] {
+    WNDCLASSEXW wc{sizeof wc};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = kClass;
+    return RegisterClassExW(&wc) != 0;
+  }();
+  (void)registered;
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+  RECT r{0, 0, 420, 150};
+  AdjustWindowRect(&r, style, FALSE);
+  RECT ownerRect{};
+  GetWindowRect(owner, &ownerRect);
+  CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"Воспроизведение записи", style, ownerRect.left,
+                  ownerRect.bottom + 4, r.right - r.left, r.bottom - r.top, owner, nullptr,
+                  GetModuleHandleW(nullptr), this);
+  if (!hwnd_) throw Exception("Cannot create the playback window");
+  ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+
+  binding_ = std::make_unique<TRecordingBinding>(playback_);
+  dispatcher_ =
+      std::make_shared<THidWin32Dispatcher>([](const std::exception& error) { ReportException(error); });
+  readEnded_ = dispatcher_->NewSignal();
+  reading_ = true;
+  reader_ = std::thread([this] { Read(); });
+  SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
+}
+
+TPlaybackWindow::~TPlaybackWindow() {
+  End();
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void TPlaybackWindow::CreateControls() {
+  HINSTANCE inst = GetModuleHandleW(nullptr);
+  HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  auto make = [&](const wchar_t* cls, const std::wstring& text, DWORD style, int x, int y, int w, int h,
+                  int id) {
+    HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, hwnd_,
+                             reinterpret_cast<HMENU>(INT_PTR(id)), inst, nullptr);
+    SendMessageW(c, WM_SETFONT, WPARAM(font), TRUE);
+    return c;
+  };
+  const TRecordingHeader& h = playback_->Header();
+  const size_t slash = fileName_.find_last_of(L"\\/");
+  make(L"STATIC",
+       L"Показана запись, а не прибор: " + fileName_.substr(slash == std::wstring::npos ? 0 : slash + 1),
+       SS_LEFT | SS_ENDELLIPSIS, 8, 6, 404, 16, 0);
+  wchar_t device[160];
+  swprintf(device, 160, L"%04X/%04X %ls, начата %ls", h.VendorID, h.ProductID, Widen(h.Product).c_str(),
+           UtcText(h.StartUtcMicros).c_str());
+  make(L"STATIC", device, SS_LEFT | SS_ENDELLIPSIS, 8, 24, 404, 16, 0);
+  make(L"STATIC", Widen(playback_->Problem()), SS_LEFT | SS_ENDELLIPSIS, 8, 42, 404, 16, 0);
+  playButton_ = make(L"BUTTON", L"Пауза", BS_PUSHBUTTON, 8, 64, 70, 24, kIdPlay);
+  make(L"BUTTON", L"Кадр", BS_PUSHBUTTON, 82, 64, 60, 24, kIdStep);
+  HWND one = make(L"BUTTON", L"1x", BS_AUTORADIOBUTTON | WS_GROUP, 156, 68, 40, 18, kIdSpeed1);
+  make(L"BUTTON", L"2x", BS_AUTORADIOBUTTON, 198, 68, 40, 18, kIdSpeed2);
+  make(L"BUTTON", L"4x", BS_AUTORADIOBUTTON, 240, 68, 40, 18, kIdSpeed4);
+  SendMessageW(one, BM_SETCHECK, BST_CHECKED, 0);
+  integrityText_ = make(L"STATIC", L"", SS_LEFT, 290, 68, 122, 18, kIdIntegrity);
+  slider_ = make(TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 4, 96, 412, 26, kIdSlider);
+  SendMessageW(slider_, TBM_SETRANGEMIN, FALSE, 0);
+  SendMessageW(slider_, TBM_SETRANGEMAX, TRUE, LPARAM(playback_->DurationMicros() / 1000));
+  time_ = make(L"STATIC", L"", SS_CENTER, 8, 126, 404, 16, kIdTime);
+}
+
+void TPlaybackWindow::Refresh() {
+  const int64_t position = playback_->PositionMicros();
+  if (!dragging_) SendMessageW(slider_, TBM_SETPOS, TRUE, LPARAM(position / 1000));
+  std::wstring text = Clock(position) + L" / " + Clock(playback_->DurationMicros());
+  if (playback_->AtEnd()) text += L"  — конец записи";
+  SetWindowTextW(time_, text.c_str());
+  SetWindowTextW(playButton_, playback_->Paused() ? L"Пуск" : L"Пауза");
+  SetWindowTextW(integrityText_, integrity_.Presents() == 0 ? L""
+                                 : integrity_.Complete()    ? L"Кадр целый"
+                                                            : L"Кадр неполный");
+}
+
+void TPlaybackWindow::End() {
+  if (!reading_) return;
+  KillTimer(hwnd_, kRefreshTimer);
+  stop_ = true;
+  playback_->Wake();
+  dispatcher_->WaitServing(*readEnded_);  // serves the thread's last hand-over
+  reader_.join();
+  reading_ = false;
+  if (onEnded_) onEnded_(this);
+}
+
+void TPlaybackWindow::Read() {
+  try {
+    std::unique_ptr<THidReadRequest> request = binding_->NewReadRequest();
+    while (!stop_) {
+      uint32_t error = 0;
+      request->Start(kNoHidHandle, report_, sizeof report_, error);
+      bool completed = false;
+      while (!stop_ && !(completed = request->Wait(10))) {
+      }
+      if (!completed) break;
+      reportSize_ = request->Result();
+      dispatcher_->Send([this] {
+        if (reportSize_ < 1) return;
+        const uint16_t size = uint16_t(reportSize_ - 1);
+        integrity_.Add(report_ + 1, size);
+        if (onReport_) onReport_(report_ + 1, size);
+      });
+    }
+  } catch (...) {
+    // Nothing may leave a thread entry; playback simply stops.
+  }
+  readEnded_->Set();
+}
+
+LRESULT CALLBACK TPlaybackWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<TPlaybackWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(self));
+  }
+  auto* self = reinterpret_cast<TPlaybackWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  try {
+    return self->Handle(msg, wp, lp);
+  } catch (const std::exception& e) {
+    ReportException(e);
+    return 0;
+  }
+}
+
+LRESULT TPlaybackWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  const HWND hwnd = hwnd_;
+  switch (msg) {
+    case WM_CREATE:
+      CreateControls();
+      return 0;
+    case WM_TIMER:
+      Refresh();
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wp)) {
+        case kIdPlay:
+          if (playback_->Paused())
+            playback_->Play();
+          else
+            playback_->Pause();
+          Refresh();
+          return 0;
+        case kIdStep:
+          playback_->Step();
+          return 0;
+        case kIdSpeed1:
+          playback_->SetSpeed(1);
+          return 0;
+        case kIdSpeed2:
+          playback_->SetSpeed(2);
+          return 0;
+        case kIdSpeed4:
+          playback_->SetSpeed(4);
+          return 0;
+      }
+      break;
+    case WM_HSCROLL:
+      if (HWND(lp) == slider_) {
+        const int code = LOWORD(wp);
+        dragging_ = code == TB_THUMBTRACK;
+        if (code != TB_THUMBTRACK) {
+          playback_->Seek(int64_t(SendMessageW(slider_, TBM_GETPOS, 0, 0)) * 1000);
+          Refresh();
+        }
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      End();
+      DestroyWindow(hwnd_);
+      return 0;
+    case WM_NCDESTROY:
+      hwnd_ = nullptr;
+      break;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace ts

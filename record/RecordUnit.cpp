@@ -1,0 +1,197 @@
+#include "record/RecordUnit.h"
+
+#include <commdlg.h>
+
+#include <chrono>
+
+#include "link/HidControllerClass.h"
+#include "ui/Application.h"
+#include "ui/Forms.h"
+
+namespace ts {
+namespace {
+
+constexpr UINT kWatchInterval = 200;
+constexpr wchar_t kProgramVersion[] = L"Virtual_TS4170 V18.09";
+
+std::string SystemText(DWORD error) {
+  wchar_t buffer[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                           buffer, 512, nullptr);
+  while (n > 0 &&
+         (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' ' || buffer[n - 1] == L'.'))
+    --n;
+  return n ? Narrow(std::wstring(buffer, n)) : "ошибка " + std::to_string(error);
+}
+
+int64_t UtcMicrosNow() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const uint64_t ticks = uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;  // 100 ns since 1601
+  return int64_t(ticks / 10) - 11644473600LL * 1000000;
+}
+
+// "TS4170 2026-12-08 14-03-07.tsrec", local time.
+std::wstring DefaultName() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t name[64];
+  swprintf(name, 64, L"TS4170 %04u-%02u-%02u %02u-%02u-%02u.tsrec", t.wYear, t.wMonth, t.wDay, t.wHour,
+           t.wMinute, t.wSecond);
+  return name;
+}
+
+}  // namespace
+
+bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName) {
+  wchar_t name[MAX_PATH];
+  lstrcpynW(name, fileName.c_str(), MAX_PATH);
+  OPENFILENAMEW ofn{sizeof ofn};
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = L"Запись ТС4170 (*.tsrec)\0*.tsrec\0Все файлы (*.*)\0*.*\0";
+  ofn.lpstrFile = name;
+  ofn.nMaxFile = MAX_PATH;
+  ofn.lpstrTitle = save ? L"Записать в файл" : L"Воспроизвести запись";
+  ofn.lpstrDefExt = L"tsrec";
+  ofn.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return false;
+  fileName = name;
+  return true;
+}
+
+int64_t MonotonicMicros() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return int64_t(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return int64_t(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
+}
+
+bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std::string& error) {
+  HANDLE file =
+      CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = SystemText(GetLastError());
+    return false;
+  }
+  LARGE_INTEGER size{};
+  GetFileSizeEx(file, &size);
+  out.assign(size_t(size.QuadPart), 0);
+  size_t done = 0;
+  while (done < out.size()) {
+    DWORD got = 0;
+    if (!ReadFile(file, out.data() + done, DWORD(std::min<size_t>(out.size() - done, 1 << 20)), &got,
+                  nullptr) ||
+        got == 0) {
+      error = SystemText(GetLastError());
+      CloseHandle(file);
+      return false;
+    }
+    done += got;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+TWin32FileSink::TWin32FileSink(const std::wstring& fileName) : name_(fileName) {
+  file_ = CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) Remember("Не создаётся файл");
+}
+
+TWin32FileSink::~TWin32FileSink() { Close(); }
+
+void TWin32FileSink::Remember(const char* what) {
+  error_ = std::string(what) + " " + Narrow(name_) + ": " + SystemText(GetLastError());
+}
+
+bool TWin32FileSink::Write(const uint8_t* data, size_t size) {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  while (size > 0) {
+    DWORD done = 0;
+    if (!WriteFile(file_, data, DWORD(std::min<size_t>(size, 1 << 20)), &done, nullptr) || done == 0) {
+      Remember("Не записывается файл");
+      return false;
+    }
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool TWin32FileSink::Close() {
+  if (file_ == INVALID_HANDLE_VALUE) return error_.empty();
+  const bool ok = CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+  if (!ok) Remember("Не закрывается файл");
+  return ok;
+}
+
+TRecordControl::TRecordControl(TForm& owner) : owner_(owner) {}
+
+TRecordControl::~TRecordControl() { Close(); }
+
+void TRecordControl::Toggle(THidDevice* device) {
+  if (Recording()) {
+    Stop(TRecordingEnd::Stopped);
+    return;
+  }
+  if (!device) {
+    Application->ShowMessage(L"Прибор ТС4170 не подключен: записывать нечего.");
+    return;
+  }
+  std::wstring name = DefaultName();
+  if (!AskRecordingFile(owner_.Handle(), true, name)) return;
+
+  TRecordingHeader header;
+  header.StartUtcMicros = UtcMicrosNow();
+  header.VendorID = device->Attributes().VendorID;
+  header.ProductID = device->Attributes().ProductID;
+  header.VersionNumber = device->Attributes().VersionNumber;
+  header.ProgramVersion = Narrow(kProgramVersion);
+  header.Manufacturer = device->DeviceStrings(1);
+  header.Product = device->DeviceStrings(2);
+  header.SerialNumber = device->DeviceStrings(3);
+  auto sink = std::make_unique<TWin32FileSink>(name);
+  if (!sink->Opened()) {
+    Application->ShowMessage(Widen(sink->Error()));
+    return;
+  }
+  if (!recorder_.Start(std::move(sink), header, MonotonicMicros())) {
+    Application->ShowMessage(Widen(recorder_.TakeFailure()));
+    return;
+  }
+  device_ = device;
+  fileName_ = name;
+  watch_.Start(&owner_, kWatchInterval, Bind(this, &TRecordControl::Tick));
+  if (OnChange) OnChange(nullptr);
+}
+
+void TRecordControl::Stop(TRecordingEnd reason) {
+  if (!device_) return;
+  watch_.Stop();
+  recorder_.Stop(reason);
+  device_ = nullptr;
+  const std::string failure = recorder_.TakeFailure();
+  if (OnChange) OnChange(nullptr);
+  if (!failure.empty())
+    Application->ShowMessage(L"Запись остановлена: " + Widen(failure) + L"\r\nФайл " + fileName_ +
+                             L" воспроизводится до последнего записанного отчёта.");
+}
+
+void TRecordControl::Tick(TObject*) {
+  if (!device_) return;
+  if (!recorder_.Recording()) {
+    Stop(TRecordingEnd::Stopped);  // a write failed: say so
+    return;
+  }
+  // The device pointer is only compared: once the link has let the device go
+  // it may already be freed.
+  THidDevice* current = CurrentDevice ? CurrentDevice() : nullptr;
+  if (current != device_ || !device_->IsPluggedIn()) Stop(TRecordingEnd::Unplugged);
+}
+
+}  // namespace ts

@@ -1,0 +1,73 @@
+#pragma once
+// Recording the live report stream from the main window: the file, the
+// recorder, and the watch that ends the file when the instrument goes.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "record/Recorder.h"
+#include "ui/ExtCtrls.h"
+
+namespace ts {
+
+class THidDevice;
+class TForm;
+
+// Writes a file through kernel32; a failure keeps the system's message.
+class TWin32FileSink : public TRecordSink {
+ public:
+  explicit TWin32FileSink(const std::wstring& fileName);
+  ~TWin32FileSink() override;
+  bool Opened() const { return file_ != INVALID_HANDLE_VALUE; }
+  bool Write(const uint8_t* data, size_t size) override;
+  bool Close() override;
+  std::string Error() const override { return error_; }
+
+ private:
+  void Remember(const char* what);
+  HANDLE file_;
+  std::wstring name_;
+  std::string error_;
+};
+
+// The file dialog for a recording: to write one (save) or to play one; false
+// when the user cancels.
+bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName);
+
+// The reading of the clock that times recorded reports, in microseconds.
+int64_t MonotonicMicros();
+// The whole file, or false with the system's message in error.
+bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std::string& error);
+
+class TRecordControl {
+ public:
+  explicit TRecordControl(TForm& owner);
+  ~TRecordControl();
+
+  bool Recording() const { return device_ != nullptr; }
+  // Asks for a file and starts recording the device, or stops a recording.
+  void Toggle(THidDevice* device);
+  // From the live report path, on the user interface thread.
+  void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+    if (device == device_) recorder_.Push(MonotonicMicros(), reportID, data, size);
+  }
+  // Ends the file as the program closes.
+  void Close() { Stop(TRecordingEnd::ProgramClosed); }
+  // Called whenever recording starts or stops, to show it.
+  TNotifyEvent OnChange;
+  // The device to record, asked afresh on each tick.
+  TMethod<THidDevice*()> CurrentDevice;
+
+ private:
+  void Stop(TRecordingEnd reason);
+  void Tick(TObject*);
+  TForm& owner_;
+  TRecorder recorder_;
+  TTimer watch_;
+  THidDevice* device_ = nullptr;
+  std::wstring fileName_;
+};
+
+}  // namespace ts

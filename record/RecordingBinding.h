@@ -1,0 +1,103 @@
+#pragma once
+// A recording as a HID device: the binding lists one interface with the recorded
+// device's identity, and its reads return the recorded reports at their times,
+// paced by a playback clock the playback window steers. Writes are refused, so
+// nothing reaches an instrument while a recording is shown.
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "link/HidBinding.h"
+#include "record/RecordFormat.h"
+
+namespace ts {
+
+class TPlayback {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit TPlayback(std::shared_ptr<const std::vector<uint8_t>> file);
+
+  const TRecordingHeader& Header() const { return header_; }
+  int64_t DurationMicros() const { return duration_; }
+  uint64_t ReportCount() const { return count_; }
+  // How the file ended, for the user; empty when it is whole.
+  const std::string& Problem() const { return problem_; }
+
+  // From the user interface thread.
+  void Play();
+  void Pause();
+  bool Paused() const;
+  void SetSpeed(int speed);  // 1, 2 or 4
+  // While paused: the reports up to and including the next present.
+  void Step();
+  // Moves to a time; the reports just before it come at once, so the whole
+  // screen of that moment is drawn.
+  void Seek(int64_t micros);
+  int64_t PositionMicros() const;
+  bool AtEnd() const;
+  // Lateness of reports against their due times while playing: count, sum, most.
+  void Lateness(uint64_t& count, int64_t& sumMicros, int64_t& maxMicros) const;
+
+  // From the read thread: waits at most `wait` for the next report and copies it
+  // (report ID first) into out; answers its length, or 0.
+  uint32_t Next(uint8_t* out, uint32_t length, std::chrono::milliseconds wait);
+  // Wakes a waiting Next.
+  void Wake();
+
+ private:
+  void Restart();
+  bool Decode();  // the next report into next_; false at the end
+  int64_t MediaNow(Clock::time_point now) const;
+  uint32_t Copy(const TRecordedReport& r, uint8_t* out, uint32_t length);
+
+  std::shared_ptr<const std::vector<uint8_t>> file_;
+  TRecordingHeader header_;
+  int64_t duration_ = 0;
+  uint64_t count_ = 0;
+  std::string problem_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::unique_ptr<TRecordingReader> reader_;
+  TRecordedReport next_;
+  bool haveNext_ = false;
+  std::vector<TRecordedReport> burst_;  // to deliver at once, in order
+  size_t burstAt_ = 0;
+  bool paused_ = false;
+  int speed_ = 1;
+  int64_t anchorMedia_ = 0;
+  Clock::time_point anchorWall_;
+  int64_t position_ = 0;
+  uint64_t lateCount_ = 0;
+  int64_t lateSum_ = 0, lateMax_ = 0;
+};
+
+class TRecordingBinding : public THidBinding {
+ public:
+  explicit TRecordingBinding(std::shared_ptr<TPlayback> playback) : playback_(std::move(playback)) {}
+  bool LoadLibraries() override { return true; }
+  void UnloadLibraries() override {}
+  THidGuid HidGuid() override { return kFallbackHidInterfaceClass; }
+  bool Enumerate(const THidGuid& interfaceClass, std::vector<std::unique_ptr<THidPnPInfo>>& found) override;
+  THidHandle Open(const std::string& path, THidAccess access) override;
+  void Close(THidHandle) override {}
+  bool GetAttributes(THidHandle handle, THidAttributes& attributes) override;
+  THidPreparsedData GetPreparsedData(THidHandle) override { return &caps_; }
+  void FreePreparsedData(THidPreparsedData) override {}
+  bool GetCaps(THidPreparsedData data, THidCaps& caps) override;
+  bool SetNumInputBuffers(THidHandle, uint32_t) override { return true; }
+  bool GetNumInputBuffers(THidHandle, uint32_t& count) override;
+  bool FlushQueue(THidHandle) override { return true; }
+  bool GetIndexedString(THidHandle handle, uint32_t index, std::u16string& text) override;
+  bool Write(THidHandle, const uint8_t*, uint32_t, uint32_t& written) override;
+  std::unique_ptr<THidReadRequest> NewReadRequest() override;
+
+ private:
+  std::shared_ptr<TPlayback> playback_;
+  THidCaps caps_;
+};
+
+}  // namespace ts

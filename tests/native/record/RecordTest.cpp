@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "link/HidControllerClass.h"
+#include "record/FrameIntegrity.h"
+#include "record/Recorder.h"
+#include "record/RecordingBinding.h"
+#include "record/SnapshotName.h"
+#include "sim/Instrument.h"
+#include "tests/native/link/HidFakes.h"
+
+namespace ts {
+namespace {
+
+struct TReport {
+  int64_t time;
+  uint8_t id;
+  std::vector<uint8_t> data;
+};
+
+// Keeps what is written; from `failAt` bytes on it takes only the part that
+// fits and fails, as a full disk does.
+class TMemorySink : public TRecordSink {
+ public:
+  explicit TMemorySink(std::vector<uint8_t>& out, size_t failAt = SIZE_MAX) : out_(out), failAt_(failAt) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    const size_t room = failAt_ > out_.size() ? failAt_ - out_.size() : 0;
+    out_.insert(out_.end(), data, data + std::min(size, room));
+    return size <= room;
+  }
+  bool Close() override { return true; }
+  std::string Error() const override { return "Диск переполнен"; }
+
+ private:
+  std::vector<uint8_t>& out_;
+  size_t failAt_;
+};
+
+const TRecordingHeader kHeader{.StartUtcMicros = 1796688000123456,
+                               .VendorID = 0x5555,
+                               .ProductID = 0x4170,
+                               .VersionNumber = 0x0102,
+                               .ProgramVersion = "V18.09",
+                               .Manufacturer = "НПП",
+                               .Product = "ТС4170",
+                               .SerialNumber = "00017"};
+
+// The simulator's stream: 160 reports a frame, one a millisecond with jitter,
+// the instrument's own screen changing through key presses.
+std::vector<TReport> SimulatorStream(int seconds) {
+  sim::Instrument model;
+  std::mt19937 random(7);
+  std::vector<TReport> out;
+  sim::Screen frame;
+  int64_t t = 0;
+  for (int i = 0; i < seconds * 1000; ++i) {
+    const auto now = sim::SimTime(t / 1000);
+    if (i % 20000 == 10000) model.Command(0xAAEE, 0x0010, 0, 0, now);  // a key now and then
+    if (i % sim::kReportsPerFrame == 0) frame = model.Render(now);
+    const sim::Report r = sim::EncodeScreenReport(frame, i % sim::kReportsPerFrame);
+    out.push_back({t, r[0], std::vector<uint8_t>(r.begin() + 1, r.end())});
+    t += 1000 + int64_t(random() % 400) - 200;
+  }
+  return out;
+}
+
+// The same with a third of the reports' pixels as noise: many blocks.
+std::vector<TReport> NoisyStream(int seconds) {
+  std::vector<TReport> out = SimulatorStream(seconds);
+  std::mt19937 random(5);
+  for (size_t i = 0; i < out.size(); i += 3)
+    for (int k = 0; k < 60; ++k) out[i].data[size_t(k)] = uint8_t(random());
+  return out;
+}
+
+std::vector<uint8_t> Record(const std::vector<TReport>& reports, TRecordingEnd end = TRecordingEnd::Stopped,
+                            size_t failAt = SIZE_MAX, std::string* failure = nullptr) {
+  std::vector<uint8_t> file;
+  TRecorder recorder(8192);
+  EXPECT_TRUE(recorder.Start(std::make_unique<TMemorySink>(file, failAt), kHeader, 5'000'000));
+  for (const TReport& r : reports) {
+    // The ring is small here; wait for room rather than lose a report.
+    while (recorder.Recording() && recorder.Written() + 8000 < uint64_t(&r - reports.data()))
+      std::this_thread::yield();
+    recorder.Push(5'000'000 + r.time, r.id, r.data.data(), uint16_t(r.data.size()));
+  }
+  if (failure) {
+    // A failure is seen by the writer; wait for it with a deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (recorder.Recording() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    *failure = recorder.TakeFailure();
+  }
+  recorder.Stop(end);
+  EXPECT_EQ(recorder.Dropped(), 0u);
+  return file;
+}
+
+// Reads back and checks every report against the recorded ones; returns how
+// many came back.
+size_t PlayAndCompare(const std::vector<uint8_t>& file, const std::vector<TReport>& reports,
+                      TRecordingReader::TStatus expected) {
+  TRecordingReader reader(file);
+  TRecordedReport got;
+  size_t n = 0;
+  int64_t previous = -1;
+  while (reader.Next(got)) {
+    EXPECT_LT(n, reports.size());
+    if (n >= reports.size()) break;
+    const TReport& want = reports[n];
+    EXPECT_EQ(got.ReportID, want.id) << n;
+    EXPECT_TRUE(got.Size == want.data.size() &&
+                std::equal(want.data.begin(), want.data.end(), got.Data.begin()))
+        << "report " << n;
+    EXPECT_LE(std::abs(got.TimeMicros - want.time), kRecordingTimeUnitMicros / 2) << n;
+    EXPECT_GE(got.TimeMicros, previous);
+    previous = got.TimeMicros;
+    ++n;
+  }
+  EXPECT_EQ(reader.Status(), expected) << reader.Problem();
+  if (n > 0 || expected == TRecordingReader::TStatus::Unended) {
+    EXPECT_EQ(reader.Header(), kHeader);
+  }
+  return n;
+}
+
+TEST(Recording, PlaysBackEveryReportWithItsTime) {
+  std::vector<TReport> reports = SimulatorStream(3);
+  std::mt19937 random(3);
+  // Reports no line group explains, noise, long gaps and reports at one time.
+  for (int i = 0; i < 300; ++i) {
+    TReport r = reports[size_t(i) * 7];
+    if (i % 3 == 0) r.data.resize(size_t(random() % 80));
+    if (i % 3 == 1) r.id = 2;
+    if (i % 5 == 0) r.data[random() % r.data.size()] ^= 0xFF;
+    r.time = 0;
+    reports.insert(reports.begin() + i * 10, r);
+  }
+  reports.push_back({0, 0, std::vector<uint8_t>(64, 0xAB)});  // half flag 0xAB
+  reports.push_back({0, 0, std::vector<uint8_t>(1500, 1)});   // cut at the largest size
+  int64_t t = 0;
+  for (TReport& r : reports) r.time = t += (r.time % 3 == 0 ? 1000 : 0) + int64_t(random() % 5000);
+  reports[100].time = reports[101].time = reports[99].time;
+  for (TReport& r : reports) r.time = std::max<int64_t>(r.time, 0);
+  reports.back().time += 10'000'000'000;  // a pause of hours
+  std::vector<uint8_t> file = Record(reports, TRecordingEnd::Unplugged);
+  reports.back().data.resize(kMaxRecordedReportSize);
+  EXPECT_EQ(PlayAndCompare(file, reports, TRecordingReader::TStatus::Ended), reports.size());
+  TRecordingReader reader(file);
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  EXPECT_EQ(reader.EndReason(), TRecordingEnd::Unplugged);
+}
+
+TEST(Recording, SizeOfAnHourAndOfTheWorstCase) {
+  // Ten minutes of the simulator, times six.
+  const std::vector<TReport> sim = SimulatorStream(600);
+  const size_t hour = Record(sim).size() * 6;
+  RecordProperty("bytes_per_hour", std::to_string(hour));
+  std::printf("simulator, one hour (10 min x 6): %zu bytes\n", hour);
+  EXPECT_LE(hour, 20u * 1000 * 1000);
+
+  // Noise at the instrument's pace: no record may cost more than the report
+  // itself with an 8-byte time.
+  std::mt19937 random(11);
+  std::vector<TReport> noise;
+  for (int i = 0; i < 20000; ++i) {
+    TReport r{i * 1000LL, 0, std::vector<uint8_t>(64)};
+    for (auto& b : r.data) b = uint8_t(random());
+    r.data[60] = uint8_t(random() % 80);
+    r.data[61] = uint8_t(random() % 2);
+    noise.push_back(r);
+  }
+  const size_t raw = noise.size() * (65 + 8);
+  EXPECT_LE(Record(noise).size(), raw);
+}
+
+TEST(Recording, DamagedFilesPlayUpToTheDamage) {
+  const std::vector<TReport> reports = NoisyStream(2);
+  const std::vector<uint8_t> whole = Record(reports);
+  const size_t firstBlock = EncodeRecordingHeader(kHeader).size();
+  using S = TRecordingReader::TStatus;
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> file;
+    S status;
+    bool somePlayed;
+  };
+  auto cut = [&](size_t n) { return std::vector<uint8_t>(whole.begin(), whole.begin() + ptrdiff_t(n)); };
+  auto flip = [&](size_t at) {
+    std::vector<uint8_t> f = whole;
+    f[at] ^= 0x40;
+    return f;
+  };
+  std::vector<uint8_t> newer = whole;
+  newer[8] = 2;
+  const std::string bmp = "BM6\x0c\x03\x00\x00\x00\x00\x00\x36\x00\x00\x00(";
+  const TCase cases[] = {
+      {"empty", {}, S::Foreign, false},
+      {"another kind of file", std::vector<uint8_t>(bmp.begin(), bmp.end()), S::Foreign, false},
+      {"a later version", newer, S::Foreign, false},
+      {"header cut", cut(firstBlock - 3), S::Truncated, false},
+      {"header damaged", flip(20), S::Corrupt, false},
+      {"header only", cut(firstBlock), S::Unended, false},
+      {"cut inside the first block's framing", cut(firstBlock + 5), S::Truncated, false},
+      {"cut inside a block", cut(whole.size() / 2), S::Truncated, true},
+      {"cut before the last byte", cut(whole.size() - 1), S::Truncated, true},
+      {"a block damaged", flip(whole.size() - 40), S::Corrupt, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t played = PlayAndCompare(c.file, reports, c.status);
+    EXPECT_EQ(played > 0, c.somePlayed);
+    TRecordingReader reader(c.file);
+    TRecordedReport r;
+    while (reader.Next(r)) {
+    }
+    EXPECT_FALSE(reader.Problem().empty());
+    if (c.status != S::Foreign) {
+      EXPECT_NE(reader.Problem().find("байт"), std::string::npos);
+    }
+  }
+}
+
+TEST(Recording, AFailedWriteStopsItAndKeepsWhatWasWritten) {
+  const std::vector<TReport> reports = NoisyStream(4);
+  std::string failure;
+  const std::vector<uint8_t> file = Record(reports, TRecordingEnd::Stopped, 100000, &failure);
+  EXPECT_EQ(failure, "Диск переполнен");
+  EXPECT_EQ(file.size(), 100000u);
+  const size_t played = PlayAndCompare(file, reports, TRecordingReader::TStatus::Truncated);
+  EXPECT_GT(played, 0u);
+  EXPECT_LT(played, reports.size());
+
+  // The header itself failing: nothing starts.
+  std::vector<uint8_t> none;
+  TRecorder recorder;
+  EXPECT_FALSE(recorder.Start(std::make_unique<TMemorySink>(none, 10), kHeader, 0));
+  EXPECT_FALSE(recorder.Recording());
+  EXPECT_EQ(recorder.TakeFailure(), "Диск переполнен");
+}
+
+// The screen as the mirror would present it: every slot's last report, taken
+// whenever line group 0 arrives.
+using TFrames = std::vector<std::vector<uint8_t>>;
+void Present(std::vector<uint8_t>& screen, TFrames& frames, uint8_t id, const uint8_t* data, size_t size) {
+  if (id != 0 || size != 64) return;
+  std::memcpy(screen.data() + (data[60] * 2 + (data[61] != 0)) * 64, data, 64);
+  if (data[60] == 0) frames.push_back(screen);
+}
+
+struct TLinkEnd : TObject {
+  THidDeviceController* controller = nullptr;
+  THidDevice* device = nullptr;
+  TPlayback* playback = nullptr;
+  std::vector<uint8_t> screen = std::vector<uint8_t>(512 * 64);
+  TFrames frames;
+  std::vector<int64_t> times;
+  bool Enumerate(THidDevice*, int32_t index) {
+    controller->CheckOutAt(device, index);
+    return device == nullptr;
+  }
+  void Change(TObject*) {
+    if (!device) controller->OfferDevices();
+  }
+  void Data(THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
+    Present(screen, frames, id, data, size);
+    times.push_back(playback->PositionMicros());
+  }
+};
+
+TEST(Recording, PlaysBackThroughTheLinkFrameByFrame) {
+  const std::vector<TReport> reports = SimulatorStream(3);
+  auto file = std::make_shared<const std::vector<uint8_t>>(Record(reports));
+  std::vector<uint8_t> screen(512 * 64);
+  TFrames recorded;
+  for (const TReport& r : reports) Present(screen, recorded, r.id, r.data.data(), r.data.size());
+
+  auto playback = std::make_shared<TPlayback>(file);
+  playback->SetSpeed(4);
+  auto dispatcher = std::make_shared<test::FakeDispatcher>();
+  TLinkEnd end;
+  end.playback = playback.get();
+  {
+    THidDeviceController controller(nullptr, std::make_shared<TRecordingBinding>(playback), dispatcher,
+                                    std::make_unique<test::FakeWatch>());
+    end.controller = &controller;
+    controller.SetOnEnumerate(Bind(&end, &TLinkEnd::Enumerate));
+    controller.SetOnDeviceChange(Bind(&end, &TLinkEnd::Change));
+    controller.SetOnDeviceData(Bind(&end, &TLinkEnd::Data));
+    ASSERT_NE(end.device, nullptr);
+    EXPECT_EQ(end.device->Attributes().VendorID, kHeader.VendorID);
+    EXPECT_EQ(end.device->DeviceStrings(2), kHeader.Product);
+    uint32_t written = 1;
+    EXPECT_FALSE(end.device->WriteReport("\x0f", 1, written));  // nothing reaches an instrument
+    EXPECT_TRUE(dispatcher->PumpUntil([&] { return end.times.size() >= reports.size(); }));
+    controller.ReturnDevice(end.device);
+  }
+  EXPECT_TRUE(end.frames == recorded) << end.frames.size() << " frames of " << recorded.size();
+  ASSERT_EQ(end.times.size(), reports.size());
+  for (size_t i = 0; i < reports.size(); ++i)
+    ASSERT_LE(std::abs(end.times[i] - reports[i].time), kRecordingTimeUnitMicros / 2) << i;
+  uint64_t count;
+  int64_t sum, most;
+  playback->Lateness(count, sum, most);
+  std::printf("playback at 4x: %llu reports, lateness mean %lld us, most %lld us\n",
+              static_cast<unsigned long long>(count),
+              static_cast<long long>(count ? sum / int64_t(count) : 0), static_cast<long long>(most));
+}
+
+TEST(Recording, StepsAFrameWhilePausedAndSeeksToAMoment) {
+  const std::vector<TReport> reports = SimulatorStream(2);
+  TPlayback playback(std::make_shared<const std::vector<uint8_t>>(Record(reports)));
+  playback.Pause();
+  uint8_t out[65];
+  EXPECT_EQ(playback.Next(out, 65, std::chrono::milliseconds(20)), 0u);  // paused: nothing comes
+  // A step: the reports up to and including the next present, which both
+  // halves of line group 0 make.
+  for (size_t expected : {size_t(1), size_t(1), size_t(sim::kReportsPerFrame - 2 + 1)}) {
+    playback.Step();
+    size_t got = 0;
+    while (playback.Next(out, 65, std::chrono::milliseconds(20)) == 65) ++got;
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(out[1 + 60], 0);
+  }
+
+  // A seek: the reports just before the moment at once, the last one the
+  // last report before it.
+  const size_t target = 1000;
+  playback.Seek(reports[target].time);
+  std::vector<std::vector<uint8_t>> lead;
+  while (playback.Next(out, 65, std::chrono::milliseconds(20)) == 65) lead.emplace_back(out + 1, out + 65);
+  ASSERT_EQ(lead.size(), 512u);
+  EXPECT_EQ(lead.back(), reports[target - 1].data);
+  EXPECT_EQ(lead.front(), reports[target - 512].data);
+  playback.Play();
+  ASSERT_EQ(playback.Next(out, 65, std::chrono::milliseconds(2000)), 65u);
+  EXPECT_EQ(std::vector<uint8_t>(out + 1, out + 65), reports[target].data);
+}
+
+TEST(Evidence, SnapshotNamesNeverCollide) {
+  std::set<std::wstring> taken;
+  const TStamp t{2026, 12, 8, 4, 5, 6, 7};
+  for (int i = 0; i < 5; ++i)
+    taken.insert(SnapshotName(t, [&](const std::wstring& name) { return taken.count(name) > 0; }));
+  EXPECT_EQ(taken.size(), 5u);
+  EXPECT_EQ(*taken.begin(), L"TS4170 2026-12-08 04-05-06.007 (2).png");
+  EXPECT_TRUE(taken.count(L"TS4170 2026-12-08 04-05-06.007.png"));
+  EXPECT_TRUE(taken.count(L"TS4170 2026-12-08 04-05-06.007 (5).png"));
+}
+
+TEST(Evidence, AFrameIsWholeWhenEveryLineGroupArrivedSinceTheLastOneBegan) {
+  struct TCase {
+    const char* name;
+    int skipIndex;  // a report of the second frame that goes missing, or -1
+    bool complete;
+  };
+  for (const TCase& c : {TCase{"every report", -1, true}, TCase{"a group lost", 77, false},
+                         TCase{"the second half of group 0 lost", 1, false}}) {
+    SCOPED_TRACE(c.name);
+    TFrameIntegrity integrity;
+    const sim::Screen screen;
+    auto add = [&](int i) {
+      const sim::Report r = sim::EncodeScreenReport(screen, i);
+      integrity.Add(r.data() + 1, 64);
+    };
+    for (int i = 0; i < sim::kReportsPerFrame; ++i) add(i);
+    for (int i = 0; i < sim::kReportsPerFrame; ++i)
+      if (i != c.skipIndex) add(i);
+    add(0);  // the next frame begins: the one before it is judged
+    EXPECT_EQ(integrity.Complete(), c.complete);
+  }
+}
+
+}  // namespace
+}  // namespace ts
