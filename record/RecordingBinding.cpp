@@ -190,7 +190,7 @@ class TPlaybackRead : public THidReadRequest {
     return result_ > 0;
   }
   uint32_t Result() override { return result_; }
-  void Cancel() override {}
+  bool Cancel() override { return true; }
   void Pause(int32_t milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }

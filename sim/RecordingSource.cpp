@@ -37,7 +37,7 @@ RecordingSource::RecordingSource(const std::wstring& fileName) {
 
 std::string RecordingSource::Describe() const { return summary_; }
 
-void RecordingSource::Serve(PipeServer& server, const std::atomic<bool>& stop, std::atomic<uint64_t>& sent,
+void RecordingSource::Serve(Transport& server, const std::atomic<bool>& stop, std::atomic<uint64_t>& sent,
                             const std::function<void(const std::string&)>& log) {
   using Clock = std::chrono::steady_clock;
   uint8_t message[1 + kMaxRecordedReportSize];

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/PipeServer.h"
+#include "sim/Transport.h"
 
 namespace ts::sim {
 
@@ -21,7 +21,7 @@ class RecordingSource {
   std::string Describe() const;
   // Sends the recording round after round until stop is set; a round starts
   // once a client is connected, so none of it goes to nobody.
-  void Serve(PipeServer& server, const std::atomic<bool>& stop, std::atomic<uint64_t>& sent,
+  void Serve(Transport& server, const std::atomic<bool>& stop, std::atomic<uint64_t>& sent,
              const std::function<void(const std::string&)>& log);
 
  private:

@@ -1,5 +1,7 @@
 #include "sim/Transport.h"
 
+#include <cstring>
+
 namespace ts::sim {
 
 Transport::Transport(const Options& options) {
@@ -19,6 +21,13 @@ void Transport::Unplug() { hid_ ? hid_->Unplug() : pipe_->Unplug(); }
 bool Transport::IsPlugged() const { return hid_ ? hid_->IsPlugged() : pipe_->IsPlugged(); }
 void Transport::SendReport(const Report& report) {
   hid_ ? hid_->SendReport(report) : pipe_->SendReport(report);
+}
+void Transport::SendRaw(const void* bytes, size_t size) {
+  if (!hid_) return pipe_->SendRaw(bytes, size);
+  if (size != kReportSize) return;
+  Report report;
+  std::memcpy(report.data(), bytes, size);
+  hid_->SendReport(report);
 }
 size_t Transport::ClientCount() const { return hid_ ? hid_->ClientCount() : pipe_->ClientCount(); }
 bool Transport::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const {

@@ -29,6 +29,8 @@ class Transport {
   void Unplug();
   bool IsPlugged() const;
   void SendReport(const Report& report);
+  // A message of any size; the HID device takes whole reports only.
+  void SendRaw(const void* bytes, size_t size);
   size_t ClientCount() const;
   bool WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const;
   uint64_t DroppedReports() const;
