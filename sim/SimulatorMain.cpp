@@ -17,8 +17,8 @@
 #include "sim/Commands.h"
 #include "sim/Instrument.h"
 #include "sim/PipeServer.h"
-#include "sim/Transport.h"
 #include "sim/RecordingSource.h"
+#include "sim/Transport.h"
 #include "ui/Cp1251.h"
 
 namespace ts::sim {
