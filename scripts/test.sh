@@ -45,7 +45,7 @@ wine_suite() { # name, display offset, build dir, ctest args...
   shift 3
   (
     export WINEPREFIX=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-$name TS_XVFB_DISPLAY=:$number DISPLAY=:$number
-    export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24}
+    export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24} TS_LOGPIXELS=${TS_LOGPIXELS:-}
     rm -f "$TS_XVFB_PIDFILE"
     ts_start_xvfb
     rc=1
@@ -97,8 +97,13 @@ if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/m
   depth_tests='^(screen_.*_wintest|sim_fidelity_e2etest)$'
   TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests" -j 1
   TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests" -j 1
+  # The layout and the mirror on screens of higher dpi.
+  dpi_tests='^(app_dpi_wintest|sim_view_e2etest)$'
+  TS_LOGPIXELS=120 wine_suite dpi120 4 build/windows -R "$dpi_tests" -j 1
+  TS_LOGPIXELS=144 wine_suite dpi144 5 build/windows -R "$dpi_tests" -j 1
+  TS_LOGPIXELS=192 wine_suite dpi192 6 build/windows -R "$dpi_tests" -j 1
   wait
-  for name in windows e2e depth16 depth8; do
+  for name in windows e2e depth16 depth8 dpi120 dpi144 dpi192; do
     echo "== $name"
     cat "$logdir/$name.log"
     [[ $(cat "$logdir/$name.rc" 2>/dev/null) == 0 ]] || status=1

@@ -63,6 +63,14 @@ ts_wine_desktop() {
       </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.ts4170-desktop"
   fi
+  # TS_LOGPIXELS gives the prefix a screen of that dpi (96 is Windows' default).
+  if [[ -n ${TS_LOGPIXELS:-} && ! -f $WINEPREFIX/.ts4170-dpi-$TS_LOGPIXELS ]]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$TS_LOGPIXELS" /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels \
+      /t REG_DWORD /d "$TS_LOGPIXELS" /f </dev/null >/dev/null 2>&1
+    rm -f "$WINEPREFIX"/.ts4170-dpi-*
+    touch "$WINEPREFIX/.ts4170-dpi-$TS_LOGPIXELS"
+  fi
   wineserver -k 2>/dev/null
   wineserver -w
   wineserver -p </dev/null >/dev/null 2>&1
