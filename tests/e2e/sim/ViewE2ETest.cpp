@@ -21,33 +21,6 @@ using namespace std::chrono_literals;
 
 constexpr wchar_t kLargeViewCaption[] = L"Экран ТС4170";
 
-// The screen's pixels inside a window's client rectangle.
-Picture CaptureClientOf(HWND window, const RECT& area) {
-  POINT origin{0, 0};
-  ClientToScreen(window, &origin);
-  const int width = area.right - area.left, height = area.bottom - area.top;
-  Picture picture;
-  picture.Width = width;
-  picture.Height = height;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB};
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, origin.x + area.left, origin.y + area.top, SRCCOPY);
-  GdiFlush();
-  const auto* p = static_cast<const uint32_t*>(bits);
-  picture.Pixels.assign(p, p + static_cast<size_t>(width) * height);
-  for (uint32_t& px : picture.Pixels) px &= 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return picture;
-}
-
 // Pixels of `picture` that are not `expected` enlarged `scale` times.
 int ScaledDifferences(const Picture& picture, const Surface& expected, int scale) {
   if (picture.Width != kViewWidth * scale || picture.Height != kViewHeight * scale) return -1;

@@ -170,9 +170,6 @@ HWND Program::Control(HWND top, const std::wstring& text) const {
 
 void Program::Click(HWND button) const { PostMessageW(button, BM_CLICK, 0, 0); }
 
-namespace {
-
-// Reads a rectangle of the screen as it is now.
 Picture CaptureScreen(const RECT& r) {
   Picture picture;
   picture.Width = r.right - r.left;
@@ -201,8 +198,6 @@ Picture CaptureScreen(const RECT& r) {
   return picture;
 }
 
-}  // namespace
-
 Picture Program::CaptureDisplay() const {
   HWND view = nullptr;
   // The display control is the main window's child at (96, 0) of 326 x 246.
@@ -219,9 +214,11 @@ Picture Program::CaptureDisplay() const {
   return CaptureScreen(r);
 }
 
-Picture Program::CaptureClient(const RECT& area) const {
+Picture Program::CaptureClient(const RECT& area) const { return CaptureClientOf(main_, area); }
+
+Picture CaptureClientOf(HWND window, const RECT& area) {
   POINT origin{0, 0};
-  ClientToScreen(main_, &origin);
+  ClientToScreen(window, &origin);
   RECT r = area;
   OffsetRect(&r, origin.x, origin.y);
   return CaptureScreen(r);

@@ -35,6 +35,10 @@ struct Picture {
   uint32_t At(int x, int y) const { return Pixels[static_cast<size_t>(y) * Width + x]; }
 };
 
+// A rectangle of the screen as it is now, and one of a window's client area.
+Picture CaptureScreen(const RECT& r);
+Picture CaptureClientOf(HWND window, const RECT& area);
+
 class Program {
  public:
   // Starts the program and waits for its main window and its first device report.
