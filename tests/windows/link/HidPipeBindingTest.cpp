@@ -247,5 +247,16 @@ TEST_F(HidPipeTest, AWriteToADeviceThatTakesNothingGivesUp) {
   EXPECT_TRUE(lent->DiscardInput());
 }
 
+// Someone else's server under the instrument's name is not the instrument.
+TEST_F(HidPipeTest, AServerOwnedBySomeoneElseIsNeitherListedNorOpened) {
+  TestPipeServer server(name);
+  server.Owner = "S-1-5-18";  // a server running as SYSTEM
+  server.Plug();
+  std::vector<std::unique_ptr<THidPnPInfo>> found;
+  for (int scan = 0; scan < 2; ++scan) ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  EXPECT_TRUE(found.empty());
+  EXPECT_EQ(binding->Open(name, THidAccess::ReadWrite), kNoHidHandle);
+}
+
 }  // namespace
 }  // namespace ts::test
