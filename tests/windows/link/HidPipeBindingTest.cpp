@@ -258,5 +258,41 @@ TEST_F(HidPipeTest, AServerOwnedBySomeoneElseIsNeitherListedNorOpened) {
   EXPECT_EQ(binding->Open(name, THidAccess::ReadWrite), kNoHidHandle);
 }
 
+// A server writing without pause must not keep a flush going for ever.
+TEST_F(HidPipeTest, FlushingAHandleWhileTheServerFloodsItEnds) {
+  // A plain server whose writes wait for room, so the pipe is refilled at once.
+  const HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_WAIT, 1,
+                                         65 * 64, 65 * 64, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  const HANDLE client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(client, &mode, nullptr, nullptr));
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    const std::vector<uint8_t> report = Report(3);
+    DWORD written = 0;
+    while (flooding && WriteFile(server, report.data(), 65, &written, nullptr)) {
+    }
+  });
+  ASSERT_TRUE(PumpUntil([&] { return Waiting(FromWinHandle(client)) >= 65 * 32; }));
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> flushed{false};
+  std::thread flush([&] {
+    flushed = DrainPipe(client);
+    SetEvent(done);
+  });
+  const bool ended = WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
+  flooding = false;  // lets a flush that never ends return, so the test can report it
+  flush.join();
+  CloseHandle(client);  // ends a write waiting for room
+  flood.join();
+  CloseHandle(server);
+  CloseHandle(done);
+  EXPECT_TRUE(ended) << "the flush went on while the server wrote";
+  EXPECT_TRUE(flushed);
+}
+
 }  // namespace
 }  // namespace ts::test
