@@ -331,5 +331,28 @@ TEST(PipeServer, AdmitsItsOwnUserOnlyAndAFewClientsAtATime) {
   EXPECT_EQ(server.LastError(), "");
 }
 
+// An instrument that runs for days keeps only the recent commands.
+TEST(PipeServer, KeepsOnlyTheRecentOutputReports) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  Client c(name);
+  ASSERT_TRUE(c.Open());
+  constexpr uint32_t kCount = 5000;
+  for (uint32_t i = 0; i < kCount; ++i) {
+    const Report r = Numbered(i);
+    ASSERT_TRUE(c.Write(r.data(), r.size()));
+  }
+  for (uint32_t i = 0;; ++i) {
+    const auto r = server.WaitForOutputReport(Deadline());
+    ASSERT_TRUE(r) << "after " << i;
+    if (NumberOf(std::vector<uint8_t>(r->begin(), r->end())) == kCount - 1) break;
+  }
+  const auto kept = server.OutputReports();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_LT(kept.size(), size_t(kCount));
+  EXPECT_EQ(NumberOf(std::vector<uint8_t>(kept.back().begin(), kept.back().end())), kCount - 1);
+}
+
 }  // namespace
 }  // namespace ts::sim
