@@ -16,10 +16,11 @@ constexpr int kMaxDroppedAtStart = 64;
 
 THidPreparsedData PreparsedTag() { return const_cast<char*>(&kPreparsedTag); }
 
-// Reads one message (or the rest of one) and drops it. The data is already in
-// the pipe, so the read completes at once.
-bool DropMessage(HANDLE pipe) {
+// Reads one message (or the rest of one) and drops it; `size` gets its length.
+// The data is already in the pipe, so the read completes at once.
+bool DropMessage(HANDLE pipe, DWORD* size = nullptr) {
   TWinHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  DWORD total = 0;
   for (;;) {
     uint8_t scratch[512];
     OVERLAPPED overlapped = {};
@@ -28,8 +29,16 @@ bool DropMessage(HANDLE pipe) {
     BOOL ok = ReadFile(pipe, scratch, sizeof scratch, nullptr, &overlapped);
     if (!ok && GetLastError() == ERROR_IO_PENDING)
       ok = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
-    if (ok) return true;
-    if (GetLastError() != ERROR_MORE_DATA) return false;
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    total += static_cast<DWORD>(overlapped.InternalHigh);
+    if (ok) {
+      if (size) *size = total;
+      return true;
+    }
+    if (error != ERROR_MORE_DATA) {
+      SetLastError(error);
+      return false;
+    }
   }
 }
 
@@ -64,12 +73,16 @@ class TPipeReadRequest : public TOverlappedReadRequest {
 }  // namespace
 
 bool DrainPipe(HANDLE pipe) {
-  for (;;) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
-    if (available == 0) return true;
-    if (!DropMessage(pipe)) return false;
+  // Only what waits now: a server that writes without pause would keep a drain
+  // "until empty" going for ever, on the thread that runs the window.
+  DWORD available = 0;
+  if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+  for (DWORD dropped = 0; dropped < available;) {
+    DWORD size = 0;
+    if (!DropMessage(pipe, &size)) return false;
+    dropped += size;
   }
+  return true;
 }
 
 THidPipeBinding::THidPipeBinding(std::string pipeName) : pipeName_(std::move(pipeName)) {}

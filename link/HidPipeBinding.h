@@ -62,7 +62,8 @@ class THidPipeBinding : public THidBinding {
   std::map<THidHandle, uint32_t> queues_;  // open handle -> input queue length
 };
 
-// Drops every whole message waiting on a message-mode pipe handle.
+// Drops the messages waiting on a message-mode pipe handle when called; what
+// arrives meanwhile stays.
 bool DrainPipe(HANDLE pipe);
 
 }  // namespace ts
