@@ -89,15 +89,13 @@ THidPipeBinding::THidPipeBinding(std::string pipeName) : pipeName_(std::move(pip
 
 THidPipeBinding::~THidPipeBinding() { UnloadLibraries(); }
 
-void THidPipeBinding::UnloadLibraries() {
-  if (probe_ != INVALID_HANDLE_VALUE) CloseHandle(probe_);
-  probe_ = INVALID_HANDLE_VALUE;
-}
+void THidPipeBinding::UnloadLibraries() { listed_ = false; }
 
 uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_ & 0xFFFF); }
 
 HANDLE THidPipeBinding::Connect(DWORD rights) const {
-  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+  const ULONGLONG deadline = GetTickCount64() + kConnectAttempts * kBusyWaitMs;
+  for (;;) {
     // Identification only: the server must not act as us.
     HANDLE pipe =
         CreateFileA(pipeName_.c_str(), rights, 0, nullptr, OPEN_EXISTING,
@@ -108,22 +106,39 @@ HANDLE THidPipeBinding::Connect(DWORD rights) const {
       CloseHandle(pipe);
       return INVALID_HANDLE_VALUE;
     }
-    // Every instance taken: the server makes a new one for the next client.
-    if (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) break;
+    // Every instance taken: the server makes a new one for the next client. Wine
+    // may answer the wait at once while the server is between two instances.
+    if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
+    if (!WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) Sleep(5);
   }
   return INVALID_HANDLE_VALUE;
 }
 
-bool THidPipeBinding::ProbeServer() {
-  if (probe_ != INVALID_HANDLE_VALUE) {
-    // Nobody reads the probe; draining it also tells whether it still holds.
-    if (DrainPipe(probe_)) return true;
-    CloseHandle(probe_);
-    probe_ = INVALID_HANDLE_VALUE;
+THidPipeBinding::THold THidPipeBinding::HoldsListedServer() const {
+  std::lock_guard lock(mutex_);
+  THold hold = THold::Nothing;
+  for (const auto& [handle, open] : queues_) {
+    if (open.Generation != generation_) continue;
+    // Peeking takes nothing from the queue and fails once the server has gone.
+    // One handle cut off is enough: a handle opened since may already be on a
+    // server that came back, and the device's other handles are not.
+    if (!PeekNamedPipe(ToWinHandle(handle), nullptr, 0, nullptr, nullptr, nullptr)) return THold::Broken;
+    hold = THold::Connected;
   }
-  probe_ = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES);
-  if (probe_ == INVALID_HANDLE_VALUE) return false;
-  ++generation_;
+  return hold;
+}
+
+bool THidPipeBinding::ProbeServer() {
+  const THold hold = listed_ ? HoldsListedServer() : THold::Nothing;
+  if (hold == THold::Connected) return true;
+  const HANDLE pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    listed_ = false;
+    return false;
+  }
+  CloseHandle(pipe);
+  if (!listed_ || hold == THold::Broken) ++generation_;
+  listed_ = true;
   return true;
 }
 
@@ -154,7 +169,7 @@ THidHandle THidPipeBinding::Open(const std::string& path, THidAccess access) {
   const THidHandle handle = FromWinHandle(Connect(rights));
   if (handle != kNoHidHandle) {
     std::lock_guard lock(mutex_);
-    queues_[handle] = kDefaultQueueLength;
+    queues_[handle] = {kDefaultQueueLength, generation_};
   }
   return handle;
 }
@@ -202,7 +217,7 @@ bool THidPipeBinding::SetNumInputBuffers(THidHandle handle, uint32_t count) {
   auto it = queues_.find(handle);
   // The range HID itself takes.
   if (it == queues_.end() || count < 2 || count > 512) return false;
-  it->second = count;
+  it->second.QueueLength = count;
   return true;
 }
 
@@ -210,7 +225,7 @@ bool THidPipeBinding::GetNumInputBuffers(THidHandle handle, uint32_t& count) {
   std::lock_guard lock(mutex_);
   auto it = queues_.find(handle);
   if (it == queues_.end()) return false;
-  count = it->second;
+  count = it->second.QueueLength;
   return true;
 }
 

@@ -48,6 +48,7 @@ struct PipeServer::Instance {
   bool connected = false;
   bool closing = false;
   bool oversize = false;  // the message being read is longer than the buffer
+  uint64_t delivered = 0, dropped = 0;
   uint8_t readBuffer[kReadBufferSize];
   std::shared_ptr<const std::vector<uint8_t>> writing;  // kept alive while written
   std::deque<std::shared_ptr<const std::vector<uint8_t>>> queue;
@@ -56,8 +57,9 @@ struct PipeServer::Instance {
 };
 
 struct PipeServer::Request : std::enable_shared_from_this<Request> {
-  enum Kind { Plug, Unplug, Send, Stop } kind;
+  enum Kind { Plug, Unplug, Send, Stop, Count } kind;
   std::shared_ptr<const std::vector<uint8_t>> message;
+  std::vector<ClientStatistics> clients;  // filled by Count
   std::mutex mutex;
   std::condition_variable doneChanged;
   bool done = false;
@@ -156,7 +158,13 @@ std::string PipeServer::LastError() const {
 
 std::vector<Report> PipeServer::OutputReports() const {
   std::lock_guard lock(outputMutex_);
-  return outputs_;
+  return {outputs_.begin(), outputs_.end()};
+}
+
+std::vector<PipeServer::ClientStatistics> PipeServer::Clients() {
+  auto request = std::make_shared<Request>(Request::Count);
+  Post(request, true);
+  return std::move(request->clients);
 }
 
 bool PipeServer::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const {
@@ -224,10 +232,12 @@ void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
       break;
     case Op::Write:
       inst->writing.reset();
-      if (ok)
+      if (ok) {
+        ++inst->delivered;
         StartWrite(inst);
-      else
+      } else {
         Close(inst);
+      }
       break;
   }
 }
@@ -247,6 +257,11 @@ void PipeServer::Execute(Request& r) {
         break;
       case Request::Send:
         for (auto& inst : instances_) Enqueue(inst.get(), r.message);
+        break;
+      case Request::Count:
+        for (auto& inst : instances_)
+          if (inst->connected && !inst->closing) r.clients.push_back({inst->delivered, inst->dropped});
+        r.Finish();
         break;
       case Request::Stop:
         serving_ = false;
@@ -352,6 +367,10 @@ void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
     {
       std::lock_guard lock(outputMutex_);
       outputs_.push_back(r);
+      if (outputs_.size() > kKeptOutputReports) {
+        outputs_.pop_front();
+        if (outputsTaken_ > 0) --outputsTaken_;
+      }
     }
     outputChanged_.notify_all();
     if (handler_) {
@@ -374,6 +393,7 @@ void PipeServer::Enqueue(Instance* inst, const std::shared_ptr<const std::vector
     inst->queue.push_back(message);
     if (inst->queue.size() > options_.clientQueueLimit) {
       inst->queue.pop_front();
+      ++inst->dropped;
       ++dropped_;
     }
     return;
