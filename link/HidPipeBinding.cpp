@@ -1,5 +1,8 @@
 #include "link/HidPipeBinding.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "link/HidWin32Binding.h"
 #include "link/HidWin32Io.h"
 
@@ -15,6 +18,51 @@ const char kPreparsedTag = 0;
 constexpr int kMaxDroppedAtStart = 64;
 
 THidPreparsedData PreparsedTag() { return const_cast<char*>(&kPreparsedTag); }
+
+std::mutex noticeMutex;
+std::function<void(const std::string&)> notice;
+
+void Notice(const std::string& line) {
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard lock(noticeMutex);
+    sink = notice;
+  }
+  if (sink)
+    sink(line);
+  else
+    OutputDebugStringA((line + "\n").c_str());
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!sid || !ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+// Empty when the pipe belongs to the user this process runs as; else its owner.
+// Anyone else serving the name could pose as the instrument: feed pictures that
+// are saved as evidence and receive every key.
+std::string ForeignOwner(HANDLE pipe) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &sd) != ERROR_SUCCESS)
+    return "?";
+  std::string result;
+  HANDLE token = nullptr;
+  BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  const bool mine = owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                    EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  if (token) CloseHandle(token);
+  if (!mine) result = owner ? SidText(owner) : "?";
+  LocalFree(sd);
+  return result;
+}
 
 // Reads one message (or the rest of one) and drops it; `size` gets its length.
 // The data is already in the pipe, so the read completes at once.
@@ -85,6 +133,11 @@ bool DrainPipe(HANDLE pipe) {
   return true;
 }
 
+void SetVirtualInstrumentNotice(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(noticeMutex);
+  notice = std::move(sink);
+}
+
 THidPipeBinding::THidPipeBinding(std::string pipeName) : pipeName_(std::move(pipeName)) {}
 
 THidPipeBinding::~THidPipeBinding() { UnloadLibraries(); }
@@ -93,14 +146,20 @@ void THidPipeBinding::UnloadLibraries() { listed_ = false; }
 
 uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_ & 0xFFFF); }
 
-HANDLE THidPipeBinding::Connect(DWORD rights) const {
+HANDLE THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
   const ULONGLONG deadline = GetTickCount64() + kConnectAttempts * kBusyWaitMs;
   for (;;) {
-    // Identification only: the server must not act as us.
+    // Identification only: the server must not act as us. READ_CONTROL to read
+    // who owns the pipe.
     HANDLE pipe =
-        CreateFileA(pipeName_.c_str(), rights, 0, nullptr, OPEN_EXISTING,
+        CreateFileA(pipeName_.c_str(), rights | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                     FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
+      if (std::string owner = ForeignOwner(pipe); !owner.empty()) {
+        CloseHandle(pipe);
+        if (refused) *refused = owner;
+        return INVALID_HANDLE_VALUE;
+      }
       DWORD mode = PIPE_READMODE_MESSAGE;
       if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) return pipe;
       CloseHandle(pipe);
@@ -131,7 +190,12 @@ THidPipeBinding::THold THidPipeBinding::HoldsListedServer() const {
 bool THidPipeBinding::ProbeServer() {
   const THold hold = listed_ ? HoldsListedServer() : THold::Nothing;
   if (hold == THold::Connected) return true;
-  const HANDLE pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES);
+  std::string refused;
+  const HANDLE pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES, &refused);
+  if (!refused.empty() && refused != refusedOwner_)
+    Notice("Виртуальный прибор отклонён: канал " + pipeName_ + " принадлежит другому пользователю (" +
+           refused + ")");
+  refusedOwner_ = refused;
   if (pipe == INVALID_HANDLE_VALUE) {
     listed_ = false;
     return false;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -62,15 +63,22 @@ class THidPipeBinding : public THidBinding {
   // collect reports for nobody.
   bool ProbeServer();
   THold HoldsListedServer() const;
-  HANDLE Connect(DWORD rights) const;
+  // A connection to a server whose pipe belongs to our own user; `refused`, when
+  // given, tells whether a server was there but belongs to someone else.
+  HANDLE Connect(DWORD rights, std::string* refused = nullptr) const;
   bool Known(THidHandle handle) const;
 
   std::string pipeName_;
   bool listed_ = false;
+  std::string refusedOwner_;  // the last refusal noticed, so it is told once
   uint32_t generation_ = 0;
   mutable std::mutex mutex_;                  // handles are opened by the read thread too
   std::map<THidHandle, TOpenHandle> queues_;  // open handle -> its queue length and server
 };
+
+// Where the binding tells why it refused a server (one line of the program's
+// log); until set, the line goes to the debugger's output.
+void SetVirtualInstrumentNotice(std::function<void(const std::string&)> notice);
 
 // Drops the messages waiting on a message-mode pipe handle when called; what
 // arrives meanwhile stays.

@@ -39,6 +39,8 @@ class PipeServer {
     bool broadcast = true;
   };
 
+  // Clients served at once; the next is refused as "all pipe instances are busy".
+  static constexpr size_t kMaxClients = 16;
   // Output reports kept for OutputReports and WaitForOutputReport.
   static constexpr size_t kKeptOutputReports = 4096;
 
@@ -100,6 +102,7 @@ class PipeServer {
   void Execute(Request& request);
   void Post(std::shared_ptr<Request> request, bool wait);
   void Listen();
+  void ListenIfRoom();
   void OnConnected(Instance* inst);
   void StartRead(Instance* inst);
   void OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error);
@@ -114,6 +117,7 @@ class PipeServer {
   Options options_;
   OutputHandler handler_;
   HANDLE port_ = nullptr;
+  PSECURITY_DESCRIPTOR security_ = nullptr;
   std::thread thread_;
 
   // Owned by the server thread.

@@ -253,10 +253,16 @@ TEST_F(HidPipeTest, AServerOwnedBySomeoneElseIsNeitherListedNorOpened) {
   TestPipeServer server(name);
   server.Owner = "S-1-5-18";  // a server running as SYSTEM
   server.Plug();
+  std::vector<std::string> notices;
+  SetVirtualInstrumentNotice([&](const std::string& line) { notices.push_back(line); });
   std::vector<std::unique_ptr<THidPnPInfo>> found;
   for (int scan = 0; scan < 2; ++scan) ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
   EXPECT_TRUE(found.empty());
   EXPECT_EQ(binding->Open(name, THidAccess::ReadWrite), kNoHidHandle);
+  SetVirtualInstrumentNotice(nullptr);
+  ASSERT_EQ(notices.size(), 1u) << "one line however often it is scanned";
+  EXPECT_EQ(notices[0],
+            "Виртуальный прибор отклонён: канал " + name + " принадлежит другому пользователю (S-1-5-18)");
 }
 
 // A server writing without pause must not keep a flush going for ever.

@@ -305,8 +305,10 @@ TEST(PipeServer, AdmitsItsOwnUserOnlyAndAFewClientsAtATime) {
     allowed.push_back(SidText(&ace->SidStart));
   }
   LocalFree(sd);
+  std::vector<std::string> expected{CurrentUser(), "S-1-5-18"};
   std::sort(allowed.begin(), allowed.end());
-  EXPECT_EQ(allowed, std::vector<std::string>({CurrentUser(), "S-1-5-18"}));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(allowed, expected);
 
   // Clients up to the cap; the next is refused at once, as "all instances busy".
   constexpr size_t kCap = 16;
