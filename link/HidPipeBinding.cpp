@@ -201,7 +201,10 @@ bool THidPipeBinding::ProbeServer() {
     return false;
   }
   CloseHandle(pipe);
-  if (!listed_ || hold == THold::Broken) ++generation_;
+  if (!listed_ || hold == THold::Broken) {
+    std::lock_guard lock(mutex_);  // the read thread stamps the handles it opens with it
+    ++generation_;
+  }
   listed_ = true;
   return true;
 }
