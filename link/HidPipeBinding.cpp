@@ -1,5 +1,8 @@
 #include "link/HidPipeBinding.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "link/HidWin32Binding.h"
 #include "link/HidWin32Io.h"
 
@@ -16,10 +19,56 @@ constexpr int kMaxDroppedAtStart = 64;
 
 THidPreparsedData PreparsedTag() { return const_cast<char*>(&kPreparsedTag); }
 
-// Reads one message (or the rest of one) and drops it. The data is already in
-// the pipe, so the read completes at once.
-bool DropMessage(HANDLE pipe) {
+std::mutex noticeMutex;
+std::function<void(const std::string&)> notice;
+
+void Notice(const std::string& line) {
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard lock(noticeMutex);
+    sink = notice;
+  }
+  if (sink)
+    sink(line);
+  else
+    OutputDebugStringA((line + "\n").c_str());
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!sid || !ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+// Empty when the pipe belongs to the user this process runs as; else its owner.
+// Anyone else serving the name could pose as the instrument: feed pictures that
+// are saved as evidence and receive every key.
+std::string ForeignOwner(HANDLE pipe) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &sd) != ERROR_SUCCESS)
+    return "?";
+  std::string result;
+  HANDLE token = nullptr;
+  BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  const bool mine = owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                    EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  if (token) CloseHandle(token);
+  if (!mine) result = owner ? SidText(owner) : "?";
+  LocalFree(sd);
+  return result;
+}
+
+// Reads one message (or the rest of one) and drops it; `size` gets its length.
+// The data is already in the pipe, so the read completes at once.
+bool DropMessage(HANDLE pipe, DWORD* size = nullptr) {
   TWinHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  DWORD total = 0;
   for (;;) {
     uint8_t scratch[512];
     OVERLAPPED overlapped = {};
@@ -28,8 +77,16 @@ bool DropMessage(HANDLE pipe) {
     BOOL ok = ReadFile(pipe, scratch, sizeof scratch, nullptr, &overlapped);
     if (!ok && GetLastError() == ERROR_IO_PENDING)
       ok = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE);
-    if (ok) return true;
-    if (GetLastError() != ERROR_MORE_DATA) return false;
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    total += static_cast<DWORD>(overlapped.InternalHigh);
+    if (ok) {
+      if (size) *size = total;
+      return true;
+    }
+    if (error != ERROR_MORE_DATA) {
+      SetLastError(error);
+      return false;
+    }
   }
 }
 
@@ -63,53 +120,91 @@ class TPipeReadRequest : public TOverlappedReadRequest {
 }  // namespace
 
 bool DrainPipe(HANDLE pipe) {
-  for (;;) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
-    if (available == 0) return true;
-    if (!DropMessage(pipe)) return false;
+  // Only what waits now: a server that writes without pause would keep a drain
+  // "until empty" going for ever, on the thread that runs the window.
+  DWORD available = 0;
+  if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+  for (DWORD dropped = 0; dropped < available;) {
+    DWORD size = 0;
+    if (!DropMessage(pipe, &size)) return false;
+    dropped += size;
   }
+  return true;
+}
+
+void SetVirtualInstrumentNotice(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(noticeMutex);
+  notice = std::move(sink);
 }
 
 THidPipeBinding::THidPipeBinding(std::string pipeName) : pipeName_(std::move(pipeName)) {}
 
 THidPipeBinding::~THidPipeBinding() { UnloadLibraries(); }
 
-void THidPipeBinding::UnloadLibraries() {
-  if (probe_ != INVALID_HANDLE_VALUE) CloseHandle(probe_);
-  probe_ = INVALID_HANDLE_VALUE;
-}
+void THidPipeBinding::UnloadLibraries() { listed_ = false; }
 
 uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_ & 0xFFFF); }
 
-HANDLE THidPipeBinding::Connect(DWORD rights) const {
-  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-    // Identification only: the server must not act as us.
+HANDLE THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
+  const ULONGLONG deadline = GetTickCount64() + kConnectAttempts * kBusyWaitMs;
+  for (;;) {
+    // Identification only: the server must not act as us. READ_CONTROL to read
+    // who owns the pipe.
     HANDLE pipe =
-        CreateFileA(pipeName_.c_str(), rights, 0, nullptr, OPEN_EXISTING,
+        CreateFileA(pipeName_.c_str(), rights | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                     FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
+      if (std::string owner = ForeignOwner(pipe); !owner.empty()) {
+        CloseHandle(pipe);
+        if (refused) *refused = owner;
+        return INVALID_HANDLE_VALUE;
+      }
       DWORD mode = PIPE_READMODE_MESSAGE;
       if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) return pipe;
       CloseHandle(pipe);
       return INVALID_HANDLE_VALUE;
     }
-    // Every instance taken: the server makes a new one for the next client.
-    if (GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) break;
+    // Every instance taken: the server makes a new one for the next client. Wine
+    // may answer the wait at once while the server is between two instances.
+    if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
+    if (!WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) Sleep(5);
   }
   return INVALID_HANDLE_VALUE;
 }
 
-bool THidPipeBinding::ProbeServer() {
-  if (probe_ != INVALID_HANDLE_VALUE) {
-    // Nobody reads the probe; draining it also tells whether it still holds.
-    if (DrainPipe(probe_)) return true;
-    CloseHandle(probe_);
-    probe_ = INVALID_HANDLE_VALUE;
+THidPipeBinding::THold THidPipeBinding::HoldsListedServer() const {
+  std::lock_guard lock(mutex_);
+  THold hold = THold::Nothing;
+  for (const auto& [handle, open] : queues_) {
+    if (open.Generation != generation_) continue;
+    // Peeking takes nothing from the queue and fails once the server has gone.
+    // One handle cut off is enough: a handle opened since may already be on a
+    // server that came back, and the device's other handles are not.
+    if (!PeekNamedPipe(ToWinHandle(handle), nullptr, 0, nullptr, nullptr, nullptr)) return THold::Broken;
+    hold = THold::Connected;
   }
-  probe_ = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES);
-  if (probe_ == INVALID_HANDLE_VALUE) return false;
-  ++generation_;
+  return hold;
+}
+
+bool THidPipeBinding::ProbeServer() {
+  const THold hold = listed_ ? HoldsListedServer() : THold::Nothing;
+  if (hold == THold::Connected) return true;
+  std::string refused;
+  const HANDLE pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES, &refused);
+  if (!refused.empty() && refused != refusedOwner_)
+    Notice("Виртуальный прибор отклонён: канал " + pipeName_ + " принадлежит другому пользователю (" +
+           refused + ")");
+  refusedOwner_ = refused;
+  if (pipe == INVALID_HANDLE_VALUE) {
+    listed_ = false;
+    return false;
+  }
+  CloseHandle(pipe);
+  if (!listed_ || hold == THold::Broken) {
+    std::lock_guard lock(mutex_);  // the read thread stamps the handles it opens with it
+    ++generation_;
+  }
+  listed_ = true;
   return true;
 }
 
@@ -140,7 +235,7 @@ THidHandle THidPipeBinding::Open(const std::string& path, THidAccess access) {
   const THidHandle handle = FromWinHandle(Connect(rights));
   if (handle != kNoHidHandle) {
     std::lock_guard lock(mutex_);
-    queues_[handle] = kDefaultQueueLength;
+    queues_[handle] = {kDefaultQueueLength, generation_};
   }
   return handle;
 }
@@ -188,7 +283,7 @@ bool THidPipeBinding::SetNumInputBuffers(THidHandle handle, uint32_t count) {
   auto it = queues_.find(handle);
   // The range HID itself takes.
   if (it == queues_.end() || count < 2 || count > 512) return false;
-  it->second = count;
+  it->second.QueueLength = count;
   return true;
 }
 
@@ -196,7 +291,7 @@ bool THidPipeBinding::GetNumInputBuffers(THidHandle handle, uint32_t& count) {
   std::lock_guard lock(mutex_);
   auto it = queues_.find(handle);
   if (it == queues_.end()) return false;
-  count = it->second;
+  count = it->second.QueueLength;
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -45,24 +46,42 @@ class THidPipeBinding : public THidBinding {
   void EnterReadThread() override;
 
   // The identity of the instance now listed; 0 when none is.
-  uint32_t CurrentDeviceID() const { return probe_ != INVALID_HANDLE_VALUE ? DeviceID() : 0; }
+  uint32_t CurrentDeviceID() const { return listed_ ? DeviceID() : 0; }
 
  private:
+  struct TOpenHandle {
+    uint32_t QueueLength;
+    uint32_t Generation;  // of the server it was opened on
+  };
+  enum class THold { Nothing, Connected, Broken };
+
   uint32_t DeviceID() const;
-  // Keeps one connection of our own to the server: while it holds, the same
-  // server is serving; once it breaks, whatever serves next is a new device.
+  // Whether a server serves the pipe, and whether it is the one listed before:
+  // the same while one of our handles on it still holds, or while the pipe has
+  // never been missing at a scan; a new device otherwise. The check connects,
+  // then disconnects at once, as a connection that never reads would only
+  // collect reports for nobody.
   bool ProbeServer();
-  HANDLE Connect(DWORD rights) const;
+  THold HoldsListedServer() const;
+  // A connection to a server whose pipe belongs to our own user; `refused`, when
+  // given, tells whether a server was there but belongs to someone else.
+  HANDLE Connect(DWORD rights, std::string* refused = nullptr) const;
   bool Known(THidHandle handle) const;
 
   std::string pipeName_;
-  HANDLE probe_ = INVALID_HANDLE_VALUE;
+  bool listed_ = false;
+  std::string refusedOwner_;  // the last refusal noticed, so it is told once
   uint32_t generation_ = 0;
-  mutable std::mutex mutex_;               // handles are opened by the read thread too
-  std::map<THidHandle, uint32_t> queues_;  // open handle -> input queue length
+  mutable std::mutex mutex_;                  // handles are opened by the read thread too
+  std::map<THidHandle, TOpenHandle> queues_;  // open handle -> its queue length and server
 };
 
-// Drops every whole message waiting on a message-mode pipe handle.
+// Where the binding tells why it refused a server (one line of the program's
+// log); until set, the line goes to the debugger's output.
+void SetVirtualInstrumentNotice(std::function<void(const std::string&)> notice);
+
+// Drops the messages waiting on a message-mode pipe handle when called; what
+// arrives meanwhile stays.
 bool DrainPipe(HANDLE pipe);
 
 }  // namespace ts

@@ -1,6 +1,7 @@
 #include "sim/PipeServer.h"
 
 #include <dbt.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -29,6 +30,29 @@ std::string SystemErrorText(DWORD error) {
   return Utf16ToUtf8(s);
 }
 
+// Owned by the user who serves it, open to that user and SYSTEM only: nobody
+// else on the PC may watch the stream, take an instance or send commands.
+PSECURITY_DESCRIPTOR OwnUserSecurity() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    throw Exception(Format("The process's user cannot be read (error %lu)", GetLastError()));
+  BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  const BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  const DWORD tokenError = GetLastError();
+  CloseHandle(token);
+  wchar_t* user = nullptr;
+  if (!ok || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user))
+    throw Exception(
+        Format("The process's user cannot be read (error %lu)", ok ? GetLastError() : tokenError));
+  const std::wstring text = std::wstring(L"O:") + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)";
+  LocalFree(user);
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &sd, nullptr))
+    throw Exception(Format("The pipe's security cannot be made (error %lu)", GetLastError()));
+  return sd;
+}
+
 }  // namespace
 
 struct PipeServer::Op {
@@ -48,6 +72,7 @@ struct PipeServer::Instance {
   bool connected = false;
   bool closing = false;
   bool oversize = false;  // the message being read is longer than the buffer
+  uint64_t delivered = 0, dropped = 0;
   uint8_t readBuffer[kReadBufferSize];
   std::shared_ptr<const std::vector<uint8_t>> writing;  // kept alive while written
   std::deque<std::shared_ptr<const std::vector<uint8_t>>> queue;
@@ -56,8 +81,9 @@ struct PipeServer::Instance {
 };
 
 struct PipeServer::Request : std::enable_shared_from_this<Request> {
-  enum Kind { Plug, Unplug, Send, Stop } kind;
+  enum Kind { Plug, Unplug, Send, Stop, Count } kind;
   std::shared_ptr<const std::vector<uint8_t>> message;
+  std::vector<ClientStatistics> clients;  // filled by Count
   std::mutex mutex;
   std::condition_variable doneChanged;
   bool done = false;
@@ -75,8 +101,12 @@ struct PipeServer::Request : std::enable_shared_from_this<Request> {
 PipeServer::PipeServer() : PipeServer(Options{}) {}
 
 PipeServer::PipeServer(Options options) : options_(std::move(options)) {
+  security_ = OwnUserSecurity();
   port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-  if (!port_) throw Exception(Format("Completion port cannot be made (error %lu)", GetLastError()));
+  if (!port_) {
+    LocalFree(security_);
+    throw Exception(Format("Completion port cannot be made (error %lu)", GetLastError()));
+  }
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -88,6 +118,7 @@ PipeServer::~PipeServer() {
   }
   if (thread_.joinable()) thread_.join();
   CloseHandle(port_);
+  LocalFree(security_);
 }
 
 void PipeServer::SetOutputHandler(OutputHandler handler) { handler_ = std::move(handler); }
@@ -156,7 +187,13 @@ std::string PipeServer::LastError() const {
 
 std::vector<Report> PipeServer::OutputReports() const {
   std::lock_guard lock(outputMutex_);
-  return outputs_;
+  return {outputs_.begin(), outputs_.end()};
+}
+
+std::vector<PipeServer::ClientStatistics> PipeServer::Clients() {
+  auto request = std::make_shared<Request>(Request::Count);
+  Post(request, true);
+  return std::move(request->clients);
 }
 
 bool PipeServer::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const {
@@ -180,7 +217,7 @@ void PipeServer::Run() {
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     try {
       if (!ov && !ok) {
-        if (serving_ && !listener_) Listen();
+        ListenIfRoom();
       } else if (!ov) {
         std::deque<std::shared_ptr<Request>> requests;
         {
@@ -216,7 +253,7 @@ void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
         OnConnected(inst);
       } else {
         Close(inst);
-        if (serving_) Listen();
+        ListenIfRoom();
       }
       break;
     case Op::Read:
@@ -224,10 +261,12 @@ void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
       break;
     case Op::Write:
       inst->writing.reset();
-      if (ok)
+      if (ok) {
+        ++inst->delivered;
         StartWrite(inst);
-      else
+      } else {
         Close(inst);
+      }
       break;
   }
 }
@@ -247,6 +286,11 @@ void PipeServer::Execute(Request& r) {
         break;
       case Request::Send:
         for (auto& inst : instances_) Enqueue(inst.get(), r.message);
+        break;
+      case Request::Count:
+        for (auto& inst : instances_)
+          if (inst->connected && !inst->closing) r.clients.push_back({inst->delivered, inst->dropped});
+        r.Finish();
         break;
       case Request::Stop:
         serving_ = false;
@@ -272,12 +316,13 @@ void PipeServer::Listen() {
       (WaitNamedPipeW(options_.name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND))
     throw Exception(Format("Pipe %s is already served", name.c_str()));
   auto inst = std::make_unique<Instance>();
+  SECURITY_ATTRIBUTES security{sizeof security, security_, FALSE};
   const DWORD openMode =
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (instances_.empty() ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
   inst->pipe =
       CreateNamedPipeW(options_.name.c_str(), openMode,
                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                       PIPE_UNLIMITED_INSTANCES, kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+                       DWORD(kMaxClients), kPipeBufferSize, kPipeBufferSize, 0, &security);
   if (inst->pipe == INVALID_HANDLE_VALUE) {
     const DWORD e = GetLastError();
     throw Exception(
@@ -309,18 +354,22 @@ void PipeServer::Listen() {
   }
 }
 
+// At the cap no instance listens, so the next client is refused at once; a place
+// that comes free is offered again by the loop.
+void PipeServer::ListenIfRoom() {
+  if (serving_ && !listener_ && instances_.size() < kMaxClients) Listen();
+}
+
 void PipeServer::OnConnected(Instance* inst) {
   inst->connected = true;
   if (listener_ == inst) listener_ = nullptr;
   // The next listening instance first: a client that has already gone makes
   // the first read fail and closes this one, and the pipe must not vanish
   // with it.
-  if (serving_) {
-    try {
-      Listen();
-    } catch (const std::exception& e) {
-      RecordError(e.what());  // the loop tries again; this client is served meanwhile
-    }
+  try {
+    ListenIfRoom();
+  } catch (const std::exception& e) {
+    RecordError(e.what());  // the loop tries again; this client is served meanwhile
   }
   StartRead(inst);
 }
@@ -352,6 +401,10 @@ void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
     {
       std::lock_guard lock(outputMutex_);
       outputs_.push_back(r);
+      if (outputs_.size() > kKeptOutputReports) {
+        outputs_.pop_front();
+        if (outputsTaken_ > 0) --outputsTaken_;
+      }
     }
     outputChanged_.notify_all();
     if (handler_) {
@@ -374,6 +427,7 @@ void PipeServer::Enqueue(Instance* inst, const std::shared_ptr<const std::vector
     inst->queue.push_back(message);
     if (inst->queue.size() > options_.clientQueueLimit) {
       inst->queue.pop_front();
+      ++inst->dropped;
       ++dropped_;
     }
     return;

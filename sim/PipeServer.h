@@ -39,6 +39,16 @@ class PipeServer {
     bool broadcast = true;
   };
 
+  // Clients served at once; the next is refused as "all pipe instances are busy".
+  static constexpr size_t kMaxClients = 16;
+  // Output reports kept for OutputReports and WaitForOutputReport.
+  static constexpr size_t kKeptOutputReports = 4096;
+
+  struct ClientStatistics {
+    uint64_t delivered = 0;  // reports the client's pipe took
+    uint64_t dropped = 0;    // reports lost because the client did not read
+  };
+
   PipeServer();
   explicit PipeServer(Options options);
   ~PipeServer();  // unplugs if plugged
@@ -64,7 +74,7 @@ class PipeServer {
 
   // Takes the next output report not yet taken, waiting until `deadline`.
   std::optional<Report> WaitForOutputReport(Clock::time_point deadline);
-  // Every output report received since construction, in order.
+  // The last kKeptOutputReports output reports received, in order.
   std::vector<Report> OutputReports() const;
 
   size_t ClientCount() const { return clientCount_; }
@@ -74,6 +84,8 @@ class PipeServer {
   size_t SmallestBacklog() const { return smallestBacklog_; }
   bool WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const;
   uint64_t DroppedReports() const { return dropped_; }
+  // One entry per connected client, in the order they came.
+  std::vector<ClientStatistics> Clients();
   uint64_t IgnoredMessages() const { return ignored_; }
 
   // Why the server last failed to offer a listening instance, or empty.
@@ -90,6 +102,7 @@ class PipeServer {
   void Execute(Request& request);
   void Post(std::shared_ptr<Request> request, bool wait);
   void Listen();
+  void ListenIfRoom();
   void OnConnected(Instance* inst);
   void StartRead(Instance* inst);
   void OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error);
@@ -104,6 +117,7 @@ class PipeServer {
   Options options_;
   OutputHandler handler_;
   HANDLE port_ = nullptr;
+  PSECURITY_DESCRIPTOR security_ = nullptr;
   std::thread thread_;
 
   // Owned by the server thread.
@@ -118,7 +132,7 @@ class PipeServer {
 
   mutable std::mutex outputMutex_;
   mutable std::condition_variable outputChanged_;
-  std::vector<Report> outputs_;
+  std::deque<Report> outputs_;
   size_t outputsTaken_ = 0;
   std::string lastError_;
   std::atomic<size_t> clientCount_{0};

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -68,14 +69,21 @@ class Simulator {
       : settings_(settings),
         fast_(settings.fast),
         server_({settings.hid, PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}}) {
-    if (!settings.logFile.empty()) logFile_ = _wfopen(settings.logFile.c_str(), L"ab");
+    if (!settings.logFile.empty() && !(logFile_ = _wfopen(settings.logFile.c_str(), L"ab")))
+      logError_ = L"Журнал " + settings.logFile + L" не открывается: " + _wcserror(errno);
     if (!settings.play.empty()) recording_ = std::make_unique<RecordingSource>(settings.play);
     server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
   }
 
+  // However the message loop ended, the stream stops before the pipe goes.
   ~Simulator() {
+    stop_ = true;
+    if (pacer_.joinable()) pacer_.join();
     if (logFile_) fclose(logFile_);
   }
+
+  // Why the log asked for cannot be written, or empty.
+  const std::wstring& LogError() const { return logError_; }
 
   bool CreateMainWindow(HINSTANCE instance, int show);
   void Start();
@@ -99,6 +107,7 @@ class Simulator {
   Settings settings_;
   HWND hwnd_ = nullptr, plugButton_ = nullptr, fastBox_ = nullptr, logList_ = nullptr, status_ = nullptr;
   FILE* logFile_ = nullptr;
+  std::wstring logError_;
   const std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
 
   std::mutex modelMutex_;
@@ -475,6 +484,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   InitCommonControlsEx(&icc);
   try {
     Simulator simulator(settings);
+    if (!simulator.LogError().empty()) {
+      // A script that asked for the log must not run on without it.
+      const std::wstring& error = simulator.LogError();
+      fprintf(stderr, "%s\n", ts::Utf16ToUtf8(std::u16string(error.begin(), error.end())).c_str());
+      return 2;
+    }
     if (!simulator.CreateMainWindow(instance, show)) return 1;
     simulator.Start();
     MSG msg;

@@ -74,10 +74,11 @@ TEST_F(HidPipeTest, ListedOnlyWhileServedAndNewAfterTheServerCameBack) {
   ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
   ASSERT_EQ(found.size(), 1u);
   const uint32_t first = found[0]->DeviceID;
+  // A connection left open would be a client that never reads, losing every report.
+  EXPECT_TRUE(PumpUntil([&] { return server.Clients() == 0; }, 5000)) << server.Clients() << " left open";
   EXPECT_EQ(found[0]->DevicePath, name);
   EXPECT_NE(found[0]->FriendlyName.find("virtual instrument"), std::string::npos);
   EXPECT_EQ(found[0]->HardwareIDs, std::vector<std::string>({"HID\\VID_5555&PID_4170"}));
-  server.Send(Report(1));  // the probe is nobody's reader; it must not matter
   found.clear();
   ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
   ASSERT_EQ(found.size(), 1u);
@@ -142,8 +143,8 @@ TEST_F(HidPipeTest, ReadsWritesFlushesAndFollowsUnplugAndReplug) {
   lent->SetNumOverlappedBuffers(256);
   lent->SetNumInputBuffers(256);
   EXPECT_EQ(lent->NumInputBuffers(), 256);
-  // The probe, the read handle and the control handle.
-  ASSERT_TRUE(PumpUntil([&] { return server.Clients() == 3; }));
+  // The read handle and the control handle.
+  ASSERT_TRUE(PumpUntil([&] { return server.Clients() == 2; }));
 
   // Reports arrive whole and in order; messages of any other size are dropped.
   server.Send(Report(1));
@@ -243,6 +244,59 @@ TEST_F(HidPipeTest, AWriteToADeviceThatTakesNothingGivesUp) {
   // The program goes on: the device is still lent and usable.
   EXPECT_TRUE(lent->IsPluggedIn());
   EXPECT_TRUE(lent->DiscardInput());
+}
+
+// Someone else's server under the instrument's name is not the instrument.
+TEST_F(HidPipeTest, AServerOwnedBySomeoneElseIsNeitherListedNorOpened) {
+  TestPipeServer server(name);
+  server.Owner = "S-1-5-18";  // a server running as SYSTEM
+  server.Plug();
+  std::vector<std::string> notices;
+  SetVirtualInstrumentNotice([&](const std::string& line) { notices.push_back(line); });
+  std::vector<std::unique_ptr<THidPnPInfo>> found;
+  for (int scan = 0; scan < 2; ++scan) ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
+  EXPECT_TRUE(found.empty());
+  EXPECT_EQ(binding->Open(name, THidAccess::ReadWrite), kNoHidHandle);
+  SetVirtualInstrumentNotice(nullptr);
+  ASSERT_EQ(notices.size(), 1u) << "one line however often it is scanned";
+  EXPECT_EQ(notices[0],
+            "Виртуальный прибор отклонён: канал " + name + " принадлежит другому пользователю (S-1-5-18)");
+}
+
+// A server writing without pause must not keep a flush going for ever.
+TEST_F(HidPipeTest, FlushingAHandleWhileTheServerFloodsItEnds) {
+  // A plain server whose writes wait for room, so the pipe is refilled at once.
+  const HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_WAIT, 1,
+                                         65 * 64, 65 * 64, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  const HANDLE client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(client, &mode, nullptr, nullptr));
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    const std::vector<uint8_t> report = Report(3);
+    DWORD written = 0;
+    while (flooding && WriteFile(server, report.data(), 65, &written, nullptr)) {
+    }
+  });
+  ASSERT_TRUE(PumpUntil([&] { return Waiting(FromWinHandle(client)) >= 65 * 32; }));
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> flushed{false};
+  std::thread flush([&] {
+    flushed = DrainPipe(client);
+    SetEvent(done);
+  });
+  const bool ended = WaitForSingleObject(done, 10000) == WAIT_OBJECT_0;
+  flooding = false;  // lets a flush that never ends return, so the test can report it
+  flush.join();
+  CloseHandle(client);  // ends a write waiting for room
+  flood.join();
+  CloseHandle(server);
+  CloseHandle(done);
+  EXPECT_TRUE(ended) << "the flush went on while the server wrote";
+  EXPECT_TRUE(flushed);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/windows/link/TestPipeServer.h"
 
+#include <sddl.h>
+
 namespace ts::test {
 
 namespace {
@@ -23,6 +25,27 @@ bool Await(HANDLE pipe, OVERLAPPED& overlapped, HANDLE stop, DWORD& transferred,
   error = ok ? 0 : GetLastError();
   return ok;
 }
+
+// Owned by `owner` (the current user when empty), open to the current user and SYSTEM.
+struct PipeSecurity {
+  SECURITY_ATTRIBUTES Attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  explicit PipeSecurity(const std::string& owner) {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[256];
+    DWORD size = 0;
+    char* me = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &me);
+    CloseHandle(token);
+    const std::string user = me ? me : "";
+    LocalFree(me);
+    const std::string text = "O:" + (owner.empty() ? user : owner) + "D:P(A;;FA;;;" + user + ")(A;;FA;;;SY)";
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1,
+                                                         &Attributes.lpSecurityDescriptor, nullptr);
+  }
+  ~PipeSecurity() { LocalFree(Attributes.lpSecurityDescriptor); }
+};
 
 }  // namespace
 
@@ -81,10 +104,12 @@ void TestPipeServer::Unplug() {
 
 void TestPipeServer::AcceptLoop() {
   HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  PipeSecurity security(Owner);
   for (;;) {
-    HANDLE pipe = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                   PIPE_UNLIMITED_INSTANCES, kOutBufferSize, inBufferSize_, 0, nullptr);
+    HANDLE pipe =
+        CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                         kOutBufferSize, inBufferSize_, 0, &security.Attributes);
     SetEvent(listening_);
     if (pipe == INVALID_HANDLE_VALUE) break;
     OVERLAPPED overlapped = {};

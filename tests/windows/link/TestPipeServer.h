@@ -22,6 +22,9 @@ class TestPipeServer {
   TestPipeServer(const TestPipeServer&) = delete;
   TestPipeServer& operator=(const TestPipeServer&) = delete;
 
+  // The pipe's owner, as a string SID; the current user when empty. Set before Plug.
+  std::string Owner;
+
   // Returns once the first instance listens.
   void Plug();
   // Closes every instance: the clients' reads fail.

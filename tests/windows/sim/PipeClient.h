@@ -55,6 +55,7 @@ class Client {
     if (event_) CloseHandle(event_);
   }
   bool Open() const { return pipe_ != INVALID_HANDLE_VALUE; }
+  HANDLE Handle() const { return pipe_; }
   DWORD OpenError() const { return error_; }
 
   struct Read {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which they build on.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -255,6 +258,102 @@ TEST(PipeServer, PlugAndUnplugBroadcastTheDeviceChange) {
   server.Unplug();
   EXPECT_TRUE(pumpUntil(2));
   DestroyWindow(watcher);
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!sid || !ConvertSidToStringSidA(sid, &text)) return "(none)";
+  std::string s = text;
+  LocalFree(text);
+  return s;
+}
+
+std::string CurrentUser() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  BYTE buffer[256];
+  DWORD size = 0;
+  const bool ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  CloseHandle(token);
+  return ok ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : "";
+}
+
+// Nobody but the user who serves the pipe (and SYSTEM) may open it, and a flood
+// of clients finds the door shut while those inside keep being served.
+TEST(PipeServer, AdmitsItsOwnUserOnlyAndAFewClientsAtATime) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  std::vector<std::unique_ptr<Client>> clients;
+  clients.push_back(std::make_unique<Client>(name));
+  ASSERT_TRUE(clients[0]->Open()) << clients[0]->OpenError();
+
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetSecurityInfo(clients[0]->Handle(), SE_KERNEL_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &dacl,
+                            nullptr, &sd),
+            DWORD(ERROR_SUCCESS));
+  EXPECT_EQ(SidText(owner), CurrentUser());
+  std::vector<std::string> allowed;
+  ASSERT_TRUE(dacl) << "no DACL: everyone may open the pipe";
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    allowed.push_back(SidText(&ace->SidStart));
+  }
+  LocalFree(sd);
+  std::vector<std::string> expected{CurrentUser(), "S-1-5-18"};
+  std::sort(allowed.begin(), allowed.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(allowed, expected);
+
+  // Clients up to the cap; the next is refused at once, as "all instances busy".
+  constexpr size_t kCap = 16;
+  while (clients.size() < kCap) {
+    clients.push_back(std::make_unique<Client>(name));
+    ASSERT_TRUE(clients.back()->Open()) << "client " << clients.size() << ": " << clients.back()->OpenError();
+  }
+  ASSERT_TRUE(server.WaitForClientCount(kCap, Deadline()));
+  Client extra(name, /*waitWhileBusy=*/false);
+  EXPECT_FALSE(extra.Open()) << "a client beyond " << kCap << " was let in";
+  EXPECT_EQ(extra.OpenError(), DWORD(ERROR_PIPE_BUSY));
+  server.SendReport(Numbered(5));
+  for (auto& c : clients) {
+    const auto m = c->ReadMessage(Deadline());
+    ASSERT_TRUE(m && m->ok);
+    EXPECT_EQ(NumberOf(m->bytes), 5u);
+  }
+  // One leaves; the next one gets its place.
+  clients.pop_back();
+  Client next(name);
+  EXPECT_TRUE(next.Open()) << next.OpenError();
+  EXPECT_EQ(server.LastError(), "");
+}
+
+// An instrument that runs for days keeps only the recent commands.
+TEST(PipeServer, KeepsOnlyTheRecentOutputReports) {
+  const std::wstring name = UniqueName();
+  PipeServer server(Quiet(name));
+  server.Plug();
+  Client c(name);
+  ASSERT_TRUE(c.Open());
+  constexpr uint32_t kCount = 5000;
+  for (uint32_t i = 0; i < kCount; ++i) {
+    const Report r = Numbered(i);
+    ASSERT_TRUE(c.Write(r.data(), r.size()));
+  }
+  for (uint32_t i = 0;; ++i) {
+    const auto r = server.WaitForOutputReport(Deadline());
+    ASSERT_TRUE(r) << "after " << i;
+    if (NumberOf(std::vector<uint8_t>(r->begin(), r->end())) == kCount - 1) break;
+  }
+  const auto kept = server.OutputReports();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_LT(kept.size(), size_t(kCount));
+  EXPECT_EQ(NumberOf(std::vector<uint8_t>(kept.back().begin(), kept.back().end())), kCount - 1);
 }
 
 }  // namespace

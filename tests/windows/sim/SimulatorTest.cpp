@@ -30,12 +30,13 @@ std::wstring SimulatorPath() {
 
 class Simulator {
  public:
-  explicit Simulator(const std::wstring& arguments) {
+  explicit Simulator(const std::wstring& arguments, std::wstring log = {}) : log_(std::move(log)) {
     const std::wstring exe = SimulatorPath();
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    log_ = std::wstring(temp) + L"ts4170-sim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(GetTickCount()) + L".log";
+    if (log_.empty())
+      log_ = std::wstring(temp) + L"ts4170-sim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(GetTickCount()) + L".log";
     std::wstring command = L"\"" + exe + L"\" " + arguments + L" --log \"" + log_ + L"\"";
     STARTUPINFOW si{sizeof si};
     started_ =
@@ -53,6 +54,7 @@ class Simulator {
     DeleteFileW(log_.c_str());
   }
   bool Started() const { return started_; }
+  DWORD ThreadId() const { return pi_.dwThreadId; }
 
   std::string Log() const {
     std::string text;
@@ -236,6 +238,22 @@ TEST(Simulator, StartsUnpluggedAndIsSteeredByMessagesAndScripts) {
   EXPECT_EQ(Steer(UniqueName(), L"--quit"), 1) << "no simulator serves that pipe";
   ASSERT_EQ(Steer(name, L"--quit"), 0);
   EXPECT_EQ(sim.WaitForExit(Deadline()), 0);
+}
+
+TEST(Simulator, EndsCleanlyWhenItsLoopEndsAnyWayAndRefusesALogItCannotKeep) {
+  const std::wstring name = UniqueName();
+  Simulator sim(L"--pipe " + name);
+  ASSERT_TRUE(sim.Started());
+  auto client = Connect(name, sim);
+  ASSERT_TRUE(client->Open()) << client->OpenError();
+  ASSERT_TRUE(ReadFrame(*client)) << "the stream runs";
+  // A quit that does not come through the window: the stream must still stop.
+  ASSERT_TRUE(PostThreadMessageW(sim.ThreadId(), WM_QUIT, 0, 0));
+  EXPECT_EQ(sim.WaitForExit(Deadline()), 0);
+
+  Simulator unlogged(L"--pipe " + UniqueName(), L"C:\\no-such-folder-4170\\sim.log");
+  ASSERT_TRUE(unlogged.Started());
+  EXPECT_EQ(unlogged.WaitForExit(Deadline()), 2) << "a log that cannot be written is not reported";
 }
 
 }  // namespace
