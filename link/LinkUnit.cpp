@@ -6,6 +6,7 @@
 
 #include "app/MainFormUnit.h"
 #include "app/Shared.h"
+#include "link/HidPipeBinding.h"
 #include "link/HidProduction.h"
 #include "link/LinkReports.h"
 #include "ui/Application.h"
@@ -82,11 +83,16 @@ LRESULT TLinkForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return TForm::WndProc(msg, wParam, lParam);
 }
 
-void TLinkForm::FormCreate(TObject*) { LogLineCount = 0; }
+void TLinkForm::FormCreate(TObject*) {
+  LogLineCount = 0;
+  // A pipe served by another user is refused; the operator reads why here.
+  SetVirtualInstrumentNotice([this](const std::string& line) { AddLogLine(line); });
+}
 
 void TLinkForm::FormActivate(TObject*) {}
 
 TLinkForm::~TLinkForm() {
+  SetVirtualInstrumentNotice(nullptr);
   // The device and its reader go while the handlers they call still exist.
   try {
     if (CurrentDevice && HidDevCntrl) HidDevCntrl->ReturnDevice(CurrentDevice);
