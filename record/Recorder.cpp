@@ -89,9 +89,12 @@ std::string TRecorder::TakeFailure() {
 
 void TRecorder::Fail(const std::string& why) {
   failed_ = true;
+  {
+    std::lock_guard lock(failureMutex_);
+    failure_ = why;
+  }
+  // Only now: whoever sees the recording over must find why.
   recording_ = false;
-  std::lock_guard lock(failureMutex_);
-  failure_ = why;
 }
 
 void TRecorder::Run() {
