@@ -291,7 +291,12 @@ TEST_F(HidClassStackTest, RemovalEndsThePendingReadAndAReplugIsFoundAgain) {
   // The unplug comes with the device change Wine broadcasts.
   ASSERT_TRUE(PumpUntil([&] { return !lent->IsPluggedIn(); })) << Joined(changes.Entries());
   PumpUntil([&] { return std::count(rec.Log.begin(), rec.Log.end(), "change") > 0; }, 2000);
-  EXPECT_EQ(rec.Log, std::vector<std::string>({"unplug " + id, "removal " + id, "change"}));
+  // The read error leads to a scan of its own, and so does Wine's broadcast; a
+  // lent device that is gone counts as removed at each until it is returned.
+  ASSERT_GE(rec.Log.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(rec.Log.begin(), rec.Log.begin() + 3),
+            std::vector<std::string>({"unplug " + id, "removal " + id, "change"}));
+  for (size_t k = 3; k < rec.Log.size(); ++k) EXPECT_EQ(rec.Log[k], k % 2 ? "removal " + id : "change");
   printf("on removal: %s\n", Joined(changes.Take()).c_str());
   controller->ReturnDevice(lent);
 
