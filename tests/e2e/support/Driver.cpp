@@ -72,9 +72,21 @@ Program::Program() {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   std::wstring command = L"\"" + exe + L"\"";
-  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &process_))
+  // The program lives in a job that ends it when this process ends, however it
+  // ends: a program left behind would hold the test runner's output open.
+  job_ = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!job_ || !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    throw std::runtime_error("cannot make the program's job");
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &si, &process_))
     throw std::runtime_error("cannot start the program");
+  if (!AssignProcessToJobObject(job_, process_.hProcess)) {
+    End();
+    throw std::runtime_error("cannot put the program in its job");
+  }
+  ResumeThread(process_.hThread);
   DWORD pid = process_.dwProcessId;
   try {
     Await(
@@ -99,6 +111,8 @@ Program::~Program() {
 }
 
 void Program::End() {
+  if (job_) CloseHandle(job_);
+  job_ = nullptr;
   if (!process_.hProcess) return;
   if (Alive()) TerminateProcess(process_.hProcess, 1);
   WaitForSingleObject(process_.hProcess, 10000);

@@ -79,6 +79,7 @@ class Program {
  private:
   void End();
 
+  HANDLE job_ = nullptr;
   PROCESS_INFORMATION process_{};
   HWND main_ = nullptr;
   mutable int unixPid_ = -1;
