@@ -88,9 +88,9 @@ else
   status=1; failed=$((failed + 1))
 fi
 if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake; then
-  # The end-to-end tests own their screen and the instrument's pipe name, so they
-  # run one at a time, beside the Windows tests.
-  wine_suite windows 0 build/windows -LE e2e -j "$jobs"
+  # Tests that show windows read what is on their screen, so within a suite they
+  # run one at a time; the suites run side by side, each on a screen of its own.
+  wine_suite windows 0 build/windows -LE e2e -j 1
   wine_suite e2e 1 build/windows -L e2e -j 1
   # The picture at the other colour depths a Windows screen can have: 16 bits,
   # and 8 with a palette.
