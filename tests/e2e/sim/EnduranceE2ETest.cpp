@@ -34,6 +34,17 @@ std::unique_ptr<VirtualInstrument> MakeInstrument(size_t queueLimit = 256) {
   return instrument;
 }
 
+// The last lines of the log, for a failure's message.
+std::string TailOf(const std::vector<std::wstring>& lines) {
+  std::string text;
+  for (size_t k = lines.size() > 6 ? lines.size() - 6 : 0; k < lines.size(); ++k) {
+    char utf8[512] = "";
+    WideCharToMultiByte(CP_UTF8, 0, lines[k].c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+    text += std::string(" | ") + utf8;
+  }
+  return text;
+}
+
 void StartConnected(std::optional<Program>& program) {
   program.emplace();
   ASSERT_TRUE(WaitFor([&] { return program->StatusPanel(0) == kConnected; })) << program->StatusPanel(0);
@@ -134,7 +145,8 @@ TEST(Endurance, AStormOfUnplugsWhileStreamingLeavesTheProgramConnectedAndMirrori
     instrument->Server().Plug();
     if (cycle % 2 == 1) {
       ASSERT_TRUE(instrument->Server().WaitForClientCount(clients, Clock::now() + 30s))
-          << "the program did not come back after cycle " << cycle;
+          << "the program did not come back after cycle " << cycle << ": " << p.StatusPanel(0) << ", "
+          << instrument->Server().ClientCount() << " clients, log ends " << TailOf(LogTexts(p));
     }
     ASSERT_TRUE(p.Alive()) << "after " << cycle << " cycles";
   }
