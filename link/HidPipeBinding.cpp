@@ -174,6 +174,7 @@ HANDLE THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
 
 THidPipeBinding::THold THidPipeBinding::HoldsListedServer() const {
   std::lock_guard lock(mutex_);
+  if (openFailed_) return THold::Broken;
   THold hold = THold::Nothing;
   for (const auto& [handle, open] : queues_) {
     if (open.Generation != generation_) continue;
@@ -203,6 +204,7 @@ bool THidPipeBinding::ProbeServer() {
   if (!listed_ || hold == THold::Broken) {
     std::lock_guard lock(mutex_);  // the read thread stamps the handles it opens with it
     ++generation_;
+    openFailed_ = false;
   }
   listed_ = true;
   return true;
@@ -233,10 +235,11 @@ THidHandle THidPipeBinding::Open(const std::string& path, THidAccess access) {
   DWORD rights = GENERIC_READ | FILE_WRITE_ATTRIBUTES;
   if (access == THidAccess::ReadWrite) rights = GENERIC_READ | GENERIC_WRITE;
   const THidHandle handle = FromWinHandle(Connect(rights));
-  if (handle != kNoHidHandle) {
-    std::lock_guard lock(mutex_);
+  std::lock_guard lock(mutex_);
+  if (handle != kNoHidHandle)
     queues_[handle] = {kDefaultQueueLength, generation_};
-  }
+  else
+    openFailed_ = true;
   return handle;
 }
 

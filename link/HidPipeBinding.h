@@ -72,6 +72,9 @@ class THidPipeBinding : public THidBinding {
   bool listed_ = false;
   std::string refusedOwner_;  // the last refusal noticed, so it is told once
   uint32_t generation_ = 0;
+  // An open of the listed server failed: it went away after the scan that listed
+  // it, so the next scan must not take a server found then for the same device.
+  bool openFailed_ = false;
   mutable std::mutex mutex_;                  // handles are opened by the read thread too
   std::map<THidHandle, TOpenHandle> queues_;  // open handle -> its queue length and server
 };
