@@ -1,5 +1,7 @@
 #include "app/LargeView.h"
 
+#include "ui/WindowClass.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -31,16 +33,7 @@ TLargeView::~TLargeView() {
 
 void TLargeView::Show(HWND owner) {
   if (!window_) {
-    static const bool registered = [] {
-      WNDCLASSW wc{};
-      wc.style = CS_HREDRAW | CS_VREDRAW;
-      wc.lpfnWndProc = &WindowProc;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-      wc.lpszClassName = kLargeViewClass;
-      return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
-    (void)registered;
+    RegisterWindowClass(kLargeViewClass, &WindowProc, CS_HREDRAW | CS_VREDRAW);
     // Owned by the main window: no taskbar button of its own, above its owner.
     window_ = CreateWindowExW(0, kLargeViewClass, kLargeViewCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                               CW_USEDEFAULT, 400, 300, owner, nullptr, GetModuleHandleW(nullptr), this);

@@ -1,5 +1,7 @@
 #include "link/HidWin32Dispatcher.h"
 
+#include "ui/WindowClass.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -15,18 +17,6 @@ constexpr UINT kPostedCallMessage = WM_APP + 0x42;
 constexpr int kMaxPaintsPerPass = 64;
 constexpr wchar_t kDispatcherClass[] = L"TS4170.HidDispatcher";
 constexpr wchar_t kWatchClass[] = L"TS4170.HidDeviceWatch";
-
-void RegisterOnce(const wchar_t* name, WNDPROC procedure) {
-  WNDCLASSEXW existing = {};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(GetModuleHandleW(nullptr), name, &existing)) return;
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = procedure;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = name;
-  RegisterClassExW(&wc);
-}
 
 template <class T>
 T* ObjectOf(HWND window, UINT message, LPARAM lParam) {
@@ -73,7 +63,7 @@ void ShowErrorBox(const std::exception& error) {
 
 THidWin32Dispatcher::THidWin32Dispatcher(TErrorReporter reporter)
     : reporter_(std::move(reporter)), threadId_(GetCurrentThreadId()) {
-  RegisterOnce(kDispatcherClass, &WindowProc);
+  RegisterWindowClass(kDispatcherClass, &WindowProc);
   window_ = CreateWindowExW(0, kDispatcherClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             GetModuleHandleW(nullptr), this);
 }
@@ -171,7 +161,7 @@ LRESULT CALLBACK THidWin32Dispatcher::WindowProc(HWND window, UINT message, WPAR
 // ---------------------------------------------------------------------------
 
 THidWindowDeviceWatch::THidWindowDeviceWatch(TErrorReporter reporter) : reporter_(std::move(reporter)) {
-  RegisterOnce(kWatchClass, &WindowProc);
+  RegisterWindowClass(kWatchClass, &WindowProc);
   window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWatchClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             GetModuleHandleW(nullptr), this);
 }

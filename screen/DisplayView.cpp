@@ -1,5 +1,7 @@
 #include "screen/DisplayView.h"
 
+#include "ui/WindowClass.h"
+
 #include <algorithm>
 #include <exception>
 
@@ -141,16 +143,7 @@ TCustomDisplayView::~TCustomDisplayView() {
 }
 
 HWND TCustomDisplayView::CreateWnd(HWND form, int left, int top, int width, int height) {
-  static const bool registered = [] {
-    WNDCLASSW wc{};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = &WindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = kDisplayViewClass;
-    return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
-  (void)registered;
+  RegisterWindowClass(kDisplayViewClass, &WindowProc, CS_HREDRAW | CS_VREDRAW);
   window_ = CreateWindowExW(0, kDisplayViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, left, top,
                             width, height, form, nullptr, GetModuleHandleW(nullptr), this);
   if (!window_) throw EDisplayViewError(Format(kSCannotMade, "Display View"));
