@@ -1,0 +1,2 @@
+// The translation unit that builds the tests' precompiled header.
+#include "tests/Precompiled.h"
