@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/RateText.h"
-#include "app/Shared.h"
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
@@ -64,6 +63,7 @@ void DropQueuedRepeats(WPARAM key) {
 }  // namespace
 
 TMainForm::~TMainForm() {
+  if (LinkHost == this) LinkHost = nullptr;
   if (Application && Application->OnMessage == Bind(this, &TMainForm::KeyboardMessage))
     Application->OnMessage = nullptr;
   DestroyHandle();

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/LargeView.h"
+#include "link/LinkHost.h"
 #include "record/EvidenceUnit.h"
 #include "record/FrameIntegrity.h"
 #include "record/PlaybackUnit.h"
@@ -21,8 +22,9 @@
 
 namespace ts {
 
-class TMainForm : public TDisplayForm {
+class TMainForm : public TDisplayForm, public TLinkHost {
  public:
+  TMainForm() { LinkHost = this; }
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
@@ -80,10 +82,13 @@ class TMainForm : public TDisplayForm {
   void DisplayViewFinalize(TObject* Sender);
   bool DrawChecked() { return DrawCheckBox.Checked(); }
   // The screen-mirror half of the link's input-report handler.
-  void RenderScreenReport(const uint8_t* data, uint16_t size);
+  void RenderScreenReport(const uint8_t* data, uint16_t size) override;
+  void SetStatusPanel(int index, const std::wstring& text) override {
+    FooterStatusBar.SetPanelText(index, text);
+  }
 
   // The recording half of the link's input-report handler.
-  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) override {
     Recording.Report(device, reportID, data, size);
   }
   void RecordItemClick(TObject* Sender);
