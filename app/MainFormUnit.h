@@ -19,6 +19,7 @@
 #include "ui/Forms.h"
 #include "ui/Menus.h"
 #include "ui/StdCtrls.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -136,7 +137,7 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.
   RECT DisplayViewBounds() const;
-  HICON icon_ = nullptr;
+  TIconHandle icon_;       // freed after the window that shows it
   WPARAM sendingKey_ = 0;  // the PC key whose send is under way
 };
 
