@@ -9,6 +9,7 @@
 #include "screen/BmpFile.h"
 #include "screen/DDrawConsts.h"
 #include "screen/SavePreview.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -29,10 +30,9 @@ constexpr wchar_t kFilter[] =
 // ---------------------------------------------------------------- TPicture
 
 TPicture::TPicture(int width, int height) : width_(width), height_(height) {
-  HDC screen = GetDC(nullptr);
-  bitCount_ = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
-  bitmap_ = CreateCompatibleBitmap(screen, std::max(width, 1), std::max(height, 1));
-  ReleaseDC(nullptr, screen);
+  const TWindowDC screen(nullptr);
+  bitCount_ = GetDeviceCaps(screen.Get(), BITSPIXEL) * GetDeviceCaps(screen.Get(), PLANES);
+  bitmap_ = CreateCompatibleBitmap(screen.Get(), std::max(width, 1), std::max(height, 1));
   if (!bitmap_) throw Exception(Format("Out of resources (bitmap %dx%d)", width, height));
 }
 
@@ -55,13 +55,14 @@ void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& by
   TDeferred removeTemp([&] {
     if (!replaced) DeleteFileW(temp);
   });
-  HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw cannotCreate();
+  TWinHandle file(
+      CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw cannotCreate();
   DWORD written = 0;
   bool ok = !PictureToolFaults.fileWrite &&
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(file);
-  CloseHandle(file);
+            WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(file.Get());
+  file.Reset();
   if (!ok || !MoveFileExW(temp, fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     throw cannotCreate();
   replaced = true;
@@ -90,10 +91,8 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   info.header.biPlanes = 1;
   info.header.biBitCount = static_cast<WORD>(image.bitCount);
   info.header.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  int lines = GetDIBits(screen, picture.Handle(), 0, static_cast<UINT>(image.height), image.bits.data(),
-                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
+  int lines = GetDIBits(TWindowDC(nullptr).Get(), picture.Handle(), 0, static_cast<UINT>(image.height),
+                        image.bits.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
   if (image.bitCount <= 8) {
     for (int i = 0; i < (1 << image.bitCount); ++i) {
@@ -111,14 +110,10 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
   // At the back surface's scale: an enlarged control still saves the instrument's pixels.
   const int scale = view_.PresentScale();
   auto picture = std::make_unique<TPicture>(view_.Width() / scale, view_.Height() / scale);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  ReleaseDC(nullptr, screen);
+  const TMemoryDC memoryDc(CreateCompatibleDC(TWindowDC(nullptr).Get()));
+  const HDC memory = memoryDc.Get();
   HGDIOBJ old = SelectObject(memory, picture->Handle());
-  TDeferred freeDc([&] {
-    SelectObject(memory, old);
-    DeleteDC(memory);
-  });
+  TDeferred unselect([&] { SelectObject(memory, old); });
   RECT whole{0, 0, picture->Width(), picture->Height()};
   TDirectDrawSurface* back = view_.BackSurface();
   if (back && back->ISurface()) {
@@ -127,9 +122,8 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
     canvas.CopyRect(memory, whole, back->ClientRect());
   } else {
     // Without a back surface the control shows only its background.
-    HBRUSH brush = CreateSolidBrush(view_.Color);
-    ::FillRect(memory, &whole, brush);
-    DeleteObject(brush);
+    const TGdiObject brush(CreateSolidBrush(view_.Color));
+    ::FillRect(memory, &whole, static_cast<HBRUSH>(brush.Get()));
   }
   return picture;
 }
@@ -193,9 +187,7 @@ void TPictureTools::CopyToClipBoardClick(HWND owner) {
     } entries{};
     entries.header.palVersion = 0x300;
     entries.header.palNumEntries = 256;
-    HDC screen = GetDC(nullptr);
-    GetSystemPaletteEntries(screen, 0, 256, entries.header.palPalEntry);
-    ReleaseDC(nullptr, screen);
+    GetSystemPaletteEntries(TWindowDC(nullptr).Get(), 0, 256, entries.header.palPalEntry);
     palette = CreatePalette(&entries.header);
     if (!palette) throw Exception(kSCannotCopyPicture);
   }
