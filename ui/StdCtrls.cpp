@@ -213,14 +213,14 @@ HWND TLabel::CreateWindowFor(const TControlDef& def, HWND parent) {
 
 void TLabel::Created() {
   // Sized to its text in its font, as an auto-sized label is.
-  HDC dc = GetDC(handle_);
+  const TWindowDC windowDc(handle_);
+  const HDC dc = windowDc.Get();
   auto font = reinterpret_cast<HFONT>(SendMessageW(handle_, WM_GETFONT, 0, 0));
   HGDIOBJ old = SelectObject(dc, font);
   std::wstring text = Text();
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
   SelectObject(dc, old);
-  ReleaseDC(handle_, dc);
   SetWindowPos(handle_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
