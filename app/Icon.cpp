@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/MainFormUnit.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -58,8 +59,8 @@ HICON CreateMainIcon() {
   info.header.biCompression = BI_RGB;
   std::memcpy(info.colours, kColours, sizeof kColours);
   void* bits = nullptr;
-  HBITMAP colour =
-      CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+  TGdiObject colour(
+      CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!colour) return nullptr;
   // 4-bit rows of 32 pixels are 16 bytes; the mask's 1-bit rows are 4 bytes, both
   // stored bottom-up for the colour DIB and top-down for the mask bitmap.
@@ -76,12 +77,9 @@ HICON CreateMainIcon() {
       if (index < 0) mask[y * 4 + x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
     }
   }
-  HBITMAP maskBitmap = CreateBitmap(32, 32, 1, 1, mask);
-  ICONINFO ii{TRUE, 0, 0, maskBitmap, colour};
-  HICON icon = CreateIconIndirect(&ii);
-  DeleteObject(maskBitmap);
-  DeleteObject(colour);
-  return icon;
+  const TGdiObject maskBitmap(CreateBitmap(32, 32, 1, 1, mask));
+  ICONINFO ii{TRUE, 0, 0, static_cast<HBITMAP>(maskBitmap.Get()), static_cast<HBITMAP>(colour.Get())};
+  return CreateIconIndirect(&ii);
 }
 
 }  // namespace ts

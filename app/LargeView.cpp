@@ -8,6 +8,7 @@
 
 #include "screen/DDrawBase.h"
 #include "ui/ErrorReport.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -159,10 +160,9 @@ void TLargeView::Present(TObject*) {
   const int scale = EffectiveScale();
   const RECT dest{picture.left + source.left * scale, picture.top + source.top * scale,
                   picture.left + source.right * scale, picture.top + source.bottom * scale};
-  HDC dc = GetDC(window_);
+  const TWindowDC dc(window_);
   // Integer factors under COLORONCOLOR repeat each source pixel exactly.
-  canvas.CopyRect(dc, dest, source);
-  ReleaseDC(window_, dc);
+  canvas.CopyRect(dc.Get(), dest, source);
 }
 
 void TLargeView::Paint() {
@@ -172,12 +172,11 @@ void TLargeView::Paint() {
   GetClientRect(window_, &client);
   const RECT picture = PictureRect();
   // Black around the picture, never over it: the present fills that part.
-  HRGN around = CreateRectRgnIndirect(&client);
-  HRGN inner = CreateRectRgnIndirect(&picture);
-  CombineRgn(around, around, inner, RGN_DIFF);
-  FillRgn(dc, around, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-  DeleteObject(inner);
-  DeleteObject(around);
+  const TGdiObject around(CreateRectRgnIndirect(&client));
+  const TGdiObject inner(CreateRectRgnIndirect(&picture));
+  const auto aroundRegion = static_cast<HRGN>(around.Get());
+  CombineRgn(aroundRegion, aroundRegion, static_cast<HRGN>(inner.Get()), RGN_DIFF);
+  FillRgn(dc, aroundRegion, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   EndPaint(window_, &ps);
   repaint_ = true;
   Present();

@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "app/RateText.h"
-#include "app/Shared.h"
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
 #include "link/LinkReports.h"
 #include "link/LinkUnit.h"
+#include "protocol/Ts4170Protocol.h"
 #include "screen/DDrawBase.h"
 #include "ui/Application.h"
 #include "ui/Dpi.h"
@@ -20,7 +20,8 @@ TMainForm* MainForm = nullptr;
 namespace {
 
 // Command codes and key masks of the instrument.
-constexpr uint16_t kKeyPress = 0xAAEE, kRestart = 0xAAAA, kLock = 0xAA11, kUnlock = 0xAA22;
+constexpr uint16_t kKeyPress = TS4170_CMD_KEY, kRestart = TS4170_CMD_RESTART, kLock = TS4170_CMD_LOCK,
+                   kUnlock = TS4170_CMD_UNLOCK;
 
 constexpr UINT kLargeViewKey = VK_F9;
 
@@ -64,10 +65,10 @@ void DropQueuedRepeats(WPARAM key) {
 }  // namespace
 
 TMainForm::~TMainForm() {
+  if (LinkHost == this) LinkHost = nullptr;
   if (Application && Application->OnMessage == Bind(this, &TMainForm::KeyboardMessage))
     Application->OnMessage = nullptr;
   DestroyHandle();
-  if (icon_) DestroyIcon(icon_);
 }
 
 void TMainForm::DefineWindow() {
@@ -180,9 +181,9 @@ void TMainForm::DefineWindow() {
                                .OnClick = click(&TMainForm::CopyToClipBoardClick)}});
   SpeedTimer.Start(this, 1000, click(&TMainForm::SpeedTimerTimer));
   if (Application) Application->OnMessage = Bind(this, &TMainForm::KeyboardMessage);
-  icon_ = CreateMainIcon();
-  SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-  SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  icon_.Reset(CreateMainIcon());
+  SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
+  SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.Get()));
 }
 
 RECT TMainForm::DisplayViewBounds() const {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/LargeView.h"
+#include "link/LinkHost.h"
 #include "record/EvidenceUnit.h"
 #include "record/FrameIntegrity.h"
 #include "record/PlaybackUnit.h"
@@ -18,11 +19,13 @@
 #include "ui/Forms.h"
 #include "ui/Menus.h"
 #include "ui/StdCtrls.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
-class TMainForm : public TDisplayForm {
+class TMainForm : public TDisplayForm, public TLinkHost {
  public:
+  TMainForm() { LinkHost = this; }
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
@@ -80,10 +83,13 @@ class TMainForm : public TDisplayForm {
   void DisplayViewFinalize(TObject* Sender);
   bool DrawChecked() { return DrawCheckBox.Checked(); }
   // The screen-mirror half of the link's input-report handler.
-  void RenderScreenReport(const uint8_t* data, uint16_t size);
+  void RenderScreenReport(const uint8_t* data, uint16_t size) override;
+  void SetStatusPanel(int index, const std::wstring& text) override {
+    FooterStatusBar.SetPanelText(index, text);
+  }
 
   // The recording half of the link's input-report handler.
-  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) override {
     Recording.Report(device, reportID, data, size);
   }
   void RecordItemClick(TObject* Sender);
@@ -131,7 +137,7 @@ class TMainForm : public TDisplayForm {
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.
   RECT DisplayViewBounds() const;
-  HICON icon_ = nullptr;
+  TIconHandle icon_;       // freed after the window that shows it
   WPARAM sendingKey_ = 0;  // the PC key whose send is under way
 };
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "control/DialogLink.h"
+#include "protocol/Ts4170Protocol.h"
 
 namespace ts {
 
@@ -10,10 +11,10 @@ TControlForm* ControlForm = nullptr;
 
 namespace {
 
-constexpr uint16_t kSetParameter = 0xAA44;
-constexpr uint16_t kGain = 0x2C0D;         // hundredths of a decibel
-constexpr uint16_t kScreenWidth = 0x215D;  // tenths of a microsecond
-constexpr uint16_t kMarkupUnits = 0x33E5;  // index of the unit item
+constexpr uint16_t kSetParameter = TS4170_CMD_PARAMETER;
+constexpr uint16_t kGain = TS4170_PARAM_GAIN;
+constexpr uint16_t kScreenWidth = TS4170_PARAM_SCREEN_WIDTH;
+constexpr uint16_t kMarkupUnits = TS4170_PARAM_UNITS;
 
 // The report field is 16 bits wide; within the field ranges the product fits.
 uint16_t Scaled(const TSpinEdit& field, int factor) {

@@ -3,13 +3,14 @@
 #include <cstdint>
 
 #include "control/DialogLink.h"
+#include "protocol/Ts4170Protocol.h"
 
 namespace ts {
 
 TSoundForm* SoundForm = nullptr;
 
 namespace {
-constexpr uint16_t kPlaySound = 0xAA33;
+constexpr uint16_t kPlaySound = TS4170_CMD_SOUND;
 }
 
 void TSoundForm::DefineWindow() {

@@ -218,22 +218,25 @@ THidDevice::~THidDevice() {
   }
   if (!controller_) return;
   auto& list = controller_->deviceList_;
-  const auto it = std::find(list.begin(), list.end(), this);
-  if (it == list.end()) return;
+  const int index = controller_->IndexOf(this);
+  if (index < 0) return;
+  // Whoever deletes a listed device takes it from the list: the list lets go of
+  // it without freeing it a second time.
+  static_cast<void>(list[index].release());
   if (!isPluggedIn_) {
-    list.erase(it);
+    list.erase(list.begin() + index);
     return;
   }
   // A listed device that is still plugged in gives its place to a fresh one
   // for the same interface. The controller itself never gets here.
   try {
-    auto* fresh = new THidDevice(std::move(pnpInfo_), controller_, environment_);
+    auto fresh = std::make_unique<THidDevice>(std::move(pnpInfo_), controller_, environment_);
     fresh->SetDeviceDataHandler(dataHandler);
     fresh->deviceUnplugHandler_ = unplugHandler;
     fresh->SetThreadSleepTime(ThreadSleepTime());
-    *std::find(list.begin(), list.end(), this) = fresh;
+    list[index] = std::move(fresh);
   } catch (...) {
-    list.erase(std::find(list.begin(), list.end(), this));
+    list.erase(list.begin() + index);
   }
 }
 
@@ -446,7 +449,7 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
     throw EControllerError("Only one THidDeviceController allowed per program");
   }
   try {
-    for (auto& device : Scan()) deviceList_.push_back(device.release());
+    for (auto& device : Scan()) deviceList_.push_back(std::move(device));
     Recount();
     if (librariesLoaded_ && watch_) {
       watch_->Start([this] { WatchedDeviceChange(); });
@@ -454,10 +457,8 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
     }
   } catch (...) {
     // No destructor runs for a constructor that throws: undo by hand.
-    for (THidDevice* device : deviceList_) {
-      device->controller_ = nullptr;
-      delete device;
-    }
+    for (auto& device : deviceList_) device->controller_ = nullptr;
+    deviceList_.clear();
     --liveControllers;
     environment_->Controller = nullptr;
     if (librariesLoaded_) environment_->Platform->UnloadLibraries();
@@ -473,22 +474,22 @@ THidDeviceController::~THidDeviceController() {
   onEnumerate_ = nullptr;
   if (watching_) watch_->Stop();
   watching_ = false;
-  const std::vector<THidDevice*> devices = std::move(deviceList_);
+  std::vector<std::unique_ptr<THidDevice>> devices = std::move(deviceList_);
   deviceList_.clear();
-  for (THidDevice* device : devices) {
+  for (auto& device : devices) {
     device->controller_ = nullptr;
     if (device->IsCheckedOut()) {
-      // Whoever holds it keeps it, now unplugged; its reader stops here, as it
-      // reads through the libraries unloaded below and hands its reports to
-      // handlers that may be going too.
+      // Whoever holds it keeps it, now unplugged, and deletes it; its reader
+      // stops here, as it reads through the libraries unloaded below and hands
+      // its reports to handlers that may be going too.
       try {
         device->StopThread();
         device->HandleUnplug();
       } catch (...) {
       }
-    } else {
-      delete device;
+      static_cast<void>(device.release());
     }
+    device.reset();
   }
   if (librariesLoaded_) environment_->Platform->UnloadLibraries();
 }
@@ -509,13 +510,22 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::Scan() {
 }
 
 int THidDeviceController::IndexOf(const THidDevice* device) const {
-  const auto it = std::find(deviceList_.begin(), deviceList_.end(), device);
+  const auto it =
+      std::find_if(deviceList_.begin(), deviceList_.end(),
+                   [device](const std::unique_ptr<THidDevice>& listed) { return listed.get() == device; });
   return it == deviceList_.end() ? -1 : static_cast<int>(it - deviceList_.begin());
+}
+
+std::vector<THidDevice*> THidDeviceController::DeviceList() const {
+  std::vector<THidDevice*> devices;
+  devices.reserve(deviceList_.size());
+  for (const auto& device : deviceList_) devices.push_back(device.get());
+  return devices;
 }
 
 void THidDeviceController::Recount() {
   numCheckedIn_ = numCheckedOut_ = numUnplugged_ = 0;
-  for (const THidDevice* device : deviceList_) {
+  for (const auto& device : deviceList_) {
     if (device->IsCheckedOut()) {
       ++numCheckedOut_;
     } else {
@@ -588,26 +598,28 @@ void THidDeviceController::DeviceChange() {
 
   for (int i = static_cast<int>(deviceList_.size()) - 1; i >= 0; --i) {
     if (i >= static_cast<int>(deviceList_.size())) continue;  // a handler shortened the list
-    THidDevice* device = deviceList_[i];
+    THidDevice* device = deviceList_[i].get();
     if (device->IsPluggedIn() && inFresh(device->PnPInfo())) continue;
     device->HandleUnplug();
     FireOffered(onRemoval_, device);
-    if (!device->IsCheckedOut() && IndexOf(device) >= 0) {
-      deviceList_.erase(deviceList_.begin() + IndexOf(device));
-      delete device;
+    if (const int index = IndexOf(device); !device->IsCheckedOut() && index >= 0) {
+      // Out of the list before it goes, so its destructor finds no place to fill.
+      const std::unique_ptr<THidDevice> gone = std::move(deviceList_[index]);
+      deviceList_.erase(deviceList_.begin() + index);
     }
     changed = true;
   }
 
   std::erase_if(fresh, [this, &same](const std::unique_ptr<THidDevice>& f) {
-    return std::any_of(deviceList_.begin(), deviceList_.end(), [&](const THidDevice* listed) {
-      return listed->IsPluggedIn() && same(listed->PnPInfo(), f->PnPInfo());
-    });
+    return std::any_of(deviceList_.begin(), deviceList_.end(),
+                       [&](const std::unique_ptr<THidDevice>& listed) {
+                         return listed->IsPluggedIn() && same(listed->PnPInfo(), f->PnPInfo());
+                       });
   });
 
   for (auto& f : fresh) {
-    THidDevice* device = f.release();
-    deviceList_.push_back(device);
+    THidDevice* device = f.get();
+    deviceList_.push_back(std::move(f));
     changed = true;
     FireOffered(onArrival_, device);
   }
@@ -619,7 +631,7 @@ void THidDeviceController::DeviceChange() {
 int32_t THidDeviceController::OfferDevices() {
   int32_t count = 0;
   for (size_t i = 0; i < deviceList_.size(); ++i) {
-    THidDevice* device = deviceList_[i];
+    THidDevice* device = deviceList_[i].get();
     if (!device->IsPluggedIn()) continue;
     ++count;
     bool goOn = false;
@@ -643,7 +655,7 @@ int32_t THidDeviceController::OfferDevices() {
 bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
   Device = nullptr;
   if (Index < 0 || Index >= static_cast<int32_t>(deviceList_.size())) return false;
-  THidDevice* device = deviceList_[static_cast<size_t>(Index)];
+  THidDevice* device = deviceList_[static_cast<size_t>(Index)].get();
   if (device->IsCheckedOut()) return false;
   Device = device;
   device->isCheckedOut_ = true;
@@ -660,15 +672,18 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   // stops no longer finds the device, so cannot return or delete it again.
   Device = nullptr;
   const bool gone = !device->IsPluggedIn();
+  std::unique_ptr<THidDevice> owned;  // a gone device, freed once its reader has stopped
   if (gone) {
-    if (const int index = IndexOf(device); index >= 0) deviceList_.erase(deviceList_.begin() + index);
+    if (const int index = IndexOf(device); index >= 0) {
+      owned = std::move(deviceList_[index]);
+      deviceList_.erase(deviceList_.begin() + index);
+    } else {
+      owned.reset(device);  // lent by a controller that has gone since
+    }
   }
   device->StopThread();
   device->CloseHandles();
-  if (gone) {
-    delete device;
-    return;
-  }
+  if (gone) return;
   if (device->IsCheckedOut()) {
     ++numCheckedIn_;
     --numCheckedOut_;
@@ -677,7 +692,7 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device) {
 }
 
 int32_t THidDeviceController::CountMatching(int32_t VendorID, int32_t ProductID) const {
-  return static_cast<int32_t>(std::count_if(deviceList_.begin(), deviceList_.end(), [&](const THidDevice* d) {
+  return static_cast<int32_t>(std::count_if(deviceList_.begin(), deviceList_.end(), [&](const auto& d) {
     return d->IsPluggedIn() && d->Attributes().VendorID == VendorID &&
            (ProductID == -1 || d->Attributes().ProductID == ProductID);
   }));
@@ -685,7 +700,7 @@ int32_t THidDeviceController::CountMatching(int32_t VendorID, int32_t ProductID)
 
 void THidDeviceController::SetDevThreadSleepTime(int32_t value) {
   if (value == devThreadSleepTime_) return;
-  for (THidDevice* device : deviceList_) {
+  for (const auto& device : deviceList_) {
     if (device->ThreadSleepTime() == devThreadSleepTime_) device->SetThreadSleepTime(value);
   }
   devThreadSleepTime_ = value;
@@ -700,7 +715,7 @@ void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler) {
 
 void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
   if (handler == onDeviceData_) return;
-  const std::vector<THidDevice*> devices = deviceList_;
+  const std::vector<THidDevice*> devices = DeviceList();
   for (THidDevice* device : devices) {
     if (device->DeviceDataHandler() == onDeviceData_) device->SetDeviceDataHandler(handler);
   }
@@ -709,7 +724,7 @@ void THidDeviceController::SetOnDeviceData(THidDataEvent handler) {
 
 void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
   if (handler == onDeviceDataError_) return;
-  for (THidDevice* device : deviceList_) {
+  for (const auto& device : deviceList_) {
     if (device->DeviceErrorHandler() == onDeviceDataError_) device->SetDeviceErrorHandler(handler);
   }
   onDeviceDataError_ = handler;
@@ -717,7 +732,7 @@ void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler) {
 
 void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler) {
   if (handler == onDeviceUnplug_) return;
-  for (THidDevice* device : deviceList_) {
+  for (const auto& device : deviceList_) {
     if (device->DeviceUnplugHandler() == onDeviceUnplug_) device->SetDeviceUnplugHandler(handler);
   }
   onDeviceUnplug_ = handler;

@@ -197,7 +197,8 @@ class THidDeviceController : public TObject {
   void ReturnDevice(THidDevice*& Device);
   int32_t CountMatching(int32_t VendorID, int32_t ProductID) const;
 
-  const std::vector<THidDevice*>& DeviceList() const { return deviceList_; }
+  // The listed devices, in order; the list keeps them.
+  std::vector<THidDevice*> DeviceList() const;
   const THidGuid& InterfaceClass() const { return interfaceClass_; }
   const std::string& Version() const { return version_; }
   TObject* Owner() const { return owner_; }
@@ -255,7 +256,7 @@ class THidDeviceController : public TObject {
   bool librariesLoaded_ = false;
   bool watching_ = false;
   THidGuid interfaceClass_ = kFallbackHidInterfaceClass;
-  std::vector<THidDevice*> deviceList_;  // owned
+  std::vector<std::unique_ptr<THidDevice>> deviceList_;
   int32_t devThreadSleepTime_ = 100;
   std::string version_ = "1.0.22";
   THidPlugEvent onArrival_;

@@ -52,13 +52,13 @@ std::string ForeignOwner(HANDLE pipe) {
                       &sd) != ERROR_SUCCESS)
     return "?";
   std::string result;
-  HANDLE token = nullptr;
+  HANDLE opened = nullptr;
   BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
   DWORD size = 0;
-  const bool mine = owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+  const bool haveToken = owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened);
+  const TWinHandle token(opened);
+  const bool mine = haveToken && GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
                     EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-  if (token) CloseHandle(token);
   if (!mine) result = owner ? SidText(owner) : "?";
   LocalFree(sd);
   return result;
@@ -145,31 +145,29 @@ void THidPipeBinding::UnloadLibraries() { listed_ = false; }
 
 uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_ & 0xFFFF); }
 
-HANDLE THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
+TWinHandle THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
   const ULONGLONG deadline = GetTickCount64() + kConnectAttempts * kBusyWaitMs;
   for (;;) {
     // Identification only: the server must not act as us. READ_CONTROL to read
     // who owns the pipe.
-    HANDLE pipe =
-        CreateFileA(pipeName_.c_str(), rights | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) {
-      if (std::string owner = ForeignOwner(pipe); !owner.empty()) {
-        CloseHandle(pipe);
+    TWinHandle pipe(CreateFileA(pipeName_.c_str(), rights | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                nullptr));
+    if (pipe) {
+      if (std::string owner = ForeignOwner(pipe.Get()); !owner.empty()) {
         if (refused) *refused = owner;
-        return INVALID_HANDLE_VALUE;
+        return {};
       }
       DWORD mode = PIPE_READMODE_MESSAGE;
-      if (SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) return pipe;
-      CloseHandle(pipe);
-      return INVALID_HANDLE_VALUE;
+      if (SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) return pipe;
+      return {};
     }
     // Every instance taken: the server makes a new one for the next client. Wine
     // may answer the wait at once while the server is between two instances.
     if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
     if (!WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) Sleep(5);
   }
-  return INVALID_HANDLE_VALUE;
+  return {};
 }
 
 THidPipeBinding::THold THidPipeBinding::HoldsListedServer() const {
@@ -191,16 +189,16 @@ bool THidPipeBinding::ProbeServer() {
   const THold hold = listed_ ? HoldsListedServer() : THold::Nothing;
   if (hold == THold::Connected) return true;
   std::string refused;
-  const HANDLE pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES, &refused);
+  TWinHandle pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES, &refused);
   if (!refused.empty() && refused != refusedOwner_)
     Notice("Виртуальный прибор отклонён: канал " + pipeName_ + " принадлежит другому пользователю (" +
            refused + ")");
   refusedOwner_ = refused;
-  if (pipe == INVALID_HANDLE_VALUE) {
+  if (!pipe) {
     listed_ = false;
     return false;
   }
-  CloseHandle(pipe);
+  pipe.Reset();
   if (!listed_ || hold == THold::Broken) {
     std::lock_guard lock(mutex_);  // the read thread stamps the handles it opens with it
     ++generation_;
@@ -234,21 +232,23 @@ THidHandle THidPipeBinding::Open(const std::string& path, THidAccess access) {
   if (path != pipeName_) return kNoHidHandle;
   DWORD rights = GENERIC_READ | FILE_WRITE_ATTRIBUTES;
   if (access == THidAccess::ReadWrite) rights = GENERIC_READ | GENERIC_WRITE;
-  const THidHandle handle = FromWinHandle(Connect(rights));
+  TWinHandle pipe = Connect(rights);
+  const THidHandle handle = FromWinHandle(pipe ? pipe.Get() : INVALID_HANDLE_VALUE);
   std::lock_guard lock(mutex_);
   if (handle != kNoHidHandle)
-    queues_[handle] = {kDefaultQueueLength, generation_};
+    queues_[handle] = {kDefaultQueueLength, generation_, std::move(pipe)};
   else
     openFailed_ = true;
   return handle;
 }
 
 void THidPipeBinding::Close(THidHandle handle) {
-  {
-    std::lock_guard lock(mutex_);
-    if (queues_.erase(handle) == 0) return;
-  }
-  CloseHandle(ToWinHandle(handle));
+  TWinHandle pipe;  // closed outside the lock
+  std::lock_guard lock(mutex_);
+  auto it = queues_.find(handle);
+  if (it == queues_.end()) return;
+  pipe = std::move(it->second.Pipe);
+  queues_.erase(it);
 }
 
 bool THidPipeBinding::Known(THidHandle handle) const {

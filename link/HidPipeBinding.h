@@ -11,13 +11,15 @@
 #include <string>
 
 #include "link/HidBinding.h"
+#include "protocol/Ts4170Protocol.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
-inline constexpr char kVirtualInstrumentPipe[] = R"(\\.\pipe\TS4170)";
-inline constexpr uint32_t kVirtualReportSize = 65;
-inline constexpr uint16_t kVirtualVendorID = 0x5555;
-inline constexpr uint16_t kVirtualProductID = 0x4170;
+inline constexpr char kVirtualInstrumentPipe[] = TS4170_PIPE_NAME;
+inline constexpr uint32_t kVirtualReportSize = TS4170_PIPE_MESSAGE_SIZE;
+inline constexpr uint16_t kVirtualVendorID = TS4170_VENDOR_ID;
+inline constexpr uint16_t kVirtualProductID = TS4170_PRODUCT_ID;
 
 class THidPipeBinding : public THidBinding {
  public:
@@ -52,6 +54,7 @@ class THidPipeBinding : public THidBinding {
   struct TOpenHandle {
     uint32_t QueueLength;
     uint32_t Generation;  // of the server it was opened on
+    TWinHandle Pipe;
   };
   enum class THold { Nothing, Connected, Broken };
 
@@ -65,7 +68,7 @@ class THidPipeBinding : public THidBinding {
   THold HoldsListedServer() const;
   // A connection to a server whose pipe belongs to our own user; `refused`, when
   // given, tells whether a server was there but belongs to someone else.
-  HANDLE Connect(DWORD rights, std::string* refused = nullptr) const;
+  TWinHandle Connect(DWORD rights, std::string* refused = nullptr) const;
   bool Known(THidHandle handle) const;
 
   std::string pipeName_;
@@ -76,7 +79,7 @@ class THidPipeBinding : public THidBinding {
   // it, so the next scan must not take a server found then for the same device.
   bool openFailed_ = false;
   mutable std::mutex mutex_;                  // handles are opened by the read thread too
-  std::map<THidHandle, TOpenHandle> queues_;  // open handle -> its queue length and server
+  std::map<THidHandle, TOpenHandle> queues_;  // open handle -> its queue length, server and owner
 };
 
 // Where the binding tells why it refused a server (one line of the program's

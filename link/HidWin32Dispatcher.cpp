@@ -7,6 +7,7 @@
 
 #include "ui/Cp1251.h"
 #include "ui/PathCounters.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -41,14 +42,11 @@ void Guard(const TErrorReporter& reporter, const std::function<void()>& body) {
 class TEventSignal : public TUiSignal {
  public:
   TEventSignal() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~TEventSignal() override { CloseHandle(event_); }
-  TEventSignal(const TEventSignal&) = delete;
-  TEventSignal& operator=(const TEventSignal&) = delete;
-  void Set() override { SetEvent(event_); }
-  HANDLE Handle() const { return event_; }
+  void Set() override { SetEvent(event_.Get()); }
+  HANDLE Handle() const { return event_.Get(); }
 
  private:
-  HANDLE event_;
+  TWinHandle event_;
 };
 
 }  // namespace
@@ -73,7 +71,7 @@ THidWin32Dispatcher::~THidWin32Dispatcher() {
   // Calls posted and not run yet own their function objects.
   MSG message;
   while (PeekMessageW(&message, window_, kPostedCallMessage, kPostedCallMessage, PM_REMOVE)) {
-    delete reinterpret_cast<std::function<void()>*>(message.lParam);
+    std::unique_ptr<std::function<void()>>(reinterpret_cast<std::function<void()>*>(message.lParam));
   }
   DestroyWindow(window_);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "link/HidBinding.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -17,33 +18,6 @@ inline THidHandle FromWinHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoHidHandle
                                         : static_cast<THidHandle>(reinterpret_cast<uintptr_t>(handle));
 }
-
-// An owned kernel handle (events here); move-only.
-class TWinHandle {
- public:
-  TWinHandle() = default;
-  explicit TWinHandle(HANDLE handle) : handle_(handle) {}
-  ~TWinHandle() { Reset(); }
-  TWinHandle(TWinHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-  TWinHandle& operator=(TWinHandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = other.handle_;
-      other.handle_ = nullptr;
-    }
-    return *this;
-  }
-  TWinHandle(const TWinHandle&) = delete;
-  TWinHandle& operator=(const TWinHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-  void Reset() {
-    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // How long a write may take before it is given up: a device that stops taking
 // reports must not freeze the user interface thread for ever.

@@ -29,7 +29,7 @@ std::string YesNo(bool b) { return b ? "Yes" : "No"; }
 
 void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3) {
   std::memset(out, 0, kOutputReportSize);
-  out[0] = 0x0F;
+  out[0] = TS4170_COMMAND_REPORT_ID;
   Put16(out + 1, code);
   Put16(out + 3, arg1);
   Put16(out + 5, arg2);
@@ -38,7 +38,7 @@ void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg
 
 void BuildMessageReport(uint8_t* out, uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251) {
   std::memset(out, 0, kOutputReportSize);
-  out[0] = 0x07;
+  out[0] = TS4170_MESSAGE_REPORT_ID;
   out[1] = 0x55;
   out[2] = 0xAA;
   Put16(out + 3, x);

@@ -6,13 +6,15 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/Ts4170Protocol.h"
+
 namespace ts {
 
 class THidDevice;
 
-inline constexpr uint16_t kInstrumentVendorID = 0x5555;
-inline constexpr uint16_t kInstrumentProductID = 0x4170;
-inline constexpr int kOutputReportSize = 65;
+inline constexpr uint16_t kInstrumentVendorID = TS4170_VENDOR_ID;
+inline constexpr uint16_t kInstrumentProductID = TS4170_PRODUCT_ID;
+inline constexpr int kOutputReportSize = TS4170_REPORT_SIZE;
 
 // Command report (ID 0x0F): code and three arguments, little-endian, rest zero.
 void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3);

@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "app/MainFormUnit.h"
-#include "app/Shared.h"
 #include "link/HidPipeBinding.h"
 #include "link/HidProduction.h"
+#include "link/LinkHost.h"
 #include "link/LinkReports.h"
 #include "ui/Application.h"
 #include "ui/Cp1251.h"
+#include "ui/LinkBuffer.h"
 
 namespace ts {
 
@@ -130,10 +130,10 @@ void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
   if (CurrentDevice && !CurrentDevice->IsPluggedIn()) HidDevCntrl->ReturnDevice(CurrentDevice);
   if (!CurrentDevice) HidDevCntrl->OfferDevices();
   if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice) {
-    MainForm->FooterStatusBar.SetPanelText(0, L"ТС4170 подключен !!!");
+    LinkHost->SetStatusPanel(0, L"ТС4170 подключен !!!");
     AddLogLine("DeviceChange ТС4170 подключен");
   } else {
-    MainForm->FooterStatusBar.SetPanelText(0, L"Нет связи с прибором ???");
+    LinkHost->SetStatusPanel(0, L"Нет связи с прибором ???");
     AddLogLine("DeviceChange Нет связи с прибором");
   }
 }
@@ -142,10 +142,10 @@ void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID, cons
                                       uint16_t Size) {
   if (HidDev != CurrentDevice) return;
   for (const std::string& line : ReadErrors.Success()) AddLogLine(line);
-  MainForm->FooterStatusBar.SetPanelText(2, PacketWideText(Size));
+  LinkHost->SetStatusPanel(2, PacketWideText(Size));
   ReceivedBytes += Size;
-  MainForm->RenderScreenReport(Data, Size);
-  MainForm->RecordReport(HidDev, ReportID, Data, Size);
+  LinkHost->RenderScreenReport(Data, Size);
+  LinkHost->RecordReport(HidDev, ReportID, Data, Size);
 }
 
 void TLinkForm::HidDevCntrlDeviceDataError(THidDevice*, uint32_t Error) {

@@ -10,26 +10,10 @@
 #include "record/FrameBuilder.h"
 #include "record/RecordFormat.h"
 #include "ui/Exception.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
-
-template <class T>
-class TCom {
- public:
-  TCom() = default;
-  ~TCom() {
-    if (p_) p_->Release();
-  }
-  TCom(const TCom&) = delete;
-  TCom& operator=(const TCom&) = delete;
-  T** operator&() { return &p_; }
-  T* operator->() const { return p_; }
-  T* get() const { return p_; }
-
- private:
-  T* p_ = nullptr;
-};
 
 void Check(HRESULT hr, const char* step) {
   if (FAILED(hr)) {
@@ -48,10 +32,10 @@ void EnsureCom() {
   (void)done;
 }
 
-void Factory(TCom<IWICImagingFactory>& factory) {
+void Factory(TComPtr<IWICImagingFactory>& factory) {
   EnsureCom();
   Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                         reinterpret_cast<void**>(&factory)),
+                         reinterpret_cast<void**>(factory.Receive())),
         "creating the imaging factory");
 }
 
@@ -199,26 +183,27 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
              bool* wicWroteTexts) {
   const std::wstring part = fileName + L".part";
-  TCom<IWICImagingFactory> factory;
+  TComPtr<IWICImagingFactory> factory;
   Factory(factory);
   bool wic = !texts.empty();
   {
-    TCom<IWICStream> stream;
-    Check(factory->CreateStream(&stream), "creating a stream");
+    TComPtr<IWICStream> stream;
+    Check(factory->CreateStream(stream.Receive()), "creating a stream");
     Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
-    TCom<IWICBitmapEncoder> encoder;
-    Check(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder), "creating the PNG encoder");
-    Check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
-    TCom<IWICBitmapFrameEncode> frame;
-    TCom<IPropertyBag2> options;
-    Check(encoder->CreateNewFrame(&frame, &options), "creating the frame");
-    Check(frame->Initialize(options.get()), "starting the frame");
+    TComPtr<IWICBitmapEncoder> encoder;
+    Check(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive()),
+          "creating the PNG encoder");
+    Check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
+    TComPtr<IWICBitmapFrameEncode> frame;
+    TComPtr<IPropertyBag2> options;
+    Check(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating the frame");
+    Check(frame->Initialize(options.Get()), "starting the frame");
     Check(frame->SetSize(UINT(pixels.Width), UINT(pixels.Height)), "sizing the frame");
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
     Check(frame->SetPixelFormat(&format), "choosing the pixel format");
     if (format != GUID_WICPixelFormat24bppBGR) throw Exception("WIC: the PNG encoder refuses 24-bit pixels");
-    TCom<IWICMetadataQueryWriter> writer;
-    if (wic && SUCCEEDED(frame->GetMetadataQueryWriter(&writer))) {
+    TComPtr<IWICMetadataQueryWriter> writer;
+    if (wic && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive()))) {
       for (const TPngText& t : texts) {
         PROPVARIANT value{};
         value.vt = VT_LPSTR;
@@ -249,18 +234,18 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
 }
 
 TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
-  TCom<IWICImagingFactory> factory;
+  TComPtr<IWICImagingFactory> factory;
   Factory(factory);
-  TCom<IWICBitmapDecoder> decoder;
+  TComPtr<IWICBitmapDecoder> decoder;
   Check(factory->CreateDecoderFromFilename(fileName.c_str(), nullptr, GENERIC_READ,
-                                           WICDecodeMetadataCacheOnLoad, &decoder),
+                                           WICDecodeMetadataCacheOnLoad, decoder.Receive()),
         "opening the picture");
-  TCom<IWICBitmapFrameDecode> frame;
-  Check(decoder->GetFrame(0, &frame), "reading the frame");
+  TComPtr<IWICBitmapFrameDecode> frame;
+  Check(decoder->GetFrame(0, frame.Receive()), "reading the frame");
   UINT w = 0, h = 0;
   Check(frame->GetSize(&w, &h), "reading the size");
-  TCom<IWICBitmapSource> converted;
-  Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), &converted),
+  TComPtr<IWICBitmapSource> converted;
+  Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.Get(), converted.Receive()),
         "converting the pixels");
   TPixels out{int(w), int(h), std::vector<uint32_t>(size_t(w) * h)};
   Check(converted->CopyPixels(nullptr, w * 4, w * 4 * h, reinterpret_cast<BYTE*>(out.Data.data())),
@@ -268,8 +253,8 @@ TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
   for (auto& p : out.Data) p &= 0xFFFFFF;
   if (texts) {
     std::vector<TPngText> found;
-    TCom<IWICMetadataQueryReader> reader;
-    if (SUCCEEDED(frame->GetMetadataQueryReader(&reader)))
+    TComPtr<IWICMetadataQueryReader> reader;
+    if (SUCCEEDED(frame->GetMetadataQueryReader(reader.Receive())))
       for (const TPngText& t : *texts)
         // Each tEXt chunk is a block of its own: the n-th is "/[n]tEXt".
         for (int n = 0; n < 16; ++n) {
@@ -290,37 +275,38 @@ TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
 void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
              bool* wicWroteDelays) {
   const std::wstring part = fileName + L".part";
-  TCom<IWICImagingFactory> factory;
+  TComPtr<IWICImagingFactory> factory;
   Factory(factory);
   bool wic = true;
   {  // the file is closed at the end of this block
-    TCom<IWICStream> stream;
-    Check(factory->CreateStream(&stream), "creating a stream");
+    TComPtr<IWICStream> stream;
+    Check(factory->CreateStream(stream.Receive()), "creating a stream");
     Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
-    TCom<IWICBitmapEncoder> encoder;
-    Check(factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, &encoder), "creating the GIF encoder");
-    Check(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache), "starting the GIF encoder");
-    TCom<IWICPalette> palette;
-    Check(factory->CreatePalette(&palette), "creating the palette");
+    TComPtr<IWICBitmapEncoder> encoder;
+    Check(factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, encoder.Receive()),
+          "creating the GIF encoder");
+    Check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the GIF encoder");
+    TComPtr<IWICPalette> palette;
+    Check(factory->CreatePalette(palette.Receive()), "creating the palette");
     WICColor colours[2] = {0xFF000000, 0xFFFFFFFF};
     Check(palette->InitializeCustom(colours, 2), "filling the palette");
     for (size_t i = 0; i < frames.size(); ++i) {
       const TPixels& p = frames[i];
-      TCom<IWICBitmapFrameEncode> frame;
-      TCom<IPropertyBag2> options;
-      Check(encoder->CreateNewFrame(&frame, &options), "creating a frame");
-      Check(frame->Initialize(options.get()), "starting a frame");
+      TComPtr<IWICBitmapFrameEncode> frame;
+      TComPtr<IPropertyBag2> options;
+      Check(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating a frame");
+      Check(frame->Initialize(options.Get()), "starting a frame");
       Check(frame->SetSize(UINT(p.Width), UINT(p.Height)), "sizing a frame");
       WICPixelFormatGUID format = GUID_WICPixelFormat8bppIndexed;
       Check(frame->SetPixelFormat(&format), "choosing the pixel format");
       if (format != GUID_WICPixelFormat8bppIndexed)
         throw Exception("WIC: the GIF encoder refuses 8-bit pixels");
-      Check(frame->SetPalette(palette.get()), "setting the palette");
-      TCom<IWICMetadataQueryWriter> writer;
+      Check(frame->SetPalette(palette.Get()), "setting the palette");
+      TComPtr<IWICMetadataQueryWriter> writer;
       PROPVARIANT delay{};
       delay.vt = VT_UI2;
       delay.uiVal = USHORT(i < delays.size() ? delays[i] : 0);
-      wic = wic && SUCCEEDED(frame->GetMetadataQueryWriter(&writer)) &&
+      wic = wic && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive())) &&
             SUCCEEDED(writer->SetMetadataByName(L"/grctlext/Delay", &delay));
       std::vector<uint8_t> rows(size_t(p.Width) * p.Height);
       for (size_t k = 0; k < rows.size(); ++k) rows[k] = p.Data[k] & 0x800000 ? 1 : 0;
@@ -336,23 +322,24 @@ void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
 }
 
 std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays) {
-  TCom<IWICImagingFactory> factory;
+  TComPtr<IWICImagingFactory> factory;
   Factory(factory);
-  TCom<IWICBitmapDecoder> decoder;
+  TComPtr<IWICBitmapDecoder> decoder;
   Check(factory->CreateDecoderFromFilename(fileName.c_str(), nullptr, GENERIC_READ,
-                                           WICDecodeMetadataCacheOnLoad, &decoder),
+                                           WICDecodeMetadataCacheOnLoad, decoder.Receive()),
         "opening the GIF");
   UINT count = 0;
   Check(decoder->GetFrameCount(&count), "counting the frames");
   std::vector<TPixels> out;
   if (delays) delays->clear();
   for (UINT i = 0; i < count; ++i) {
-    TCom<IWICBitmapFrameDecode> frame;
-    Check(decoder->GetFrame(i, &frame), "reading a frame");
+    TComPtr<IWICBitmapFrameDecode> frame;
+    Check(decoder->GetFrame(i, frame.Receive()), "reading a frame");
     UINT w = 0, h = 0;
     Check(frame->GetSize(&w, &h), "reading a size");
-    TCom<IWICBitmapSource> converted;
-    Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.get(), &converted), "converting a frame");
+    TComPtr<IWICBitmapSource> converted;
+    Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.Get(), converted.Receive()),
+          "converting a frame");
     TPixels p{int(w), int(h), std::vector<uint32_t>(size_t(w) * h)};
     Check(converted->CopyPixels(nullptr, w * 4, w * 4 * h, reinterpret_cast<BYTE*>(p.Data.data())),
           "copying a frame");
@@ -360,10 +347,10 @@ std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* del
     out.push_back(std::move(p));
     if (delays) {
       int d = 0;
-      TCom<IWICMetadataQueryReader> reader;
+      TComPtr<IWICMetadataQueryReader> reader;
       PROPVARIANT value;
       PropVariantInit(&value);
-      if (SUCCEEDED(frame->GetMetadataQueryReader(&reader)) &&
+      if (SUCCEEDED(frame->GetMetadataQueryReader(reader.Receive())) &&
           SUCCEEDED(reader->GetMetadataByName(L"/grctlext/Delay", &value)) && value.vt == VT_UI2)
         d = value.uiVal;
       PropVariantClear(&value);

@@ -7,6 +7,7 @@
 #include "link/HidControllerClass.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -71,28 +72,26 @@ int64_t MonotonicMicros() {
 }
 
 bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std::string& error) {
-  HANDLE file =
-      CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const TWinHandle file(
+      CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) {
     error = SystemText(GetLastError());
     return false;
   }
   LARGE_INTEGER size{};
-  GetFileSizeEx(file, &size);
+  GetFileSizeEx(file.Get(), &size);
   out.assign(size_t(size.QuadPart), 0);
   size_t done = 0;
   while (done < out.size()) {
     DWORD got = 0;
-    if (!ReadFile(file, out.data() + done, DWORD(std::min<size_t>(out.size() - done, 1 << 20)), &got,
+    if (!ReadFile(file.Get(), out.data() + done, DWORD(std::min<size_t>(out.size() - done, 1 << 20)), &got,
                   nullptr) ||
         got == 0) {
       error = SystemText(GetLastError());
-      CloseHandle(file);
       return false;
     }
     done += got;
   }
-  CloseHandle(file);
   return true;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// Common ground of the display layer: the owner of COM interfaces, the wrapper base
-// with its last platform result, the run-time library loader, the window-procedure
-// hook, and the hand-over of errors that reach a window procedure.
+// Common ground of the display layer: the wrapper base with its last platform
+// result, the run-time library loader, the window-procedure hook, and the
+// hand-over of errors that reach a window procedure.
 
 #include <windows.h>
 
@@ -10,49 +10,9 @@
 #include <utility>
 
 #include "ui/Bound.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
-
-// Owns one reference of a COM interface. Move-only: a copy would hide who releases.
-template <class T>
-class TComPtr {
- public:
-  TComPtr() = default;
-  explicit TComPtr(T* adopted) : p_(adopted) {}
-  TComPtr(TComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  TComPtr& operator=(TComPtr&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      p_ = std::exchange(other.p_, nullptr);
-    }
-    return *this;
-  }
-  TComPtr(const TComPtr&) = delete;
-  TComPtr& operator=(const TComPtr&) = delete;
-  ~TComPtr() { Reset(); }
-
-  T* Get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
-  void Reset() {
-    if (T* p = std::exchange(p_, nullptr)) p->Release();
-  }
-  // For out parameters: drops the current reference first.
-  T** Receive() {
-    Reset();
-    return &p_;
-  }
-  template <class U>
-  TComPtr<U> Query(REFIID iid) const {
-    void* out = nullptr;
-    if (p_ && SUCCEEDED(p_->QueryInterface(iid, &out)) && out) return TComPtr<U>(static_cast<U*>(out));
-    return TComPtr<U>();
-  }
-
- private:
-  T* p_ = nullptr;
-};
 
 // Runs a step when the scope ends, however it ends: for the "put it back whatever
 // happens" steps of the display layer.

@@ -8,6 +8,8 @@
 
 #include "screen/BmpFile.h"
 #include "screen/DDrawConsts.h"
+#include "screen/SavePreview.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -23,168 +25,14 @@ constexpr wchar_t kFilter[] =
     L"Icons (*.ico)\0*.ico\0"
     L"Enhanced Metafiles (*.emf)\0*.emf\0"
     L"Metafiles (*.wmf)\0*.wmf\0";
-constexpr int kPreviewId = 0x4170;
-
-// ---- the preview beside the save dialog: whatever picture file is selected in it
-
-struct TPreview {
-  HBITMAP bitmap = nullptr;
-  HICON icon = nullptr;
-  HENHMETAFILE metafile = nullptr;
-  SIZE size{};
-
-  ~TPreview() { Clear(); }
-  void Clear() {
-    if (bitmap) DeleteObject(bitmap);
-    if (icon) DestroyIcon(icon);
-    if (metafile) DeleteEnhMetaFile(metafile);
-    bitmap = nullptr;
-    icon = nullptr;
-    metafile = nullptr;
-    size = SIZE{};
-  }
-  void Load(const std::wstring& path);
-  void Draw(HDC dc, RECT area) const;
-};
-
-bool EndsWith(const std::wstring& text, const wchar_t* tail) {
-  size_t n = std::wcslen(tail);
-  return text.size() >= n && _wcsicmp(text.c_str() + text.size() - n, tail) == 0;
-}
-
-void TPreview::Load(const std::wstring& path) {
-  Clear();
-  if (EndsWith(path, L".bmp")) {
-    bitmap = static_cast<HBITMAP>(LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
-    BITMAP info{};
-    if (bitmap && GetObjectW(bitmap, sizeof info, &info)) size = SIZE{info.bmWidth, info.bmHeight};
-  } else if (EndsWith(path, L".ico")) {
-    icon = static_cast<HICON>(
-        LoadImageW(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE));
-    if (icon) size = SIZE{GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
-  } else if (EndsWith(path, L".emf")) {
-    metafile = GetEnhMetaFileW(path.c_str());
-  } else if (EndsWith(path, L".wmf")) {
-    // Placeable metafiles carry a 22-byte header before the Windows metafile.
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    std::vector<BYTE> bytes(GetFileSize(file, nullptr) <= (1u << 24) ? GetFileSize(file, nullptr) : 0);
-    DWORD read = 0;
-    bool ok = !bytes.empty() &&
-              ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-              read == bytes.size();
-    CloseHandle(file);
-    if (!ok) return;
-    size_t skip =
-        bytes.size() > 22 && bytes[0] == 0xD7 && bytes[1] == 0xCD && bytes[2] == 0xC6 && bytes[3] == 0x9A ? 22
-                                                                                                          : 0;
-    metafile =
-        SetWinMetaFileBits(static_cast<UINT>(bytes.size() - skip), bytes.data() + skip, nullptr, nullptr);
-  }
-  if (metafile) {
-    ENHMETAHEADER header{};
-    GetEnhMetaFileHeader(metafile, sizeof header, &header);
-    size = SIZE{header.rclBounds.right - header.rclBounds.left + 1,
-                header.rclBounds.bottom - header.rclBounds.top + 1};
-  }
-}
-
-void TPreview::Draw(HDC dc, RECT area) const {
-  FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
-  if (size.cx <= 0 || size.cy <= 0) return;
-  // Fit inside the area, keeping the proportions; never enlarge.
-  int w = area.right - area.left, h = area.bottom - area.top;
-  double scale = std::min({1.0, double(w) / size.cx, double(h) / size.cy});
-  int dw = std::max(1, int(size.cx * scale)), dh = std::max(1, int(size.cy * scale));
-  RECT r{area.left + (w - dw) / 2, area.top + (h - dh) / 2, 0, 0};
-  r.right = r.left + dw;
-  r.bottom = r.top + dh;
-  if (bitmap) {
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    SetStretchBltMode(dc, HALFTONE);
-    StretchBlt(dc, r.left, r.top, dw, dh, memory, 0, 0, size.cx, size.cy, SRCCOPY);
-    SelectObject(memory, old);
-    DeleteDC(memory);
-  } else if (icon) {
-    DrawIconEx(dc, r.left, r.top, icon, dw, dh, 0, nullptr, DI_NORMAL);
-  } else if (metafile) {
-    PlayEnhMetaFile(dc, metafile, &r);
-  }
-}
-
-// The dialog's extension: a child template holding one owner-drawn preview area.
-std::vector<WORD> PreviewTemplate() {
-  std::vector<WORD> t(64, 0);
-  auto* dialog = reinterpret_cast<DLGTEMPLATE*>(t.data());
-  dialog->style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | DS_3DLOOK | DS_CONTROL;
-  dialog->cdit = 1;
-  dialog->cx = 120;
-  dialog->cy = 100;
-  size_t at = sizeof(DLGTEMPLATE) / sizeof(WORD);
-  at += 3;                     // no menu, default class, empty title
-  at = (at + 1) & ~size_t(1);  // DLGITEMTEMPLATE is DWORD aligned
-  auto* item = reinterpret_cast<DLGITEMTEMPLATE*>(t.data() + at);
-  item->style = WS_CHILD | WS_VISIBLE | SS_OWNERDRAW;
-  item->x = 4;
-  item->y = 4;
-  item->cx = 112;
-  item->cy = 92;
-  item->id = kPreviewId;
-  at += sizeof(DLGITEMTEMPLATE) / sizeof(WORD);
-  t[at++] = 0xFFFF;
-  t[at++] = 0x0082;  // static
-  t[at++] = 0;       // no text
-  t[at++] = 0;       // no creation data
-  t.resize(at);
-  return t;
-}
-
-UINT_PTR CALLBACK SaveDialogHook(HWND hook, UINT message, WPARAM, LPARAM lParam) {
-  try {
-    switch (message) {
-      case WM_INITDIALOG:
-        SetWindowLongPtrW(hook, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new TPreview));
-        return TRUE;
-      case WM_NOTIFY: {
-        auto* notify = reinterpret_cast<OFNOTIFYW*>(lParam);
-        auto* preview = reinterpret_cast<TPreview*>(GetWindowLongPtrW(hook, GWLP_USERDATA));
-        if (preview && notify->hdr.code == CDN_SELCHANGE) {
-          wchar_t path[MAX_PATH] = {};
-          if (SendMessageW(GetParent(hook), CDM_GETFILEPATH, MAX_PATH, reinterpret_cast<LPARAM>(path)) > 0)
-            preview->Load(path);
-          else
-            preview->Clear();
-          InvalidateRect(GetDlgItem(hook, kPreviewId), nullptr, FALSE);
-        }
-        return 0;
-      }
-      case WM_DRAWITEM: {
-        auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        auto* preview = reinterpret_cast<TPreview*>(GetWindowLongPtrW(hook, GWLP_USERDATA));
-        if (preview && draw->CtlID == kPreviewId) preview->Draw(draw->hDC, draw->rcItem);
-        return TRUE;
-      }
-      case WM_DESTROY:
-        delete reinterpret_cast<TPreview*>(SetWindowLongPtrW(hook, GWLP_USERDATA, 0));
-        return 0;
-    }
-  } catch (const std::exception& error) {
-    ReportScreenError(error);
-  }
-  return 0;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- TPicture
 
 TPicture::TPicture(int width, int height) : width_(width), height_(height) {
-  HDC screen = GetDC(nullptr);
-  bitCount_ = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
-  bitmap_ = CreateCompatibleBitmap(screen, std::max(width, 1), std::max(height, 1));
-  ReleaseDC(nullptr, screen);
+  const TWindowDC screen(nullptr);
+  bitCount_ = GetDeviceCaps(screen.Get(), BITSPIXEL) * GetDeviceCaps(screen.Get(), PLANES);
+  bitmap_ = CreateCompatibleBitmap(screen.Get(), std::max(width, 1), std::max(height, 1));
   if (!bitmap_) throw Exception(Format("Out of resources (bitmap %dx%d)", width, height));
 }
 
@@ -207,13 +55,14 @@ void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& by
   TDeferred removeTemp([&] {
     if (!replaced) DeleteFileW(temp);
   });
-  HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw cannotCreate();
+  TWinHandle file(
+      CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw cannotCreate();
   DWORD written = 0;
   bool ok = !PictureToolFaults.fileWrite &&
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(file);
-  CloseHandle(file);
+            WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(file.Get());
+  file.Reset();
   if (!ok || !MoveFileExW(temp, fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     throw cannotCreate();
   replaced = true;
@@ -242,10 +91,8 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   info.header.biPlanes = 1;
   info.header.biBitCount = static_cast<WORD>(image.bitCount);
   info.header.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  int lines = GetDIBits(screen, picture.Handle(), 0, static_cast<UINT>(image.height), image.bits.data(),
-                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
+  int lines = GetDIBits(TWindowDC(nullptr).Get(), picture.Handle(), 0, static_cast<UINT>(image.height),
+                        image.bits.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
   if (image.bitCount <= 8) {
     for (int i = 0; i < (1 << image.bitCount); ++i) {
@@ -263,14 +110,10 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
   // At the back surface's scale: an enlarged control still saves the instrument's pixels.
   const int scale = view_.PresentScale();
   auto picture = std::make_unique<TPicture>(view_.Width() / scale, view_.Height() / scale);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  ReleaseDC(nullptr, screen);
+  const TMemoryDC memoryDc(CreateCompatibleDC(TWindowDC(nullptr).Get()));
+  const HDC memory = memoryDc.Get();
   HGDIOBJ old = SelectObject(memory, picture->Handle());
-  TDeferred freeDc([&] {
-    SelectObject(memory, old);
-    DeleteDC(memory);
-  });
+  TDeferred unselect([&] { SelectObject(memory, old); });
   RECT whole{0, 0, picture->Width(), picture->Height()};
   TDirectDrawSurface* back = view_.BackSurface();
   if (back && back->ISurface()) {
@@ -279,9 +122,8 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
     canvas.CopyRect(memory, whole, back->ClientRect());
   } else {
     // Without a back surface the control shows only its background.
-    HBRUSH brush = CreateSolidBrush(view_.Color);
-    ::FillRect(memory, &whole, brush);
-    DeleteObject(brush);
+    const TGdiObject brush(CreateSolidBrush(view_.Color));
+    ::FillRect(memory, &whole, static_cast<HBRUSH>(brush.Get()));
   }
   return picture;
 }
@@ -345,9 +187,7 @@ void TPictureTools::CopyToClipBoardClick(HWND owner) {
     } entries{};
     entries.header.palVersion = 0x300;
     entries.header.palNumEntries = 256;
-    HDC screen = GetDC(nullptr);
-    GetSystemPaletteEntries(screen, 0, 256, entries.header.palPalEntry);
-    ReleaseDC(nullptr, screen);
+    GetSystemPaletteEntries(TWindowDC(nullptr).Get(), 0, 256, entries.header.palPalEntry);
     palette = CreatePalette(&entries.header);
     if (!palette) throw Exception(kSCannotCopyPicture);
   }

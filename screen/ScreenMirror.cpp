@@ -1,6 +1,6 @@
 #include "screen/ScreenMirror.h"
 
-#include "app/Shared.h"
+#include "ui/LinkBuffer.h"
 
 namespace ts {
 namespace {

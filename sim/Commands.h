@@ -6,25 +6,27 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/Ts4170Protocol.h"
+
 namespace ts::sim {
 
-inline constexpr uint8_t kCommandReportId = 0x0F;
-inline constexpr uint8_t kMessageReportId = 0x07;
+inline constexpr uint8_t kCommandReportId = TS4170_COMMAND_REPORT_ID;
+inline constexpr uint8_t kMessageReportId = TS4170_MESSAGE_REPORT_ID;
 inline constexpr uint8_t kMessageMarker1 = 0x55;
 inline constexpr uint8_t kMessageMarker2 = 0xAA;
 inline constexpr size_t kMessageTextOffset = 9;
 inline constexpr size_t kMessageTextSize = 56;
 
-inline constexpr uint16_t kCodeKey = 0xAAEE;
-inline constexpr uint16_t kCodeRestart = 0xAAAA;
-inline constexpr uint16_t kCodeLock = 0xAA11;
-inline constexpr uint16_t kCodeUnlock = 0xAA22;
-inline constexpr uint16_t kCodeSound = 0xAA33;
-inline constexpr uint16_t kCodeParameter = 0xAA44;
+inline constexpr uint16_t kCodeKey = TS4170_CMD_KEY;
+inline constexpr uint16_t kCodeRestart = TS4170_CMD_RESTART;
+inline constexpr uint16_t kCodeLock = TS4170_CMD_LOCK;
+inline constexpr uint16_t kCodeUnlock = TS4170_CMD_UNLOCK;
+inline constexpr uint16_t kCodeSound = TS4170_CMD_SOUND;
+inline constexpr uint16_t kCodeParameter = TS4170_CMD_PARAMETER;
 
-inline constexpr uint16_t kParamGain = 0x2C0D;         // value in 0.01 dB
-inline constexpr uint16_t kParamScreenWidth = 0x215D;  // value in 0.1 µs
-inline constexpr uint16_t kParamUnits = 0x33E5;        // 0-3, index into kUnitNames
+inline constexpr uint16_t kParamGain = TS4170_PARAM_GAIN;
+inline constexpr uint16_t kParamScreenWidth = TS4170_PARAM_SCREEN_WIDTH;
+inline constexpr uint16_t kParamUnits = TS4170_PARAM_UNITS;  // 0-3, index into kUnitNames
 
 inline constexpr uint16_t kKeyEnter = 0x0001;
 inline constexpr uint16_t kKeyF4 = 0x0002;

@@ -8,6 +8,7 @@
 
 #include "ui/Cp1251.h"
 #include "ui/Exception.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 
@@ -33,14 +34,15 @@ std::string SystemErrorText(DWORD error) {
 // Owned by the user who serves it, open to that user and SYSTEM only: nobody
 // else on the PC may watch the stream, take an instance or send commands.
 PSECURITY_DESCRIPTOR OwnUserSecurity() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
     throw Exception(Format("The process's user cannot be read (error %lu)", GetLastError()));
+  TWinHandle token(opened);
   BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
   DWORD size = 0;
-  const BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  const BOOL ok = GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size);
   const DWORD tokenError = GetLastError();
-  CloseHandle(token);
+  token.Reset();
   wchar_t* user = nullptr;
   if (!ok || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user))
     throw Exception(
@@ -65,7 +67,7 @@ struct PipeServer::Op {
 };
 
 struct PipeServer::Instance {
-  HANDLE pipe = INVALID_HANDLE_VALUE;
+  TWinHandle pipe;
   Op connectOp{Op::Connect, this};
   Op readOp{Op::Read, this};
   Op writeOp{Op::Write, this};
@@ -102,8 +104,8 @@ PipeServer::PipeServer() : PipeServer(Options{}) {}
 
 PipeServer::PipeServer(Options options) : options_(std::move(options)) {
   security_ = OwnUserSecurity();
-  port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-  if (!port_) {
+  port_.Reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  if (!port_.Get()) {
     LocalFree(security_);
     throw Exception(Format("Completion port cannot be made (error %lu)", GetLastError()));
   }
@@ -117,7 +119,7 @@ PipeServer::~PipeServer() {
   } catch (...) {
   }
   if (thread_.joinable()) thread_.join();
-  CloseHandle(port_);
+  port_.Reset();
   LocalFree(security_);
 }
 
@@ -130,7 +132,7 @@ void PipeServer::Post(std::shared_ptr<Request> request, bool wait) {
     std::lock_guard lock(requestsMutex_);
     requests_.push_back(request);
   }
-  PostQueuedCompletionStatus(port_, 0, kWakeKey, nullptr);
+  PostQueuedCompletionStatus(port_.Get(), 0, kWakeKey, nullptr);
   if (!wait) return;
   std::unique_lock lock(request->mutex);
   request->doneChanged.wait(lock, [&] { return request->done; });
@@ -213,7 +215,7 @@ void PipeServer::Run() {
     OVERLAPPED* ov = nullptr;
     // Without a listening instance no new client can come: try again shortly.
     const DWORD timeout = serving_ && !listener_ ? 100 : INFINITE;
-    const BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &ov, timeout);
+    const BOOL ok = GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &ov, timeout);
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     try {
       if (!ov && !ok) {
@@ -319,29 +321,28 @@ void PipeServer::Listen() {
   SECURITY_ATTRIBUTES security{sizeof security, security_, FALSE};
   const DWORD openMode =
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (instances_.empty() ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-  inst->pipe =
+  inst->pipe.Reset(
       CreateNamedPipeW(options_.name.c_str(), openMode,
                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                       DWORD(kMaxClients), kPipeBufferSize, kPipeBufferSize, 0, &security);
-  if (inst->pipe == INVALID_HANDLE_VALUE) {
+                       DWORD(kMaxClients), kPipeBufferSize, kPipeBufferSize, 0, &security));
+  if (!inst->pipe) {
     const DWORD e = GetLastError();
     throw Exception(
         Format("Pipe %s cannot be made (error %lu: %s)", name.c_str(), e, SystemErrorText(e).c_str()));
   }
-  if (!CreateIoCompletionPort(inst->pipe, port_, 0, 0)) {
+  if (!CreateIoCompletionPort(inst->pipe.Get(), port_.Get(), 0, 0)) {
     const DWORD e = GetLastError();
-    CloseHandle(inst->pipe);
     throw Exception(Format("Pipe cannot be served (error %lu: %s)", e, SystemErrorText(e).c_str()));
   }
   Instance* raw = inst.get();
   instances_.push_back(std::move(inst));
   listener_ = raw;
-  BOOL connected = ConnectNamedPipe(raw->pipe, &raw->connectOp.ov);
+  BOOL connected = ConnectNamedPipe(raw->pipe.Get(), &raw->connectOp.ov);
   // A client that opened and closed before we got here leaves the instance
   // to be disconnected and offered again.
   for (int i = 0; i < 8 && !connected && GetLastError() == ERROR_NO_DATA; ++i) {
-    DisconnectNamedPipe(raw->pipe);
-    connected = ConnectNamedPipe(raw->pipe, &raw->connectOp.ov);
+    DisconnectNamedPipe(raw->pipe.Get());
+    connected = ConnectNamedPipe(raw->pipe.Get(), &raw->connectOp.ov);
   }
   if (connected || GetLastError() == ERROR_IO_PENDING) {
     raw->connectOp.pending = true;
@@ -376,7 +377,7 @@ void PipeServer::OnConnected(Instance* inst) {
 
 void PipeServer::StartRead(Instance* inst) {
   if (inst->closing) return;
-  if (ReadFile(inst->pipe, inst->readBuffer, kReadBufferSize, nullptr, &inst->readOp.ov) ||
+  if (ReadFile(inst->pipe.Get(), inst->readBuffer, kReadBufferSize, nullptr, &inst->readOp.ov) ||
       GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA) {
     inst->readOp.pending = true;  // every outcome but an error arrives at the port
   } else {
@@ -440,7 +441,7 @@ void PipeServer::StartWrite(Instance* inst) {
   if (inst->closing || inst->queue.empty()) return;
   inst->writing = inst->queue.front();
   inst->queue.pop_front();
-  if (WriteFile(inst->pipe, inst->writing->data(), DWORD(inst->writing->size()), nullptr,
+  if (WriteFile(inst->pipe.Get(), inst->writing->data(), DWORD(inst->writing->size()), nullptr,
                 &inst->writeOp.ov) ||
       GetLastError() == ERROR_IO_PENDING) {
     inst->writeOp.pending = true;
@@ -457,16 +458,13 @@ void PipeServer::Close(Instance* inst) {
   inst->queue.clear();
   // Cancel first, then cut the client off: its reads fail at once, and the
   // cancelled operations still report to the port before the memory goes.
-  CancelIoEx(inst->pipe, nullptr);
-  DisconnectNamedPipe(inst->pipe);
+  CancelIoEx(inst->pipe.Get(), nullptr);
+  DisconnectNamedPipe(inst->pipe.Get());
 }
 
 void PipeServer::ReleaseClosed() {
-  std::erase_if(instances_, [](const std::unique_ptr<Instance>& inst) {
-    if (!inst->closing || !inst->Idle()) return false;
-    CloseHandle(inst->pipe);
-    return true;
-  });
+  std::erase_if(instances_,
+                [](const std::unique_ptr<Instance>& inst) { return inst->closing && inst->Idle(); });
   if (instances_.empty()) {
     for (auto& r : unplugWaiters_) r->Finish();
     unplugWaiters_.clear();

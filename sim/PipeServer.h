@@ -19,11 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/Ts4170Protocol.h"
 #include "sim/Screen.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 
-inline constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\TS4170";
+inline constexpr wchar_t kPipeName[] = L"" TS4170_PIPE_NAME;
 
 class PipeServer {
  public:
@@ -116,7 +118,7 @@ class PipeServer {
 
   Options options_;
   OutputHandler handler_;
-  HANDLE port_ = nullptr;
+  TWinHandle port_;
   PSECURITY_DESCRIPTOR security_ = nullptr;
   std::thread thread_;
 

@@ -352,6 +352,10 @@ LRESULT CALLBACK Simulator::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
   } catch (const std::exception& e) {
     MessageBoxW(hwnd, Widen(e.what()).c_str(), kTitle, MB_OK | MB_ICONERROR);
     return 0;
+  } catch (...) {
+    // Nothing may leave a window procedure.
+    MessageBoxW(hwnd, L"unknown error", kTitle, MB_OK | MB_ICONERROR);
+    return 0;
   }
 }
 

@@ -1,5 +1,7 @@
 #include "ui/Dpi.h"
 
+#include "ui/WinHandle.h"
+
 namespace ts {
 namespace {
 
@@ -26,9 +28,7 @@ int DpiOf(HWND window) {
   if (getForWindow && window) {
     if (UINT dpi = getForWindow(window)) return static_cast<int>(dpi);
   }
-  HDC screen = GetDC(nullptr);
-  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  const int dpi = GetDeviceCaps(TWindowDC(nullptr).Get(), LOGPIXELSY);
   return dpi > 0 ? dpi : kDesignDpi;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "ui/StdCtrls.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -14,19 +15,15 @@ struct Pen {
   COLORREF colour;
   void Fill(int l, int t, int r, int b) const {
     RECT rect{l, t, r, b};
-    HBRUSH brush = CreateSolidBrush(colour);
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+    const TGdiObject brush(CreateSolidBrush(colour));
+    FillRect(dc, &rect, static_cast<HBRUSH>(brush.Get()));
   }
   void Poly(const POINT* points, int n) const {
-    HBRUSH brush = CreateSolidBrush(colour);
-    HPEN pen = CreatePen(PS_SOLID, 1, colour);
-    HGDIOBJ ob = SelectObject(dc, brush), op = SelectObject(dc, pen);
+    const TGdiObject brush(CreateSolidBrush(colour)), pen(CreatePen(PS_SOLID, 1, colour));
+    HGDIOBJ ob = SelectObject(dc, brush.Get()), op = SelectObject(dc, pen.Get());
     Polygon(dc, points, n);
     SelectObject(dc, ob);
     SelectObject(dc, op);
-    DeleteObject(brush);
-    DeleteObject(pen);
   }
   void Frame(int l, int t, int r, int b) const {
     Fill(l, t, r, t + 1);

@@ -2,6 +2,7 @@
 
 #include "ui/Dpi.h"
 #include "ui/Forms.h"
+#include "ui/WinHandle.h"
 
 #include <algorithm>
 
@@ -55,7 +56,8 @@ void TRadioGroup::SetItemIndex(int index) {
 void TRadioGroup::Arrange() {
   if (itemWindows_.empty()) return;
   auto font = reinterpret_cast<HFONT>(SendMessageW(handle_, WM_GETFONT, 0, 0));
-  HDC dc = GetDC(handle_);
+  const TWindowDC windowDc(handle_);
+  const HDC dc = windowDc.Get();
   HGDIOBJ old = SelectObject(dc, font);
   TEXTMETRICW tm{};
   GetTextMetricsW(dc, &tm);
@@ -76,7 +78,6 @@ void TRadioGroup::Arrange() {
                  height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   SelectObject(dc, old);
-  ReleaseDC(handle_, dc);
 }
 
 void TRadioGroup::EraseAround(HDC dc) {

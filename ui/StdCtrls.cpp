@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include "ui/WinHandle.h"
+
 namespace ts {
 namespace {
 
@@ -138,17 +140,15 @@ void TSpeedButton::DrawItem(DRAWITEMSTRUCT* item) {
   if (down_ && !pressed_) {
     // A toggle that is down shows a lighter, dithered face, as flat buttons do.
     static const WORD kDither[8] = {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA};
-    HBITMAP pattern = CreateBitmap(8, 8, 1, 1, kDither);
-    HBRUSH brush = CreatePatternBrush(pattern);
+    const TGdiObject pattern(CreateBitmap(8, 8, 1, 1, kDither));
+    const TGdiObject brush(CreatePatternBrush(static_cast<HBITMAP>(pattern.Get())));
     COLORREF oldText = SetTextColor(dc, GetSysColor(COLOR_BTNFACE));
     COLORREF oldBk = SetBkColor(dc, GetSysColor(COLOR_BTNHIGHLIGHT));
     RECT inner = r;
     InflateRect(&inner, -1, -1);
-    FillRect(dc, &inner, brush);
+    FillRect(dc, &inner, static_cast<HBRUSH>(brush.Get()));
     SetTextColor(dc, oldText);
     SetBkColor(dc, oldBk);
-    DeleteObject(brush);
-    DeleteObject(pattern);
   }
   if (sunken)
     DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
@@ -213,14 +213,14 @@ HWND TLabel::CreateWindowFor(const TControlDef& def, HWND parent) {
 
 void TLabel::Created() {
   // Sized to its text in its font, as an auto-sized label is.
-  HDC dc = GetDC(handle_);
+  const TWindowDC windowDc(handle_);
+  const HDC dc = windowDc.Get();
   auto font = reinterpret_cast<HFONT>(SendMessageW(handle_, WM_GETFONT, 0, 0));
   HGDIOBJ old = SelectObject(dc, font);
   std::wstring text = Text();
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
   SelectObject(dc, old);
-  ReleaseDC(handle_, dc);
   SetWindowPos(handle_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

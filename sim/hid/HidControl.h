@@ -13,6 +13,8 @@
 //                           buffer), and empties it.
 //   IOCTL_TS4170_GET_STATE  a TS4170_STATE.
 
+#include "protocol/Ts4170Protocol.h"
+
 #define TS4170_CONTROL_DOS_NAME L"\\\\.\\TS4170HidControl"
 #define TS4170_HARDWARE_ID L"root\\ts4170_hid"
 
@@ -20,8 +22,6 @@
 #define TS4170_IOCTL(n) (((TS4170_FILE_DEVICE) << 16) | ((n) << 2) | 0 /* METHOD_BUFFERED */)
 #define IOCTL_TS4170_GET_LOG TS4170_IOCTL(0x800)
 #define IOCTL_TS4170_GET_STATE TS4170_IOCTL(0x801)
-
-#define TS4170_REPORT_SIZE 65
 
 typedef struct TS4170_STATE {
   unsigned long StartedDevices;

@@ -15,9 +15,9 @@
 
 namespace ts::sim {
 
-inline constexpr uint16_t kHidVendorId = 0x5555;
-inline constexpr uint16_t kHidProductId = 0x4170;
-inline constexpr uint8_t kHidInputReportId = 0x01;
+inline constexpr uint16_t kHidVendorId = TS4170_VENDOR_ID;
+inline constexpr uint16_t kHidProductId = TS4170_PRODUCT_ID;
+inline constexpr uint8_t kHidInputReportId = TS4170_INPUT_REPORT_ID;
 
 // "root\vid_5555&pid_4170\0": Wine's HID device path carries the vid/pid only
 // with such an instance name.

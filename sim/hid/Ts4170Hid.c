@@ -65,9 +65,6 @@ int __cdecl _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 #define MINI_GET_DEVICE_ATTRIBUTES MINI_IOCTL(9)
 #define MINI_SET_OUTPUT_REPORT CTL_CODE(FILE_DEVICE_KEYBOARD, 101, METHOD_IN_DIRECT, FILE_ANY_ACCESS)
 
-#define VENDOR_ID 0x5555
-#define DEFAULT_PRODUCT_ID 0x4170
-#define INPUT_REPORT_ID 0x01
 #define QUEUE_LIMIT 256
 #define LOG_SIZE 32768
 
@@ -80,19 +77,19 @@ static const UCHAR kReportDescriptor[] = {
     0xA1, 0x01,  // Collection (Application)
     0x15, 0x00,  //   Logical Minimum (0)
     0x26, 0xFF,
-    0x00,                   //   Logical Maximum (255)
-    0x75, 0x08,             //   Report Size (8)
-    0x95, 0x40,             //   Report Count (64)
-    0x85, INPUT_REPORT_ID,  //   Report ID (1)
-    0x09, 0x01,             //   Usage (1)
-    0x81, 0x02,             //   Input (Data, Variable, Absolute)
-    0x85, 0x0F,             //   Report ID (15)
-    0x09, 0x01,             //   Usage (1)
-    0x91, 0x02,             //   Output (Data, Variable, Absolute)
-    0x85, 0x07,             //   Report ID (7)
-    0x09, 0x01,             //   Usage (1)
-    0x91, 0x02,             //   Output (Data, Variable, Absolute)
-    0xC0,                   // End Collection
+    0x00,                            //   Logical Maximum (255)
+    0x75, 0x08,                      //   Report Size (8)
+    0x95, 0x40,                      //   Report Count (64)
+    0x85, TS4170_INPUT_REPORT_ID,    //   Report ID (1)
+    0x09, 0x01,                      //   Usage (1)
+    0x81, 0x02,                      //   Input (Data, Variable, Absolute)
+    0x85, TS4170_COMMAND_REPORT_ID,  //   Report ID (15)
+    0x09, 0x01,                      //   Usage (1)
+    0x91, 0x02,                      //   Output (Data, Variable, Absolute)
+    0x85, TS4170_MESSAGE_REPORT_ID,  //   Report ID (7)
+    0x09, 0x01,                      //   Usage (1)
+    0x91, 0x02,                      //   Output (Data, Variable, Absolute)
+    0xC0,                            // End Collection
 };
 
 typedef struct {
@@ -381,7 +378,7 @@ static NTSTATUS HidIoctl(DEVICE_STATE* s, PIRP irp) {
       CLASS_DEVICE_ATTRIBUTES a;
       memset(&a, 0, sizeof a);
       a.Size = sizeof a;
-      a.VendorID = VENDOR_ID;
+      a.VendorID = TS4170_VENDOR_ID;
       a.ProductID = s->ProductID;
       a.VersionNumber = 0x0100;
       if (room < sizeof a) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
@@ -437,8 +434,8 @@ static USHORT ProductIdOf(PDEVICE_OBJECT pdo) {
   NTSTATUS status =
       IoGetDeviceProperty(pdo, DevicePropertyHardwareID, sizeof ids - sizeof(WCHAR), ids, &size);
   if (!NT_SUCCESS(status)) {
-    Log("hardware ID not read (%08lx): pid %04x", status, DEFAULT_PRODUCT_ID);
-    return DEFAULT_PRODUCT_ID;
+    Log("hardware ID not read (%08lx): pid %04x", status, TS4170_PRODUCT_ID);
+    return TS4170_PRODUCT_ID;
   }
   for (const WCHAR* id = ids; *id && id < ids + 255; id += wcslen(id) + 1) {
     for (const WCHAR* p = id; p[0] && p[1] && p[2] && p[3]; ++p) {
@@ -457,8 +454,8 @@ static USHORT ProductIdOf(PDEVICE_OBJECT pdo) {
       if (digits == 4) return value;
     }
   }
-  Log("no pid_ in the hardware IDs: pid %04x", DEFAULT_PRODUCT_ID);
-  return DEFAULT_PRODUCT_ID;
+  Log("no pid_ in the hardware IDs: pid %04x", TS4170_PRODUCT_ID);
+  return TS4170_PRODUCT_ID;
 }
 
 static NTSTATUS NTAPI FdoPnp(PDEVICE_OBJECT fdo, PIRP irp) {

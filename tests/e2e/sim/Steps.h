@@ -30,14 +30,7 @@ inline HWND DownKey(const Program& p) { return ControlAt(p, 462, 76); }
 
 // A top-level window of the program with this caption.
 inline HWND OwnWindow(const Program& p, const wchar_t* caption) {
-  DWORD pid = GetProcessId(p.Process());
-  HWND h = nullptr;
-  while ((h = FindWindowExW(nullptr, h, nullptr, caption)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(h, &owner);
-    if (owner == pid) return h;
-  }
-  return nullptr;
+  return FindOwnWindow(GetProcessId(p.Process()), caption);
 }
 
 // Nothing may cover the picture while it is read off the screen.

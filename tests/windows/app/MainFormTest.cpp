@@ -10,10 +10,10 @@
 #include <commctrl.h>
 
 #include "app/MainFormUnit.h"
-#include "app/Shared.h"
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
+#include "link/LinkHost.h"
 #include "link/LinkUnit.h"
 #include "tests/windows/support/Pump.h"
 #include "ui/Application.h"

@@ -25,6 +25,26 @@ Box BoxOf(const TWinControl& control) {
   return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
+// Each control where its definition puts it, so a layout change is one edit, in
+// the dialog. A label sizes itself to its text: only its corner is defined.
+void ExpectAsDefined(std::initializer_list<const TWinControl*> controls) {
+  for (const TWinControl* control : controls) {
+    const TControlDef& d = control->Definition();
+    const Box actual = BoxOf(*control);
+    Box expected{d.Left, d.Top, d.Width, d.Height};
+    if (d.Parent) {
+      const Box parent = BoxOf(*d.Parent);
+      expected.Left += parent.Left;
+      expected.Top += parent.Top;
+    }
+    if (d.Width == 0 && d.Height == 0) {
+      expected.Width = actual.Width;
+      expected.Height = actual.Height;
+    }
+    EXPECT_EQ(actual, expected) << "control with caption \"" << Narrow(d.Caption) << "\"";
+  }
+}
+
 SIZE ClientSize(const TForm& form) {
   RECT r;
   GetClientRect(form.Handle(), &r);
@@ -71,23 +91,13 @@ TEST_F(Dialogs, ControlDialogLayout) {
   GetWindowRect(f.Handle(), &w);
   EXPECT_EQ(w.left, 579);
   EXPECT_EQ(w.top, 307);
-  EXPECT_EQ(BoxOf(f.Panel1), (Box{0, 0, 376, 169}));
-  EXPECT_EQ(BoxOf(f.GainSpinEdit), (Box{104, 24, 49, 22}));
-  EXPECT_EQ(BoxOf(f.SetGainBitBtn), (Box{160, 24, 33, 22}));
-  EXPECT_EQ(BoxOf(f.DWidthSpinEdit), (Box{256, 64, 65, 22}));
-  EXPECT_EQ(BoxOf(f.ScreenWidthBitBtn), (Box{328, 64, 33, 22}));
-  EXPECT_EQ(BoxOf(f.ScrRadioGroup), (Box{16, 64, 105, 89}));
-  EXPECT_EQ(BoxOf(f.SetScrBitBtn), (Box{80, 104, 33, 22}));
-  EXPECT_EQ(BoxOf(f.DShiftSpinEdit), (Box{256, 96, 65, 22}));
-  EXPECT_EQ(BoxOf(f.SetDShiftBitBtn), (Box{328, 96, 33, 22}));
-  for (auto [label, left, top, text] : {std::tuple{&f.Label1, 16, 32, L"Усиление (дБ)"},
-                                        std::tuple{&f.Label2, 136, 72, L"Ширина экрана (мкс)"},
-                                        std::tuple{&f.Label3, 136, 104, L"Сдвиг экрана (мкс)"}}) {
-    Box b = BoxOf(*label);
-    EXPECT_EQ(b.Left, left);
-    EXPECT_EQ(b.Top, top);
+  ExpectAsDefined({&f.Panel1, &f.Label1, &f.GainSpinEdit, &f.SetGainBitBtn, &f.Label2, &f.DWidthSpinEdit,
+                   &f.ScreenWidthBitBtn, &f.ScrRadioGroup, &f.SetScrBitBtn, &f.Label3, &f.DShiftSpinEdit,
+                   &f.SetDShiftBitBtn});
+  for (auto [label, text] :
+       {std::tuple{&f.Label1, L"Усиление (дБ)"}, std::tuple{&f.Label2, L"Ширина экрана (мкс)"},
+        std::tuple{&f.Label3, L"Сдвиг экрана (мкс)"}})
     EXPECT_EQ(label->Text(), text);
-  }
   for (TButton* b : {&f.SetGainBitBtn, &f.ScreenWidthBitBtn, &f.SetScrBitBtn, &f.SetDShiftBitBtn}) {
     EXPECT_EQ(b->Definition().Glyph, TGlyph::Parameters);
     EXPECT_EQ(std::wstring(b->Definition().Caption), L"");
@@ -214,17 +224,10 @@ TEST_F(Dialogs, MessageDialogLayoutValuesAndTabOrder) {
   GetWindowRect(f.Handle(), &w);
   EXPECT_EQ(w.left, 406);
   EXPECT_EQ(w.top, 602);
-  EXPECT_EQ(BoxOf(f.USBMessageMaskEdit), (Box{8, 8, 281, 21}));
-  EXPECT_EQ(BoxOf(f.XSpinEdit), (Box{48, 40, 49, 22}));
-  EXPECT_EQ(BoxOf(f.YSpinEdit), (Box{48, 64, 49, 22}));
-  EXPECT_EQ(BoxOf(f.TimeSpinEdit), (Box{208, 40, 49, 22}));
-  EXPECT_EQ(BoxOf(f.USBMessageSpeedButton), (Box{185, 68, 104, 22}));
-  for (auto [label, left, top, text] :
-       {std::tuple{&f.Label1, 16, 44, L"X = "}, std::tuple{&f.Label2, 16, 68, L"Y = "},
-        std::tuple{&f.Label3, 128, 44, L"Время (с) = "}}) {
-    Box b = BoxOf(*label);
-    EXPECT_EQ(b.Left, left);
-    EXPECT_EQ(b.Top, top);
+  ExpectAsDefined({&f.USBMessageMaskEdit, &f.Label1, &f.XSpinEdit, &f.Label2, &f.YSpinEdit, &f.Label3,
+                   &f.TimeSpinEdit, &f.USBMessageSpeedButton});
+  for (auto [label, text] : {std::tuple{&f.Label1, L"X = "}, std::tuple{&f.Label2, L"Y = "},
+                             std::tuple{&f.Label3, L"Время (с) = "}}) {
     EXPECT_EQ(label->Text(), text);
     EXPECT_EQ(FontOf(label->Handle()).lfWeight, FW_BOLD);
   }
@@ -324,8 +327,7 @@ TEST_F(Dialogs, SoundDialogLayoutValuesAndSends) {
   EXPECT_EQ(w.left, 703);
   EXPECT_EQ(w.top, 182);
   EXPECT_TRUE(GetWindowLongW(f.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
-  EXPECT_EQ(BoxOf(f.SoundSpinEdit), (Box{8, 8, 97, 22}));
-  EXPECT_EQ(BoxOf(f.SetSoundSpeedButton), (Box{128, 8, 97, 22}));
+  ExpectAsDefined({&f.SoundSpinEdit, &f.SetSoundSpeedButton});
   EXPECT_EQ(f.SetSoundSpeedButton.Text(), L"Играть");
   EXPECT_EQ(std::wstring(f.SetSoundSpeedButton.Definition().Hint), L"Проиграть");
   EXPECT_EQ(f.SetSoundSpeedButton.Definition().Glyph, TGlyph::Sound);

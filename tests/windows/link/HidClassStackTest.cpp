@@ -139,9 +139,8 @@ class HidClassStackTest : public ::testing::Test {
     ASSERT_EQ(controller->CountMatching(0x5555, 0x4170), 1);
     THidDevice* device = Find(0x4170);
     ASSERT_TRUE(device);
-    int32_t index = static_cast<int32_t>(
-        std::find(controller->DeviceList().begin(), controller->DeviceList().end(), device) -
-        controller->DeviceList().begin());
+    const std::vector<THidDevice*> listed = controller->DeviceList();
+    const auto index = static_cast<int32_t>(std::find(listed.begin(), listed.end(), device) - listed.begin());
     ASSERT_TRUE(controller->CheckOutAt(lent, index));
   }
   // Checks out the instrument and waits until its reader delivers.

@@ -53,20 +53,6 @@ std::string TestPipeName(const char* suffix) {
   return R"(\\.\pipe\TS4170-test-)" + std::to_string(GetCurrentProcessId()) + "-" + suffix;
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs) {
-  const ULONGLONG deadline = GetTickCount64() + limitMs;
-  while (!done()) {
-    if (GetTickCount64() > deadline) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
-  return true;
-}
-
 TestPipeServer::TestPipeServer(std::string name, bool reads, DWORD inBufferSize)
     : name_(std::move(name)),
       reads_(reads),

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/windows/support/Pump.h"
+
 namespace ts::test {
 
 class TestPipeServer {
@@ -54,10 +56,6 @@ class TestPipeServer {
   std::vector<std::unique_ptr<Client>> clients_;
   std::vector<std::vector<uint8_t>> received_;
 };
-
-// Serves sent and posted messages of this thread until done() holds or a
-// generous deadline passes.
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 20000);
 
 // A pipe name of this process alone, so a running simulator is not disturbed.
 std::string TestPipeName(const char* suffix);

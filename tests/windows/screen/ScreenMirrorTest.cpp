@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Shared.h"
 #include "screen/ScreenMirror.h"
 #include "tests/windows/screen/ScreenTestUtil.h"
+#include "ui/LinkBuffer.h"
 
 namespace ts {
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "screen/DDrawUnit.h"
+#include "tests/windows/support/Pump.h"
 
 namespace ts::test {
 
@@ -25,22 +26,6 @@ class TTestWindow {
  private:
   HWND window_ = nullptr;
 };
-
-// Dispatches messages until `done` holds or the deadline passes; returns `done()`.
-template <class F>
-bool PumpUntil(F done, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
-  auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return done();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  return true;
-}
 
 void PumpPending();
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,7 +12,11 @@
 namespace ts::test {
 
 // Dispatches this thread's messages until cond holds or timeoutMs has passed.
-bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs = 10000);
+// The one wait of the Windows tests.
+bool PumpUntil(const std::function<bool()>& cond, DWORD timeoutMs = 20000);
+inline bool PumpUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+  return PumpUntil(cond, static_cast<DWORD>(timeout.count()));
+}
 
 // The text of a status bar panel as the control holds it.
 std::wstring StatusText(HWND statusBar, int panel);

@@ -1,6 +1,7 @@
 #pragma once
-// Process-wide state shared by the link and the screen mirror. Touched by the user
-// interface thread only, so it needs no lock.
+// The link buffer: the screen mirror reads its first half, the link writes its
+// second, so it lives below both. Touched by the user interface thread only, so it
+// needs no lock.
 
 #include <cstdint>
 
@@ -13,8 +14,5 @@ inline constexpr int kOutputBufferSize = 65;
 inline uint8_t LinkBuffer[kReceiveBufferSize + kOutputBufferSize] = {};
 inline uint8_t* const ReceiveBuffer = LinkBuffer;
 inline uint8_t* const OutputBuffer = LinkBuffer + kReceiveBufferSize;
-
-// Input-report data bytes of the current device since the last rate tick.
-inline int32_t ReceivedBytes = 0;
 
 }  // namespace ts
