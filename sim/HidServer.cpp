@@ -16,7 +16,7 @@ std::wstring ToolArguments(const wchar_t* command, uint16_t productId) {
 }
 }  // namespace
 
-HidServer::HidServer(uint16_t productId) : productId_(productId) {}
+HidServer::HidServer(uint16_t productId, std::wstring tool) : productId_(productId), tool_(std::move(tool)) {}
 
 HidServer::~HidServer() {
   if (plugged_) Unplug();
@@ -34,7 +34,7 @@ std::string HidServer::LastError() const {
 
 void HidServer::Plug() {
   if (plugged_) return;
-  const ToolResult r = RunHidInstallTool(ToolArguments(L"plug", productId_), kToolLimit);
+  const ToolResult r = RunHidInstallTool(ToolArguments(L"plug", productId_), kToolLimit, tool_);
   if (r.exitCode != 0) {
     SetError("HID device not plugged: " + r.output);
     throw Exception(LastError());
@@ -45,6 +45,10 @@ void HidServer::Plug() {
       SetError("HID control device not opened");
       throw Exception(LastError());
     }
+    TS4170_STATE state{};
+    passedAtPlug_ =
+        control_.State(state) ? uint64_t{state.InputReportsDelivered} + state.InputReportsDropped : 0;
+    sent_ = 0;
   }
   SetError({});
   stop_ = false;
@@ -62,7 +66,7 @@ void HidServer::Unplug() {
     std::lock_guard lock(controlMutex_);
     control_.Close();
   }
-  const ToolResult r = RunHidInstallTool(ToolArguments(L"unplug", productId_), kToolLimit);
+  const ToolResult r = RunHidInstallTool(ToolArguments(L"unplug", productId_), kToolLimit, tool_);
   if (r.exitCode != 0) SetError("HID device not unplugged: " + r.output);
 }
 
@@ -77,7 +81,15 @@ void HidServer::SendReport(const Report& report) {
   Report sent = report;
   sent[0] = kHidInputReportId;
   std::lock_guard lock(controlMutex_);
-  control_.Push(sent.data(), sent.size());
+  if (control_.Push(sent.data(), sent.size())) ++sent_;
+}
+
+size_t HidServer::Backlog() const {
+  TS4170_STATE state{};
+  std::lock_guard lock(controlMutex_);
+  if (!control_.State(state)) return 0;
+  const uint64_t passed = uint64_t{state.InputReportsDelivered} + state.InputReportsDropped - passedAtPlug_;
+  return sent_ > passed ? static_cast<size_t>(sent_ - passed) : 0;
 }
 
 uint64_t HidServer::DroppedReports() const {

@@ -19,7 +19,8 @@ namespace ts::sim {
 class HidServer {
  public:
   using OutputHandler = std::function<void(const Report&)>;
-  explicit HidServer(uint16_t productId = kHidProductId);
+  // `tool` is TS4170_HidInstall.exe; empty: the one next to this program.
+  explicit HidServer(uint16_t productId = kHidProductId, std::wstring tool = {});
   ~HidServer();  // unplugs if plugged
   HidServer(const HidServer&) = delete;
   HidServer& operator=(const HidServer&) = delete;
@@ -36,6 +37,8 @@ class HidServer {
   void SendReport(const Report& report);
   size_t ClientCount() const { return plugged_ ? 1 : 0; }
   uint64_t DroppedReports() const;
+  // Reports sent since the plug that the driver holds yet.
+  size_t Backlog() const;
   std::string LastError() const;
 
  private:
@@ -43,6 +46,9 @@ class HidServer {
   void SetError(std::string text);
 
   const uint16_t productId_;
+  const std::wstring tool_;
+  std::atomic<uint64_t> sent_{0};
+  uint64_t passedAtPlug_ = 0;  // the driver's delivered and dropped counts then
   OutputHandler handler_;
   mutable std::mutex controlMutex_;  // control_ against Unplug
   mutable HidControlChannel control_;

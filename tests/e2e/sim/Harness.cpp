@@ -1,6 +1,7 @@
 #include "tests/e2e/sim/Harness.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace ts::e2e {
 
@@ -61,14 +62,26 @@ bool WaitForPicture(const Program& program, const Surface& expected, Difference&
   return WaitFor([&] { return (last = Compare(program.CaptureDisplay(), expected)).Count == 0; }, timeout);
 }
 
-VirtualInstrument::VirtualInstrument(sim::PipeServer::Options options) : server_(std::move(options)) {}
+sim::Transport::Options TransportUnderTest() {
+  sim::Transport::Options options;
+  options.hid = OverHid();
+  options.hidTool = TS_HID_TOOL_PATH;
+  return options;
+}
+
+bool OverHid() {
+  const char* name = std::getenv("TS_E2E_TRANSPORT");
+  return name && std::string(name) == "hid";
+}
+
+VirtualInstrument::VirtualInstrument(sim::Transport::Options options) : server_(options) {}
 
 VirtualInstrument::~VirtualInstrument() {
   if (streamer_.joinable()) StopStream();
 }
 
 bool VirtualInstrument::TakeOutputReport(std::chrono::milliseconds timeout) {
-  auto report = server_.WaitForOutputReport(sim::PipeServer::Clock::now() + timeout);
+  auto report = server_.WaitForOutputReport(sim::Transport::Clock::now() + timeout);
   if (!report) return false;
   std::lock_guard lock(modelMutex_);
   model_.HandleOutputReport(report->data(), report->size(), now_);
