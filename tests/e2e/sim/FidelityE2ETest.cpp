@@ -178,10 +178,9 @@ TEST_F(Fidelity, AnotherHidDeviceIsLoggedAndIgnoredAndTheListingShowsTheRealDevi
               (std::vector<std::wstring>{plug ? L"Arrival TS4170" : L"Removal TS4170",
                                          L"DeviceChange ТС4170 подключен"}));
     EXPECT_EQ(p.StatusPanel(0), kConnected);
-    const sim::Screen old = instrument.CurrentScreen();
+    // A key still reaches the instrument, and its answer the mirror.
     p.Click(p.Control(p.Main(), L"Помощь"));
     ASSERT_TRUE(instrument.TakeOutputReport());
-    ASSERT_FALSE(instrument.CurrentScreen() == old);
     expected.DrawScreen(instrument.CurrentScreen());
     Difference d;
     EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
