@@ -80,8 +80,21 @@ void HidServer::Collect() {
 void HidServer::SendReport(const Report& report) {
   Report sent = report;
   sent[0] = kHidInputReportId;
-  std::lock_guard lock(controlMutex_);
-  if (control_.Push(sent.data(), sent.size())) ++sent_;
+  // The driver refuses a report while its queue is full; the class driver takes
+  // them again within moments, or the device is gone and the report lost.
+  const auto deadline = steady_clock::now() + seconds(5);
+  std::unique_lock lock(controlMutex_);
+  while (!control_.Push(sent.data(), sent.size())) {
+    const bool busy = GetLastError() == ERROR_BUSY;
+    if (!busy || !plugged_ || steady_clock::now() >= deadline) {
+      if (busy) ++refused_;
+      return;
+    }
+    lock.unlock();
+    Sleep(1);
+    lock.lock();
+  }
+  ++sent_;
 }
 
 size_t HidServer::Backlog() const {
@@ -95,7 +108,7 @@ size_t HidServer::Backlog() const {
 uint64_t HidServer::DroppedReports() const {
   TS4170_STATE state{};
   std::lock_guard lock(controlMutex_);
-  return control_.State(state) ? state.InputReportsDropped : 0;
+  return refused_ + (control_.State(state) ? state.InputReportsDropped : 0);
 }
 
 }  // namespace ts::sim

@@ -48,7 +48,8 @@ class HidServer {
   const uint16_t productId_;
   const std::wstring tool_;
   std::atomic<uint64_t> sent_{0};
-  uint64_t passedAtPlug_ = 0;  // the driver's delivered and dropped counts then
+  std::atomic<uint64_t> refused_{0};  // not taken by the driver in time: lost
+  uint64_t passedAtPlug_ = 0;         // the driver's delivered and dropped counts then
   OutputHandler handler_;
   mutable std::mutex controlMutex_;  // control_ against Unplug
   mutable HidControlChannel control_;

@@ -5,7 +5,8 @@
 // \\.\TS4170HidControl:
 //   WriteFile  one input report (65 bytes; shorter is zero-padded, longer cut)
 //              for every started device; fails with ERROR_DEVICE_NOT_CONNECTED
-//              (or the like) while none is started.
+//              (or the like) while none is started, and with ERROR_BUSY while a
+//              device's queue is full (nothing is queued then).
 //   ReadFile   the next output report a device was given, exactly the bytes the
 //              program wrote (65); waits until there is one. Overlapped reads
 //              may be cancelled.
@@ -29,4 +30,5 @@ typedef struct TS4170_STATE {
   unsigned long InputReportsDropped;    // queue full
   unsigned long OutputReports;          // taken from the class driver
   unsigned long OutputReportsDropped;   // nobody collected them in time
+  unsigned long InputReportsRefused;    // queue full: the write failed busy
 } TS4170_STATE;

@@ -558,6 +558,16 @@ static NTSTATUS ControlWrite(PIRP irp, PIO_STACK_LOCATION stack) {
   ULONG nReaders = 0, started = 0;
   KIRQL irql;
   KeAcquireSpinLock(&g.Lock, &irql);
+  // A full queue refuses the report rather than drop one: the class driver's
+  // reader stalls for whole seconds on a busy machine, and the feeder can wait.
+  for (LIST_ENTRY* e = g.Devices.Flink; e != &g.Devices; e = e->Flink) {
+    DEVICE_STATE* s = CONTAINING_RECORD(e, DEVICE_STATE, Link);
+    if (s->Started && !s->Removing && s->Input.Count == QUEUE_LIMIT) {
+      ++g.Counters.InputReportsRefused;
+      KeReleaseSpinLock(&g.Lock, irql);
+      return Complete(irp, STATUS_DEVICE_BUSY, 0);
+    }
+  }
   for (LIST_ENTRY* e = g.Devices.Flink; e != &g.Devices; e = e->Flink) {
     DEVICE_STATE* s = CONTAINING_RECORD(e, DEVICE_STATE, Link);
     if (!s->Started || s->Removing) continue;
