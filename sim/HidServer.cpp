@@ -1,5 +1,8 @@
 #include "sim/HidServer.h"
 
+#include <cstring>
+#include <vector>
+
 #include "ui/Exception.h"
 
 namespace ts::sim {
@@ -77,24 +80,29 @@ void HidServer::Collect() {
   }
 }
 
-void HidServer::SendReport(const Report& report) {
-  Report sent = report;
-  sent[0] = kHidInputReportId;
-  // The driver refuses a report while its queue is full; the class driver takes
-  // them again within moments, or the device is gone and the report lost.
+void HidServer::SendReport(const Report& report) { SendReports(&report, 1); }
+
+void HidServer::SendReports(const Report* reports, size_t count) {
+  std::vector<uint8_t> bytes(count * kReportSize);
+  for (size_t i = 0; i < count; ++i) {
+    std::memcpy(&bytes[i * kReportSize], reports[i].data(), kReportSize);
+    bytes[i * kReportSize] = kHidInputReportId;
+  }
+  // The driver refuses reports while its queue has no room; the class driver
+  // takes them again within moments, or the device is gone and they are lost.
   const auto deadline = steady_clock::now() + seconds(5);
   std::unique_lock lock(controlMutex_);
-  while (!control_.Push(sent.data(), sent.size())) {
+  while (!control_.Push(bytes.data(), bytes.size())) {
     const bool busy = GetLastError() == ERROR_BUSY;
     if (!busy || !plugged_ || steady_clock::now() >= deadline) {
-      if (busy) ++refused_;
+      if (busy) refused_ += count;
       return;
     }
     lock.unlock();
     Sleep(1);
     lock.lock();
   }
-  ++sent_;
+  sent_ += count;
 }
 
 size_t HidServer::Backlog() const {

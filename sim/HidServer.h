@@ -35,6 +35,8 @@ class HidServer {
 
   // Sent with the input report ID the device declares in byte 0.
   void SendReport(const Report& report);
+  // Several in one write to the driver, which costs as much as one.
+  void SendReports(const Report* reports, size_t count);
   size_t ClientCount() const { return plugged_ ? 1 : 0; }
   uint64_t DroppedReports() const;
   // Reports sent since the plug that the driver holds yet.

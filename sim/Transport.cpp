@@ -37,6 +37,10 @@ bool Transport::IsPlugged() const { return hid_ ? hid_->IsPlugged() : pipe_->IsP
 void Transport::SendReport(const Report& report) {
   hid_ ? hid_->SendReport(report) : pipe_->SendReport(report);
 }
+void Transport::SendReports(const Report* reports, size_t count) {
+  if (hid_) return hid_->SendReports(reports, count);
+  for (size_t i = 0; i < count; ++i) pipe_->SendReport(reports[i]);
+}
 void Transport::SendRaw(const void* bytes, size_t size) {
   if (!hid_) return pipe_->SendRaw(bytes, size);
   if (size != kReportSize) return;

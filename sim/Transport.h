@@ -35,6 +35,8 @@ class Transport {
   void Unplug();
   bool IsPlugged() const;
   void SendReport(const Report& report);
+  // The HID device takes them in one write; the pipe one message each.
+  void SendReports(const Report* reports, size_t count);
   // A message of any size; the HID device takes whole reports only.
   void SendRaw(const void* bytes, size_t size);
   size_t ClientCount() const;
