@@ -109,7 +109,7 @@ if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/m
   # The end-to-end suites once more over a real HID device: the stand-in driver
   # under Wine's HID class stack, in a new prefix (the driver starts in the
   # prefix's second session, which the desktop's start makes).
-  hid_tests='^(control_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest)$'
+  hid_tests='^(link_e2etest|control_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest)$'
   TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 7 build/windows -R "$hid_tests" -j 1
   wait
   for name in windows e2e depth16 depth8 dpi120 dpi144 dpi192 hid; do
