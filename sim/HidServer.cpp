@@ -1,5 +1,8 @@
 #include "sim/HidServer.h"
 
+#include <cstring>
+#include <vector>
+
 #include "ui/Exception.h"
 
 namespace ts::sim {
@@ -16,7 +19,7 @@ std::wstring ToolArguments(const wchar_t* command, uint16_t productId) {
 }
 }  // namespace
 
-HidServer::HidServer(uint16_t productId) : productId_(productId) {}
+HidServer::HidServer(uint16_t productId, std::wstring tool) : productId_(productId), tool_(std::move(tool)) {}
 
 HidServer::~HidServer() {
   if (plugged_) Unplug();
@@ -34,7 +37,7 @@ std::string HidServer::LastError() const {
 
 void HidServer::Plug() {
   if (plugged_) return;
-  const ToolResult r = RunHidInstallTool(ToolArguments(L"plug", productId_), kToolLimit);
+  const ToolResult r = RunHidInstallTool(ToolArguments(L"plug", productId_), kToolLimit, tool_);
   if (r.exitCode != 0) {
     SetError("HID device not plugged: " + r.output);
     throw Exception(LastError());
@@ -45,6 +48,10 @@ void HidServer::Plug() {
       SetError("HID control device not opened");
       throw Exception(LastError());
     }
+    TS4170_STATE state{};
+    passedAtPlug_ =
+        control_.State(state) ? uint64_t{state.InputReportsDelivered} + state.InputReportsDropped : 0;
+    sent_ = 0;
   }
   SetError({});
   stop_ = false;
@@ -62,7 +69,7 @@ void HidServer::Unplug() {
     std::lock_guard lock(controlMutex_);
     control_.Close();
   }
-  const ToolResult r = RunHidInstallTool(ToolArguments(L"unplug", productId_), kToolLimit);
+  const ToolResult r = RunHidInstallTool(ToolArguments(L"unplug", productId_), kToolLimit, tool_);
   if (r.exitCode != 0) SetError("HID device not unplugged: " + r.output);
 }
 
@@ -73,17 +80,43 @@ void HidServer::Collect() {
   }
 }
 
-void HidServer::SendReport(const Report& report) {
-  Report sent = report;
-  sent[0] = kHidInputReportId;
+void HidServer::SendReport(const Report& report) { SendReports(&report, 1); }
+
+void HidServer::SendReports(const Report* reports, size_t count) {
+  std::vector<uint8_t> bytes(count * kReportSize);
+  for (size_t i = 0; i < count; ++i) {
+    std::memcpy(&bytes[i * kReportSize], reports[i].data(), kReportSize);
+    bytes[i * kReportSize] = kHidInputReportId;
+  }
+  // The driver refuses reports while its queue has no room; the class driver
+  // takes them again within moments, or the device is gone and they are lost.
+  const auto deadline = steady_clock::now() + seconds(5);
+  std::unique_lock lock(controlMutex_);
+  while (!control_.Push(bytes.data(), bytes.size())) {
+    const bool busy = GetLastError() == ERROR_BUSY;
+    if (!busy || !plugged_ || steady_clock::now() >= deadline) {
+      if (busy) refused_ += count;
+      return;
+    }
+    lock.unlock();
+    Sleep(1);
+    lock.lock();
+  }
+  sent_ += count;
+}
+
+size_t HidServer::Backlog() const {
+  TS4170_STATE state{};
   std::lock_guard lock(controlMutex_);
-  control_.Push(sent.data(), sent.size());
+  if (!control_.State(state)) return 0;
+  const uint64_t passed = uint64_t{state.InputReportsDelivered} + state.InputReportsDropped - passedAtPlug_;
+  return sent_ > passed ? static_cast<size_t>(sent_ - passed) : 0;
 }
 
 uint64_t HidServer::DroppedReports() const {
   TS4170_STATE state{};
   std::lock_guard lock(controlMutex_);
-  return control_.State(state) ? state.InputReportsDropped : 0;
+  return refused_ + (control_.State(state) ? state.InputReportsDropped : 0);
 }
 
 }  // namespace ts::sim

@@ -19,7 +19,8 @@ namespace ts::sim {
 class HidServer {
  public:
   using OutputHandler = std::function<void(const Report&)>;
-  explicit HidServer(uint16_t productId = kHidProductId);
+  // `tool` is TS4170_HidInstall.exe; empty: the one next to this program.
+  explicit HidServer(uint16_t productId = kHidProductId, std::wstring tool = {});
   ~HidServer();  // unplugs if plugged
   HidServer(const HidServer&) = delete;
   HidServer& operator=(const HidServer&) = delete;
@@ -34,8 +35,12 @@ class HidServer {
 
   // Sent with the input report ID the device declares in byte 0.
   void SendReport(const Report& report);
+  // Several in one write to the driver, which costs as much as one.
+  void SendReports(const Report* reports, size_t count);
   size_t ClientCount() const { return plugged_ ? 1 : 0; }
   uint64_t DroppedReports() const;
+  // Reports sent since the plug that the driver holds yet.
+  size_t Backlog() const;
   std::string LastError() const;
 
  private:
@@ -43,6 +48,10 @@ class HidServer {
   void SetError(std::string text);
 
   const uint16_t productId_;
+  const std::wstring tool_;
+  std::atomic<uint64_t> sent_{0};
+  std::atomic<uint64_t> refused_{0};  // not taken by the driver in time: lost
+  uint64_t passedAtPlug_ = 0;         // the driver's delivered and dropped counts then
   OutputHandler handler_;
   mutable std::mutex controlMutex_;  // control_ against Unplug
   mutable HidControlChannel control_;

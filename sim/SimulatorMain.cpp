@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/Commands.h"
 #include "sim/Instrument.h"
@@ -280,6 +281,7 @@ void Simulator::Stream() {
   Screen frame;
   int index = 0;
   auto next = steady_clock::now();
+  std::vector<Report> batch;
   while (!stop_) {
     if (index == 0) {
       {
@@ -292,7 +294,13 @@ void Simulator::Stream() {
       }
       if (!framePosted_.exchange(true)) PostMessageW(hwnd_, WM_APP_FRAME, 0, 0);
     }
-    if (server_.IsPlugged()) server_.SendReport(EncodeScreenReport(frame, index));
+    // Over HID each write costs a round trip through Wine's device service, which
+    // also serves the program's reads: reports go 32 to a write, at the same pace.
+    batch.push_back(EncodeScreenReport(frame, index));
+    if (batch.size() >= (server_.IsHid() && !fast_ ? 32u : 1u)) {
+      if (server_.IsPlugged()) server_.SendReports(batch.data(), batch.size());
+      batch.clear();
+    }
     ++sent_;
     index = (index + 1) % kReportsPerFrame;
 

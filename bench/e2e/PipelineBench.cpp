@@ -197,7 +197,7 @@ double Most(const std::vector<double>& values) {
 
 // The floor at the same pace, with the same instrument sending.
 void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
-  VirtualInstrument instrument({kBarePipe, 1'000'000, false});
+  VirtualInstrument instrument({false, {kBarePipe, 1'000'000, false}});
   instrument.Server().Plug();
   TReader reader{target, static_cast<uint64_t>(seconds * 1000)};
   instrument.StartStream(1ms);
@@ -250,7 +250,7 @@ void MeasureLatency(const Program& program, VirtualInstrument& instrument, int f
 
 // The program against the in-process instrument: flat out, then at the USB pace.
 void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThread, TResults& out) {
-  VirtualInstrument instrument({ts::sim::kPipeName, 1'000'000, true});
+  VirtualInstrument instrument({false, {ts::sim::kPipeName, 1'000'000, true}});
   instrument.Server().Plug();
   Program program;
   if (!ts::e2e::WaitFor([&] { return program.StatusPanel(0) == ts::e2e::kConnected; })) return;
@@ -367,7 +367,7 @@ double StartEmptyWindow() {
 }
 
 void MeasureStartUp(int rounds, TStartUp& out) {
-  VirtualInstrument instrument({ts::sim::kPipeName, 1'000'000, true});
+  VirtualInstrument instrument({false, {ts::sim::kPipeName, 1'000'000, true}});
   instrument.Server().Plug();
   instrument.StartStream(1ms);
   for (int round = 0; round < rounds; ++round) {

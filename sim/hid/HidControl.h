@@ -3,9 +3,11 @@
 // instrument agree on. Plain C, shared by the driver and the C++ side.
 //
 // \\.\TS4170HidControl:
-//   WriteFile  one input report (65 bytes; shorter is zero-padded, longer cut)
-//              for every started device; fails with ERROR_DEVICE_NOT_CONNECTED
-//              (or the like) while none is started.
+//   WriteFile  input reports for every started device: one (65 bytes; shorter
+//              is zero-padded) or several back to back (a multiple of 65);
+//              fails with ERROR_DEVICE_NOT_CONNECTED (or the like) while none is
+//              started, and with ERROR_BUSY while a device's queue has no room
+//              for them all (nothing is queued then).
 //   ReadFile   the next output report a device was given, exactly the bytes the
 //              program wrote (65); waits until there is one. Overlapped reads
 //              may be cancelled.
@@ -29,4 +31,5 @@ typedef struct TS4170_STATE {
   unsigned long InputReportsDropped;    // queue full
   unsigned long OutputReports;          // taken from the class driver
   unsigned long OutputReportsDropped;   // nobody collected them in time
+  unsigned long InputReportsRefused;    // queue full: the write failed busy
 } TS4170_STATE;

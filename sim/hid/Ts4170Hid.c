@@ -544,14 +544,9 @@ static void FailReadsForChild(PDEVICE_OBJECT child, const char* why) {
 
 // --- The control device ----------------------------------------------------
 
-static NTSTATUS ControlWrite(PIRP irp, PIO_STACK_LOCATION stack) {
-  ULONG len = stack->Parameters.Write.Length;
-  REPORT r;
-  memset(&r, 0, sizeof r);
-  memcpy(r.Bytes, irp->AssociatedIrp.SystemBuffer, len < TS4170_REPORT_SIZE ? len : TS4170_REPORT_SIZE);
-
+// Hands one report to every started device; answers how many there are.
+static ULONG Deliver(const REPORT* r) {
   PIRP readers[8];
-  DEVICE_STATE* owners[8];
   ULONG nReaders = 0, started = 0;
   KIRQL irql;
   KeAcquireSpinLock(&g.Lock, &irql);
@@ -562,10 +557,9 @@ static NTSTATUS ControlWrite(PIRP irp, PIO_STACK_LOCATION stack) {
     PIRP reader = nReaders < 8 ? Unpark(&s->PendingReads) : NULL;
     if (reader) {
       ++g.Counters.InputReportsDelivered;
-      owners[nReaders] = s;
       readers[nReaders++] = reader;
     } else {
-      QueuePut(&s->Input, &r, &g.Counters.InputReportsDropped);
+      QueuePut(&s->Input, r, &g.Counters.InputReportsDropped);
     }
   }
   KeReleaseSpinLock(&g.Lock, irql);
@@ -573,10 +567,41 @@ static NTSTATUS ControlWrite(PIRP irp, PIO_STACK_LOCATION stack) {
     PIO_STACK_LOCATION rs = IoGetCurrentIrpStackLocation(readers[i]);
     NTSTATUS status;
     ULONG_PTR size;
-    (void)owners[i];
-    CopyReport(readers[i], readers[i]->UserBuffer, rs->Parameters.DeviceIoControl.OutputBufferLength, &r,
+    CopyReport(readers[i], readers[i]->UserBuffer, rs->Parameters.DeviceIoControl.OutputBufferLength, r,
                &status, &size);
     Complete(readers[i], status, size);
+  }
+  return started;
+}
+
+// One write may carry several reports back to back: each write costs the feeder
+// a round trip through the device's service process.
+static NTSTATUS ControlWrite(PIRP irp, PIO_STACK_LOCATION stack) {
+  ULONG len = stack->Parameters.Write.Length;
+  const UCHAR* bytes = irp->AssociatedIrp.SystemBuffer;
+  ULONG count = len > TS4170_REPORT_SIZE ? len / TS4170_REPORT_SIZE : 1;
+  if (count > QUEUE_LIMIT) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+
+  KIRQL irql;
+  KeAcquireSpinLock(&g.Lock, &irql);
+  // A full queue refuses the reports rather than drop any: the class driver's
+  // reader stalls for whole seconds on a busy machine, and the feeder can wait.
+  for (LIST_ENTRY* e = g.Devices.Flink; e != &g.Devices; e = e->Flink) {
+    DEVICE_STATE* s = CONTAINING_RECORD(e, DEVICE_STATE, Link);
+    if (s->Started && !s->Removing && s->Input.Count + count > QUEUE_LIMIT) {
+      g.Counters.InputReportsRefused += count;
+      KeReleaseSpinLock(&g.Lock, irql);
+      return Complete(irp, STATUS_DEVICE_BUSY, 0);
+    }
+  }
+  KeReleaseSpinLock(&g.Lock, irql);
+  ULONG started = 0;
+  for (ULONG i = 0; i < count; ++i) {
+    REPORT r;
+    memset(&r, 0, sizeof r);
+    const ULONG at = i * TS4170_REPORT_SIZE;
+    memcpy(r.Bytes, bytes + at, len - at < TS4170_REPORT_SIZE ? len - at : TS4170_REPORT_SIZE);
+    started = Deliver(&r);
   }
   if (!started) return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   return Complete(irp, STATUS_SUCCESS, len);

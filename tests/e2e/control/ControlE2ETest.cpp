@@ -1,5 +1,6 @@
 // The keypad, the toolbar commands and the message and sound dialogs end to end:
-// the real program clicked through its windows, the reports read off the pipe.
+// the real program clicked through its windows, the reports read off the pipe or
+// the HID device (TS_E2E_TRANSPORT).
 
 #include <gtest/gtest.h>
 
@@ -8,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "sim/PipeServer.h"
+#include "sim/Transport.h"
+#include "tests/e2e/sim/Harness.h"
 #include "tests/e2e/support/Driver.h"
 
 namespace ts::e2e {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::PipeServer;
 using sim::Report;
+using sim::Transport;
 
 struct Command {
   uint16_t Code, Arg1, Arg2, Arg3;
@@ -31,8 +33,8 @@ uint16_t At16(const Report& r, size_t i) { return static_cast<uint16_t>(r[i] | r
 
 // The next output report, which must be a command report with zeros after its
 // arguments.
-std::optional<Command> NextCommand(PipeServer& server) {
-  auto report = server.WaitForOutputReport(PipeServer::Clock::now() + 10s);
+std::optional<Command> NextCommand(Transport& server) {
+  auto report = server.WaitForOutputReport(Transport::Clock::now() + 10s);
   if (!report || (*report)[0] != 0x0F) return std::nullopt;
   for (size_t i = 9; i < report->size(); ++i)
     if ((*report)[i] != 0) return std::nullopt;
@@ -69,7 +71,7 @@ class Remote : public ::testing::Test {
       EXPECT_TRUE(program->Close());
     }
   }
-  PipeServer server;
+  Transport server{TransportUnderTest()};
   std::optional<Program> program;
 };
 
@@ -147,7 +149,7 @@ TEST_F(Remote, TheSoundAndMessageDialogsSendWhatTheirFieldsHold) {
   HWND send = p.Control(message, L"Послать");
   ASSERT_TRUE(send);
   p.Click(send);
-  auto report = server.WaitForOutputReport(PipeServer::Clock::now() + 10s);
+  auto report = server.WaitForOutputReport(Transport::Clock::now() + 10s);
   ASSERT_TRUE(report);
   const std::string text = Cp1251(L"Сообщение на экране прибора");
   EXPECT_EQ((*report)[0], 0x07);

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include "tests/e2e/sim/Harness.h"
 #include "tests/e2e/sim/Steps.h"
@@ -156,6 +158,49 @@ TEST_F(Fidelity, UnplugAndReplugWhileStreamingAreLoggedInOrderAndMirroringResume
   expected.DrawScreen(instrument.CurrentScreen());
   EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
   instrument.StopStream();
+}
+
+// Any HID device's coming and going is logged, but only the instrument is taken:
+// another product of the same vendor leaves the connection and the mirror alone.
+// Over HID the property listing is the real device's, caps and strings.
+TEST_F(Fidelity, AnotherHidDeviceIsLoggedAndIgnoredAndTheListingShowsTheRealDevice) {
+  if (!OverHid()) GTEST_SKIP() << "a second device needs the HID transport";
+  Program& p = *program;
+  instrument.StartStream();
+  sim::HidServer other(0x4171, TransportUnderTest().hidTool);
+  for (const bool plug : {true, false}) {
+    SCOPED_TRACE(plug ? "arrival" : "removal");
+    const size_t before = LogTexts(p).size();
+    plug ? other.Plug() : other.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return LogTexts(p).size() >= before + 2; }));
+    const auto texts = LogTexts(p);
+    EXPECT_EQ(std::vector<std::wstring>(texts.begin() + before, texts.end()),
+              (std::vector<std::wstring>{plug ? L"Arrival TS4170" : L"Removal TS4170",
+                                         L"DeviceChange ТС4170 подключен"}));
+    EXPECT_EQ(p.StatusPanel(0), kConnected);
+    // A key still reaches the instrument, and its answer the mirror.
+    p.Click(p.Control(p.Main(), L"Помощь"));
+    ASSERT_TRUE(instrument.TakeOutputReport());
+    expected.DrawScreen(instrument.CurrentScreen());
+    Difference d;
+    EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
+  }
+  instrument.StopStream();
+
+  HWND properties = p.Control(p.Link(), L"Свойства");
+  ASSERT_TRUE(properties);
+  const size_t before = p.MemoLines().size();
+  p.Click(properties);
+  ASSERT_TRUE(WaitFor([&] { return p.MemoLines().size() >= before + 57; }));
+  const auto lines = p.MemoLines();
+  std::vector<std::wstring> listed;
+  for (size_t k = before; k < lines.size(); ++k) {
+    listed.push_back(lines[k].size() > 5 ? lines[k].substr(5) : L"");
+    if (listed.back().rfind(L"DeviceStrings", 0) == 0) std::wprintf(L"listing: %ls\n", listed.back().c_str());
+  }
+  for (const wchar_t* text : {L"Attributes.VendorID     = 05555h", L"Attributes.ProductID    = 04170h",
+                              L"HIDCaps.InputReportByteLength  = 65", L"HIDCaps.OutputReportByteLength = 65"})
+    EXPECT_NE(std::find(listed.begin(), listed.end(), text), listed.end()) << "not listed";
 }
 
 }  // namespace

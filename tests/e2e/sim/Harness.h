@@ -1,7 +1,8 @@
 #pragma once
 // The virtual instrument as the end-to-end tests and the pipeline benchmark drive
-// it: the model and the pipe server in the test process, a stream paced like the
-// USB link, and the picture the program's mirror must show.
+// it: the model and its transport (the pipe, or the HID stand-in device when
+// TS_E2E_TRANSPORT=hid) in the test process, a stream paced like the USB link,
+// and the picture the program's mirror must show.
 
 #include <atomic>
 #include <chrono>
@@ -13,8 +14,8 @@
 #include <vector>
 
 #include "sim/Instrument.h"
-#include "sim/PipeServer.h"
 #include "sim/Screen.h"
+#include "sim/Transport.h"
 #include "tests/e2e/support/Driver.h"
 
 namespace ts::e2e {
@@ -54,14 +55,18 @@ Difference Compare(const Picture& picture, const Surface& expected);
 bool WaitForPicture(const Program& program, const Surface& expected, Difference& last,
                     std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
-// The model behind the pipe. Its clock stands still unless moved, so a message
+// The transport the suite runs over, from TS_E2E_TRANSPORT ("hid" or the pipe).
+sim::Transport::Options TransportUnderTest();
+bool OverHid();
+
+// The model behind the transport. Its clock stands still unless moved, so a message
 // or a tune shown on its screen stays until the test moves on.
 class VirtualInstrument {
  public:
-  explicit VirtualInstrument(sim::PipeServer::Options options = {});
+  explicit VirtualInstrument(sim::Transport::Options options = TransportUnderTest());
   ~VirtualInstrument();
 
-  sim::PipeServer& Server() { return server_; }
+  sim::Transport& Server() { return server_; }
   // Waits for the next output report from the program and lets the model act on it.
   bool TakeOutputReport(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void Advance(std::chrono::milliseconds time);
@@ -82,7 +87,7 @@ class VirtualInstrument {
  private:
   void Stream(std::chrono::microseconds pace);
 
-  sim::PipeServer server_;
+  sim::Transport server_;
   std::mutex modelMutex_;
   sim::Instrument model_;
   sim::SimTime now_{100000};

@@ -15,8 +15,8 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(Path, SteadyStreamingCostsOneHandOverSixtyBlitsAndNoAllocationPerReport) {
-  sim::PipeServer::Options options;
-  options.clientQueueLimit = 1'000'000;  // none dropped: every report sent is one the program takes
+  sim::Transport::Options options = TransportUnderTest();
+  options.pipe.clientQueueLimit = 1'000'000;  // none dropped: every report sent is one the program takes
   VirtualInstrument instrument(options);
   instrument.Server().Plug();
   Program program;

@@ -74,7 +74,7 @@ class View : public ::testing::Test {
 
   // The next command report, as the pipe carried it.
   std::optional<sim::Report> NextReport() {
-    return instrument.Server().WaitForOutputReport(sim::PipeServer::Clock::now() + 10s);
+    return instrument.Server().WaitForOutputReport(sim::Transport::Clock::now() + 10s);
   }
 
   VirtualInstrument instrument;
