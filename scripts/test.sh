@@ -96,8 +96,11 @@ wine_names=()
 if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake; then
   # Tests that show windows read what is on their screen, so within a suite they
   # run one at a time; the suites run side by side, each on a screen of its own.
-  wine_suite windows 0 build/windows -LE e2e -j 1
-  wine_suite e2e 1 build/windows -L e2e -j 1
+  wine_suite windows 0 build/windows -LE 'e2e|hid' -j 1
+  # The endurance tests take as long as the rest of the end-to-end suite: a suite
+  # of their own.
+  wine_suite e2e 1 build/windows -L e2e -E '^sim_endurance_e2etest$' -j 1
+  wine_suite endurance 8 build/windows -R '^sim_endurance_e2etest$' -j 1
   # The picture at the other colour depths a Windows screen can have: 16 bits,
   # and 8 with a palette.
   depth_tests='^(screen_.*_wintest|sim_fidelity_e2etest)$'
@@ -108,7 +111,7 @@ if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/m
   TS_LOGPIXELS=120 wine_suite dpi120 4 build/windows -R "$dpi_tests" -j 1
   TS_LOGPIXELS=144 wine_suite dpi144 5 build/windows -R "$dpi_tests" -j 1
   TS_LOGPIXELS=192 wine_suite dpi192 6 build/windows -R "$dpi_tests" -j 1
-  wine_names=(windows e2e depth16 depth8 dpi120 dpi144 dpi192)
+  wine_names=(windows e2e endurance depth16 depth8 dpi120 dpi144 dpi192)
 else
   status=1; failed=$((failed + 1))
 fi
@@ -134,7 +137,8 @@ if ((${#wine_names[@]})); then
   # Wine's device service passes each report through two more processes, and on
   # a machine busy with the other suites it fell behind the class driver's queue
   # of 256 reports that the program sets.
-  hid_tests='^(link_e2etest|control_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest)$'
+  # The test of the production HID path makes a prefix of its own.
+  hid_tests='^(hid_class_stack_test|link_e2etest|control_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest)$'
   TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 7 build/windows -R "$hid_tests" -j 1
   wait
   wine_names+=(hid)
