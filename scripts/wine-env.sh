@@ -24,6 +24,15 @@ ts_start_xvfb() {
   ) 9>"/tmp/ts4170-xvfb${TS_XVFB_DISPLAY#:}.lock"
 }
 
+# Writes the registry settings on standard input (.reg sections) into the prefix,
+# all in one start of Wine's reg.exe.
+ts_wine_reg_import() {
+  local file=$WINEPREFIX/drive_c/ts4170-settings.reg
+  { echo REGEDIT4; echo; cat; } >"$file"
+  wine reg import 'C:\ts4170-settings.reg' </dev/null >/dev/null 2>&1
+  rm -f "$file"
+}
+
 # Makes the prefix once (no installer dialogs, GDI renderer so that windowed
 # DirectDraw output reaches the X screen, no crash dialogs), keeps one wineserver
 # alive and makes sure there is a display.
@@ -36,11 +45,17 @@ ts_wine_ready() {
     flock 9
     if [[ ! -f $WINEPREFIX/.ts4170-ready-2 ]]; then
       wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
-      wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /t REG_SZ /d gdi /f </dev/null >/dev/null 2>&1 9>&-
       # A crashing test must end, not wait for someone to close a crash dialog.
-      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 9>&-
-      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
-        </dev/null >/dev/null 2>&1 9>&-
+      ts_wine_reg_import 9>&- <<'EOF'
+[HKEY_CURRENT_USER\Software\Wine\Direct3D]
+"renderer"="gdi"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"=""
+EOF
       touch "$WINEPREFIX/.ts4170-ready-2"
     fi
   ) 9>"/tmp/ts4170-prefix-$(basename "$WINEPREFIX").lock"
@@ -57,19 +72,25 @@ ts_wine_ready() {
 # run is in the way.
 ts_wine_desktop() {
   ts_wine_ready
+  local settings=()
   if [[ ! -f $WINEPREFIX/.ts4170-desktop ]]; then
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d "$TS_SCREEN_SIZE" /f \
-      </dev/null >/dev/null 2>&1
-    touch "$WINEPREFIX/.ts4170-desktop"
+    settings+=('[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' ''
+      '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' "\"Default\"=\"$TS_SCREEN_SIZE\"" '')
   fi
   # TS_LOGPIXELS gives the prefix a screen of that dpi (96 is Windows' default).
   if [[ -n ${TS_LOGPIXELS:-} && ! -f $WINEPREFIX/.ts4170-dpi-$TS_LOGPIXELS ]]; then
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$TS_LOGPIXELS" /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels \
-      /t REG_DWORD /d "$TS_LOGPIXELS" /f </dev/null >/dev/null 2>&1
-    rm -f "$WINEPREFIX"/.ts4170-dpi-*
-    touch "$WINEPREFIX/.ts4170-dpi-$TS_LOGPIXELS"
+    local dpi
+    dpi=$(printf '"LogPixels"=dword:%08x' "$TS_LOGPIXELS")
+    settings+=('[HKEY_CURRENT_USER\Control Panel\Desktop]' "$dpi" ''
+      '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts]' "$dpi" '')
+  fi
+  if ((${#settings[@]})); then
+    printf '%s\n' "${settings[@]}" | ts_wine_reg_import
+    touch "$WINEPREFIX/.ts4170-desktop"
+    if [[ -n ${TS_LOGPIXELS:-} ]]; then
+      rm -f "$WINEPREFIX"/.ts4170-dpi-*
+      touch "$WINEPREFIX/.ts4170-dpi-$TS_LOGPIXELS"
+    fi
   fi
   wineserver -k 2>/dev/null
   wineserver -w
