@@ -76,7 +76,9 @@ void HidServer::Unplug() {
 void HidServer::Collect() {
   while (!stop_) {
     const auto report = control_.TakeOutput(steady_clock::now() + seconds(1));
-    if (report && handler_ && !stop_) handler_(*report);
+    if (!report || stop_) continue;
+    outputs_.Add(*report);
+    if (handler_) handler_(*report);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "sim/KeptOutputReports.h"
 #include "sim/hid/HidDevice.h"
 
 namespace ts::sim {
@@ -37,6 +38,10 @@ class HidServer {
   void SendReport(const Report& report);
   // Several in one write to the driver, which costs as much as one.
   void SendReports(const Report* reports, size_t count);
+  // Takes the next output report not yet taken, waiting until `deadline`.
+  std::optional<Report> WaitForOutputReport(std::chrono::steady_clock::time_point deadline) {
+    return outputs_.TakeNext(deadline);
+  }
   size_t ClientCount() const { return plugged_ ? 1 : 0; }
   uint64_t DroppedReports() const;
   // Reports sent since the plug that the driver holds yet.
@@ -53,6 +58,7 @@ class HidServer {
   std::atomic<uint64_t> refused_{0};  // not taken by the driver in time: lost
   uint64_t passedAtPlug_ = 0;         // the driver's delivered and dropped counts then
   OutputHandler handler_;
+  KeptOutputReports outputs_;
   mutable std::mutex controlMutex_;  // control_ against Unplug
   mutable HidControlChannel control_;
   std::thread collector_;

@@ -171,26 +171,20 @@ void PipeServer::SendRaw(const void* bytes, size_t size) {
 }
 
 std::optional<Report> PipeServer::WaitForOutputReport(Clock::time_point deadline) {
-  std::unique_lock lock(outputMutex_);
-  if (!outputChanged_.wait_until(lock, deadline, [&] { return outputsTaken_ < outputs_.size(); }))
-    return std::nullopt;
-  return outputs_[outputsTaken_++];
+  return outputs_.TakeNext(deadline);
 }
 
 void PipeServer::RecordError(const std::string& text) {
-  std::lock_guard lock(outputMutex_);
+  std::lock_guard lock(stateMutex_);
   lastError_ = text;
 }
 
 std::string PipeServer::LastError() const {
-  std::lock_guard lock(outputMutex_);
+  std::lock_guard lock(stateMutex_);
   return lastError_;
 }
 
-std::vector<Report> PipeServer::OutputReports() const {
-  std::lock_guard lock(outputMutex_);
-  return {outputs_.begin(), outputs_.end()};
-}
+std::vector<Report> PipeServer::OutputReports() const { return outputs_.All(); }
 
 std::vector<PipeServer::ClientStatistics> PipeServer::Clients() {
   auto request = std::make_shared<Request>(Request::Count);
@@ -199,13 +193,13 @@ std::vector<PipeServer::ClientStatistics> PipeServer::Clients() {
 }
 
 bool PipeServer::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const {
-  std::unique_lock lock(outputMutex_);
-  return outputChanged_.wait_until(lock, deadline, [&] { return smallestBacklog_ < limit; });
+  std::unique_lock lock(stateMutex_);
+  return stateChanged_.wait_until(lock, deadline, [&] { return smallestBacklog_ < limit; });
 }
 
 bool PipeServer::WaitForClientCount(size_t count, Clock::time_point deadline) const {
-  std::unique_lock lock(outputMutex_);
-  return outputChanged_.wait_until(lock, deadline, [&] { return clientCount_ == count; });
+  std::unique_lock lock(stateMutex_);
+  return stateChanged_.wait_until(lock, deadline, [&] { return clientCount_ == count; });
 }
 
 void PipeServer::Run() {
@@ -399,15 +393,7 @@ void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
   if (!inst->oversize && bytes == kReportSize) {
     Report r;
     std::memcpy(r.data(), inst->readBuffer, kReportSize);
-    {
-      std::lock_guard lock(outputMutex_);
-      outputs_.push_back(r);
-      if (outputs_.size() > kKeptOutputReports) {
-        outputs_.pop_front();
-        if (outputsTaken_ > 0) --outputsTaken_;
-      }
-    }
-    outputChanged_.notify_all();
+    outputs_.Add(r);
     if (handler_) {
       try {
         handler_(r);
@@ -481,11 +467,11 @@ void PipeServer::UpdateCounts() {
   const size_t backlog = clients ? smallest : 0;
   if (clients != clientCount_ || backlog != smallestBacklog_) {
     {
-      std::lock_guard lock(outputMutex_);
+      std::lock_guard lock(stateMutex_);
       clientCount_ = clients;
       smallestBacklog_ = backlog;
     }
-    outputChanged_.notify_all();
+    stateChanged_.notify_all();
   }
 }
 

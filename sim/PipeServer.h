@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "protocol/Ts4170Protocol.h"
+#include "sim/KeptOutputReports.h"
 #include "sim/Screen.h"
 #include "ui/WinHandle.h"
 
@@ -43,9 +44,6 @@ class PipeServer {
 
   // Clients served at once; the next is refused as "all pipe instances are busy".
   static constexpr size_t kMaxClients = 16;
-  // Output reports kept for OutputReports and WaitForOutputReport.
-  static constexpr size_t kKeptOutputReports = 4096;
-
   struct ClientStatistics {
     uint64_t delivered = 0;  // reports the client's pipe took
     uint64_t dropped = 0;    // reports lost because the client did not read
@@ -76,7 +74,7 @@ class PipeServer {
 
   // Takes the next output report not yet taken, waiting until `deadline`.
   std::optional<Report> WaitForOutputReport(Clock::time_point deadline);
-  // The last kKeptOutputReports output reports received, in order.
+  // The last KeptOutputReports::kLimit output reports received, in order.
   std::vector<Report> OutputReports() const;
 
   size_t ClientCount() const { return clientCount_; }
@@ -132,10 +130,10 @@ class PipeServer {
   std::mutex requestsMutex_;
   std::deque<std::shared_ptr<Request>> requests_;
 
-  mutable std::mutex outputMutex_;
-  mutable std::condition_variable outputChanged_;
-  std::deque<Report> outputs_;
-  size_t outputsTaken_ = 0;
+  KeptOutputReports outputs_;
+  // The last error, the client count and the backlog, for the waits on them.
+  mutable std::mutex stateMutex_;
+  mutable std::condition_variable stateChanged_;
   std::string lastError_;
   std::atomic<size_t> clientCount_{0};
 

@@ -5,31 +5,18 @@
 
 namespace ts::sim {
 
-namespace {
-constexpr size_t kKeptOutputReports = 4096;
-}
-
 Transport::Transport(const Options& options) {
   if (!options.hid) {
     pipe_ = std::make_unique<PipeServer>(options.pipe);
     return;
   }
   hid_ = std::make_unique<HidServer>(options.hidProductId, options.hidTool);
-  hid_->SetOutputHandler([this](const Report& report) {
-    {
-      std::lock_guard lock(outputMutex_);
-      if (outputs_.size() == kKeptOutputReports) outputs_.pop_front();
-      outputs_.push_back(report);
-    }
-    outputChanged_.notify_all();
-    if (handler_) handler_(report);
-  });
 }
 
 Transport::~Transport() = default;
 
 void Transport::SetOutputHandler(PipeServer::OutputHandler handler) {
-  hid_ ? void(handler_ = std::move(handler)) : pipe_->SetOutputHandler(std::move(handler));
+  hid_ ? hid_->SetOutputHandler(std::move(handler)) : pipe_->SetOutputHandler(std::move(handler));
 }
 void Transport::Plug() { hid_ ? hid_->Plug() : pipe_->Plug(); }
 void Transport::Unplug() { hid_ ? hid_->Unplug() : pipe_->Unplug(); }
@@ -60,12 +47,7 @@ bool Transport::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) co
 size_t Transport::SmallestBacklog() const { return hid_ ? hid_->Backlog() : pipe_->SmallestBacklog(); }
 
 std::optional<Report> Transport::WaitForOutputReport(Clock::time_point deadline) {
-  if (!hid_) return pipe_->WaitForOutputReport(deadline);
-  std::unique_lock lock(outputMutex_);
-  if (!outputChanged_.wait_until(lock, deadline, [&] { return !outputs_.empty(); })) return std::nullopt;
-  Report report = outputs_.front();
-  outputs_.pop_front();
-  return report;
+  return hid_ ? hid_->WaitForOutputReport(deadline) : pipe_->WaitForOutputReport(deadline);
 }
 
 bool Transport::WaitForClientCount(size_t count, Clock::time_point deadline) const {

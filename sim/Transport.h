@@ -3,11 +3,8 @@
 // HID stand-in driver, behind the calls the simulator makes of either.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -58,10 +55,6 @@ class Transport {
  private:
   std::unique_ptr<PipeServer> pipe_;
   std::unique_ptr<HidServer> hid_;
-  PipeServer::OutputHandler handler_;
-  std::mutex outputMutex_;
-  std::condition_variable outputChanged_;
-  std::deque<Report> outputs_;
 };
 
 }  // namespace ts::sim
