@@ -56,7 +56,10 @@ void HidServer::Plug() {
   SetError({});
   stop_ = false;
   plugged_ = true;
-  collector_ = std::thread([this] { Collect(); });
+  // The driver's control device holds one queue of output reports for all its
+  // devices, and the program writes only to the instrument: a server of another
+  // product taking from it would take the instrument's reports.
+  if (productId_ == kHidProductId) collector_ = std::thread([this] { Collect(); });
 }
 
 void HidServer::Unplug() {
