@@ -391,6 +391,7 @@ void MeasureStartUp(int rounds, TStartUp& out) {
 struct TConductor {
   double seconds;
   int rounds;
+  int startUpRounds;
   HWND floorWindow;
   HANDLE uiThread;
   DWORD uiThreadId;
@@ -401,7 +402,7 @@ struct TConductor {
 DWORD WINAPI Conduct(void* parameter) {
   auto* c = static_cast<TConductor*>(parameter);
   wineServer = ts::e2e::FindUnixProcess("wineserver");
-  MeasureStartUp(3, c->startUp);
+  MeasureStartUp(c->startUpRounds, c->startUp);
   MeasurePipeline(c->seconds, c->rounds, c->floorWindow, c->uiThread, c->results);
   c->results.ok = true;
   PostThreadMessageW(c->uiThreadId, WM_QUIT, 0, 0);
@@ -413,7 +414,10 @@ DWORD WINAPI Conduct(void* parameter) {
 int main(int argc, char** argv) {
   double seconds = 10;
   int rounds = 5;
+  int startUpRounds = 3;
   for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--startup-rounds=", 17) == 0)
+      startUpRounds = std::max(1, std::atoi(argv[i] + 17));
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::max(3.0, std::atof(argv[i] + 10));
     if (std::strncmp(argv[i], "--rounds=", 9) == 0) rounds = std::max(1, std::atoi(argv[i] + 9));
   }
@@ -423,7 +427,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the display control did not initialise\n");
     return 1;
   }
-  TConductor conductor{seconds, rounds, floor.form, nullptr, GetCurrentThreadId(), {}};
+  TConductor conductor{seconds, rounds, startUpRounds, floor.form, nullptr, GetCurrentThreadId(), {}};
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &conductor.uiThread, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
   HANDLE thread = CreateThread(nullptr, 0, Conduct, &conductor, 0, nullptr);
