@@ -26,24 +26,69 @@ void Unregister(std::vector<T*>& list, T* item) {
   if (it != list.rend()) list.erase(std::next(it).base());
 }
 
+// The object, made through DirectDrawCreateEx in DirectX 7 mode, else through
+// DirectDrawCreate; null, with the result, when it cannot be made.
+TComPtr<IDirectDraw> NewDirectDraw(GUID* device, bool directX7Mode, HRESULT& result) {
+  TComPtr<IDirectDraw> draw;
+  if (directX7Mode) {
+    auto create = LoadPlatformFunction<decltype(&DirectDrawCreateEx)>(kDDrawLibrary, "DirectDrawCreateEx");
+    TComPtr<IDirectDraw7> draw7;
+    result = create(device, reinterpret_cast<void**>(draw7.Receive()), IID_IDirectDraw7, nullptr);
+    if (result == DD_OK && draw7) draw = draw7.Query<IDirectDraw>(IID_IDirectDraw);
+  } else {
+    auto create = LoadPlatformFunction<decltype(&DirectDrawCreate)>(kDDrawLibrary, "DirectDrawCreate");
+    result = create(device, draw.Receive(), nullptr);
+    if (result != DD_OK) draw.Reset();
+  }
+  return draw;
+}
+
+TDirectDrawHeadStart* headStart = nullptr;
+
 }  // namespace
+
+// ---------------------------------------------------------------- TDirectDrawHeadStart
+
+TDirectDrawHeadStart::TDirectDrawHeadStart(bool directX7Mode) : directX7Mode_(directX7Mode) {
+  thread_ = std::thread([this] {
+    try {
+      HRESULT result = DD_OK;
+      made_ = NewDirectDraw(nullptr, directX7Mode_, result);
+    } catch (...) {
+      // Nothing made: the TDirectDraw makes its own and reports what fails.
+    }
+  });
+  headStart = this;
+}
+
+TDirectDrawHeadStart::~TDirectDrawHeadStart() {
+  headStart = nullptr;
+  if (thread_.joinable()) thread_.join();
+}
+
+TComPtr<IDirectDraw> TDirectDrawHeadStart::Take(bool directX7Mode) {
+  if (thread_.joinable()) thread_.join();
+  if (directX7Mode != directX7Mode_) return {};
+  return std::move(made_);
+}
 
 // ---------------------------------------------------------------- TDirectDraw
 
 TDirectDraw::TDirectDraw(GUID* device, bool directX7Mode) {
   driverCaps_.dwSize = sizeof driverCaps_;
   helCaps_.dwSize = sizeof helCaps_;
+  if (headStart && !device) draw_ = headStart->Take(directX7Mode);
+  if (!draw_) {
+    HRESULT result = DD_OK;
+    draw_ = NewDirectDraw(device, directX7Mode, result);
+    SetLastResult(result);
+  }
+  if (!draw_) throw EDirectDrawError(Format(kSCannotInitialize, "DirectDraw"));
   if (directX7Mode) {
-    auto create = LoadPlatformFunction<decltype(&DirectDrawCreateEx)>(kDDrawLibrary, "DirectDrawCreateEx");
-    SetLastResult(create(device, reinterpret_cast<void**>(draw7_.Receive()), IID_IDirectDraw7, nullptr));
-    if (LastResult() != DD_OK || !draw7_) throw EDirectDrawError(Format(kSCannotInitialize, "DirectDraw"));
-    draw_ = draw7_.Query<IDirectDraw>(IID_IDirectDraw);
-    draw4_ = draw7_.Query<IDirectDraw4>(IID_IDirectDraw4);
-    if (!draw_ || !draw4_) throw EDirectDrawError(kSNecessaryDirectX7);
+    draw7_ = draw_.Query<IDirectDraw7>(IID_IDirectDraw7);
+    draw4_ = draw_.Query<IDirectDraw4>(IID_IDirectDraw4);
+    if (!draw7_ || !draw4_) throw EDirectDrawError(kSNecessaryDirectX7);
   } else {
-    auto create = LoadPlatformFunction<decltype(&DirectDrawCreate)>(kDDrawLibrary, "DirectDrawCreate");
-    SetLastResult(create(device, draw_.Receive(), nullptr));
-    if (LastResult() != DD_OK || !draw_) throw EDirectDrawError(Format(kSCannotInitialize, "DirectDraw"));
     draw4_ = draw_.Query<IDirectDraw4>(IID_IDirectDraw4);
     if (!draw4_) throw EDirectDrawError(kSNecessaryDirectX6);
   }

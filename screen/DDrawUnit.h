@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "screen/DDrawBase.h"
@@ -72,6 +73,28 @@ class TDirectDraw : public TDirectX {
   std::vector<TDirectDrawClipper*> clippers_;
   std::vector<TDirectDrawPalette*> palettes_;
   std::vector<TDirectDrawSurface*> surfaces_;
+};
+
+// Making the first DirectDraw object of a process loads and sets up the graphics
+// runtime: the longest single step of the program's start. While a head start
+// lives, that runs on a thread of its own, beside the making of the windows, and
+// the first TDirectDraw in the same mode takes the object it made. Make it on the
+// thread that will use DirectDraw, before any TDirectDraw.
+class TDirectDrawHeadStart {
+ public:
+  explicit TDirectDrawHeadStart(bool directX7Mode);
+  ~TDirectDrawHeadStart();
+  TDirectDrawHeadStart(const TDirectDrawHeadStart&) = delete;
+  TDirectDrawHeadStart& operator=(const TDirectDrawHeadStart&) = delete;
+
+ private:
+  friend class TDirectDraw;
+  // Waits for the thread; the object, once, if the mode is the one it made.
+  TComPtr<IDirectDraw> Take(bool directX7Mode);
+
+  bool directX7Mode_;
+  TComPtr<IDirectDraw> made_;
+  std::thread thread_;
 };
 
 // GDI drawing on a surface through the surface's device context. The context is
