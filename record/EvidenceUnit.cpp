@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "record/RangeDialog.h"
 #include "record/RecordUnit.h"
 #include "record/SnapshotName.h"
 #include "ui/Application.h"
@@ -102,6 +103,19 @@ bool TEvidence::LoadFrames(std::vector<TPixels>& frames, std::vector<int>& delay
   if (frames.empty()) {
     Application->ShowMessage(L"В записи нет ни одного кадра.");
     return false;
+  }
+  TRecordingReader scan(bytes);
+  for (TRecordedReport r; scan.Next(r);) {
+  }
+  const int64_t duration = scan.LastTimeMicros();
+  TTimeRange range;
+  if (!AskRecordingRange(owner_, duration, range)) return false;
+  if (range.FromMicros > 0 || range.ToMicros < duration) {
+    RecordingFrames(bytes, frames, delays, range.FromMicros, range.ToMicros);
+    if (frames.empty()) {
+      Application->ShowMessage(L"В этой части записи нет ни одного кадра.");
+      return false;
+    }
   }
   return true;
 }

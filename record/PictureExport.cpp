@@ -361,7 +361,7 @@ std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* del
 }
 
 void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
-                     std::vector<int>& delays) {
+                     std::vector<int>& delays, int64_t fromMicros, int64_t toMicros) {
   frames.clear();
   delays.clear();
   TRecordingReader reader(recording);
@@ -371,12 +371,20 @@ void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>
   while (reader.Next(r)) {
     if (r.ReportID != 0 || !builder.Add(r.Data.data(), r.Size)) continue;
     if (!frames.empty() && frames.back().Data == builder.Pixels()) continue;
+    // A frame replaced before the range begins is never seen in it.
+    if (!starts.empty() && r.TimeMicros <= fromMicros) {
+      frames.pop_back();
+      starts.pop_back();
+    }
+    if (r.TimeMicros >= toMicros) break;
     frames.push_back({kPictureWidth, kPictureHeight, builder.Pixels()});
     starts.push_back(r.TimeMicros);
   }
+  const int64_t last = std::min(toMicros, reader.LastTimeMicros());
   for (size_t i = 0; i < starts.size(); ++i) {
-    const int64_t end = i + 1 < starts.size() ? starts[i + 1] : reader.LastTimeMicros();
-    delays.push_back(int(std::max<int64_t>(1, (end - starts[i] + 5000) / 10000)));
+    const int64_t start = std::max(starts[i], fromMicros);
+    const int64_t end = i + 1 < starts.size() ? starts[i + 1] : last;
+    delays.push_back(int(std::max<int64_t>(1, (end - start + 5000) / 10000)));
   }
 }
 

@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "protocol/Ts4170Protocol.h"
+#include "record/FrameBuilder.h"
 #include "record/PictureExport.h"
+#include "record/RangeDialog.h"
 #include "record/RecordUnit.h"
 #include "sim/PipeServer.h"
 #include "sim/Screen.h"
@@ -191,6 +193,65 @@ TEST(Record, TheSimulatorServesARecordingAsTheInstrument) {
   EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
+}
+
+// A part of a recording for export: the frames on screen in it, the one shown at
+// its start first, each cut to it.
+TEST(Record, ExportsThePartOfARecordingAskedFor) {
+  const int hold = 3 * sim::kReportsPerFrame;  // reports, a millisecond apart
+  const std::wstring file = TempPath(L"ts_record_range.tsrec");
+  WriteRecording(file, {4, 5, 6}, hold);
+  std::vector<uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(WaitFor([&] { return ReadWholeFile(file, bytes, error) && !bytes.empty(); })) << error;
+  std::vector<TPixels> whole, frames;
+  std::vector<int> wholeDelays, delays;
+  RecordingFrames(bytes, whole, wholeDelays);
+  auto picture = [](int seed) {
+    TFrameBuilder builder;
+    for (int i = 0; i < sim::kReportsPerFrame; ++i)
+      builder.Add(sim::EncodeScreenReport(TestFrame(seed), i).data() + 1, 64);
+    return builder.Pixels();
+  };
+  auto indexOf = [&](const std::vector<uint32_t>& pixels) {
+    return std::find_if(whole.begin(), whole.end(), [&](const TPixels& p) { return p.Data == pixels; }) -
+           whole.begin();
+  };
+  // The middle of the time frame k is on screen alone, in microseconds.
+  auto middle = [&](int k) { return int64_t(k * hold + hold / 2) * 1000; };
+  const struct {
+    int64_t from, to;
+    ptrdiff_t first, last;  // indices into the whole recording's frames
+  } cases[] = {
+      {0, INT64_MAX, 0, ptrdiff_t(whole.size()) - 1},
+      {middle(0), middle(0) + 100'000, indexOf(picture(4)), indexOf(picture(4))},
+      {middle(0), middle(2), indexOf(picture(4)), indexOf(picture(6))},
+      {middle(1), INT64_MAX, indexOf(picture(5)), ptrdiff_t(whole.size()) - 1},
+  };
+  for (const auto& c : cases) {
+    ASSERT_LT(c.last, ptrdiff_t(whole.size()));
+    RecordingFrames(bytes, frames, delays, c.from, c.to);
+    ASSERT_EQ(ptrdiff_t(frames.size()), c.last - c.first + 1) << c.from << " to " << c.to;
+    int total = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_TRUE(frames[i].Data == whole[size_t(c.first) + i].Data) << c.from << " to " << c.to << ", " << i;
+      total += delays[i];
+    }
+    if (c.from == 0 && c.to == INT64_MAX) {
+      EXPECT_EQ(delays, wholeDelays);
+    }
+    if (c.to != INT64_MAX) {
+      EXPECT_NEAR(total, (c.to - c.from) / 10'000, frames.size()) << c.from << " to " << c.to;
+    }
+  }
+  // The range as typed into the dialog.
+  const struct {
+    const wchar_t* text;
+    std::optional<int64_t> micros;
+  } typed[] = {{L"12.5", 12'500'000}, {L" 0,25 ", 250'000},  {L"3", 3'000'000},
+               {L"-1", std::nullopt}, {L"1x", std::nullopt}, {L"", std::nullopt}};
+  for (const auto& t : typed)
+    EXPECT_EQ(ParseSeconds(t.text), t.micros) << std::string(t.text, t.text + wcslen(t.text));
 }
 
 TEST(Record, PlaysARecordingInItsOwnWindowAndGivesTheScreenBack) {
