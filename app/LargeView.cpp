@@ -9,6 +9,7 @@
 #include "screen/DDrawBase.h"
 #include "ui/ErrorReport.h"
 #include "ui/WinHandle.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 namespace {
@@ -27,7 +28,7 @@ RECT MonitorArea(HWND window, bool work) {
 TLargeView::~TLargeView() {
   source_.OnPresent = nullptr;
   if (window_ && IsWindow(window_)) {
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    UnbindObject<TLargeView>(window_);
     DestroyWindow(window_);
   }
 }
@@ -231,15 +232,10 @@ LRESULT TLargeView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK TLargeView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<TLargeView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->window_ = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TLargeView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* self = WindowObject<TLargeView>(window, message, lParam);
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCCREATE) self->window_ = window;
   if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self->window_ = nullptr;
     return DefWindowProcW(window, message, wParam, lParam);
   }

@@ -9,12 +9,10 @@
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
 #include "link/LinkUnit.h"
-#include "screen/DDrawBase.h"
 #include "screen/DDrawUnit.h"
 #include "screen/DisplayView.h"
 #include "ui/Application.h"
 #include "ui/Dpi.h"
-#include "ui/ErrorReport.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Before any window: each is laid out at its own monitor's dpi.
@@ -23,7 +21,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ts::TApplication application;
   application.SetTitle(L"Virtual_TS4170");
   application.Initialize();
-  ts::SetScreenErrorReport(&ts::ReportException);
   return ts::StartProgram(
       application, [&] { application.CreateForm(ts::MainForm); },
       [&] { application.CreateForm(ts::LinkForm); }, [&] { application.CreateForm(ts::SoundForm); },

@@ -11,6 +11,7 @@
 #include "protocol/Ts4170Protocol.h"
 #include "screen/DDrawBase.h"
 #include "ui/Application.h"
+#include "ui/DisabledWhileSending.h"
 #include "ui/Dpi.h"
 
 namespace ts {
@@ -221,11 +222,9 @@ void TMainForm::N4Click(TObject*) { Close(); }
 
 void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
   if (Playing()) return;
-  button.SetEnabled(false);
   // The key's repeats go while the button still shows the send as pending.
-  TDeferred enable([&] {
+  TDisabledWhileSending busy(button, [this] {
     if (sendingKey_) DropQueuedRepeats(sendingKey_);
-    button.SetEnabled(true);
   });
   LinkForm->SendCommand(code, arg1, 0, 0);
 }

@@ -1,9 +1,8 @@
 #pragma once
 // Making the program's windows in their order, then running the message loop.
 
-#include <exception>
-
 #include "ui/Application.h"
+#include "ui/ErrorReport.h"
 
 namespace ts {
 
@@ -12,12 +11,13 @@ namespace ts {
 // crash at the first use of the missing one, or leave a process with no window.
 template <class... Step>
 int StartProgram(TApplication& application, Step&&... makeWindow) {
-  try {
-    (makeWindow(), ...);
-  } catch (const std::exception& e) {
-    application.ShowException(e);
-    return 1;
-  }
+  const bool made = Guarded(
+      [&] {
+        (makeWindow(), ...);
+        return true;
+      },
+      false);
+  if (!made) return 1;
   application.Run();
   return 0;
 }

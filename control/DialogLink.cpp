@@ -24,17 +24,4 @@ TDialogLink& DialogLink() { return *current; }
 
 void SetDialogLink(TDialogLink* link) { current = link ? link : &linkFormPath; }
 
-TDisabledWhileSending::TDisabledWhileSending(TWinControl& button)
-    : button_(button), hadFocus_(button.Handle() && GetFocus() == button.Handle()) {
-  button_.SetEnabled(false);
-}
-
-TDisabledWhileSending::~TDisabledWhileSending() {
-  button_.SetEnabled(true);
-  // Disabling took the focus away; a button that had it, in a window still
-  // active, gets it back so the keyboard goes on working there.
-  HWND h = button_.Handle();
-  if (hadFocus_ && h && !GetFocus() && GetActiveWindow() == GetAncestor(h, GA_ROOT)) SetFocus(h);
-}
-
 }  // namespace ts

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/Controls.h"
+#include "ui/DisabledWhileSending.h"
 
 namespace ts {
 
@@ -20,19 +20,5 @@ class TDialogLink {
 TDialogLink& DialogLink();
 // nullptr puts the link form back.
 void SetDialogLink(TDialogLink* link);
-
-// Keeps a sending button disabled for its own lifetime, which a handler makes
-// exactly the length of its send; also when the send throws.
-class TDisabledWhileSending {
- public:
-  explicit TDisabledWhileSending(TWinControl& button);
-  ~TDisabledWhileSending();
-  TDisabledWhileSending(const TDisabledWhileSending&) = delete;
-  TDisabledWhileSending& operator=(const TDisabledWhileSending&) = delete;
-
- private:
-  TWinControl& button_;
-  bool hadFocus_;
-};
 
 }  // namespace ts

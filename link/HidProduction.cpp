@@ -32,13 +32,7 @@ class THidApplicationDeviceWatch : public TObject, public TDeviceChangeWatch {
   bool Hook(TMessage& Message) {
     if (IsDeviceNodesChange(Message.Msg, Message.WParam) && onChange_) {
       const std::function<void()> onChange = onChange_;
-      try {
-        onChange();
-      } catch (const std::exception& error) {
-        ReportException(error);
-      } catch (...) {
-        ReportUnknownException();
-      }
+      Guarded(onChange);
     }
     return false;  // the message takes its ordinary course
   }
@@ -54,8 +48,7 @@ std::unique_ptr<THidDeviceController> CreateHidDeviceController(TObject* Owner) 
   bindings.push_back(std::make_unique<THidWin32Binding>());
   bindings.push_back(std::make_unique<THidPipeBinding>());
   return std::make_unique<THidDeviceController>(
-      Owner, std::make_shared<THidBindingChain>(std::move(bindings)),
-      std::make_shared<THidWin32Dispatcher>([](const std::exception& error) { ReportException(error); }),
+      Owner, std::make_shared<THidBindingChain>(std::move(bindings)), std::make_shared<THidWin32Dispatcher>(),
       std::make_unique<THidApplicationDeviceWatch>());
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/HidWin32Io.h"
+#include "ui/Cp1251.h"
 
 namespace ts {
 
@@ -105,17 +106,6 @@ TLibraryLoader SystemLibraryLoader() {
 }
 
 void EnterTimeCriticalPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
-
-std::string AnsiToUtf8(const char* text, size_t length) {
-  if (length == 0) return {};
-  const int wide = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-  std::wstring w(static_cast<size_t>(wide), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), w.data(), wide);
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, utf8.data(), bytes, nullptr, nullptr);
-  return utf8;
-}
 
 std::string GuidText(const GUID& g) {
   char text[40];

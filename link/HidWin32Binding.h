@@ -89,7 +89,6 @@ class THidWin32Binding : public THidBinding {
 
 // Helpers the virtual-instrument binding shares.
 void EnterTimeCriticalPriority();
-std::string AnsiToUtf8(const char* text, size_t length);
 std::string GuidText(const GUID& guid);
 
 }  // namespace ts

@@ -2,12 +2,13 @@
 
 #include "ui/WindowClass.h"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "ui/Cp1251.h"
 #include "ui/PathCounters.h"
 #include "ui/WinHandle.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 
@@ -19,24 +20,12 @@ constexpr int kMaxPaintsPerPass = 64;
 constexpr wchar_t kDispatcherClass[] = L"TS4170.HidDispatcher";
 constexpr wchar_t kWatchClass[] = L"TS4170.HidDeviceWatch";
 
-template <class T>
-T* ObjectOf(HWND window, UINT message, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* object = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
-    return object;
-  }
-  return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
 void Guard(const TErrorReporter& reporter, const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const std::exception& error) {
-    if (reporter) reporter(error);
-  } catch (...) {
-    if (reporter) reporter(std::runtime_error("unknown error"));
-  }
+  GuardedTo(
+      [&](const std::exception& error) {
+        if (reporter) reporter(error);
+      },
+      body);
 }
 
 class TEventSignal : public TUiSignal {
@@ -50,12 +39,6 @@ class TEventSignal : public TUiSignal {
 };
 
 }  // namespace
-
-void ShowErrorBox(const std::exception& error) {
-  const std::u16string text = Utf8ToUtf16(error.what());
-  MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()), L"Virtual_TS4170",
-              MB_OK | MB_ICONERROR);
-}
 
 // ---------------------------------------------------------------------------
 
@@ -100,10 +83,10 @@ void THidWin32Dispatcher::ReportAfterHandOver(std::string text) {
   reporting_ = true;
   while (!reported_.empty()) {
     const std::runtime_error error(reported_.front());
-    try {
-      if (reporter_) reporter_(error);
-    } catch (...) {
-    }
+    GuardedTo([](const std::exception&) {},
+              [&] {
+                if (reporter_) reporter_(error);
+              });
     reported_.pop_front();
   }
   reporting_ = false;
@@ -131,21 +114,14 @@ void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
 }
 
 LRESULT CALLBACK THidWin32Dispatcher::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = ObjectOf<THidWin32Dispatcher>(window, message, lParam);
+  auto* self = WindowObject<THidWin32Dispatcher>(window, message, lParam);
   if (message == kCallMessage && self) {
-    std::string failure;
-    try {
-      (*reinterpret_cast<const std::function<void()>*>(lParam))();
-      return 0;
-    } catch (const std::exception& error) {
-      failure = error.what();
-    } catch (...) {
-      failure = "unknown error";
-    }
+    std::optional<std::string> failure = FailureOf(*reinterpret_cast<const std::function<void()>*>(lParam));
+    if (!failure) return 0;
     // The sender goes on before anything modal opens: a box inside the
     // hand-over would hold the reader, and an unplug waiting for it.
     ReplyMessage(0);
-    self->ReportAfterHandOver(std::move(failure));
+    self->ReportAfterHandOver(std::move(*failure));
     return 0;
   }
   if (message == kPostedCallMessage) {
@@ -174,7 +150,7 @@ void THidWindowDeviceWatch::Start(std::function<void()> onChange) { onChange_ = 
 void THidWindowDeviceWatch::Stop() { onChange_ = nullptr; }
 
 LRESULT CALLBACK THidWindowDeviceWatch::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = ObjectOf<THidWindowDeviceWatch>(window, message, lParam);
+  auto* self = WindowObject<THidWindowDeviceWatch>(window, message, lParam);
   if (self && IsDeviceNodesChange(message, wParam) && self->onChange_) {
     const std::function<void()> onChange = self->onChange_;
     Guard(self->reporter_, onChange);

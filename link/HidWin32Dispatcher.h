@@ -11,18 +11,18 @@
 #include <string>
 
 #include "link/HidBinding.h"
+#include "ui/ErrorReport.h"
 
 namespace ts {
 
 // What a handler run from a window procedure threw; never crosses the callback.
+// Tests take it over; by default it goes the program's one way to the user.
 using TErrorReporter = std::function<void(const std::exception& error)>;
-// The error-icon message box with the program's title.
-void ShowErrorBox(const std::exception& error);
 
 // Create on the user interface thread; it serves calls there.
 class THidWin32Dispatcher : public TUiDispatcher {
  public:
-  explicit THidWin32Dispatcher(TErrorReporter reporter = ShowErrorBox);
+  explicit THidWin32Dispatcher(TErrorReporter reporter = ReportException);
   ~THidWin32Dispatcher() override;
   THidWin32Dispatcher(const THidWin32Dispatcher&) = delete;
   THidWin32Dispatcher& operator=(const THidWin32Dispatcher&) = delete;
@@ -50,7 +50,7 @@ class THidWin32Dispatcher : public TUiDispatcher {
 // no broadcasts). Create on the user interface thread.
 class THidWindowDeviceWatch : public TDeviceChangeWatch {
  public:
-  explicit THidWindowDeviceWatch(TErrorReporter reporter = ShowErrorBox);
+  explicit THidWindowDeviceWatch(TErrorReporter reporter = ReportException);
   ~THidWindowDeviceWatch() override;
   THidWindowDeviceWatch(const THidWindowDeviceWatch&) = delete;
   THidWindowDeviceWatch& operator=(const THidWindowDeviceWatch&) = delete;

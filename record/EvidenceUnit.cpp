@@ -9,6 +9,7 @@
 #include "record/RecordUnit.h"
 #include "record/SnapshotName.h"
 #include "ui/Application.h"
+#include "ui/ErrorReport.h"
 
 namespace ts {
 namespace {
@@ -43,11 +44,7 @@ TEvidence::~TEvidence() {
 LRESULT CALLBACK TEvidence::KeyHook(int code, WPARAM wp, LPARAM lp) {
   const bool pressed = !(lp & (1u << 31)) && !(lp & (1 << 30));
   if (code == HC_ACTION && wp == VK_F12 && pressed && hooked && GetActiveWindow() == hooked->owner_) {
-    try {
-      hooked->SnapshotClick(nullptr);
-    } catch (const std::exception& e) {
-      Application->ShowException(e);
-    }
+    Guarded([&] { hooked->SnapshotClick(nullptr); });
     return 1;
   }
   return CallNextHookEx(nullptr, code, wp, lp);

@@ -8,6 +8,7 @@
 #include "ui/Application.h"
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 namespace {
@@ -74,8 +75,7 @@ TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
   ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
 
   binding_ = std::make_unique<TRecordingBinding>(playback_);
-  dispatcher_ =
-      std::make_shared<THidWin32Dispatcher>([](const std::exception& error) { ReportException(error); });
+  dispatcher_ = std::make_shared<THidWin32Dispatcher>();
   readEnded_ = dispatcher_->NewSignal();
   reading_ = true;
   reader_ = std::thread([this] { Read(); });
@@ -168,19 +168,10 @@ void TPlaybackWindow::Read() {
 }
 
 LRESULT CALLBACK TPlaybackWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* self = static_cast<TPlaybackWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(self));
-  }
-  auto* self = reinterpret_cast<TPlaybackWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* self = WindowObject<TPlaybackWindow>(hwnd, msg, lp);
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  try {
-    return self->Handle(msg, wp, lp);
-  } catch (const std::exception& e) {
-    ReportException(e);
-    return 0;
-  }
+  if (msg == WM_NCCREATE) self->hwnd_ = hwnd;
+  return Guarded([&] { return self->Handle(msg, wp, lp); }, LRESULT{0});
 }
 
 LRESULT TPlaybackWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {

@@ -9,6 +9,7 @@
 
 #include "screen/DDrawConsts.h"
 #include "ui/Cp1251.h"
+#include "ui/ErrorReport.h"
 #include "ui/Exception.h"
 
 namespace ts {
@@ -33,14 +34,6 @@ TLibraryList& Libraries() {
   static TLibraryList list;
   return list;
 }
-
-// Until the application installs its own report, show what it would show.
-void DefaultErrorReport(const std::exception& error) {
-  std::wstring text = WideFromUtf8(ErrorReportText(error.what()));
-  MessageBoxW(nullptr, text.c_str(), L"Virtual_TS4170", MB_OK | MB_ICONERROR);
-}
-
-TErrorReport errorReport = nullptr;
 
 }  // namespace
 
@@ -82,34 +75,12 @@ LRESULT CALLBACK TControlSubClass::Proc(HWND window, UINT message, WPARAM wParam
     self->Unhook();
     return DefSubclassProc(window, message, wParam, lParam);
   }
-  try {
-    if (self->handler_) return self->handler_(*self, message, wParam, lParam);
-    return self->CallPrevious(message, wParam, lParam);
-  } catch (const std::exception& error) {
-    ReportScreenError(error);
-  } catch (...) {
-    ReportScreenError(Exception("Unknown error"));
-  }
-  return 0;
-}
-
-void SetScreenErrorReport(TErrorReport report) { errorReport = report; }
-
-void ReportScreenError(const std::exception& error) {
-  try {
-    (errorReport ? errorReport : &DefaultErrorReport)(error);
-  } catch (...) {
-    // The report itself failing must not take the window procedure down.
-  }
-}
-
-std::wstring WideFromUtf8(const std::string& utf8) {
-  std::u16string text = Utf8ToUtf16(utf8);
-  return std::wstring(text.begin(), text.end());
-}
-
-std::string Utf8FromWide(const std::wstring& text) {
-  return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+  return Guarded(
+      [&] {
+        if (self->handler_) return self->handler_(*self, message, wParam, lParam);
+        return self->CallPrevious(message, wParam, lParam);
+      },
+      LRESULT{0});
 }
 
 }  // namespace ts

@@ -81,15 +81,4 @@ class TControlSubClass {
   bool hooked_ = false;
 };
 
-// Where errors caught at a window procedure of this layer go. The application points
-// it at its error report at start; tests point it at a recorder; nullptr restores the
-// default message box.
-using TErrorReport = void (*)(const std::exception& error);
-void SetScreenErrorReport(TErrorReport report);
-void ReportScreenError(const std::exception& error);
-
-// UTF-8 <-> UTF-16 for window texts and file names.
-std::wstring WideFromUtf8(const std::string& utf8);
-std::string Utf8FromWide(const std::wstring& text);
-
 }  // namespace ts

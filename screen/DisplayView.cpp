@@ -6,7 +6,9 @@
 #include <exception>
 
 #include "screen/DDrawConsts.h"
+#include "ui/ErrorReport.h"
 #include "ui/PathCounters.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 namespace {
@@ -130,14 +132,10 @@ TCustomDisplayView::TCustomDisplayView()
 }
 
 TCustomDisplayView::~TCustomDisplayView() {
-  try {
-    Finalize();
-  } catch (const std::exception& error) {
-    ReportScreenError(error);
-  }
+  Guarded([&] { Finalize(); });
   hook_.reset();
   if (window_ && IsWindow(window_)) {
-    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    UnbindObject<TCustomDisplayView>(window_);
     DestroyWindow(window_);
   }
 }
@@ -474,21 +472,13 @@ void TCustomDisplayView::Paint() {
 LRESULT TCustomDisplayView::FormHook(TControlSubClass& hook, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
-      try {
-        Finalize();
-      } catch (const std::exception& error) {
-        ReportScreenError(error);
-      }
+      Guarded([&] { Finalize(); });
       return hook.CallPrevious(message, wParam, lParam);
     case WM_WINDOWPOSCHANGED: {
       LRESULT result = hook.CallPrevious(message, wParam, lParam);
       auto* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
       if (pos && (pos->flags & SWP_SHOWWINDOW) && AutoInitialize && !initializeCalled_) {
-        try {
-          Initialize();
-        } catch (const std::exception& error) {
-          ReportScreenError(error);
-        }
+        Guarded([&] { Initialize(); });
       }
       return result;
     }
@@ -537,27 +527,14 @@ LRESULT TCustomDisplayView::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
 }
 
 LRESULT CALLBACK TCustomDisplayView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    auto* self = static_cast<TCustomDisplayView*>(create->lpCreateParams);
-    self->window_ = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TCustomDisplayView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* self = WindowObject<TCustomDisplayView>(window, message, lParam);
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCCREATE) self->window_ = window;
   if (message == WM_NCDESTROY) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self->window_ = nullptr;
     return DefWindowProcW(window, message, wParam, lParam);
   }
-  try {
-    return self->HandleMessage(message, wParam, lParam);
-  } catch (const std::exception& error) {
-    ReportScreenError(error);
-  } catch (...) {
-    ReportScreenError(Exception("Unknown error"));
-  }
-  return 0;
+  return Guarded([&] { return self->HandleMessage(message, wParam, lParam); }, LRESULT{0});
 }
 
 }  // namespace ts

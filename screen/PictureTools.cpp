@@ -9,6 +9,7 @@
 #include "screen/BmpFile.h"
 #include "screen/DDrawConsts.h"
 #include "screen/SavePreview.h"
+#include "ui/Cp1251.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -43,7 +44,7 @@ namespace {
 // The old file stays as it was until the new one is complete: the bytes go to a
 // temporary file beside it, which then takes its place.
 void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& bytes) {
-  auto cannotCreate = [&] { return Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str())); };
+  auto cannotCreate = [&] { return Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str())); };
   wchar_t full[MAX_PATH];
   wchar_t* namePart = nullptr;
   DWORD length = GetFullPathNameW(fileName.c_str(), MAX_PATH, full, &namePart);
@@ -93,7 +94,7 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
   info.header.biCompression = BI_RGB;
   int lines = GetDIBits(TWindowDC(nullptr).Get(), picture.Handle(), 0, static_cast<UINT>(image.height),
                         image.bits.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Utf8FromWide(fileName).c_str()));
+  if (lines != image.height) throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
   if (image.bitCount <= 8) {
     for (int i = 0; i < (1 << image.bitCount); ++i) {
       const RGBQUAD& q = info.colors[i];

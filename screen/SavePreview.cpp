@@ -9,7 +9,9 @@
 #include <string>
 
 #include "screen/DDrawBase.h"
+#include "ui/ErrorReport.h"
 #include "ui/WinHandle.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 namespace {
@@ -129,42 +131,40 @@ std::vector<WORD> PreviewTemplate() {
 }
 
 UINT_PTR CALLBACK SaveDialogHook(HWND hook, UINT message, WPARAM, LPARAM lParam) {
-  try {
-    switch (message) {
-      case WM_INITDIALOG:
-        // The dialog holds the preview from here to WM_DESTROY.
-        SetWindowLongPtrW(hook, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(std::make_unique<TPreview>().release()));
-        return TRUE;
-      case WM_NOTIFY: {
-        auto* notify = reinterpret_cast<OFNOTIFYW*>(lParam);
-        auto* preview = reinterpret_cast<TPreview*>(GetWindowLongPtrW(hook, GWLP_USERDATA));
-        if (preview && notify->hdr.code == CDN_SELCHANGE) {
-          wchar_t path[MAX_PATH] = {};
-          if (SendMessageW(GetParent(hook), CDM_GETFILEPATH, MAX_PATH, reinterpret_cast<LPARAM>(path)) > 0)
-            preview->Load(path);
-          else
-            preview->Clear();
-          InvalidateRect(GetDlgItem(hook, kPreviewId), nullptr, FALSE);
+  return Guarded(
+      [&]() -> UINT_PTR {
+        switch (message) {
+          case WM_INITDIALOG:
+            // The dialog holds the preview from here to WM_DESTROY.
+            BindObject(hook, std::make_unique<TPreview>().release());
+            return TRUE;
+          case WM_NOTIFY: {
+            auto* notify = reinterpret_cast<OFNOTIFYW*>(lParam);
+            auto* preview = BoundObject<TPreview>(hook);
+            if (preview && notify->hdr.code == CDN_SELCHANGE) {
+              wchar_t path[MAX_PATH] = {};
+              if (SendMessageW(GetParent(hook), CDM_GETFILEPATH, MAX_PATH, reinterpret_cast<LPARAM>(path)) >
+                  0)
+                preview->Load(path);
+              else
+                preview->Clear();
+              InvalidateRect(GetDlgItem(hook, kPreviewId), nullptr, FALSE);
+            }
+            return 0;
+          }
+          case WM_DRAWITEM: {
+            auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+            auto* preview = BoundObject<TPreview>(hook);
+            if (preview && draw->CtlID == kPreviewId) preview->Draw(draw->hDC, draw->rcItem);
+            return TRUE;
+          }
+          case WM_DESTROY:
+            std::unique_ptr<TPreview>(UnbindObject<TPreview>(hook));
+            return 0;
         }
         return 0;
-      }
-      case WM_DRAWITEM: {
-        auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        auto* preview = reinterpret_cast<TPreview*>(GetWindowLongPtrW(hook, GWLP_USERDATA));
-        if (preview && draw->CtlID == kPreviewId) preview->Draw(draw->hDC, draw->rcItem);
-        return TRUE;
-      }
-      case WM_DESTROY:
-        std::unique_ptr<TPreview>(reinterpret_cast<TPreview*>(SetWindowLongPtrW(hook, GWLP_USERDATA, 0)));
-        return 0;
-    }
-  } catch (const std::exception& error) {
-    ReportScreenError(error);
-  } catch (...) {
-    ReportScreenError(std::runtime_error("unknown error"));
-  }
-  return 0;
+      },
+      UINT_PTR{0});
 }
 
 }  // namespace ts

@@ -304,7 +304,7 @@ void PipeServer::Execute(Request& r) {
 }
 
 void PipeServer::Listen() {
-  const std::string name = Utf16ToUtf8(std::u16string(options_.name.begin(), options_.name.end()));
+  const std::string name = Narrow(options_.name);
   // Two servers under one name would split the clients between two instruments.
   // FILE_FLAG_FIRST_PIPE_INSTANCE refuses that on Windows; Wine ignores the flag,
   // so look first: a name that nobody serves is not found.

@@ -15,8 +15,7 @@ namespace ts::sim {
 
 RecordingSource::RecordingSource(const std::wstring& fileName) {
   FILE* f = _wfopen(fileName.c_str(), L"rb");
-  if (!f)
-    throw Exception("Cannot open file " + Utf16ToUtf8(std::u16string(fileName.begin(), fileName.end())));
+  if (!f) throw Exception("Cannot open file " + Narrow(fileName));
   uint8_t buffer[1 << 16];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) file_.insert(file_.end(), buffer, buffer + n);
   fclose(f);

@@ -8,6 +8,7 @@
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
 #include "ui/Forms.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 
@@ -15,33 +16,16 @@ TApplication* Application = nullptr;
 
 namespace {
 constexpr wchar_t kAppClass[] = L"TS4170Application";
-}
 
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
-
-std::string Narrow(const std::wstring& utf16) {
-  if (utf16.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0, nullptr,
-                              nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n, nullptr,
-                      nullptr);
-  return out;
-}
-
-void ReportException(const std::exception& error) {
+void ShowApplicationException(const std::exception& error) {
   if (Application) Application->ShowException(error);
 }
+}  // namespace
 
-void ReportUnknownException() { ReportException(Exception("Unknown error")); }
-
-TApplication::TApplication() { Application = this; }
+TApplication::TApplication() {
+  Application = this;
+  SetErrorSink(&ShowApplicationException);
+}
 
 TApplication::~TApplication() {
   DestroyForms();
@@ -49,7 +33,10 @@ TApplication::~TApplication() {
   if (font_) DeleteObject(font_);
   if (boldFont_) DeleteObject(boldFont_);
   for (const TScaledFont& f : scaledFonts_) DeleteObject(f.Font);
-  if (Application == this) Application = nullptr;
+  if (Application == this) {
+    Application = nullptr;
+    SetErrorSink(nullptr);
+  }
 }
 
 void TApplication::Initialize() {
@@ -65,7 +52,7 @@ void TApplication::Initialize() {
   handle_ =
       CreateWindowExW(0, kAppClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU, 0,
                       0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  BindObject(handle_, this);
 }
 
 void TApplication::HookMainWindow(TWindowHook hook) {
@@ -77,7 +64,7 @@ void TApplication::UnhookMainWindow(TWindowHook hook) {
 }
 
 LRESULT CALLBACK TApplication::WindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<TApplication*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+  auto* self = BoundObject<TApplication>(h);
   if (self) {
     TMessage m{msg, wParam, lParam, 0};
     // Copied: a hook may unhook itself or others while it runs.

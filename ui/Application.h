@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/Bound.h"
+#include "ui/Cp1251.h"
 
 namespace ts {
 
@@ -106,8 +107,5 @@ class TApplication {
 };
 
 extern TApplication* Application;
-
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& utf16);
 
 }  // namespace ts

@@ -1,5 +1,9 @@
 #include "ui/Cp1251.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace ts {
 namespace {
 
@@ -106,5 +110,27 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   for (size_t i = 0; i < text.size();) AppendUtf8(out, NextUtf16(text, i));
   return out;
 }
+
+#ifdef _WIN32
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+std::wstring Widen(std::string_view utf8) {
+  const std::u16string text = Utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string Narrow(std::wstring_view utf16) {
+  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size()));
+}
+
+std::string AnsiToUtf8(const char* text, size_t length) {
+  if (length == 0) return {};
+  // The ANSI code page is the PC's, so only the system can decode it.
+  const int wide = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+  std::wstring w(static_cast<size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), w.data(), wide);
+  return Narrow(w);
+}
+#endif
 
 }  // namespace ts

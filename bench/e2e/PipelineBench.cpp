@@ -22,6 +22,7 @@
 #include "screen/ScreenMirror.h"
 #include "tests/e2e/sim/Harness.h"
 #include "tests/e2e/sim/Steps.h"
+#include "ui/WindowObject.h"
 
 namespace {
 
@@ -88,8 +89,7 @@ struct TFloor {
     RegisterClassW(&wc);
     // Far from the program's window, so its picture stays uncovered.
     form = CreateWindowExW(WS_EX_NOACTIVATE, wc.lpszClassName, L"Pipeline floor", WS_OVERLAPPEDWINDOW, 760,
-                           560, 540, 380, nullptr, nullptr, wc.hInstance, nullptr);
-    SetWindowLongPtrW(form, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+                           560, 540, 380, nullptr, nullptr, wc.hInstance, this);
     view.SetOptions(ts::kMainWindowDisplayOptions);
     view.OnInitialize = ts::Bind(&mirror, &ts::TScreenMirror::DisplayViewInitialize);
     view.OnFinalize = ts::Bind(&mirror, &ts::TScreenMirror::DisplayViewFinalize);
@@ -110,8 +110,8 @@ struct TFloor {
   }
 
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = ts::WindowObject<TFloor>(window, message, lParam);
     if (message == kDrawReport) {
-      auto* self = reinterpret_cast<TFloor*>(GetWindowLongPtrW(window, GWLP_USERDATA));
       if (self && self->view.CanDraw()) self->Draw(reinterpret_cast<const uint8_t*>(lParam) + 1);
       return 0;
     }

@@ -12,6 +12,7 @@
 
 #include "tests/e2e/sim/Harness.h"
 #include "tests/e2e/sim/Steps.h"
+#include "ui/Cp1251.h"
 
 namespace ts::e2e {
 namespace {
@@ -38,11 +39,8 @@ std::unique_ptr<VirtualInstrument> MakeInstrument(size_t queueLimit = 256) {
 // The last lines of the log, for a failure's message.
 std::string TailOf(const std::vector<std::wstring>& lines) {
   std::string text;
-  for (size_t k = lines.size() > 6 ? lines.size() - 6 : 0; k < lines.size(); ++k) {
-    char utf8[512] = "";
-    WideCharToMultiByte(CP_UTF8, 0, lines[k].c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
-    text += std::string(" | ") + utf8;
-  }
+  for (size_t k = lines.size() > 6 ? lines.size() - 6 : 0; k < lines.size(); ++k)
+    text += " | " + Narrow(lines[k]);
   return text;
 }
 

@@ -19,6 +19,7 @@
 #include "tests/native/link/HidTestSupport.h"
 #include "tests/windows/support/HidStandIn.h"
 #include "tests/windows/support/Pump.h"
+#include "ui/WindowObject.h"
 
 namespace ts::test {
 namespace {
@@ -45,8 +46,7 @@ class DeviceChangeLog {
     wc.lpszClassName = L"HidClassStackTestLog";
     RegisterClassW(&wc);
     window_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                              wc.hInstance, nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+                              wc.hInstance, this);
     DEV_BROADCAST_DEVICEINTERFACE_W filter{sizeof filter, DBT_DEVTYP_DEVICEINTERFACE};
     filter.dbcc_classguid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     notify_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
@@ -60,7 +60,7 @@ class DeviceChangeLog {
 
  private:
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
-    auto* self = reinterpret_cast<DeviceChangeLog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = WindowObject<DeviceChangeLog>(window, message, lp);
     if (self && message == WM_DEVICECHANGE) self->Note(wp, lp);
     return DefWindowProcW(window, message, wp, lp);
   }

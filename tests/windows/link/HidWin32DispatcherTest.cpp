@@ -11,6 +11,7 @@
 #include "link/HidWin32Dispatcher.h"
 #include "link/HidWin32Io.h"
 #include "tests/windows/link/TestPipeServer.h"
+#include "ui/WindowObject.h"
 
 namespace ts::test {
 namespace {
@@ -61,7 +62,7 @@ LRESULT CALLBACK PaintProbe(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     PAINTSTRUCT ps;
     BeginPaint(window, &ps);
     EndPaint(window, &ps);
-    reinterpret_cast<TUiSignal*>(GetWindowLongPtrW(window, GWLP_USERDATA))->Set();
+    BoundObject<TUiSignal>(window)->Set();
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -78,7 +79,7 @@ TEST(HidWin32Dispatcher, AWaitKeepsTheWindowsPainted) {
   HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 40, 40, nullptr,
                                 nullptr, wc.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
-  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(painted.get()));
+  BindObject(window, painted.get());
   ShowWindow(window, SW_SHOWNOACTIVATE);
   // Only the wait can paint here; a deadline ends it if it does not.
   TWinHandle deadline(CreateEventW(nullptr, TRUE, FALSE, nullptr));

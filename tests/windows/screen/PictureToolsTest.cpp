@@ -13,6 +13,7 @@
 #include "screen/PictureTools.h"
 #include "screen/ScreenMirror.h"
 #include "tests/windows/screen/ScreenTestUtil.h"
+#include "ui/Cp1251.h"
 
 namespace ts {
 namespace {
@@ -248,7 +249,7 @@ TEST_F(PictureToolsTest, SaveDialogPathsAllPutTheCheckBoxBack) {
       Save();
       ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Utf8FromWide(path));
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Narrow(path));
     }
     EXPECT_EQ(driver.prompts, 1);
   }
@@ -291,7 +292,7 @@ TEST_F(PictureToolsTest, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
       SavePictureToFile(*tools.CapturePicture(), path);
       ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Utf8FromWide(path));
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + Narrow(path));
     }
     PictureToolFaults.fileWrite = false;
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);

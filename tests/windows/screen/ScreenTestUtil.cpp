@@ -133,10 +133,10 @@ uint32_t White(TDirectDrawSurface& surface) {
 
 TErrorRecorder::TErrorRecorder() {
   recorded.clear();
-  SetScreenErrorReport(&Record);
+  previous_ = SetErrorSink(&Record);
 }
 
-TErrorRecorder::~TErrorRecorder() { SetScreenErrorReport(nullptr); }
+TErrorRecorder::~TErrorRecorder() { SetErrorSink(previous_); }
 
 std::vector<std::string> TErrorRecorder::Messages() const { return recorded; }
 

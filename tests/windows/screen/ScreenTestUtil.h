@@ -10,6 +10,7 @@
 
 #include "screen/DDrawUnit.h"
 #include "tests/windows/support/Pump.h"
+#include "ui/ErrorReport.h"
 
 namespace ts::test {
 
@@ -45,6 +46,9 @@ class TErrorRecorder {
   TErrorRecorder();
   ~TErrorRecorder();
   std::vector<std::string> Messages() const;
+
+ private:
+  TErrorSink previous_;
 };
 
 }  // namespace ts::test
