@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ui/ErrorReport.h"
+#include "ui/WindowObject.h"
 
 namespace ts {
 namespace {
@@ -79,7 +80,7 @@ INT_PTR CALLBACK RangeProc(HWND dialog, UINT message, WPARAM wp, LPARAM lp) {
   return Guarded(
       [&]() -> INT_PTR {
         if (message == WM_INITDIALOG) {
-          SetWindowLongPtrW(dialog, DWLP_USER, lp);
+          BindObject(dialog, reinterpret_cast<void*>(lp));
           const auto* ask = reinterpret_cast<const TRangeAsk*>(lp);
           SetDlgItemTextW(dialog, kFromEdit, SecondsText(0, false).c_str());
           SetDlgItemTextW(dialog, kToEdit, SecondsText(ask->durationMicros, true).c_str());
@@ -91,7 +92,7 @@ INT_PTR CALLBACK RangeProc(HWND dialog, UINT message, WPARAM wp, LPARAM lp) {
           return TRUE;
         }
         if (LOWORD(wp) != IDOK) return FALSE;
-        auto* ask = reinterpret_cast<TRangeAsk*>(GetWindowLongPtrW(dialog, DWLP_USER));
+        auto* ask = BoundObject<TRangeAsk>(dialog);
         const std::optional<int64_t> from = ParseSeconds(TextOf(dialog, kFromEdit));
         std::optional<int64_t> to = ParseSeconds(TextOf(dialog, kToEdit));
         if (to) to = std::min(*to, ask->durationMicros);
