@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/Bound.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -95,12 +96,12 @@ class TApplication {
   TForm* mainForm_ = nullptr;
   bool terminated_ = false;
   int displayForms_ = 0;
-  HFONT font_ = nullptr;
-  HFONT boldFont_ = nullptr;
+  TGdiObject font_;
+  TGdiObject boldFont_;
   struct TScaledFont {
     int Dpi;
     bool Bold;
-    HFONT Font;
+    TGdiObject Font;
   };
   std::vector<TScaledFont> scaledFonts_;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/Controls.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -85,8 +86,8 @@ class TForm : public TWinControl {
  private:
   void FitClientArea();
   void MakeFont();
-  HFONT font_ = nullptr;
-  bool ownFont_ = false;
+  HFONT font_ = nullptr;  // ownFont_'s or the application's
+  TGdiObject ownFont_;
   int dpi_ = 96;
   // The component table at 96 dpi, for laying out again at another.
   std::vector<TControlDef> controls_;
