@@ -216,7 +216,6 @@ class THidDeviceController : public TObject {
   };
 
   std::vector<std::unique_ptr<THidDevice>> Scan();
-  THidDevice* NewDevice(std::unique_ptr<THidPnPInfo> pnpInfo);
   int IndexOf(const THidDevice* device) const;
   void Recount();
   void FireOffered(const THidPlugEvent& event, THidDevice* device);

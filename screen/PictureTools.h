@@ -54,9 +54,8 @@ class TPictureTools {
   // The whole back surface, margins and frame included, at the control's size.
   std::unique_ptr<TPicture> CapturePicture();
 
-  // What the save dialog offers next time: the last name and file type chosen.
+  // The name the save dialog offers next time: the last one chosen.
   const std::wstring& FileName() const { return fileName_; }
-  int FilterIndex() const { return filterIndex_; }
 
  private:
   bool AskFileName(HWND owner);

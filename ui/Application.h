@@ -60,7 +60,6 @@ class TApplication {
   // Runs the message loop until Terminate; then destroys the forms.
   void Run();
   void Terminate();
-  bool Terminated() const { return terminated_; }
   // Dispatches the waiting messages until none is left.
   void ProcessMessages();
   // Destroys every form, last created first.

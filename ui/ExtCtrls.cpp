@@ -70,10 +70,6 @@ void TStatusBar::SetPanelText(int index, const std::wstring& text) {
   SendMessageW(handle_, SB_SETTEXTW, flags, reinterpret_cast<LPARAM>(shown_.c_str()));
 }
 
-std::wstring TStatusBar::PanelText(int index) const {
-  return index >= 0 && index < static_cast<int>(texts_.size()) ? texts_[index] : std::wstring();
-}
-
 void TStatusBar::Repaint() {
   InvalidateRect(handle_, nullptr, TRUE);
   UpdateWindow(handle_);

@@ -63,7 +63,6 @@ class TForm : public TWinControl {
   // Lays the whole window out again at `dpi`, keeping its top-left corner at
   // `position` when one is given (WM_DPICHANGED).
   void ApplyDpi(int dpi, const POINT* position = nullptr);
-  HWND Tooltip() const { return tooltip_; }
   void AddHint(TWinControl* control, const wchar_t* hint);
 
   // Menus and timers of the form register here for their messages.
