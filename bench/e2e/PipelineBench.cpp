@@ -20,8 +20,8 @@
 #include "bench/MiniBench.h"
 #include "screen/ScreenLayout.h"
 #include "screen/ScreenMirror.h"
-#include "tests/e2e/sim/Harness.h"
-#include "tests/e2e/sim/Steps.h"
+#include "tests/e2e/support/Harness.h"
+#include "tests/e2e/support/Steps.h"
 #include "ui/WinHandle.h"
 
 namespace {
