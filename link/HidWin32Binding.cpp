@@ -265,7 +265,8 @@ THidHandle THidWin32Binding::Open(const std::string& path, THidAccess access) {
 }
 
 void THidWin32Binding::Close(THidHandle handle) {
-  if (handle != kNoHidHandle) CloseHandle(ToWinHandle(handle));
+  // The portable device keeps its handles as numbers and gives each back here.
+  if (handle != kNoHidHandle) TWinHandle(ToWinHandle(handle)).Reset();
 }
 
 bool THidWin32Binding::GetAttributes(THidHandle handle, THidAttributes& attributes) {
