@@ -71,6 +71,11 @@ struct TMenuTraits {
   static bool Valid(HMENU h) { return h != nullptr; }
   static bool Free(HMENU h) { return DestroyMenu(h) != 0; }
 };
+struct TLocalTraits {
+  using TValue = HLOCAL;
+  static bool Valid(HLOCAL h) { return h != nullptr; }
+  static bool Free(HLOCAL h) { return LocalFree(h) == nullptr; }
+};
 struct TEnhMetafileTraits {
   using TValue = HENHMETAFILE;
   static bool Valid(HENHMETAFILE h) { return h != nullptr; }
@@ -85,6 +90,9 @@ using TIconHandle = TOwned<TIconTraits>;
 // A device context made with CreateCompatibleDC.
 using TMemoryDC = TOwned<TMemoryDCTraits>;
 using TEnhMetafile = TOwned<TEnhMetafileTraits>;
+// What the system allocated for the caller from the local heap: a text, a
+// security descriptor.
+using TLocalMemory = TOwned<TLocalTraits>;
 // A menu that no window holds: a window destroys the menu it is given itself.
 using TMenuHandle = TOwned<TMenuTraits>;
 
