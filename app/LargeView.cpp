@@ -167,24 +167,25 @@ void TLargeView::Present(TObject*) {
 }
 
 void TLargeView::Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(window_, &ps);
-  RECT client{};
-  GetClientRect(window_, &client);
-  const RECT picture = PictureRect();
-  // Black around the picture, never over it: the present fills that part.
-  const TGdiObject around(CreateRectRgnIndirect(&client));
-  const TGdiObject inner(CreateRectRgnIndirect(&picture));
-  const auto aroundRegion = static_cast<HRGN>(around.Get());
-  CombineRgn(aroundRegion, aroundRegion, static_cast<HRGN>(inner.Get()), RGN_DIFF);
-  FillRgn(dc, aroundRegion, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-  EndPaint(window_, &ps);
+  {
+    const TPaintDC dc(window_);
+    RECT client{};
+    GetClientRect(window_, &client);
+    const RECT picture = PictureRect();
+    // Black around the picture, never over it: the present fills that part.
+    const TGdiObject around(CreateRectRgnIndirect(&client));
+    const TGdiObject inner(CreateRectRgnIndirect(&picture));
+    const auto aroundRegion = static_cast<HRGN>(around.Get());
+    CombineRgn(aroundRegion, aroundRegion, static_cast<HRGN>(inner.Get()), RGN_DIFF);
+    FillRgn(dc.Get(), aroundRegion, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  }
   repaint_ = true;
   Present();
 }
 
 void TLargeView::ShowMenu(int x, int y) {
-  HMENU menu = CreatePopupMenu();
+  const TMenuHandle owned(CreatePopupMenu());
+  HMENU menu = owned.Get();
   for (int s = 1; s <= kMaxScale; ++s) {
     std::wstring text = std::to_wstring(s) + L"×\t" + std::to_wstring(s);
     AppendMenuW(menu, MF_STRING | (scale_ == s ? MF_CHECKED : 0u), static_cast<UINT_PTR>(s), text.c_str());
@@ -194,7 +195,6 @@ void TLargeView::ShowMenu(int x, int y) {
   AppendMenuW(menu, MF_STRING | (fullScreen_ ? MF_CHECKED : 0u), kFullScreenCommand, L"Во весь экран\tF11");
   const UINT chosen = static_cast<UINT>(
       TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0, window_, nullptr));
-  DestroyMenu(menu);
   if (chosen >= 1 && chosen <= kMaxScale) SetScale(static_cast<int>(chosen));
   if (chosen == kFitCommand) SetScale(kFit);
   if (chosen == kFullScreenCommand) SetFullScreen(!fullScreen_);

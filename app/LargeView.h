@@ -33,14 +33,12 @@ class TLargeView {
 
   // 1 to 8, or kFit. A fixed scale in a window sizes the window to the picture.
   void SetScale(int scale);
-  int Scale() const { return scale_; }
   // The enlargement in use now.
   int EffectiveScale() const;
   // Where the picture sits, in client coordinates.
   RECT PictureRect() const;
 
   void SetFullScreen(bool on);
-  bool FullScreen() const { return fullScreen_; }
 
   // Copies the rows of the control's back surface that changed since the last
   // present into the window at the current enlargement.

@@ -1,8 +1,7 @@
 #pragma once
-// The HID device controller, its devices and their read threads. Everything here
-// runs on the user interface thread except THidDeviceReadThread's loop, which
-// hands every report and read error over to that thread and waits until it has
-// been handled.
+// The HID device controller and its devices. Everything here runs on the user
+// interface thread; each device's reads run on its THidDeviceReadThread
+// (link/HidReadThread.h).
 
 #include <atomic>
 #include <cstdint>
@@ -20,6 +19,7 @@ namespace ts {
 
 class THidDevice;
 class THidDeviceController;
+class THidDeviceReadThread;
 
 using THidPlugEvent = TMethod<void(THidDevice* HidDev)>;
 using THidEnumerateEvent = TMethod<bool(THidDevice* HidDev, int32_t Idx)>;
@@ -44,35 +44,6 @@ struct THidEnvironment {
   // The live controller, none once it is gone; read on the user interface
   // thread only, by calls posted there.
   THidDeviceController* Controller = nullptr;
-};
-
-class THidDeviceReadThread {
- public:
-  THidDeviceReadThread(THidDevice& device, uint16_t reportLength);
-  ~THidDeviceReadThread();
-  THidDeviceReadThread(const THidDeviceReadThread&) = delete;
-  THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
-
-  void Start();
-  // Tells the loop to stop and waits for it, serving its pending hand-over.
-  void StopAndWait();
-
- private:
-  void Execute();
-  void HandOverReport();
-  void HandOverError();
-  // Hands the error over; true when it means the device is gone.
-  bool ReportReadError(uint32_t error);
-  // A read whose cancel did not take: given up, closed and logged.
-  void AbandonRead(std::unique_ptr<THidReadRequest> request);
-
-  THidDevice& device_;
-  std::vector<uint8_t> report_;
-  uint32_t numBytesRead_ = 0;
-  uint32_t lastError_ = 0;
-  std::atomic<bool> terminated_{false};
-  std::unique_ptr<TUiSignal> ended_;
-  std::thread thread_;
 };
 
 class THidDevice : public TObject {
@@ -245,7 +216,6 @@ class THidDeviceController : public TObject {
   };
 
   std::vector<std::unique_ptr<THidDevice>> Scan();
-  THidDevice* NewDevice(std::unique_ptr<THidPnPInfo> pnpInfo);
   int IndexOf(const THidDevice* device) const;
   void Recount();
   void FireOffered(const THidPlugEvent& event, THidDevice* device);

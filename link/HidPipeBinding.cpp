@@ -37,9 +37,8 @@ void Notice(const std::string& line) {
 std::string SidText(PSID sid) {
   char* text = nullptr;
   if (!sid || !ConvertSidToStringSidA(sid, &text)) return "?";
-  std::string result = text;
-  LocalFree(text);
-  return result;
+  const TLocalMemory owned(text);
+  return text;
 }
 
 // Empty when the pipe belongs to the user this process runs as; else its owner.
@@ -51,6 +50,7 @@ std::string ForeignOwner(HANDLE pipe) {
   if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                       &sd) != ERROR_SUCCESS)
     return "?";
+  const TLocalMemory ownedSd(sd);  // owner points into it
   std::string result;
   HANDLE opened = nullptr;
   BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
@@ -60,7 +60,6 @@ std::string ForeignOwner(HANDLE pipe) {
   const bool mine = haveToken && GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
                     EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
   if (!mine) result = owner ? SidText(owner) : "?";
-  LocalFree(sd);
   return result;
 }
 

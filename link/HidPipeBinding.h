@@ -47,9 +47,6 @@ class THidPipeBinding : public THidBinding {
   std::unique_ptr<THidReadRequest> NewReadRequest() override;
   void EnterReadThread() override;
 
-  // The identity of the instance now listed; 0 when none is.
-  uint32_t CurrentDeviceID() const { return listed_ ? DeviceID() : 0; }
-
  private:
   struct TOpenHandle {
     uint32_t QueueLength;

@@ -1,5 +1,6 @@
 #include "link/HidProduction.h"
 
+#include "link/HidBindingChain.h"
 #include "link/HidPipeBinding.h"
 #include "link/HidWin32Binding.h"
 #include "link/HidWin32Dispatcher.h"

@@ -6,6 +6,7 @@
 
 #include "link/HidWin32Io.h"
 #include "ui/Cp1251.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -162,8 +163,11 @@ bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass,
                                  std::vector<std::unique_ptr<THidPnPInfo>>& found) {
   if (!SetupApiLoaded() || !HidLoaded()) return false;
   GUID guid = ToGuid(interfaceClass);
-  HDEVINFO set = setupApi_.GetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return false;
+  const TDevInfoList devices(
+      setupApi_.GetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+      setupApi_.DestroyDeviceInfoList);
+  if (!devices) return false;
+  HDEVINFO set = devices.Get();
   const size_t first = found.size();
   for (DWORD index = 0;; ++index) {
     SP_DEVICE_INTERFACE_DATA interfaceData = {};
@@ -183,7 +187,6 @@ bool THidWin32Binding::Enumerate(const THidGuid& interfaceClass,
     if (!setupApi_.GetDeviceInterfaceDetailA(set, &interfaceData, detail, size, nullptr, &device)) continue;
     found.push_back(ReadPnPInfo(set, detail->DevicePath, device));
   }
-  setupApi_.DestroyDeviceInfoList(set);
   // A device keeps the number it was first seen with while it stays present:
   // Wine numbers device nodes by position in each enumeration, so a device
   // plugged in ahead of others in the list would otherwise renumber them.
@@ -252,7 +255,8 @@ THidHandle THidWin32Binding::Open(const std::string& path, THidAccess access) {
 }
 
 void THidWin32Binding::Close(THidHandle handle) {
-  if (handle != kNoHidHandle) CloseHandle(ToWinHandle(handle));
+  // The portable device keeps its handles as numbers and gives each back here.
+  if (handle != kNoHidHandle) TWinHandle(ToWinHandle(handle)).Reset();
 }
 
 bool THidWin32Binding::GetAttributes(THidHandle handle, THidAttributes& attributes) {

@@ -26,7 +26,6 @@ class TEvidence : public TObject {
   // A recording's frames as an animated GIF, or as numbered PNG files.
   void ExportGifClick(TObject*);
   void ExportPngFramesClick(TObject*);
-  const std::wstring& Folder() const { return folder_; }
 
  private:
   static LRESULT CALLBACK KeyHook(int code, WPARAM wp, LPARAM lp);

@@ -173,9 +173,7 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
-  HDC dc = GetDC(nullptr);
-  GetDIBits(dc, bitmap, 0, UINT(height), out.Data.data(), &bi, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
+  GetDIBits(TWindowDC(nullptr).Get(), bitmap, 0, UINT(height), out.Data.data(), &bi, DIB_RGB_COLORS);
   for (auto& p : out.Data) p &= 0xFFFFFF;
   return out;
 }

@@ -89,8 +89,6 @@ class TRecordingReader {
   bool Next(TRecordedReport& report);
   TStatus Status() const { return status_; }
   TRecordingEnd EndReason() const { return endReason_; }
-  // Byte offset of the block (or header) where reading stopped.
-  size_t StopOffset() const { return stopOffset_; }
   uint64_t ReportsRead() const { return reportsRead_; }
   int64_t LastTimeMicros() const { return lastUnit_ * kRecordingTimeUnitMicros; }
   // A sentence for the user on how the file ended; empty while reading or

@@ -96,9 +96,9 @@ bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std:
 }
 
 TWin32FileSink::TWin32FileSink(const std::wstring& fileName) : name_(fileName) {
-  file_ = CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) Remember("Не создаётся файл");
+  file_.Reset(CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) Remember("Не создаётся файл");
 }
 
 TWin32FileSink::~TWin32FileSink() { Close(); }
@@ -108,10 +108,10 @@ void TWin32FileSink::Remember(const char* what) {
 }
 
 bool TWin32FileSink::Write(const uint8_t* data, size_t size) {
-  if (file_ == INVALID_HANDLE_VALUE) return false;
+  if (!file_) return false;
   while (size > 0) {
     DWORD done = 0;
-    if (!WriteFile(file_, data, DWORD(std::min<size_t>(size, 1 << 20)), &done, nullptr) || done == 0) {
+    if (!WriteFile(file_.Get(), data, DWORD(std::min<size_t>(size, 1 << 20)), &done, nullptr) || done == 0) {
       Remember("Не записывается файл");
       return false;
     }
@@ -122,9 +122,8 @@ bool TWin32FileSink::Write(const uint8_t* data, size_t size) {
 }
 
 bool TWin32FileSink::Close() {
-  if (file_ == INVALID_HANDLE_VALUE) return error_.empty();
-  const bool ok = CloseHandle(file_);
-  file_ = INVALID_HANDLE_VALUE;
+  if (!file_) return error_.empty();
+  const bool ok = file_.Close();
   if (!ok) Remember("Не закрывается файл");
   return ok;
 }

@@ -9,6 +9,7 @@
 
 #include "record/Recorder.h"
 #include "ui/ExtCtrls.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -20,14 +21,14 @@ class TWin32FileSink : public TRecordSink {
  public:
   explicit TWin32FileSink(const std::wstring& fileName);
   ~TWin32FileSink() override;
-  bool Opened() const { return file_ != INVALID_HANDLE_VALUE; }
+  bool Opened() const { return static_cast<bool>(file_); }
   bool Write(const uint8_t* data, size_t size) override;
   bool Close() override;
   std::string Error() const override { return error_; }
 
  private:
   void Remember(const char* what);
-  HANDLE file_;
+  TWinHandle file_;
   std::wstring name_;
   std::string error_;
 };

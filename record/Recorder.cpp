@@ -48,7 +48,6 @@ bool TRecorder::Start(std::unique_ptr<TRecordSink> sink, const TRecordingHeader&
     sink_.reset();
     return false;
   }
-  bytes_ = bytes.size();
   recording_ = true;
   writer_ = std::thread([this] { Run(); });
   return true;
@@ -146,7 +145,6 @@ bool TRecorder::FlushBlock() {
     sink_->Close();
     return false;
   }
-  bytes_ += total;
   return true;
 }
 

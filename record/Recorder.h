@@ -52,7 +52,6 @@ class TRecorder {
   std::string TakeFailure();
   uint64_t Dropped() const { return dropped_; }
   uint64_t Written() const { return written_; }
-  uint64_t BytesWritten() const { return bytes_; }
 
  private:
   struct TSlot {
@@ -77,7 +76,6 @@ class TRecorder {
   std::atomic<bool> recording_{false};
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> written_{0};
-  std::atomic<uint64_t> bytes_{0};
   TRecordingEnd endReason_ = TRecordingEnd::Stopped;
   int64_t origin_ = 0;
 

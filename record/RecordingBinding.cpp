@@ -26,7 +26,6 @@ TPlayback::TPlayback(std::shared_ptr<const std::vector<uint8_t>> file) : file_(s
   TRecordedReport r;
   while (reader.Next(r)) duration_ = r.TimeMicros;
   header_ = reader.Header();
-  count_ = reader.ReportsRead();
   problem_ = reader.Problem();
   burst_.reserve(kMaxStep);
   Restart();

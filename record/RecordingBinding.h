@@ -22,7 +22,6 @@ class TPlayback {
 
   const TRecordingHeader& Header() const { return header_; }
   int64_t DurationMicros() const { return duration_; }
-  uint64_t ReportCount() const { return count_; }
   // How the file ended, for the user; empty when it is whole.
   const std::string& Problem() const { return problem_; }
 
@@ -56,7 +55,6 @@ class TPlayback {
   std::shared_ptr<const std::vector<uint8_t>> file_;
   TRecordingHeader header_;
   int64_t duration_ = 0;
-  uint64_t count_ = 0;
   std::string problem_;
 
   mutable std::mutex mutex_;

@@ -68,7 +68,6 @@ class TControlSubClass {
   TControlSubClass& operator=(const TControlSubClass&) = delete;
 
   HWND Window() const { return window_; }
-  bool Hooked() const { return hooked_; }
   LRESULT CallPrevious(UINT message, WPARAM wParam, LPARAM lParam);
 
  private:

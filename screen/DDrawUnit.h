@@ -54,7 +54,6 @@ class TDirectDraw : public TDirectX {
   IDirectDraw4* IDraw4() const { return draw4_.Get(); }
   IDirectDraw7* IDraw7() const { return draw7_.Get(); }
   const DDCAPS& DriverCaps() const { return driverCaps_; }
-  const DDCAPS& HELCaps() const { return helCaps_; }
 
   size_t SurfaceCount() const { return surfaces_.size(); }
   size_t ClipperCount() const { return clippers_.size(); }

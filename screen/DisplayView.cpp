@@ -8,6 +8,7 @@
 #include "screen/DDrawConsts.h"
 #include "ui/ErrorReport.h"
 #include "ui/PathCounters.h"
+#include "ui/WinHandle.h"
 #include "ui/WindowObject.h"
 
 namespace ts {
@@ -125,9 +126,7 @@ void TDisplayViewDriverBlt::Flip() {
 
 TCustomDisplayView::TCustomDisplayView()
     : effectiveOptions_(EffectiveOptionsOf(kDefaultOptions)), options_(kDefaultOptions) {
-  HDC screen = GetDC(nullptr);
-  GetSystemPaletteEntries(screen, 0, 256, ColorTable);
-  ReleaseDC(nullptr, screen);
+  GetSystemPaletteEntries(TWindowDC(nullptr).Get(), 0, 256, ColorTable);
   std::copy(std::begin(ColorTable), std::end(ColorTable), DefaultColorTable);
 }
 
@@ -425,9 +424,7 @@ void TCustomDisplayView::BuildPaletteEntries(const PALETTEENTRY (&table)[256],
   std::copy(std::begin(table), std::end(table), entries);
   if (!(effectiveOptions_ & doAllowPalette256)) {
     PALETTEENTRY system[256] = {};
-    HDC screen = GetDC(nullptr);
-    GetSystemPaletteEntries(screen, 0, 256, system);
-    ReleaseDC(nullptr, screen);
+    GetSystemPaletteEntries(TWindowDC(nullptr).Get(), 0, 256, system);
     std::copy(system, system + 10, entries);
     std::copy(system + 246, system + 256, entries + 246);
   }
@@ -444,23 +441,20 @@ void TCustomDisplayView::LoadPalette(const PALETTEENTRY (&table)[256]) {
 bool TCustomDisplayView::PaletteChanged(bool foreground) {
   // Only a palette display can have taken the surfaces' colours away; on a true-colour
   // display a restore would merely blank the picture at every activation.
-  HDC screen = GetDC(nullptr);
-  bool paletteDisplay = (GetDeviceCaps(screen, RASTERCAPS) & RC_PALETTE) != 0;
-  ReleaseDC(nullptr, screen);
+  bool paletteDisplay = (GetDeviceCaps(TWindowDC(nullptr).Get(), RASTERCAPS) & RC_PALETTE) != 0;
   if (!foreground || !initialized_ || !paletteDisplay) return false;
   Restore();
   return true;
 }
 
 void TCustomDisplayView::Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(window_, &ps);
-  HBRUSH brush = CreateSolidBrush(Color);
-  RECT client;
-  GetClientRect(window_, &client);
-  ::FillRect(dc, &client, brush);
-  DeleteObject(brush);
-  EndPaint(window_, &ps);
+  {
+    const TPaintDC dc(window_);
+    const TGdiObject brush(CreateSolidBrush(Color));
+    RECT client;
+    GetClientRect(window_, &client);
+    ::FillRect(dc.Get(), &client, static_cast<HBRUSH>(brush.Get()));
+  }
   if (!initialized_) return;
   // A repaint shows the picture at once: no wait for the vertical blank.
   TDisplayViewOptions saved = effectiveOptions_ & doWaitVBlank;

@@ -33,11 +33,9 @@ constexpr wchar_t kFilter[] =
 TPicture::TPicture(int width, int height) : width_(width), height_(height) {
   const TWindowDC screen(nullptr);
   bitCount_ = GetDeviceCaps(screen.Get(), BITSPIXEL) * GetDeviceCaps(screen.Get(), PLANES);
-  bitmap_ = CreateCompatibleBitmap(screen.Get(), std::max(width, 1), std::max(height, 1));
+  bitmap_.Reset(CreateCompatibleBitmap(screen.Get(), std::max(width, 1), std::max(height, 1)));
   if (!bitmap_) throw Exception(Format("Out of resources (bitmap %dx%d)", width, height));
 }
-
-TPicture::~TPicture() { DeleteObject(bitmap_); }
 
 namespace {
 
@@ -172,13 +170,9 @@ void TPictureTools::CopyToClipBoardClick(HWND owner) {
   std::unique_ptr<TPicture> picture = CapturePicture();
   // Everything for the clipboard is made before it is emptied, so a failure leaves
   // what the operator had there.
-  HANDLE bitmap =
-      PictureToolFaults.bitmapCopy ? nullptr : CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0);
-  HPALETTE palette = nullptr;
-  TDeferred freeUnplaced([&] {
-    if (bitmap) DeleteObject(bitmap);
-    if (palette) DeleteObject(palette);
-  });
+  TGdiObject bitmap(PictureToolFaults.bitmapCopy ? nullptr
+                                                 : CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0));
+  TGdiObject palette;
   if (!bitmap) throw Exception(kSCannotCopyPicture);
   if (picture->BitCount() <= 8) {
     // A palette picture needs its colours beside it.
@@ -189,18 +183,18 @@ void TPictureTools::CopyToClipBoardClick(HWND owner) {
     entries.header.palVersion = 0x300;
     entries.header.palNumEntries = 256;
     GetSystemPaletteEntries(TWindowDC(nullptr).Get(), 0, 256, entries.header.palPalEntry);
-    palette = CreatePalette(&entries.header);
+    palette.Reset(CreatePalette(&entries.header));
     if (!palette) throw Exception(kSCannotCopyPicture);
   }
   if (!OpenClipboard(owner)) throw Exception(kSCannotOpenClipboard);
   TDeferred close([] { CloseClipboard(); });
   EmptyClipboard();
-  // The clipboard owns what it accepted.
-  if (!SetClipboardData(CF_BITMAP, bitmap)) throw Exception(kSCannotCopyPicture);
-  bitmap = nullptr;
+  // The clipboard owns what it accepted: the owners let go of it there.
+  if (!SetClipboardData(CF_BITMAP, bitmap.Get())) throw Exception(kSCannotCopyPicture);
+  bitmap.Detach();
   if (palette) {
-    if (!SetClipboardData(CF_PALETTE, palette)) throw Exception(kSCannotCopyPicture);
-    palette = nullptr;
+    if (!SetClipboardData(CF_PALETTE, palette.Get())) throw Exception(kSCannotCopyPicture);
+    palette.Detach();
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "screen/DisplayView.h"
 #include "ui/Bound.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -16,16 +17,13 @@ namespace ts {
 class TPicture {
  public:
   TPicture(int width, int height);
-  ~TPicture();
-  TPicture(const TPicture&) = delete;
-  TPicture& operator=(const TPicture&) = delete;
-  HBITMAP Handle() const { return bitmap_; }
+  HBITMAP Handle() const { return static_cast<HBITMAP>(bitmap_.Get()); }
   int Width() const { return width_; }
   int Height() const { return height_; }
   int BitCount() const { return bitCount_; }
 
  private:
-  HBITMAP bitmap_ = nullptr;
+  TGdiObject bitmap_;
   int width_;
   int height_;
   int bitCount_;
@@ -56,9 +54,8 @@ class TPictureTools {
   // The whole back surface, margins and frame included, at the control's size.
   std::unique_ptr<TPicture> CapturePicture();
 
-  // What the save dialog offers next time: the last name and file type chosen.
+  // The name the save dialog offers next time: the last one chosen.
   const std::wstring& FileName() const { return fileName_; }
-  int FilterIndex() const { return filterIndex_; }
 
  private:
   bool AskFileName(HWND owner);

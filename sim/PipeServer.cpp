@@ -25,8 +25,8 @@ std::string SystemErrorText(DWORD error) {
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
       error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const TLocalMemory owned(text);
   std::u16string s(reinterpret_cast<const char16_t*>(text ? text : L""), n);
-  if (text) LocalFree(text);
   while (!s.empty() && (s.back() <= u' ' || s.back() == u'.')) s.pop_back();
   return Utf16ToUtf8(s);
 }
@@ -47,8 +47,8 @@ PSECURITY_DESCRIPTOR OwnUserSecurity() {
   if (!ok || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user))
     throw Exception(
         Format("The process's user cannot be read (error %lu)", ok ? GetLastError() : tokenError));
+  const TLocalMemory ownedUser(user);
   const std::wstring text = std::wstring(L"O:") + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)";
-  LocalFree(user);
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &sd, nullptr))
     throw Exception(Format("The pipe's security cannot be made (error %lu)", GetLastError()));
@@ -103,10 +103,9 @@ struct PipeServer::Request : std::enable_shared_from_this<Request> {
 PipeServer::PipeServer() : PipeServer(Options{}) {}
 
 PipeServer::PipeServer(Options options) : options_(std::move(options)) {
-  security_ = OwnUserSecurity();
+  security_.Reset(OwnUserSecurity());
   port_.Reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
   if (!port_.Get()) {
-    LocalFree(security_);
     throw Exception(Format("Completion port cannot be made (error %lu)", GetLastError()));
   }
   thread_ = std::thread([this] { Run(); });
@@ -120,7 +119,6 @@ PipeServer::~PipeServer() {
   }
   if (thread_.joinable()) thread_.join();
   port_.Reset();
-  LocalFree(security_);
 }
 
 void PipeServer::SetOutputHandler(OutputHandler handler) { handler_ = std::move(handler); }
@@ -312,7 +310,7 @@ void PipeServer::Listen() {
       (WaitNamedPipeW(options_.name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND))
     throw Exception(Format("Pipe %s is already served", name.c_str()));
   auto inst = std::make_unique<Instance>();
-  SECURITY_ATTRIBUTES security{sizeof security, security_, FALSE};
+  SECURITY_ATTRIBUTES security{sizeof security, security_.Get(), FALSE};
   const DWORD openMode =
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (instances_.empty() ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
   inst->pipe.Reset(

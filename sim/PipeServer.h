@@ -117,7 +117,7 @@ class PipeServer {
   Options options_;
   OutputHandler handler_;
   TWinHandle port_;
-  PSECURITY_DESCRIPTOR security_ = nullptr;
+  TLocalMemory security_;  // the pipe's: its owner's user and SYSTEM only
   std::thread thread_;
 
   // Owned by the server thread.

@@ -50,7 +50,6 @@ class Transport {
   // client's queue; HID: the driver's queue).
   size_t SmallestBacklog() const;
   PipeServer* Pipe() { return pipe_.get(); }
-  HidServer* Hid() { return hid_.get(); }
 
  private:
   std::unique_ptr<PipeServer> pipe_;

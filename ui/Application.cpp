@@ -30,9 +30,6 @@ TApplication::TApplication() {
 TApplication::~TApplication() {
   DestroyForms();
   if (handle_) DestroyWindow(handle_);
-  if (font_) DeleteObject(font_);
-  if (boldFont_) DeleteObject(boldFont_);
-  for (const TScaledFont& f : scaledFonts_) DeleteObject(f.Font);
   if (Application == this) {
     Application = nullptr;
     SetErrorSink(nullptr);
@@ -143,38 +140,39 @@ void TApplication::ShowMessage(const std::wstring& text) {
 
 HFONT TApplication::DefaultFont() {
   if (!font_)
-    font_ = CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-  return font_;
+    font_.Reset(CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                            L"MS Sans Serif"));
+  return static_cast<HFONT>(font_.Get());
 }
 
 HFONT TApplication::BoldFont() {
   if (!boldFont_)
-    boldFont_ =
-        CreateFontW(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-  return boldFont_;
+    boldFont_.Reset(CreateFontW(-11, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                L"MS Sans Serif"));
+  return static_cast<HFONT>(boldFont_.Get());
 }
 
 HFONT TApplication::DefaultFont(int dpi) {
   if (dpi == kDesignDpi) return DefaultFont();
   for (const TScaledFont& f : scaledFonts_)
-    if (f.Dpi == dpi && !f.Bold) return f.Font;
+    if (f.Dpi == dpi && !f.Bold) return static_cast<HFONT>(f.Font.Get());
   HFONT font =
       CreateFontW(-ScaleToDpi(11, dpi), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-  scaledFonts_.push_back({dpi, false, font});
+  scaledFonts_.push_back({dpi, false, TGdiObject(font)});
   return font;
 }
 
 HFONT TApplication::BoldFont(int dpi) {
   if (dpi == kDesignDpi) return BoldFont();
   for (const TScaledFont& f : scaledFonts_)
-    if (f.Dpi == dpi && f.Bold) return f.Font;
+    if (f.Dpi == dpi && f.Bold) return static_cast<HFONT>(f.Font.Get());
   HFONT font =
       CreateFontW(-ScaleToDpi(11, dpi), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-  scaledFonts_.push_back({dpi, true, font});
+  scaledFonts_.push_back({dpi, true, TGdiObject(font)});
   return font;
 }
 

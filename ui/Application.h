@@ -10,6 +10,7 @@
 
 #include "ui/Bound.h"
 #include "ui/Cp1251.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -60,7 +61,6 @@ class TApplication {
   // Runs the message loop until Terminate; then destroys the forms.
   void Run();
   void Terminate();
-  bool Terminated() const { return terminated_; }
   // Dispatches the waiting messages until none is left.
   void ProcessMessages();
   // Destroys every form, last created first.
@@ -96,12 +96,12 @@ class TApplication {
   TForm* mainForm_ = nullptr;
   bool terminated_ = false;
   int displayForms_ = 0;
-  HFONT font_ = nullptr;
-  HFONT boldFont_ = nullptr;
+  TGdiObject font_;
+  TGdiObject boldFont_;
   struct TScaledFont {
     int Dpi;
     bool Bold;
-    HFONT Font;
+    TGdiObject Font;
   };
   std::vector<TScaledFont> scaledFonts_;
 };

@@ -4,6 +4,7 @@
 
 #include "ui/Dpi.h"
 #include "ui/Forms.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -14,15 +15,14 @@ HWND TPanel::CreateWindowFor(const TControlDef& def, HWND parent) {
 
 LRESULT TPanel::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(handle_, &ps);
+    const TPaintDC paint(handle_);
+    HDC dc = paint.Get();
     RECT r;
     GetClientRect(handle_, &r);
     FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
     DrawEdge(dc, &r, BDR_RAISEDOUTER, BF_RECT);
     InflateRect(&r, -1, -1);
     DrawEdge(dc, &r, BDR_SUNKENINNER, BF_RECT);
-    EndPaint(handle_, &ps);
     return 0;
   }
   if (msg == WM_ERASEBKGND) return 1;
@@ -68,10 +68,6 @@ void TStatusBar::SetPanelText(int index, const std::wstring& text) {
   shown_.assign(p.Alignment == TAlignment::Center ? L"\t" : L"").append(text);
   WPARAM flags = static_cast<WPARAM>(index) | (p.RightToLeft ? SBT_RTLREADING : 0);
   SendMessageW(handle_, SB_SETTEXTW, flags, reinterpret_cast<LPARAM>(shown_.c_str()));
-}
-
-std::wstring TStatusBar::PanelText(int index) const {
-  return index >= 0 && index < static_cast<int>(texts_.size()) ? texts_[index] : std::wstring();
 }
 
 void TStatusBar::Repaint() {

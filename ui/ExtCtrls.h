@@ -34,7 +34,6 @@ class TStatusBar : public TWinControl {
  public:
   void SetPanels(std::vector<TStatusPanel> panels);
   void SetPanelText(int index, const std::wstring& text);
-  std::wstring PanelText(int index) const;
   void Repaint();
   void LaidOut() override;
 

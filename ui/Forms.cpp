@@ -25,10 +25,7 @@ void ScaleBounds(TControlDef& def, int dpi) {
 
 }  // namespace
 
-TForm::~TForm() {
-  DestroyHandle();
-  if (ownFont_) DeleteObject(font_);
-}
+TForm::~TForm() { DestroyHandle(); }
 
 void TForm::Load() {
   DefineWindow();
@@ -85,12 +82,11 @@ void TForm::Build(const TFormDef& def, std::initializer_list<TControlDef> contro
 }
 
 void TForm::MakeFont() {
-  if (ownFont_) DeleteObject(font_);
-  ownFont_ = form_.FontName != nullptr;
-  font_ = ownFont_ ? CreateFontW(-ScaleToDpi(form_.FontHeight, dpi_), 0, 0, 0, FW_NORMAL, 0, 0, 0,
-                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                 DEFAULT_PITCH | FF_DONTCARE, form_.FontName)
-                   : Application->DefaultFont(dpi_);
+  ownFont_.Reset(form_.FontName ? CreateFontW(-ScaleToDpi(form_.FontHeight, dpi_), 0, 0, 0, FW_NORMAL, 0, 0,
+                                              0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, form_.FontName)
+                                : nullptr);
+  font_ = form_.FontName ? static_cast<HFONT>(ownFont_.Get()) : Application->DefaultFont(dpi_);
 }
 
 void TForm::ApplyDpi(int dpi, const POINT* position) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/Controls.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -62,7 +63,6 @@ class TForm : public TWinControl {
   // Lays the whole window out again at `dpi`, keeping its top-left corner at
   // `position` when one is given (WM_DPICHANGED).
   void ApplyDpi(int dpi, const POINT* position = nullptr);
-  HWND Tooltip() const { return tooltip_; }
   void AddHint(TWinControl* control, const wchar_t* hint);
 
   // Menus and timers of the form register here for their messages.
@@ -85,8 +85,8 @@ class TForm : public TWinControl {
  private:
   void FitClientArea();
   void MakeFont();
-  HFONT font_ = nullptr;
-  bool ownFont_ = false;
+  HFONT font_ = nullptr;  // ownFont_'s or the application's
+  TGdiObject ownFont_;
   int dpi_ = 96;
   // The component table at 96 dpi, for laying out again at another.
   std::vector<TControlDef> controls_;

@@ -14,10 +14,6 @@ bool IsSeparator(const TMenuItemDef& d) { return d.Caption && d.Caption[0] == L'
 
 }  // namespace
 
-TMenu::~TMenu() {
-  if (handle_) DestroyMenu(handle_);
-}
-
 void TMenu::Fill(HMENU menu, const std::vector<TMenuItemDef>& items, bool ownerDraw, bool bar) {
   for (const TMenuItemDef& d : items) {
     auto item = std::make_unique<Item>();
@@ -37,6 +33,7 @@ void TMenu::Fill(HMENU menu, const std::vector<TMenuItemDef>& items, bool ownerD
     mii.wID = item->Id;
     mii.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
     if (!d.Items.empty()) {
+      // The item takes the submenu: it goes with the menu that holds it.
       HMENU sub = CreatePopupMenu();
       Fill(sub, d.Items, ownerDraw, false);
       mii.fMask |= MIIM_SUBMENU;
@@ -63,7 +60,8 @@ UINT TMenu::IdOf(const std::wstring& name) const {
 }
 
 void TMenu::SetChecked(const std::wstring& name, bool checked) {
-  if (UINT id = IdOf(name)) CheckMenuItem(handle_, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+  if (UINT id = IdOf(name))
+    CheckMenuItem(handle_.Get(), id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TMenu::SetOnClick(const std::wstring& name, TNotifyEvent onClick) {
@@ -71,28 +69,23 @@ void TMenu::SetOnClick(const std::wstring& name, TNotifyEvent onClick) {
     if (name == item->Def.Name) item->Def.OnClick = onClick;
 }
 
-TMainMenu::~TMainMenu() {
-  if (font_) DeleteObject(font_);
-  if (boldFont_) DeleteObject(boldFont_);
-}
-
 void TMainMenu::Create(TForm* form, std::vector<TMenuItemDef> items) {
-  handle_ = CreateMenu();
-  Fill(handle_, items, true, true);
+  handle_.Reset(CreateMenu());
+  Fill(handle_.Get(), items, true, true);
   form->AttachMenu(this);
-  SetMenu(form->Handle(), handle_);
+  SetMenu(form->Handle(), handle_.Get());
 }
 
 HFONT TMainMenu::Font(bool bold) {
-  HFONT& f = bold ? boldFont_ : font_;
+  TGdiObject& f = bold ? boldFont_ : font_;
   if (!f) {
     NONCLIENTMETRICSW ncm{};
     ncm.cbSize = sizeof ncm;
     SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
     if (bold) ncm.lfMenuFont.lfWeight = FW_BOLD;
-    f = CreateFontIndirectW(&ncm.lfMenuFont);
+    f.Reset(CreateFontIndirectW(&ncm.lfMenuFont));
   }
-  return f;
+  return static_cast<HFONT>(f.Get());
 }
 
 bool TMainMenu::Measure(MEASUREITEMSTRUCT* m) {
@@ -105,12 +98,12 @@ bool TMainMenu::Measure(MEASUREITEMSTRUCT* m) {
     m->itemHeight = 8;
     return true;
   }
-  HDC dc = GetDC(nullptr);
+  const TWindowDC screen(nullptr);
+  HDC dc = screen.Get();
   HGDIOBJ old = SelectObject(dc, Font(item->Def.Default));
   SIZE size{};
   GetTextExtentPoint32W(dc, item->Def.Caption, lstrlenW(item->Def.Caption), &size);
   SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
   // A bar item is padded on both sides; a list item leaves room for a check mark.
   m->itemWidth = size.cx + (item->Bar ? 8 : 24);
   m->itemHeight = size.cy + (item->Bar ? 2 : 6);
@@ -141,13 +134,13 @@ bool TMainMenu::Draw(DRAWITEMSTRUCT* d) {
   RECT text = r;
   if (!item->Bar && d->itemState & ODS_CHECKED) {
     // A tick drawn with two strokes: no font is sure to hold the character.
-    HPEN pen = CreatePen(PS_SOLID, 2, GetTextColor(dc));
-    HGDIOBJ oldPen = SelectObject(dc, pen);
+    const TGdiObject pen(CreatePen(PS_SOLID, 2, GetTextColor(dc)));
+    HGDIOBJ oldPen = SelectObject(dc, pen.Get());
     const int y = (r.top + r.bottom) / 2;
     MoveToEx(dc, r.left + 5, y, nullptr);
     LineTo(dc, r.left + 8, y + 3);
     LineTo(dc, r.left + 14, y - 4);
-    DeleteObject(SelectObject(dc, oldPen));
+    SelectObject(dc, oldPen);
   }
   text.left += item->Bar ? 4 : 18;
   DrawTextW(dc, item->Def.Caption, -1, &text,
@@ -158,13 +151,13 @@ bool TMainMenu::Draw(DRAWITEMSTRUCT* d) {
 
 void TPopupMenu::Create(TForm* form, std::vector<TMenuItemDef> items) {
   form_ = form;
-  handle_ = CreatePopupMenu();
-  Fill(handle_, items, false, false);
+  handle_.Reset(CreatePopupMenu());
+  Fill(handle_.Get(), items, false, false);
 }
 
 void TPopupMenu::Popup(int x, int y) {
-  UINT id = TrackPopupMenu(handle_, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0, form_->Handle(),
-                           nullptr);
+  UINT id = TrackPopupMenu(handle_.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0,
+                           form_->Handle(), nullptr);
   if (id) Command(static_cast<WORD>(id));
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/Bound.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 
@@ -23,8 +24,7 @@ struct TMenuItemDef {
 
 class TMenu : public TObject {
  public:
-  ~TMenu() override;
-  HMENU Handle() const { return handle_; }
+  HMENU Handle() const { return handle_.Get(); }
   // Runs the handler of the item with this command id; false when it is not ours.
   bool Command(WORD id);
   virtual bool Measure(MEASUREITEMSTRUCT*) { return false; }
@@ -43,21 +43,20 @@ class TMenu : public TObject {
     bool Bar = false;
   };
   void Fill(HMENU menu, const std::vector<TMenuItemDef>& items, bool ownerDraw, bool bar);
-  HMENU handle_ = nullptr;
   std::vector<std::unique_ptr<Item>> items_;
+  TMenuHandle handle_;
 };
 
 // A menu bar whose items the toolkit draws itself, without access keys.
 class TMainMenu : public TMenu {
  public:
-  ~TMainMenu() override;
   void Create(TForm* form, std::vector<TMenuItemDef> items);
   bool Measure(MEASUREITEMSTRUCT* item) override;
   bool Draw(DRAWITEMSTRUCT* item) override;
 
  private:
   HFONT Font(bool bold);
-  HFONT font_ = nullptr, boldFont_ = nullptr;
+  TGdiObject font_, boldFont_;
 };
 
 class TPopupMenu : public TMenu {

@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include "ui/WinHandle.h"
+
 namespace ts {
 namespace {
 
@@ -214,8 +216,8 @@ void TSpinEdit::TSpinButtons::Release() {
 }
 
 void TSpinEdit::TSpinButtons::Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(handle_, &ps);
+  const TPaintDC paint(handle_);
+  HDC dc = paint.Get();
   RECT r;
   GetClientRect(handle_, &r);
   bool enabled = IsWindowEnabled(owner_.Handle());
@@ -225,7 +227,6 @@ void TSpinEdit::TSpinButtons::Paint() {
   UINT state = enabled ? 0 : DFCS_INACTIVE;
   DrawFrameControl(dc, &up, DFC_SCROLL, DFCS_SCROLLUP | state | (pressed_ > 0 ? DFCS_PUSHED : 0));
   DrawFrameControl(dc, &down, DFC_SCROLL, DFCS_SCROLLDOWN | state | (pressed_ < 0 ? DFCS_PUSHED : 0));
-  EndPaint(handle_, &ps);
 }
 
 }  // namespace ts

@@ -43,7 +43,6 @@ class TSpinEdit : public TWinControl {
   class TSpinButtons : public TWinControl {
    public:
     explicit TSpinButtons(TSpinEdit& owner) : owner_(owner) {}
-    int PressedDelta() const { return pressed_; }
 
    protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

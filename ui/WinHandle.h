@@ -35,6 +35,9 @@ class TOwned {
     if (Traits::Valid(value_)) Traits::Free(value_);
     value_ = value;
   }
+  // Frees what is held and answers whether that worked: a file's last writes
+  // can fail there.
+  bool Close() { return !Traits::Valid(value_) || Traits::Free(std::exchange(value_, TValue{})); }
   // Gives the value up without freeing it.
   TValue Detach() { return std::exchange(value_, TValue{}); }
 
@@ -45,28 +48,38 @@ class TOwned {
 struct THandleTraits {
   using TValue = HANDLE;
   static bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
-  static void Free(HANDLE h) { CloseHandle(h); }
+  static bool Free(HANDLE h) { return CloseHandle(h) != 0; }
 };
 struct TGdiTraits {
   using TValue = HGDIOBJ;
   static bool Valid(HGDIOBJ h) { return h != nullptr; }
-  static void Free(HGDIOBJ h) { DeleteObject(h); }
+  static bool Free(HGDIOBJ h) { return DeleteObject(h) != 0; }
 };
 struct TIconTraits {
   using TValue = HICON;
   static bool Valid(HICON h) { return h != nullptr; }
-  static void Free(HICON h) { DestroyIcon(h); }
+  static bool Free(HICON h) { return DestroyIcon(h) != 0; }
 };
 struct TMemoryDCTraits {
   using TValue = HDC;
   static bool Valid(HDC h) { return h != nullptr; }
-  static void Free(HDC h) { DeleteDC(h); }
+  static bool Free(HDC h) { return DeleteDC(h) != 0; }
 };
 
+struct TMenuTraits {
+  using TValue = HMENU;
+  static bool Valid(HMENU h) { return h != nullptr; }
+  static bool Free(HMENU h) { return DestroyMenu(h) != 0; }
+};
+struct TLocalTraits {
+  using TValue = HLOCAL;
+  static bool Valid(HLOCAL h) { return h != nullptr; }
+  static bool Free(HLOCAL h) { return LocalFree(h) == nullptr; }
+};
 struct TEnhMetafileTraits {
   using TValue = HENHMETAFILE;
   static bool Valid(HENHMETAFILE h) { return h != nullptr; }
-  static void Free(HENHMETAFILE h) { DeleteEnhMetaFile(h); }
+  static bool Free(HENHMETAFILE h) { return DeleteEnhMetaFile(h) != 0; }
 };
 
 // A kernel handle: a file, a pipe, an event, a thread, a process, a token.
@@ -77,6 +90,33 @@ using TIconHandle = TOwned<TIconTraits>;
 // A device context made with CreateCompatibleDC.
 using TMemoryDC = TOwned<TMemoryDCTraits>;
 using TEnhMetafile = TOwned<TEnhMetafileTraits>;
+// What the system allocated for the caller from the local heap: a text, a
+// security descriptor.
+using TLocalMemory = TOwned<TLocalTraits>;
+// A menu that no window holds: a window destroys the menu it is given itself.
+using TMenuHandle = TOwned<TMenuTraits>;
+
+// A device information set. It is freed through the function given, as the link
+// reaches the setup library through a table it resolves at run time.
+class TDevInfoList {
+ public:
+  using TDestroy = BOOL(WINAPI*)(void*);
+  TDevInfoList(void* set, TDestroy destroy) : set_(set), destroy_(destroy) {}
+  ~TDevInfoList() {
+    if (*this) destroy_(set_);
+  }
+  TDevInfoList(TDevInfoList&& other) noexcept
+      : set_(std::exchange(other.set_, INVALID_HANDLE_VALUE)), destroy_(other.destroy_) {}
+  TDevInfoList& operator=(TDevInfoList&&) = delete;
+  TDevInfoList(const TDevInfoList&) = delete;
+  TDevInfoList& operator=(const TDevInfoList&) = delete;
+  void* Get() const { return set_; }
+  explicit operator bool() const { return set_ && set_ != INVALID_HANDLE_VALUE && destroy_; }
+
+ private:
+  void* set_;
+  TDestroy destroy_;
+};
 
 // A window's device context (the screen's for nullptr), given back when it goes.
 class TWindowDC {
@@ -91,6 +131,22 @@ class TWindowDC {
 
  private:
   HWND window_;
+  HDC dc_;
+};
+
+// The device context of a WM_PAINT, ended when it goes.
+class TPaintDC {
+ public:
+  explicit TPaintDC(HWND window) : window_(window), dc_(BeginPaint(window, &paint_)) {}
+  ~TPaintDC() { EndPaint(window_, &paint_); }
+  TPaintDC(const TPaintDC&) = delete;
+  TPaintDC& operator=(const TPaintDC&) = delete;
+  HDC Get() const { return dc_; }
+  const PAINTSTRUCT& Paint() const { return paint_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
   HDC dc_;
 };
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/sim/Harness.h"
-#include "tests/e2e/sim/Steps.h"
+#include "tests/e2e/support/Harness.h"
+#include "tests/e2e/support/Steps.h"
 
 namespace {
 

@@ -20,8 +20,9 @@
 #include "bench/MiniBench.h"
 #include "screen/ScreenLayout.h"
 #include "screen/ScreenMirror.h"
-#include "tests/e2e/sim/Harness.h"
-#include "tests/e2e/sim/Steps.h"
+#include "tests/e2e/support/Harness.h"
+#include "tests/e2e/support/Steps.h"
+#include "ui/WinHandle.h"
 #include "ui/WindowObject.h"
 
 namespace {
@@ -132,16 +133,18 @@ struct TReader {
 // One overlapped read per report and one synchronous hand-over to the UI thread.
 DWORD WINAPI ReadReports(void* parameter) {
   auto* reader = static_cast<TReader*>(parameter);
-  HANDLE pipe = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 100 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
-    pipe = CreateFileW(kBarePipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE) WaitNamedPipeW(kBarePipe, 100);
+  ts::TWinHandle owned;
+  for (int attempt = 0; attempt < 100 && !owned; ++attempt) {
+    owned.Reset(CreateFileW(kBarePipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr));
+    if (!owned) WaitNamedPipeW(kBarePipe, 100);
   }
-  if (pipe == INVALID_HANDLE_VALUE) return 1;
+  if (!owned) return 1;
+  HANDLE pipe = owned.Get();
   DWORD mode = PIPE_READMODE_MESSAGE;
   SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const ts::TWinHandle ownedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HANDLE event = ownedEvent.Get();
   uint8_t buffer[ts::sim::kReportSize];
   while (reader->taken < reader->reports) {
     OVERLAPPED overlapped{};
@@ -154,8 +157,6 @@ DWORD WINAPI ReadReports(void* parameter) {
     SendMessageW(reader->target, kDrawReport, 0, reinterpret_cast<LPARAM>(buffer));
     ++reader->taken;
   }
-  CloseHandle(event);
-  CloseHandle(pipe);
   return 0;
 }
 
@@ -203,7 +204,8 @@ void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
   instrument.StartStream(1ms);
   const double serverBefore = UnixSeconds(wineServer), uiBefore = ThreadSeconds(uiThread);
   const auto start = Clock::now();
-  HANDLE thread = CreateThread(nullptr, 0, ReadReports, &reader, 0, nullptr);
+  const ts::TWinHandle owned(CreateThread(nullptr, 0, ReadReports, &reader, 0, nullptr));
+  HANDLE thread = owned.Get();
   WaitForSingleObject(thread, INFINITE);
   TCost cost;
   cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -213,7 +215,6 @@ void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
   if (cost.reports > 0) out.floorRounds.push_back(cost.TotalPer1000());
   if (cost.reports > 0 && (out.floor.reports == 0 || cost.TotalPer1000() < out.floor.TotalPer1000()))
     out.floor = cost;
-  CloseHandle(thread);
   instrument.StopStream();
 }
 
@@ -353,6 +354,7 @@ double StartEmptyWindow() {
   const auto start = Clock::now();
   if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return 0;
+  const ts::TWinHandle thread(pi.hThread), process(pi.hProcess);
   HWND window = nullptr;
   ts::e2e::WaitFor([&] {
     window = ts::e2e::FindOwnWindow(pi.dwProcessId, L"Start-up floor");
@@ -361,8 +363,6 @@ double StartEmptyWindow() {
   const double seconds = window ? SecondsSince(start) : 0;
   if (window) PostMessageW(window, WM_CLOSE, 0, 0);
   if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
   return seconds;
 }
 
@@ -430,12 +430,11 @@ int main(int argc, char** argv) {
   TConductor conductor{seconds, rounds, startUpRounds, floor.form, nullptr, GetCurrentThreadId(), {}};
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &conductor.uiThread, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
-  HANDLE thread = CreateThread(nullptr, 0, Conduct, &conductor, 0, nullptr);
+  const ts::TWinHandle uiThread(conductor.uiThread);
+  const ts::TWinHandle thread(CreateThread(nullptr, 0, Conduct, &conductor, 0, nullptr));
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  CloseHandle(conductor.uiThread);
+  WaitForSingleObject(thread.Get(), INFINITE);
 
   const TResults& r = conductor.results;
   if (!r.ok || r.pipeline.reports == 0 || r.floor.reports == 0) {

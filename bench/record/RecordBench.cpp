@@ -17,6 +17,7 @@
 #include "record/RecordUnit.h"
 #include "tests/e2e/record/RecordDriver.h"
 #include "tests/e2e/support/Driver.h"
+#include "ui/WinHandle.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot start the simulator\n");
     return 1;
   }
+  const ts::TWinHandle simProcess(sim.hProcess), simThread(sim.hThread);
   int status = 0;
   {
     Program program;
@@ -138,12 +140,9 @@ int main(int argc, char** argv) {
   std::wstring quit = L"\"" + exe + L"\" --quit";
   PROCESS_INFORMATION q{};
   if (CreateProcessW(exe.c_str(), quit.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &q)) {
+    const ts::TWinHandle process(q.hProcess), thread(q.hThread);
     WaitForSingleObject(q.hProcess, 10000);
-    CloseHandle(q.hProcess);
-    CloseHandle(q.hThread);
   }
   WaitForSingleObject(sim.hProcess, 20000);
-  CloseHandle(sim.hProcess);
-  CloseHandle(sim.hThread);
   return status;
 }

@@ -10,6 +10,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "ui/WinHandle.h"
+
 namespace ts::sim {
 namespace {
 
@@ -24,15 +26,7 @@ std::string SystemError(const char* what, DWORD code) {
   return text;
 }
 
-struct DevInfoSet {
-  HDEVINFO set;
-  explicit DevInfoSet(HDEVINFO s) : set(s) {}
-  ~DevInfoSet() {
-    if (set != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set);
-  }
-  DevInfoSet(const DevInfoSet&) = delete;
-  DevInfoSet& operator=(const DevInfoSet&) = delete;
-};
+TDevInfoList DevInfoSet(HDEVINFO set) { return TDevInfoList(set, &SetupDiDestroyDeviceInfoList); }
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -60,18 +54,19 @@ std::wstring HidInstanceId(uint16_t productId) {
 
 std::optional<std::string> FindHidInterface(uint16_t productId) {
   GUID hid = kHidInterface;
-  DevInfoSet devices(SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-  if (devices.set == INVALID_HANDLE_VALUE) return std::nullopt;
+  const TDevInfoList devices =
+      DevInfoSet(SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!devices) return std::nullopt;
   char key[32];
   snprintf(key, sizeof key, "vid_%04x&pid_%04x", kHidVendorId, productId);
   SP_DEVICE_INTERFACE_DATA data{sizeof data};
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(devices.set, nullptr, &hid, i, &data); ++i) {
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(devices.Get(), nullptr, &hid, i, &data); ++i) {
     DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailA(devices.set, &data, nullptr, 0, &size, nullptr);
+    SetupDiGetDeviceInterfaceDetailA(devices.Get(), &data, nullptr, 0, &size, nullptr);
     std::vector<char> buffer(size + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
     detail->cbSize = sizeof *detail;
-    if (!SetupDiGetDeviceInterfaceDetailA(devices.set, &data, detail, size, nullptr, nullptr)) continue;
+    if (!SetupDiGetDeviceInterfaceDetailA(devices.Get(), &data, detail, size, nullptr, nullptr)) continue;
     const std::string path = detail->DevicePath;
     if (Lower(path).find(key) != std::string::npos) return path;
   }
@@ -83,16 +78,15 @@ bool PlugHidDevice(const std::wstring& infPath, uint16_t productId, milliseconds
   const auto deadline = steady_clock::now() + timeout;
   if (FindHidInterface(productId)) return true;
   GUID hidClass = GUID_DEVCLASS_HIDCLASS;
-  DevInfoSet devices(SetupDiCreateDeviceInfoList(&hidClass, nullptr));
-  if (devices.set == INVALID_HANDLE_VALUE)
-    return error = SystemError("SetupDiCreateDeviceInfoList", GetLastError()), false;
+  const TDevInfoList devices = DevInfoSet(SetupDiCreateDeviceInfoList(&hidClass, nullptr));
+  if (!devices) return error = SystemError("SetupDiCreateDeviceInfoList", GetLastError()), false;
   SP_DEVINFO_DATA device{sizeof device};
   const std::wstring instance = HidInstanceId(productId);
-  if (!SetupDiCreateDeviceInfoW(devices.set, instance.c_str(), &hidClass, nullptr, nullptr, 0, &device)) {
+  if (!SetupDiCreateDeviceInfoW(devices.Get(), instance.c_str(), &hidClass, nullptr, nullptr, 0, &device)) {
     const DWORD code = GetLastError();
     // Left behind by an earlier run that did not unplug: take it over.
     if (code != ERROR_DEVINST_ALREADY_EXISTS ||
-        !SetupDiOpenDeviceInfoW(devices.set, instance.c_str(), nullptr, 0, &device))
+        !SetupDiOpenDeviceInfoW(devices.Get(), instance.c_str(), nullptr, 0, &device))
       return error = SystemError("SetupDiCreateDeviceInfo", code), false;
   }
   // Its own ID first (the driver takes the ProductID from it), then the one the
@@ -102,11 +96,11 @@ bool PlugHidDevice(const std::wstring& infPath, uint16_t productId, milliseconds
   wcscpy(ids + n + 1, TS4170_HARDWARE_ID);
   const size_t total = n + 1 + wcslen(TS4170_HARDWARE_ID) + 2;
   ids[total - 1] = 0;
-  if (!SetupDiSetDeviceRegistryPropertyW(devices.set, &device, SPDRP_HARDWAREID,
+  if (!SetupDiSetDeviceRegistryPropertyW(devices.Get(), &device, SPDRP_HARDWAREID,
                                          reinterpret_cast<const BYTE*>(ids),
                                          static_cast<DWORD>(total * sizeof(wchar_t))))
     return error = SystemError("SetupDiSetDeviceRegistryProperty", GetLastError()), false;
-  if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, devices.set, &device) &&
+  if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, devices.Get(), &device) &&
       GetLastError() != ERROR_DEVINST_ALREADY_EXISTS)
     return error = SystemError("DIF_REGISTERDEVICE", GetLastError()), false;
   BOOL reboot = FALSE;
@@ -119,12 +113,11 @@ bool PlugHidDevice(const std::wstring& infPath, uint16_t productId, milliseconds
 
 bool UnplugHidDevice(uint16_t productId, milliseconds timeout, std::string& error) {
   const auto deadline = steady_clock::now() + timeout;
-  DevInfoSet devices(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-  if (devices.set == INVALID_HANDLE_VALUE)
-    return error = SystemError("SetupDiCreateDeviceInfoList", GetLastError()), false;
+  const TDevInfoList devices = DevInfoSet(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+  if (!devices) return error = SystemError("SetupDiCreateDeviceInfoList", GetLastError()), false;
   SP_DEVINFO_DATA device{sizeof device};
-  if (SetupDiOpenDeviceInfoW(devices.set, HidInstanceId(productId).c_str(), nullptr, 0, &device)) {
-    if (!SetupDiCallClassInstaller(DIF_REMOVE, devices.set, &device))
+  if (SetupDiOpenDeviceInfoW(devices.Get(), HidInstanceId(productId).c_str(), nullptr, 0, &device)) {
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, devices.Get(), &device))
       return error = SystemError("DIF_REMOVE", GetLastError()), false;
   }
   if (!WaitFor([&] { return !FindHidInterface(productId).has_value(); }, deadline))
@@ -149,18 +142,19 @@ ToolResult RunHidInstallTool(const std::wstring& arguments, milliseconds timeout
   GetTempPathW(MAX_PATH, dir);
   GetTempFileNameW(dir, L"hid", 0, file);
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  TWinHandle out(CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
   STARTUPINFOW si{sizeof si};
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = out;
+  si.hStdOutput = si.hStdError = out ? out.Get() : INVALID_HANDLE_VALUE;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi{};
   std::wstring command = L"\"" + tool + L"\" " + arguments;
   const BOOL started = CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                       nullptr, nullptr, &si, &pi);
   const DWORD startError = GetLastError();
-  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  out.Reset();
+  const TWinHandle thread(pi.hThread), process(pi.hProcess);
   if (!started) {
     DeleteFileW(file);
     result.output = SystemError("CreateProcess", startError);
@@ -175,8 +169,6 @@ ToolResult RunHidInstallTool(const std::wstring& arguments, milliseconds timeout
     GetExitCodeProcess(pi.hProcess, &code);
     result.exitCode = static_cast<int>(code);
   }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
   if (FILE* f = _wfopen(file, L"rb")) {
     char buffer[512];
     size_t got;
@@ -193,12 +185,17 @@ bool HidControlChannel::Open(Clock::time_point deadline) {
     return CreateFileW(TS4170_CONTROL_DOS_NAME, GENERIC_READ | GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
   };
-  WaitFor([&] { return (write_ = open(0)) != INVALID_HANDLE_VALUE; }, deadline);
-  if (write_ == INVALID_HANDLE_VALUE) return false;
-  read_ = open(FILE_FLAG_OVERLAPPED);
-  readDone_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  interrupt_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (read_ == INVALID_HANDLE_VALUE || !readDone_ || !interrupt_) {
+  WaitFor(
+      [&] {
+        write_.Reset(open(0));
+        return static_cast<bool>(write_);
+      },
+      deadline);
+  if (!write_) return false;
+  read_.Reset(open(FILE_FLAG_OVERLAPPED));
+  readDone_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  interrupt_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!read_ || !readDone_ || !interrupt_) {
     Close();
     return false;
   }
@@ -206,51 +203,48 @@ bool HidControlChannel::Open(Clock::time_point deadline) {
 }
 
 void HidControlChannel::Close() {
-  for (HANDLE* h : {&write_, &read_}) {
-    if (*h != INVALID_HANDLE_VALUE) CloseHandle(*h);
-    *h = INVALID_HANDLE_VALUE;
-  }
-  for (HANDLE* h : {&readDone_, &interrupt_}) {
-    if (*h) CloseHandle(*h);
-    *h = nullptr;
-  }
+  write_.Reset();
+  read_.Reset();
+  readDone_.Reset();
+  interrupt_.Reset();
 }
 
 bool HidControlChannel::Push(const void* report, size_t size) {
   DWORD written = 0;
-  return IsOpen() && WriteFile(write_, report, static_cast<DWORD>(size), &written, nullptr);
+  return IsOpen() && WriteFile(write_.Get(), report, static_cast<DWORD>(size), &written, nullptr);
 }
 
 void HidControlChannel::Interrupt() {
-  if (interrupt_) SetEvent(interrupt_);
+  if (interrupt_) SetEvent(interrupt_.Get());
 }
 
 std::optional<Report> HidControlChannel::TakeOutput(Clock::time_point deadline) {
   if (!IsOpen()) return std::nullopt;
   Report report{};
   OVERLAPPED ov{};
-  ov.hEvent = readDone_;
-  ResetEvent(readDone_);
+  ov.hEvent = readDone_.Get();
+  ResetEvent(readDone_.Get());
   DWORD got = 0;
-  if (!ReadFile(read_, report.data(), static_cast<DWORD>(report.size()), nullptr, &ov)) {
+  if (!ReadFile(read_.Get(), report.data(), static_cast<DWORD>(report.size()), nullptr, &ov)) {
     if (GetLastError() != ERROR_IO_PENDING) return std::nullopt;
     const auto left = duration_cast<milliseconds>(deadline - Clock::now()).count();
-    HANDLE waits[] = {readDone_, interrupt_};
+    HANDLE waits[] = {readDone_.Get(), interrupt_.Get()};
     if (WaitForMultipleObjects(2, waits, FALSE, left > 0 ? static_cast<DWORD>(left) : 0) != WAIT_OBJECT_0) {
       // Cancel, then wait for the cancelled read before the buffer goes.
-      CancelIoEx(read_, &ov);
-      if (!GetOverlappedResult(read_, &ov, &got, TRUE) || got != report.size()) return std::nullopt;
+      CancelIoEx(read_.Get(), &ov);
+      if (!GetOverlappedResult(read_.Get(), &ov, &got, TRUE) || got != report.size()) return std::nullopt;
       return report;
     }
   }
-  if (!GetOverlappedResult(read_, &ov, &got, TRUE) || got != report.size()) return std::nullopt;
+  if (!GetOverlappedResult(read_.Get(), &ov, &got, TRUE) || got != report.size()) return std::nullopt;
   return report;
 }
 
 bool HidControlChannel::State(TS4170_STATE& state) {
   DWORD got = 0;
   return IsOpen() &&
-         DeviceIoControl(write_, IOCTL_TS4170_GET_STATE, nullptr, 0, &state, sizeof state, &got, nullptr) &&
+         DeviceIoControl(write_.Get(), IOCTL_TS4170_GET_STATE, nullptr, 0, &state, sizeof state, &got,
+                         nullptr) &&
          got == sizeof state;
 }
 
@@ -258,7 +252,7 @@ std::string HidControlChannel::TakeLog() {
   std::string log;
   std::vector<char> buffer(65536);
   DWORD got = 0;
-  if (IsOpen() && DeviceIoControl(write_, IOCTL_TS4170_GET_LOG, nullptr, 0, buffer.data(),
+  if (IsOpen() && DeviceIoControl(write_.Get(), IOCTL_TS4170_GET_LOG, nullptr, 0, buffer.data(),
                                   static_cast<DWORD>(buffer.size()), &got, nullptr))
     log.assign(buffer.data(), got);
   return log;

@@ -12,6 +12,7 @@
 
 #include "sim/Screen.h"
 #include "sim/hid/HidControl.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 
@@ -58,7 +59,7 @@ class HidControlChannel {
   // Opens the control device, waiting for it until `deadline`.
   bool Open(Clock::time_point deadline);
   void Close();
-  bool IsOpen() const { return write_ != INVALID_HANDLE_VALUE; }
+  bool IsOpen() const { return static_cast<bool>(write_); }
 
   // False when no device is started (or the channel is closed).
   bool Push(const void* report, size_t size);
@@ -71,10 +72,10 @@ class HidControlChannel {
   std::string TakeLog();
 
  private:
-  HANDLE write_ = INVALID_HANDLE_VALUE;  // synchronous: pushes and queries
-  HANDLE read_ = INVALID_HANDLE_VALUE;   // overlapped: the waiting reads
-  HANDLE readDone_ = nullptr;
-  HANDLE interrupt_ = nullptr;
+  TWinHandle write_;  // synchronous: pushes and queries
+  TWinHandle read_;   // overlapped: the waiting reads
+  TWinHandle readDone_;
+  TWinHandle interrupt_;
 };
 
 }  // namespace ts::sim

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "sim/Transport.h"
-#include "tests/e2e/sim/Harness.h"
 #include "tests/e2e/support/Driver.h"
+#include "tests/e2e/support/Harness.h"
 
 namespace ts::e2e {
 namespace {

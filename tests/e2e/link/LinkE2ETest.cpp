@@ -9,8 +9,8 @@
 
 #include "sim/Screen.h"
 #include "sim/Transport.h"
-#include "tests/e2e/sim/Harness.h"
 #include "tests/e2e/support/Driver.h"
+#include "tests/e2e/support/Harness.h"
 #include "tests/windows/link/TestPipeServer.h"
 
 namespace ts::e2e {

@@ -16,8 +16,8 @@
 #include "sim/PipeServer.h"
 #include "sim/Screen.h"
 #include "tests/e2e/record/RecordDriver.h"
-#include "tests/e2e/sim/Steps.h"
 #include "tests/e2e/support/Driver.h"
+#include "tests/e2e/support/Steps.h"
 #include "ui/Application.h"
 
 namespace ts::e2e {

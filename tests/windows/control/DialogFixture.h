@@ -14,6 +14,7 @@
 #include "control/DialogLink.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
+#include "tests/windows/support/SpinHooks.h"
 #include "ui/Application.h"
 #include "ui/Exception.h"
 #include "ui/Spin.h"
@@ -57,16 +58,9 @@ class StandInMainForm : public TForm {
   }
 };
 
-inline int beeps = 0;
-inline uint64_t now = 0;
-
 class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
-    beeps = 0;
-    now = 100000;
-    TSpinEdit::Beep = [] { ++beeps; };
-    TSpinEdit::Clock = [] { return now; };
     SetDialogLink(&link);
     app = std::make_unique<TApplication>();
     app->SetTitle(L"Virtual_TS4170");
@@ -80,17 +74,12 @@ class Dialogs : public ::testing::Test {
   void TearDown() override {
     app.reset();
     SetDialogLink(nullptr);
-    TSpinEdit::Beep = savedBeep;
-    TSpinEdit::Clock = savedClock;
   }
 
+  TSpinHooks hooks;
   RecordingLink link;
   std::unique_ptr<TApplication> app;
   StandInMainForm* mainForm = nullptr;
-
- private:
-  void (*savedBeep)() = TSpinEdit::Beep;
-  uint64_t (*savedClock)() = TSpinEdit::Clock;
 };
 
 inline std::wstring TextOf(HWND h) {

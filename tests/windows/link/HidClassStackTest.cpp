@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include <windows.h>
@@ -96,16 +97,13 @@ std::string Joined(const std::vector<std::string>& lines) {
 class HidClassStackTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    standIn = new HidStandIn(BuildSimDir());
+    standIn = std::make_unique<HidStandIn>(BuildSimDir());
     const auto start = steady_clock::now();
     plugged = standIn->Plug();
     printf("first plug: %lld ms\n",
            static_cast<long long>(duration_cast<milliseconds>(steady_clock::now() - start).count()));
   }
-  static void TearDownTestSuite() {
-    delete standIn;
-    standIn = nullptr;
-  }
+  static void TearDownTestSuite() { standIn.reset(); }
   void SetUp() override {
     ASSERT_TRUE(plugged) << standIn->Failure();
     ASSERT_TRUE(standIn->Plug()) << standIn->Failure();  // again, should a test have left it unplugged
@@ -181,7 +179,7 @@ class HidClassStackTest : public ::testing::Test {
     return all + "\n; log " + Joined(rec.Log);
   }
 
-  static inline HidStandIn* standIn = nullptr;
+  static inline std::unique_ptr<HidStandIn> standIn;
   static inline bool plugged = false;
   std::shared_ptr<THidWin32Binding> binding = std::make_shared<THidWin32Binding>();
   std::unique_ptr<THidDeviceController> controller;

@@ -47,21 +47,19 @@ namespace ts::test {
 
 MessageBoxWatcher::MessageBoxWatcher(std::wstring caption) : caption_(std::move(caption)) {
   InitializeCriticalSection(&lock_);
-  stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  thread_ = CreateThread(
+  stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  thread_.Reset(CreateThread(
       nullptr, 0,
       [](void* self) -> DWORD {
         static_cast<MessageBoxWatcher*>(self)->Run();
         return 0;
       },
-      this, 0, nullptr);
+      this, 0, nullptr));
 }
 
 MessageBoxWatcher::~MessageBoxWatcher() {
-  SetEvent(stop_);
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  CloseHandle(stop_);
+  SetEvent(stop_.Get());
+  WaitForSingleObject(thread_.Get(), INFINITE);
   DeleteCriticalSection(&lock_);
 }
 
@@ -80,7 +78,7 @@ bool MessageBoxWatcher::LastHadIcon() {
 }
 
 void MessageBoxWatcher::Run() {
-  while (WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
+  while (WaitForSingleObject(stop_.Get(), 20) == WAIT_TIMEOUT) {
     HWND box = FindWindowW(L"#32770", caption_.c_str());
     if (!box || !IsWindowVisible(box)) continue;
     // The message text is the static control with id 0xFFFF; an icon is a visible

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/WinHandle.h"
+
 namespace ts::test {
 
 // Dispatches this thread's messages until cond holds or timeoutMs has passed.
@@ -42,8 +44,8 @@ class MessageBoxWatcher {
  private:
   void Run();
   std::wstring caption_;
-  HANDLE stop_;
-  HANDLE thread_;
+  TWinHandle stop_;
+  TWinHandle thread_;
   CRITICAL_SECTION lock_;
   std::vector<std::wstring> texts_;
   bool lastHadIcon_ = false;

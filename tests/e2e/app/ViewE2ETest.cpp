@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "tests/e2e/sim/Harness.h"
-#include "tests/e2e/sim/Steps.h"
+#include "tests/e2e/support/Harness.h"
+#include "tests/e2e/support/Steps.h"
 
 namespace ts::e2e {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/e2e/sim/Harness.h"
+#include "tests/e2e/support/Harness.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/sim/Harness.h"
-#include "tests/e2e/sim/Steps.h"
+#include "tests/e2e/support/Harness.h"
+#include "tests/e2e/support/Steps.h"
 #include "ui/Cp1251.h"
 
 namespace ts::e2e {

@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "tests/e2e/sim/Harness.h"
-#include "tests/e2e/sim/Steps.h"
+#include "tests/e2e/support/Harness.h"
+#include "tests/e2e/support/Steps.h"
 
 namespace ts::e2e {
 namespace {

@@ -1,15 +1,66 @@
 // The spin edit as a window: refused keys, Delete, stepping by keys and buttons,
 // the held-button repeat, focus loss and reading.
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include "tests/windows/control/DialogFixture.h"
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "tests/windows/support/Pump.h"
+#include "tests/windows/support/SpinHooks.h"
+#include "ui/Application.h"
+#include "ui/Forms.h"
+#include "ui/Spin.h"
 
 namespace ts::test {
 namespace {
 
-using SpinEdit = Dialogs;
+// Fields with the ranges and lengths the program's dialogs give theirs.
+class TSpinForm : public TForm {
+ public:
+  TSpinEdit Gain, DWidth, DShift, Sound, X, Y, Time;
+
+ protected:
+  void DefineWindow() override {
+    Build(TFormDef{.Caption = L"Spin",
+                   .Left = 40,
+                   .Top = 40,
+                   .ClientWidth = 400,
+                   .ClientHeight = 100,
+                   .Border = TBorderStyle::Dialog,
+                   .FontName = L"MS Sans Serif",
+                   .FontHeight = 11},
+          {
+              // clang-format off
+              {.Control = &Gain, .Left = 8, .Top = 8, .Width = 49, .Height = 22, .Min = 0, .Max = 80, .Value = 44, .MaxLength = 2},
+              {.Control = &DWidth, .Left = 64, .Top = 8, .Width = 65, .Height = 22, .Min = 0, .Max = 1900, .Value = 44, .MaxLength = 4},
+              {.Control = &DShift, .Left = 136, .Top = 8, .Width = 65, .Height = 22, .Min = -2, .Max = 98, .Value = 44, .MaxLength = 2},
+              {.Control = &Sound, .Left = 208, .Top = 8, .Width = 97, .Height = 22, .Min = 1, .Max = 25, .Value = 3},
+              {.Control = &X, .Left = 8, .Top = 40, .Width = 49, .Height = 22, .Min = 0, .Max = 90, .Value = 50, .MaxLength = 2},
+              {.Control = &Y, .Left = 64, .Top = 40, .Width = 49, .Height = 22, .Min = 0, .Max = 190, .Value = 60, .MaxLength = 2},
+              {.Control = &Time, .Left = 136, .Top = 40, .Width = 49, .Height = 22, .Min = 1, .Max = 20, .Value = 4, .MaxLength = 2},
+              // clang-format on
+          });
+  }
+};
+
+class SpinEdit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app = std::make_unique<TApplication>();
+    app->Initialize();
+    app->CreateForm(form);
+  }
+  void TearDown() override { app.reset(); }
+
+  TSpinHooks hooks;
+  std::unique_ptr<TApplication> app;
+  TSpinForm* form = nullptr;
+};
 
 void Char(const TSpinEdit& field, wchar_t ch) { SendMessageW(field.Handle(), WM_CHAR, ch, 1); }
 void Key(const TSpinEdit& field, WPARAM vk) { SendMessageW(field.Handle(), WM_KEYDOWN, vk, 1); }
@@ -25,8 +76,8 @@ void ReleaseButton(const TSpinEdit& field) { SendMessageW(field.Buttons(), WM_LB
 void Tick(const TSpinEdit& field) { SendMessageW(field.Buttons(), WM_TIMER, 1, 0); }
 
 TEST_F(SpinEdit, RefusesTypingBackspaceAndEnterWithABeepAndChangesNothing) {
-  TSpinEdit& gain = ControlForm->GainSpinEdit;
-  ControlForm->Show();
+  TSpinEdit& gain = form->Gain;
+  form->Show();
   SetFocus(gain.Handle());
   SendMessageW(gain.Handle(), EM_SETSEL, 2, 2);
   for (wchar_t ch : {L'5', L'a', L' ', L'-', L'\b', L'\r'}) Char(gain, ch);
@@ -38,12 +89,12 @@ TEST_F(SpinEdit, RefusesTypingBackspaceAndEnterWithABeepAndChangesNothing) {
   app->ProcessMessages();
   EXPECT_EQ(beeps, 7);
   EXPECT_EQ(gain.Text(), L"44");
-  EXPECT_TRUE(IsWindowVisible(ControlForm->Handle()));
+  EXPECT_TRUE(IsWindowVisible(form->Handle()));
 }
 
 TEST_F(SpinEdit, TakesNoPasteOrCutButDeleteStillWorks) {
-  TSpinEdit& sound = SoundForm->SoundSpinEdit;
-  SoundForm->Show();
+  TSpinEdit& sound = form->Sound;
+  form->Show();
   sound.SetValue(10);
   SetFocus(sound.Handle());
   if (OpenClipboard(nullptr)) {
@@ -87,10 +138,10 @@ TEST_F(SpinEdit, TakesNoPasteOrCutButDeleteStillWorks) {
 }
 
 TEST_F(SpinEdit, KeysAndButtonsStepByOneAndStopAtTheEnds) {
-  TSpinEdit& gain = ControlForm->GainSpinEdit;
+  TSpinEdit& gain = form->Gain;
   gain.SetValue(78);
   for (int i = 0; i < 4; ++i) Key(gain, VK_UP);
-  EXPECT_EQ(gain.Text(), L"80") << "the gain field never shows 81";
+  EXPECT_EQ(gain.Text(), L"80") << "a field never passes its maximum";
   Key(gain, VK_DOWN);
   EXPECT_EQ(gain.Value(), 79);
   for (int i = 0; i < 3; ++i) {
@@ -99,7 +150,7 @@ TEST_F(SpinEdit, KeysAndButtonsStepByOneAndStopAtTheEnds) {
   }
   EXPECT_EQ(gain.Text(), L"80");
 
-  TSpinEdit& sound = SoundForm->SoundSpinEdit;
+  TSpinEdit& sound = form->Sound;
   for (int i = 0; i < 30; ++i) {
     PressButton(sound, true);
     ReleaseButton(sound);
@@ -117,7 +168,7 @@ TEST_F(SpinEdit, KeysAndButtonsStepByOneAndStopAtTheEnds) {
   sound.SetText(L"0");
   Key(sound, VK_DOWN);
   EXPECT_EQ(sound.Text(), L"1");
-  TSpinEdit& shift = ControlForm->DShiftSpinEdit;
+  TSpinEdit& shift = form->DShift;
   shift.SetValue(-1);
   Key(shift, VK_DOWN);
   Key(shift, VK_DOWN);
@@ -126,8 +177,8 @@ TEST_F(SpinEdit, KeysAndButtonsStepByOneAndStopAtTheEnds) {
 }
 
 TEST_F(SpinEdit, AHeldButtonRepeatsAfter400MsThenEvery100Ms) {
-  TSpinEdit& sound = SoundForm->SoundSpinEdit;
-  SoundForm->Show();
+  TSpinEdit& sound = form->Sound;
+  form->Show();
   const uint64_t t0 = now;
   PressButton(sound, true);
   EXPECT_TRUE(sound.ButtonHeld());
@@ -157,8 +208,8 @@ TEST_F(SpinEdit, AHeldButtonRepeatsAfter400MsThenEvery100Ms) {
 
 TEST_F(SpinEdit, TheRealTimerDrivesTheRepeatWhileHeld) {
   TSpinEdit::Clock = [] { return GetTickCount64(); };
-  TSpinEdit& y = USBMessageForm->YSpinEdit;
-  USBMessageForm->Show();
+  TSpinEdit& y = form->Y;
+  form->Show();
   PressButton(y, false);
   EXPECT_EQ(y.Value(), 59);
   EXPECT_TRUE(PumpUntil([&] { return y.Value() <= 56; }, 10000));
@@ -170,22 +221,21 @@ TEST_F(SpinEdit, TheRealTimerDrivesTheRepeatWhileHeld) {
 }
 
 TEST_F(SpinEdit, LosingTheFocusPutsAnOutOfRangeTextBackIntoRange) {
-  SoundForm->Show();
-  TSpinEdit& sound = SoundForm->SoundSpinEdit;
+  form->Show();
+  TSpinEdit& sound = form->Sound;
   sound.SetText(L"0");
   SetFocus(sound.Handle());
   EXPECT_EQ(sound.Text(), L"0");
   SetFocus(nullptr);
   EXPECT_EQ(sound.Text(), L"1");
 
-  USBMessageForm->Show();
-  TSpinEdit& time = USBMessageForm->TimeSpinEdit;
+  TSpinEdit& time = form->Time;
   time.SetText(L"35");
   SetFocus(time.Handle());
-  SetFocus(USBMessageForm->XSpinEdit.Handle());
+  SetFocus(form->X.Handle());
   EXPECT_EQ(time.Text(), L"20");
   // A text that is no integer reads as the minimum, which is in range: it stays.
-  TSpinEdit& x = USBMessageForm->XSpinEdit;
+  TSpinEdit& x = form->X;
   x.SetText(L"");
   SetFocus(time.Handle());
   EXPECT_EQ(x.Text(), L"");
@@ -193,12 +243,12 @@ TEST_F(SpinEdit, LosingTheFocusPutsAnOutOfRangeTextBackIntoRange) {
 }
 
 TEST_F(SpinEdit, ReadingANonIntegerGivesTheMinimum) {
-  TSpinEdit& shift = ControlForm->DShiftSpinEdit;
+  TSpinEdit& shift = form->DShift;
   shift.SetText(L"-");
   EXPECT_EQ(shift.Value(), -2);
   shift.SetText(L"1x");
   EXPECT_EQ(shift.Value(), -2);
-  TSpinEdit& width = ControlForm->DWidthSpinEdit;
+  TSpinEdit& width = form->DWidth;
   width.SetText(L"");
   EXPECT_EQ(width.Value(), 0);
   width.SetText(L"2500");
@@ -207,7 +257,7 @@ TEST_F(SpinEdit, ReadingANonIntegerGivesTheMinimum) {
 }
 
 TEST_F(SpinEdit, ButtonsSitInsideTheFieldAndTheTextStaysClearOfThem) {
-  TSpinEdit& gain = ControlForm->GainSpinEdit;
+  TSpinEdit& gain = form->Gain;
   EXPECT_EQ(GetParent(gain.Buttons()), gain.Handle());
   RECT field, buttons;
   GetClientRect(gain.Handle(), &field);
