@@ -36,10 +36,18 @@ class Fidelity : public ::testing::Test {
   }
 
   // Sends the instrument's screen once and expects exactly it in the screen area.
+  // A picture that matches before the frame has arrived (a step that left the
+  // screen as it was) proves nothing, and the frame's reports would still be on
+  // their way into the next step: so first every report is taken (one hand-over
+  // each).
   void ExpectMirrored(const char* step) {
     SCOPED_TRACE(step);
     expected.DrawScreen(instrument.CurrentScreen());
-    instrument.SendFrame();
+    const uint64_t before = program->PathCounts().HandOvers;
+    const size_t sent = instrument.SendFrame();
+    EXPECT_TRUE(WaitFor([&] { return program->PathCounts().HandOvers - before >= sent; }))
+        << "the program took " << program->PathCounts().HandOvers - before << " of the frame's " << sent
+        << " reports";
     Difference d;
     EXPECT_TRUE(WaitForPicture(*program, expected, d)) << d.Describe();
   }

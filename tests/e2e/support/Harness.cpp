@@ -110,13 +110,14 @@ std::optional<std::string> VirtualInstrument::Message() {
   return model_.MessageText(now_);
 }
 
-void VirtualInstrument::SendFrame() {
+size_t VirtualInstrument::SendFrame() {
   const sim::Screen screen = CurrentScreen();
   std::vector<sim::Report> frame;
   for (int i = 0; i < sim::kReportsPerFrame; ++i) frame.push_back(sim::EncodeScreenReport(screen, i));
   frame.push_back(sim::EncodeScreenReport(screen, 0));
   for (size_t at = 0; at < frame.size(); at += 64)
     server_.SendReports(&frame[at], std::min<size_t>(64, frame.size() - at));
+  return frame.size();
 }
 
 void VirtualInstrument::StartStream(std::chrono::microseconds pace) {

@@ -74,8 +74,9 @@ class VirtualInstrument {
   int Gain();
   std::optional<std::string> Message();
 
-  // A whole frame of the current screen, then group 0 again so it is presented.
-  void SendFrame();
+  // A whole frame of the current screen, then group 0 again so it is presented;
+  // answers how many reports that was.
+  size_t SendFrame();
 
   // Streams the current screen frame after frame, one report each millisecond
   // (or as fast as the program takes them when `pace` is zero), on its own thread.
