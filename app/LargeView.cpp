@@ -35,7 +35,7 @@ TLargeView::~TLargeView() {
 
 void TLargeView::Show(HWND owner) {
   if (!window_) {
-    RegisterWindowClass(kLargeViewClass, &WindowProc, CS_HREDRAW | CS_VREDRAW);
+    RegisterWindowClass(kLargeViewClass, &ObjectWindowProc<TLargeView>, CS_HREDRAW | CS_VREDRAW);
     // Owned by the main window: no taskbar button of its own, above its owner.
     window_ = CreateWindowExW(0, kLargeViewClass, kLargeViewCaption, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                               CW_USEDEFAULT, 400, 300, owner, nullptr, GetModuleHandleW(nullptr), this);
@@ -229,17 +229,6 @@ LRESULT TLargeView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
   }
   return DefWindowProcW(window_, message, wParam, lParam);
-}
-
-LRESULT CALLBACK TLargeView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = WindowObject<TLargeView>(window, message, lParam);
-  if (!self) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCCREATE) self->window_ = window;
-  if (message == WM_NCDESTROY) {
-    self->window_ = nullptr;
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  return Guarded([&] { return self->HandleMessage(message, wParam, lParam); }, LRESULT{0});
 }
 
 }  // namespace ts

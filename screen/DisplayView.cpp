@@ -140,7 +140,7 @@ TCustomDisplayView::~TCustomDisplayView() {
 }
 
 HWND TCustomDisplayView::CreateWnd(HWND form, int left, int top, int width, int height) {
-  RegisterWindowClass(kDisplayViewClass, &WindowProc, CS_HREDRAW | CS_VREDRAW);
+  RegisterWindowClass(kDisplayViewClass, &ObjectWindowProc<TCustomDisplayView>, CS_HREDRAW | CS_VREDRAW);
   window_ = CreateWindowExW(0, kDisplayViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, left, top,
                             width, height, form, nullptr, GetModuleHandleW(nullptr), this);
   if (!window_) throw EDisplayViewError(Format(kSCannotMade, "Display View"));
@@ -518,17 +518,6 @@ LRESULT TCustomDisplayView::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
       break;
   }
   return DefWindowProcW(window_, message, wParam, lParam);
-}
-
-LRESULT CALLBACK TCustomDisplayView::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = WindowObject<TCustomDisplayView>(window, message, lParam);
-  if (!self) return DefWindowProcW(window, message, wParam, lParam);
-  if (message == WM_NCCREATE) self->window_ = window;
-  if (message == WM_NCDESTROY) {
-    self->window_ = nullptr;
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  return Guarded([&] { return self->HandleMessage(message, wParam, lParam); }, LRESULT{0});
 }
 
 }  // namespace ts

@@ -173,7 +173,8 @@ class TCustomDisplayView : public TObject {
   friend class TDisplayViewDriver;
   friend class TDisplayViewDriverBlt;
 
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT FormHook(TControlSubClass& hook, UINT message, WPARAM wParam, LPARAM lParam);
   void Paint();

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "ui/ErrorReport.h"
+
 namespace ts {
 
 template <class T>
@@ -34,6 +36,22 @@ T* WindowObject(HWND window, UINT message, LPARAM lParam) {
     return UnbindObject<T>(window);
   }
   return BoundObject<T>(window);
+}
+
+// The window procedure of a class of ours whose object keeps its window in
+// `window_`, from WM_NCCREATE to WM_NCDESTROY, and answers messages in
+// HandleMessage; nothing a handler throws crosses the callback. Such a class
+// befriends it.
+template <class T>
+LRESULT CALLBACK ObjectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = WindowObject<T>(window, message, lParam);
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCCREATE) self->window_ = window;
+  if (message == WM_NCDESTROY) {
+    self->window_ = nullptr;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  return Guarded([&] { return self->HandleMessage(message, wParam, lParam); }, LRESULT{0});
 }
 
 }  // namespace ts
