@@ -25,20 +25,6 @@ using Clock = std::chrono::steady_clock;
 using ts::e2e::Program;
 using ts::e2e::VirtualInstrument;
 
-constexpr double kUserHz = 100;  // clock ticks of /proc/<pid>/stat
-
-double UnixSeconds(int pid) {
-  if (!pid) return 0;
-  const std::string stat = ts::e2e::ReadProc(pid, "stat");
-  size_t at = stat.rfind(')');
-  if (at == std::string::npos) return 0;
-  unsigned long long utime = 0, stime = 0;
-  const char* p = stat.c_str() + at + 2;
-  for (int field = 3; field < 14 && p; ++field) p = std::strchr(p, ' ') ? std::strchr(p, ' ') + 1 : nullptr;
-  if (!p || std::sscanf(p, "%llu %llu", &utime, &stime) != 2) return 0;
-  return double(utime + stime) / kUserHz;
-}
-
 struct TCost {
   double seconds = 0;
   uint64_t reports = 0;
@@ -95,7 +81,8 @@ int main(int argc, char** argv) {
         return r.right - r.left == GetSystemMetrics(SM_CXSCREEN);
       });
     }
-    const double before = UnixSeconds(program.UnixPid()) + UnixSeconds(server);
+    const double before =
+        ts::e2e::UnixProcessSeconds(program.UnixPid()) + ts::e2e::UnixProcessSeconds(server);
     const uint64_t sent = instrument.Streamed();
     const auto start = Clock::now();
     // A live screen: the gain goes up and down every 150 ms, so the header and the
@@ -106,7 +93,8 @@ int main(int argc, char** argv) {
       const auto next = start + step * 150ms + 150ms;
       ts::e2e::WaitFor([&] { return Clock::now() >= next; }, 1s);
     }
-    TCost cost{UnixSeconds(program.UnixPid()) + UnixSeconds(server) - before, instrument.Streamed() - sent};
+    TCost cost{ts::e2e::UnixProcessSeconds(program.UnixPid()) + ts::e2e::UnixProcessSeconds(server) - before,
+               instrument.Streamed() - sent};
     TCost& side = large ? open : closed;
     if (side.reports == 0 || cost.Per1000() < side.Per1000()) side = cost;
     (large ? openAll : closedAll).push_back(cost.Per1000());

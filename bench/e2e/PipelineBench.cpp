@@ -34,8 +34,6 @@ using ts::e2e::VirtualInstrument;
 
 constexpr UINT kDrawReport = WM_APP + 1;
 constexpr wchar_t kBarePipe[] = L"\\\\.\\pipe\\TS4170-bench-floor";
-constexpr double kUserHz = 100;  // clock ticks of /proc/<pid>/stat
-
 double FileTimeSeconds(FILETIME t) {
   return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
 }
@@ -46,20 +44,6 @@ double ThreadSeconds(HANDLE thread) {
   return FileTimeSeconds(kernel) + FileTimeSeconds(user);
 }
 
-// User and system time of a Unix process, from /proc.
-double UnixSeconds(int pid) {
-  if (!pid) return 0;
-  const std::string stat = ts::e2e::ReadProc(pid, "stat");
-  size_t at = stat.rfind(')');
-  if (at == std::string::npos) return 0;
-  unsigned long long utime = 0, stime = 0;
-  // Fields 14 and 15 (utime, stime); after ")" comes field 3.
-  const char* p = stat.c_str() + at + 2;
-  for (int field = 3; field < 14 && p; ++field) p = std::strchr(p, ' ') ? std::strchr(p, ' ') + 1 : nullptr;
-  if (!p || std::sscanf(p, "%llu %llu", &utime, &stime) != 2) return 0;
-  return double(utime + stime) / kUserHz;
-}
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -67,7 +51,7 @@ double SecondsSince(Clock::time_point start) {
 // Under Wine the Unix process's own count is the one to trust; elsewhere there
 // is none and the system's count is used.
 double ProgramSeconds(const Program& program) {
-  if (program.UnixPid()) return UnixSeconds(program.UnixPid());
+  if (program.UnixPid()) return ts::e2e::UnixProcessSeconds(program.UnixPid());
   FILETIME creation, exit, kernel, user;
   if (!GetProcessTimes(program.Process(), &creation, &exit, &kernel, &user)) return 0;
   return FileTimeSeconds(kernel) + FileTimeSeconds(user);
@@ -202,7 +186,7 @@ void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
   instrument.Server().Plug();
   TReader reader{target, static_cast<uint64_t>(seconds * 1000)};
   instrument.StartStream(1ms);
-  const double serverBefore = UnixSeconds(wineServer), uiBefore = ThreadSeconds(uiThread);
+  const double serverBefore = ts::e2e::UnixProcessSeconds(wineServer), uiBefore = ThreadSeconds(uiThread);
   const auto start = Clock::now();
   const ts::TWinHandle owned(CreateThread(nullptr, 0, ReadReports, &reader, 0, nullptr));
   HANDLE thread = owned.Get();
@@ -210,7 +194,7 @@ void MeasureFloor(double seconds, HWND target, HANDLE uiThread, TResults& out) {
   TCost cost;
   cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   cost.clientSeconds = ThreadSeconds(thread) + ThreadSeconds(uiThread) - uiBefore;
-  cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
+  cost.serverSeconds = ts::e2e::UnixProcessSeconds(wineServer) - serverBefore;
   cost.reports = reader.taken;
   if (cost.reports > 0) out.floorRounds.push_back(cost.TotalPer1000());
   if (cost.reports > 0 && (out.floor.reports == 0 || cost.TotalPer1000() < out.floor.TotalPer1000()))
@@ -300,7 +284,8 @@ void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThre
     }
     const size_t bytesBefore = program.PrivateBytes();
     const ts::TPathCounts countsBefore = program.PathCounts();
-    const double clientBefore = ProgramSeconds(program), serverBefore = UnixSeconds(wineServer);
+    const double clientBefore = ProgramSeconds(program),
+                 serverBefore = ts::e2e::UnixProcessSeconds(wineServer);
     sent = instrument.Streamed();
     start = Clock::now();
     ts::e2e::WaitFor([&] { return Clock::now() - start >= std::chrono::duration<double>(seconds); },
@@ -309,7 +294,7 @@ void MeasurePipeline(double seconds, int rounds, HWND floorWindow, HANDLE uiThre
     cost.reports = instrument.Streamed() - sent;
     cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     cost.clientSeconds = ProgramSeconds(program) - clientBefore;
-    cost.serverSeconds = UnixSeconds(wineServer) - serverBefore;
+    cost.serverSeconds = ts::e2e::UnixProcessSeconds(wineServer) - serverBefore;
     const ts::TPathCounts countsAfter = program.PathCounts();
     out.pathCounts.Allocations += countsAfter.Allocations - countsBefore.Allocations;
     out.pathCounts.HandOvers += countsAfter.HandOvers - countsBefore.HandOvers;

@@ -6,6 +6,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -288,6 +289,20 @@ std::string ReadProc(int pid, const char* file) {
   std::wstring path = L"Z:\\proc\\" + std::to_wstring(pid) + L"\\";
   for (const char* p = file; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
   return ReadWholeFile(path);
+}
+
+double UnixProcessSeconds(int pid) {
+  constexpr double kUserHz = 100;  // clock ticks of /proc/<pid>/stat
+  if (!pid) return 0;
+  const std::string stat = ReadProc(pid, "stat");
+  const size_t at = stat.rfind(')');
+  if (at == std::string::npos) return 0;
+  unsigned long long utime = 0, stime = 0;
+  // Fields 14 and 15 (utime, stime); after ")" comes field 3.
+  const char* p = stat.c_str() + at + 2;
+  for (int field = 3; field < 14 && p; ++field) p = std::strchr(p, ' ') ? std::strchr(p, ' ') + 1 : nullptr;
+  if (!p || std::sscanf(p, "%llu %llu", &utime, &stime) != 2) return 0;
+  return double(utime + stime) / kUserHz;
 }
 
 int FindUnixProcess(const char* name) {

@@ -89,6 +89,8 @@ class Program {
 // Unix process of this Wine prefix whose command line contains `name` (0 if none).
 std::string ReadProc(int pid, const char* file);
 int FindUnixProcess(const char* name);
+// The user and system time a Unix process has used, in seconds (0 if unknown).
+double UnixProcessSeconds(int pid);
 
 // A message box of the program: its text, and a way to close it.
 struct Box {
