@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "record/RangeDialog.h"
 #include "record/RecordUnit.h"
@@ -156,12 +157,11 @@ void TEvidence::SnapshotClick(TObject*) {
     bi.hwndOwner = owner_;
     bi.lpszTitle = L"Папка для снимков (F12) до конца работы программы";
     bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&bi);
+    const std::unique_ptr<ITEMIDLIST_ABSOLUTE, decltype(&CoTaskMemFree)> list(SHBrowseForFolderW(&bi),
+                                                                              &CoTaskMemFree);
     if (!list) return;
     wchar_t path[MAX_PATH];
-    const bool ok = SHGetPathFromIDListW(list, path);
-    CoTaskMemFree(list);
-    if (!ok) return;
+    if (!SHGetPathFromIDListW(list.get(), path)) return;
     folder_ = path;
     if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
   }

@@ -13,6 +13,7 @@
 #include "sim/SimulatorWindow.h"
 #include "ui/Cp1251.h"
 #include "ui/ErrorReport.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 namespace {
@@ -21,6 +22,7 @@ Settings ParseCommandLine() {
   Settings s;
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const TLocalMemory arguments(argv);
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     if (a == L"--fast")
@@ -46,7 +48,6 @@ Settings ParseCommandLine() {
     else
       s.help = true;
   }
-  LocalFree(argv);
   return s;
 }
 

@@ -2,6 +2,7 @@
 
 #include "ui/Cp1251.h"
 #include "ui/ErrorReport.h"
+#include "ui/WinHandle.h"
 #include "ui/WindowObject.h"
 
 namespace ts::sim {
@@ -101,8 +102,8 @@ void SimulatorWindow::DrainLog() {
 }
 
 void SimulatorWindow::Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd_, &ps);
+  const TPaintDC paint(hwnd_);
+  const HDC dc = paint.Get();
   const Screen frame = engine_.Frame();
   RECT border{kScreenLeft, kScreenTop, kScreenLeft + kScreenWidth + 2 * kMargin,
               kScreenTop + kScreenHeight + 2 * kMargin};
@@ -121,7 +122,6 @@ void SimulatorWindow::Paint() {
   bmi.colours[1] = {0, 0, 0, 0};
   SetDIBitsToDevice(dc, kScreenLeft + kMargin, kScreenTop + kMargin, kScreenWidth, kScreenHeight, 0, 0, 0,
                     kScreenHeight, frame.Data().data(), reinterpret_cast<BITMAPINFO*>(&bmi), DIB_RGB_COLORS);
-  EndPaint(hwnd_, &ps);
 }
 
 LRESULT CALLBACK SimulatorWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
