@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
+
+#include "ui/Dpi.h"
 #include "ui/StdCtrls.h"
 #include "ui/WinHandle.h"
 
@@ -134,15 +138,65 @@ void Paint(const Pen& p, TGlyph glyph, int x, int y) {
   }
 }
 
+// On a screen of twice the design dpi or more: the glyph as at 96 dpi, drawn
+// once into a bitmap, and each of its pixels a square of scale × scale on the
+// target, so that it stays exactly as sharp, only larger.
+void PaintScaled(HDC dc, TGlyph glyph, int x, int y, bool enabled, int scale) {
+  constexpr int kSide = 17;  // the glyph and its emboss one pixel down and right
+  const COLORREF ink = enabled ? RGB(0, 0, 0) : GetSysColor(COLOR_GRAYTEXT);
+  const COLORREF emboss = GetSysColor(COLOR_BTNHIGHLIGHT);
+  COLORREF key = RGB(255, 0, 255);
+  while (key == ink || key == emboss) key += 0x010101;
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), kSide, -kSide, 1, 32, BI_RGB};
+  void* bits = nullptr;
+  const TGdiObject bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const TMemoryDC memory(CreateCompatibleDC(dc));
+  if (!bitmap || !memory || !bits) return;
+  const HGDIOBJ old = SelectObject(memory.Get(), bitmap.Get());
+  const RECT all{0, 0, kSide, kSide};
+  const TGdiObject keyBrush(CreateSolidBrush(key));
+  FillRect(memory.Get(), &all, static_cast<HBRUSH>(keyBrush.Get()));
+  if (!enabled) Paint(Pen{memory.Get(), emboss}, glyph, 1, 1);
+  Paint(Pen{memory.Get(), ink}, glyph, 0, 0);
+  GdiFlush();
+  SelectObject(memory.Get(), old);
+  // A DIB pixel is 0x00RRGGBB; each run of one colour in a row is one rectangle.
+  const auto* pixels = static_cast<const uint32_t*>(bits);
+  auto colourAt = [&](int px, int py) {
+    const uint32_t p = pixels[py * kSide + px];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+  };
+  for (int py = 0; py < kSide; ++py) {
+    for (int px = 0; px < kSide;) {
+      const COLORREF colour = colourAt(px, py);
+      int end = px + 1;
+      while (end < kSide && colourAt(end, py) == colour) ++end;
+      if (colour != key) {
+        const RECT run{x + px * scale, y + py * scale, x + end * scale, y + (py + 1) * scale};
+        const TGdiObject brush(CreateSolidBrush(colour));
+        FillRect(dc, &run, static_cast<HBRUSH>(brush.Get()));
+      }
+      px = end;
+    }
+  }
+}
+
 }  // namespace
 
-SIZE GlyphSize(TGlyph glyph) { return glyph == TGlyph::None ? SIZE{0, 0} : SIZE{16, 16}; }
+SIZE GlyphSize(TGlyph glyph, int scale) {
+  return glyph == TGlyph::None ? SIZE{0, 0} : SIZE{16 * scale, 16 * scale};
+}
 
-void DrawGlyph(HDC dc, TGlyph glyph, const RECT& area, bool enabled) {
-  SIZE size = GlyphSize(glyph);
+int GlyphScale(int dpi) { return std::max(1, dpi / kDesignDpi); }
+
+void DrawGlyph(HDC dc, TGlyph glyph, const RECT& area, bool enabled, int scale) {
+  SIZE size = GlyphSize(glyph, scale);
   int x = area.left + (area.right - area.left - size.cx) / 2;
   int y = area.top + (area.bottom - area.top - size.cy) / 2;
-  if (enabled) {
+  if (scale > 1) {
+    PaintScaled(dc, glyph, x, y, enabled, scale);
+  } else if (enabled) {
     Paint(Pen{dc, RGB(0, 0, 0)}, glyph, x, y);
   } else {
     Paint(Pen{dc, GetSysColor(COLOR_BTNHIGHLIGHT)}, glyph, x + 1, y + 1);

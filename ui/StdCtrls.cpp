@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include "ui/Dpi.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -14,9 +15,10 @@ const wchar_t* AccessibleName(const TControlDef& def) {
 }
 
 // Draws the caption and glyph of a button face, side by side and centred.
-void DrawFace(HDC dc, const TControlDef& def, RECT r, bool enabled, bool pushed) {
+void DrawFace(HDC dc, HWND window, const TControlDef& def, RECT r, bool enabled, bool pushed) {
   if (pushed) OffsetRect(&r, 1, 1);
-  SIZE glyph = GlyphSize(def.Glyph);
+  const int scale = GlyphScale(DpiOf(window));
+  SIZE glyph = GlyphSize(def.Glyph, scale);
   const wchar_t* caption = def.Caption ? def.Caption : L"";
   int length = lstrlenW(caption);
   SIZE text{};
@@ -26,7 +28,7 @@ void DrawFace(HDC dc, const TControlDef& def, RECT r, bool enabled, bool pushed)
   int x = r.left + (r.right - r.left - total) / 2;
   if (glyph.cx) {
     RECT g{x, r.top, x + glyph.cx, r.bottom};
-    DrawGlyph(dc, def.Glyph, g, enabled);
+    DrawGlyph(dc, def.Glyph, g, enabled, scale);
   }
   if (length) {
     SetBkMode(dc, TRANSPARENT);
@@ -154,7 +156,7 @@ void TSpeedButton::DrawItem(DRAWITEMSTRUCT* item) {
     DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
   else if (hot_ && enabled)
     DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
-  DrawFace(dc, def_, r, enabled, sunken);
+  DrawFace(dc, Handle(), def_, r, enabled, sunken);
 }
 
 HWND TButton::CreateWindowFor(const TControlDef& def, HWND parent) {
@@ -176,7 +178,7 @@ void TButton::DrawItem(DRAWITEMSTRUCT* item) {
   bool enabled = !(item->itemState & ODS_DISABLED);
   FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
   DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
-  DrawFace(dc, def_, r, enabled, pushed);
+  DrawFace(dc, item->hwndItem, def_, r, enabled, pushed);
   if (item->itemState & ODS_FOCUS) {
     RECT f = r;
     InflateRect(&f, -4, -4);

@@ -80,9 +80,12 @@ class TMemo : public TWinControl {
 // The lines of a multi-line edit's text; a final line break ends the last line.
 std::vector<std::wstring> SplitLines(const std::wstring& text);
 
-// Draws one of the toolkit's glyphs centred in area.
-void DrawGlyph(HDC dc, TGlyph glyph, const RECT& area, bool enabled);
+// How many screen pixels a glyph pixel takes at a dpi: a whole number, so the
+// 16-pixel glyphs stay sharp (1 below 192 dpi).
+int GlyphScale(int dpi);
+// Draws one of the toolkit's glyphs centred in area, each pixel scale × scale.
+void DrawGlyph(HDC dc, TGlyph glyph, const RECT& area, bool enabled, int scale = 1);
 // The glyph's width and height in pixels.
-SIZE GlyphSize(TGlyph glyph);
+SIZE GlyphSize(TGlyph glyph, int scale = 1);
 
 }  // namespace ts
