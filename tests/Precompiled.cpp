@@ -1,2 +1,0 @@
-// The translation unit that builds the tests' precompiled header.
-#include "tests/Precompiled.h"
