@@ -82,7 +82,7 @@ Program::Program() {
     throw std::runtime_error("cannot make the program's job");
   if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                       nullptr, &si, &process_))
-    throw std::runtime_error("cannot start the program");
+    throw std::runtime_error("cannot start the program: error " + std::to_string(GetLastError()));
   if (!AssignProcessToJobObject(job_, process_.hProcess)) {
     End();
     throw std::runtime_error("cannot put the program in its job");
