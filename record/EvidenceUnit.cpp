@@ -97,15 +97,11 @@ bool TEvidence::LoadFrames(std::vector<TPixels>& frames, std::vector<int>& delay
     Application->ShowMessage(Widen(reader.Problem()));
     return false;
   }
-  RecordingFrames(bytes, frames, delays);
+  const int64_t duration = RecordingFrames(bytes, frames, delays);
   if (frames.empty()) {
     Application->ShowMessage(L"В записи нет ни одного кадра.");
     return false;
   }
-  TRecordingReader scan(bytes);
-  for (TRecordedReport r; scan.Next(r);) {
-  }
-  const int64_t duration = scan.LastTimeMicros();
   TTimeRange range;
   if (!AskRecordingRange(owner_, duration, range)) return false;
   if (range.FromMicros > 0 || range.ToMicros < duration) {

@@ -358,8 +358,8 @@ std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* del
   return out;
 }
 
-void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
-                     std::vector<int>& delays, int64_t fromMicros, int64_t toMicros) {
+int64_t RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
+                        std::vector<int>& delays, int64_t fromMicros, int64_t toMicros) {
   frames.clear();
   delays.clear();
   TRecordingReader reader(recording);
@@ -384,6 +384,7 @@ void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>
     const int64_t end = i + 1 < starts.size() ? starts[i + 1] : last;
     delays.push_back(int(std::max<int64_t>(1, (end - start + 5000) / 10000)));
   }
+  return reader.LastTimeMicros();
 }
 
 }  // namespace ts

@@ -47,8 +47,10 @@ std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* del
 // A recording's presented frames, each with how long it stayed, in hundredths
 // of a second; a frame equal to the one before only lengthens it. Only what was
 // on screen from `fromMicros` to `toMicros` (from the recording's start): the
-// frame shown at `fromMicros` first, each frame cut to the range.
-void RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
-                     std::vector<int>& delays, int64_t fromMicros = 0, int64_t toMicros = INT64_MAX);
+// frame shown at `fromMicros` first, each frame cut to the range. Answers how
+// far it read, in microseconds from the start: the recording's length when the
+// range reaches its end.
+int64_t RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
+                        std::vector<int>& delays, int64_t fromMicros = 0, int64_t toMicros = INT64_MAX);
 
 }  // namespace ts
