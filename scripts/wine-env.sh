@@ -37,7 +37,9 @@ ts_wine_reg_import() {
 # DirectDraw output reaches the X screen, no crash dialogs), keeps one wineserver
 # alive and makes sure there is a display. With TS_WINE_TEMPLATE naming a prefix
 # made this way and no longer in use, a new prefix is a copy of it: a copy takes
-# a fraction of a second, wineboot several seconds of CPU.
+# a fraction of a second, wineboot several seconds of CPU. System32's files, nine
+# tenths of a prefix, are hard links: Wine only reads them, and a run makes a
+# dozen prefixes.
 ts_wine_ready() {
   if [[ -z ${DISPLAY:-} ]]; then
     export DISPLAY=$TS_XVFB_DISPLAY
@@ -46,7 +48,10 @@ ts_wine_ready() {
   (
     flock 9
     if [[ ! -f $WINEPREFIX/.ts4170-ready-2 && -f ${TS_WINE_TEMPLATE:-}/.ts4170-ready-2 ]]; then
-      mkdir -p "$WINEPREFIX" && cp -a "$TS_WINE_TEMPLATE/." "$WINEPREFIX/"
+      local system=drive_c/windows/system32
+      mkdir -p "$WINEPREFIX/${system%/*}" &&
+        tar -C "$TS_WINE_TEMPLATE" --exclude="./$system" -cf - . | tar -C "$WINEPREFIX" -xf - &&
+        cp -al "$TS_WINE_TEMPLATE/$system" "$WINEPREFIX/${system%/*}/"
     fi
     if [[ ! -f $WINEPREFIX/.ts4170-ready-2 ]]; then
       wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
