@@ -278,6 +278,8 @@ TEST(Record, PlaysARecordingInItsOwnWindowAndGivesTheScreenBack) {
   ASSERT_TRUE(ChooseFile(program, kPlayItem, L"Воспроизвести запись", file));
   HWND window = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (window = FindOwnWindow(pid, L"Воспроизведение записи")) != nullptr; }));
+  // The instrument is let go: nothing reads it while the recording is shown.
+  EXPECT_TRUE(server.WaitForClientCount(0, PipeServer::Clock::now() + 15s)) << server.ClientCount();
   // The recording plays to its last frame; the instrument's keypad is silent.
   EXPECT_TRUE(WaitFor([&] { return Mismatches(program.CaptureDisplay(), TestFrame(6)) == 0; }));
   program.Click(program.Control(program.Main(), L"F1"));
