@@ -321,6 +321,8 @@ THidDeviceController::~THidDeviceController() {
   watching_ = false;
   std::vector<std::unique_ptr<THidDevice>> devices = std::move(deviceList_);
   deviceList_.clear();
+  for (auto& device : unlisted_) devices.push_back(std::move(device));
+  unlisted_.clear();
   for (auto& device : devices) {
     device->controller_ = nullptr;
     if (device->IsCheckedOut()) {
@@ -510,6 +512,21 @@ bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
   return true;
 }
 
+bool THidDeviceController::CheckOutUnlisted(THidDevice*& Device, std::unique_ptr<THidPnPInfo> PnPInfo) {
+  Device = nullptr;
+  std::unique_ptr<THidDevice> device;
+  try {
+    device = std::make_unique<THidDevice>(std::move(PnPInfo), this, environment_);
+  } catch (const EControllerError&) {
+    return false;
+  }
+  device->isCheckedOut_ = true;
+  Device = device.get();
+  unlisted_.push_back(std::move(device));
+  Device->StartThread();
+  return true;
+}
+
 void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   THidDevice* device = Device;
   if (!device) return;
@@ -517,8 +534,15 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   // stops no longer finds the device, so cannot return or delete it again.
   Device = nullptr;
   const bool gone = !device->IsPluggedIn();
-  std::unique_ptr<THidDevice> owned;  // a gone device, freed once its reader has stopped
-  if (gone) {
+  // A gone or unlisted device, freed once its reader has stopped.
+  std::unique_ptr<THidDevice> owned;
+  const auto unlisted =
+      std::find_if(unlisted_.begin(), unlisted_.end(),
+                   [device](const std::unique_ptr<THidDevice>& d) { return d.get() == device; });
+  if (unlisted != unlisted_.end()) {
+    owned = std::move(*unlisted);
+    unlisted_.erase(unlisted);
+  } else if (gone) {
     if (const int index = IndexOf(device); index >= 0) {
       owned = std::move(deviceList_[index]);
       deviceList_.erase(deviceList_.begin() + index);
@@ -528,7 +552,7 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   }
   device->StopThread();
   device->CloseHandles();
-  if (gone) return;
+  if (owned) return;
   if (device->IsCheckedOut()) {
     ++numCheckedIn_;
     --numCheckedOut_;

@@ -165,6 +165,10 @@ class THidDeviceController : public TObject {
   void DeviceChange();
   int32_t OfferDevices();
   bool CheckOutAt(THidDevice*& Device, int32_t Index);
+  // Lends a device made over an interface no scan finds (a recording): it is
+  // never listed, counted, offered or reported as arriving or going, and
+  // ReturnDevice frees it. False when it cannot be opened or identified.
+  bool CheckOutUnlisted(THidDevice*& Device, std::unique_ptr<THidPnPInfo> PnPInfo);
   void ReturnDevice(THidDevice*& Device);
   int32_t CountMatching(int32_t VendorID, int32_t ProductID) const;
 
@@ -227,6 +231,7 @@ class THidDeviceController : public TObject {
   bool watching_ = false;
   THidGuid interfaceClass_ = kFallbackHidInterfaceClass;
   std::vector<std::unique_ptr<THidDevice>> deviceList_;
+  std::vector<std::unique_ptr<THidDevice>> unlisted_;  // lent out, owned here until returned
   int32_t devThreadSleepTime_ = 100;
   std::string version_ = "1.0.22";
   THidPlugEvent onArrival_;
