@@ -206,6 +206,8 @@ void TMainForm::FormCreate(TObject*) {}
 void TMainForm::FormClose(TObject*, TCloseAction&) {
   Recording.Close();
   LinkForm->Close();
+  // After the link has returned the recording's device, before the link goes.
+  playback_.reset();
 }
 
 void TMainForm::SpeedTimerTimer(TObject*) {
@@ -257,8 +259,11 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  if (Playing()) return;
-  if (DrawChecked()) liveIntegrity_.Add(data, size);
+  if (Playing()) {
+    playback_->Integrity().Add(data, size);
+  } else if (DrawChecked()) {
+    liveIntegrity_.Add(data, size);
+  }
   Mirror.RenderScreenReport(data, size);
 }
 
@@ -298,15 +303,10 @@ std::vector<TPngText> TMainForm::EvidenceTexts() {
   return texts;
 }
 
-void TMainForm::PlaybackReport(const uint8_t* data, uint16_t size) {
-  FooterStatusBar.SetPanelText(2, Widen(PacketText(size)));
-  ReceivedBytes += size;
-  Mirror.RenderScreenReport(data, size);
-}
-
 void TMainForm::PlaybackEnded(TObject*) {
   // The instrument's next frame redraws the screen; until then it keeps the
   // recording's last one.
+  if (LinkForm) LinkForm->ShowInstrument();
 }
 
 void TMainForm::PlayItemClick(TObject*) {
@@ -337,10 +337,12 @@ void TMainForm::OpenPlayback(const std::wstring& fileName) {
       return;
     }
   }
+  // The instrument is read no more, so a recording of it ends here, whole.
+  if (Recording.Recording()) Recording.Toggle(nullptr);
   playback_.reset();
   playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(bytes),
-                                                Bind(this, &TMainForm::PlaybackReport),
                                                 Bind(this, &TMainForm::PlaybackEnded));
+  if (LinkForm) LinkForm->ShowOther(playback_->Interface());
 }
 
 THidDevice* TMainForm::LinkDevice() { return LinkForm ? LinkForm->Current() : nullptr; }

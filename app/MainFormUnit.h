@@ -96,7 +96,7 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   void PlayItemClick(TObject* Sender);
   // Shows a recording in the playback window; refuses a file that is not one.
   void OpenPlayback(const std::wstring& fileName);
-  // A recording is being shown: live reports are not drawn and the keypad sends nothing.
+  // A recording is being shown in the instrument's place: the keypad sends nothing.
   bool Playing() const { return playback_ && playback_->Open(); }
 
   // Picture tools.
@@ -123,9 +123,6 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
   void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
   THidDevice* LinkDevice();
-  // The playback window's half of the report path: what the link does with a
-  // live report.
-  void PlaybackReport(const uint8_t* data, uint16_t size);
   void PlaybackEnded(TObject*);
   std::unique_ptr<TPlaybackWindow> playback_;
   // Evidence pictures: the picture as shown and the fields that describe it.

@@ -92,6 +92,7 @@ void TLinkForm::FormCreate(TObject*) {
 void TLinkForm::FormActivate(TObject*) {}
 
 TLinkForm::~TLinkForm() {
+  if (LinkForm == this) LinkForm = nullptr;
   SetVirtualInstrumentNotice(nullptr);
   // The device and its reader go while the handlers they call still exist.
   try {
@@ -103,9 +104,30 @@ TLinkForm::~TLinkForm() {
 
 void TLinkForm::FormClose(TObject*, TCloseAction&) {
   Closed = true;
+  ShowsOther = false;
   if (!CurrentDevice) return;
   CurrentDevice->DiscardInput();
   HidDevCntrl->ReturnDevice(CurrentDevice);
+}
+
+void TLinkForm::ShowOther(std::unique_ptr<THidPnPInfo> PnPInfo) {
+  if (Closed) return;
+  HidDevCntrl->ReturnDevice(CurrentDevice);  // the instrument, or a device shown before
+  ShowsOther = HidDevCntrl->CheckOutUnlisted(CurrentDevice, std::move(PnPInfo));
+  if (ShowsOther) {
+    CurrentDevice->SetThreadSleepTime(10);
+  } else {
+    HidDevCntrl->OfferDevices();
+  }
+}
+
+void TLinkForm::ShowInstrument() {
+  if (!ShowsOther) return;
+  ShowsOther = false;
+  HidDevCntrl->ReturnDevice(CurrentDevice);
+  // An instrument that came or went meanwhile is taken as a device change would
+  // have taken it.
+  if (!Closed) HidDevCntrl->OfferDevices();
 }
 
 void TLinkForm::HidDevCntrlArrival(THidDevice*) { AddLogLine("Arrival TS4170"); }
@@ -158,11 +180,12 @@ void TLinkForm::HidDevCntrlDeviceUnplug(THidDevice* HidDev) {
 
 void TLinkForm::SpeedButton1Click(TObject*) {
   AddLogLine(" ");
-  if (!CurrentDevice) {
+  // The instrument's properties only: a device shown in its place is no instrument.
+  if (!Current()) {
     AddLogLine("Прибор ТС4170 не подключен");
   } else {
     SpeedButton1.SetEnabled(false);
-    for (const std::string& line : PropertyListing(*CurrentDevice)) AddLogLine(line);
+    for (const std::string& line : PropertyListing(*Current())) AddLogLine(line);
     SpeedButton1.SetEnabled(true);
   }
   AddLogLine(" ");
@@ -200,13 +223,13 @@ void TLinkForm::WriteOutputReport(const wchar_t* failText) {
 
 void TLinkForm::SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) {
   BuildCommandReport(OutputBuffer, Code, Arg1, Arg2, Arg3);
-  if (!CurrentDevice) return;
+  if (!Current()) return;
   WriteOutputReport(L"Не прошла команда в прибор ТС4170.");
 }
 
 void TLinkForm::SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text) {
   BuildMessageReport(OutputBuffer, X, Y, Time, Utf16ToCp1251(Text));
-  if (!CurrentDevice) return;
+  if (!Current()) return;
   WriteOutputReport(L"Не прошла команда выдачи сообщения в прибор ТС4170.");
 }
 

@@ -46,7 +46,13 @@ class TLinkForm : public TForm {
   void AddLogLine(const std::string& text);
   void SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3);
   void SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text);
-  THidDevice* Current() const { return CurrentDevice; }
+  // The instrument while it is checked out; none while another device is shown.
+  THidDevice* Current() const { return ShowsOther ? nullptr : CurrentDevice; }
+  // Shows a device the controller lends outside its list (a recording) in the
+  // instrument's place: the instrument is given back, so nothing is read from it
+  // or sent to it until ShowInstrument, which checks it out again if it is there.
+  void ShowOther(std::unique_ptr<THidPnPInfo> PnPInfo);
+  void ShowInstrument();
 
  protected:
   void DefineWindow() override;
@@ -57,7 +63,9 @@ class TLinkForm : public TForm {
   // DiscardInput, then the write of one output report; a plain message box with
   // failText when the instrument does not take it.
   void WriteOutputReport(const wchar_t* failText);
+  // The device whose reports are shown: the instrument, or the one ShowOther lent.
   THidDevice* CurrentDevice = nullptr;
+  bool ShowsOther = false;
   // Set by FormClose: the program is ending, so nothing is checked out again.
   bool Closed = false;
   TReadErrorLog ReadErrors;

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "link/HidWin32Dispatcher.h"
 #include "ui/Application.h"
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
@@ -16,13 +15,6 @@ namespace {
 constexpr wchar_t kClass[] = L"TS4170_Playback";
 enum : int { kIdPlay = 201, kIdStep, kIdSpeed1, kIdSpeed2, kIdSpeed4, kIdSlider, kIdTime, kIdIntegrity };
 constexpr UINT_PTR kRefreshTimer = 1;
-
-// Nothing to watch: a recording neither comes nor goes.
-class TNoDeviceWatch : public TDeviceChangeWatch {
- public:
-  void Start(std::function<void()>) override {}
-  void Stop() override {}
-};
 
 std::wstring Clock(int64_t micros) {
   const int64_t ms = micros / 1000;
@@ -47,12 +39,8 @@ std::wstring UtcText(int64_t micros) {
 }  // namespace
 
 TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
-                                 std::shared_ptr<const std::vector<uint8_t>> file, TReportEvent onReport,
-                                 TNotifyEvent onEnded)
-    : fileName_(fileName),
-      playback_(std::make_shared<TPlayback>(std::move(file))),
-      onReport_(onReport),
-      onEnded_(onEnded) {
+                                 std::shared_ptr<const std::vector<uint8_t>> file, TNotifyEvent onEnded)
+    : fileName_(fileName), playback_(std::make_shared<TPlayback>(std::move(file))), onEnded_(onEnded) {
   static const bool registered = [] {
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = WindowProc;
@@ -73,12 +61,6 @@ TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
                   GetModuleHandleW(nullptr), this);
   if (!hwnd_) throw Exception("Cannot create the playback window");
   ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
-
-  binding_ = std::make_unique<TRecordingBinding>(playback_);
-  dispatcher_ = std::make_shared<THidWin32Dispatcher>();
-  readEnded_ = dispatcher_->NewSignal();
-  reading_ = true;
-  reader_ = std::thread([this] { Read(); });
   SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
 }
 
@@ -132,39 +114,17 @@ void TPlaybackWindow::Refresh() {
                                                             : L"Кадр неполный");
 }
 
-void TPlaybackWindow::End() {
-  if (!reading_) return;
-  KillTimer(hwnd_, kRefreshTimer);
-  stop_ = true;
-  playback_->Wake();
-  dispatcher_->WaitServing(*readEnded_);  // serves the thread's last hand-over
-  reader_.join();
-  reading_ = false;
-  if (onEnded_) onEnded_(this);
+std::unique_ptr<THidPnPInfo> TPlaybackWindow::Interface() {
+  std::vector<std::unique_ptr<THidPnPInfo>> found;
+  binding_.Enumerate(kFallbackHidInterfaceClass, found);
+  return std::move(found.front());
 }
 
-void TPlaybackWindow::Read() {
-  try {
-    std::unique_ptr<THidReadRequest> request = binding_->NewReadRequest();
-    while (!stop_) {
-      uint32_t error = 0;
-      request->Start(kNoHidHandle, report_, sizeof report_, error);
-      bool completed = false;
-      while (!stop_ && !(completed = request->Wait(10))) {
-      }
-      if (!completed) break;
-      reportSize_ = request->Result();
-      dispatcher_->Send([this] {
-        if (reportSize_ < 1) return;
-        const uint16_t size = uint16_t(reportSize_ - 1);
-        integrity_.Add(report_ + 1, size);
-        if (onReport_) onReport_(report_ + 1, size);
-      });
-    }
-  } catch (...) {
-    // Nothing may leave a thread entry; playback simply stops.
-  }
-  readEnded_->Set();
+void TPlaybackWindow::End() {
+  if (!open_) return;
+  KillTimer(hwnd_, kRefreshTimer);
+  open_ = false;
+  if (onEnded_) onEnded_(this);
 }
 
 LRESULT CALLBACK TPlaybackWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

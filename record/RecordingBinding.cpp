@@ -135,11 +135,6 @@ void TPlayback::Lateness(uint64_t& count, int64_t& sumMicros, int64_t& maxMicros
   maxMicros = lateMax_;
 }
 
-void TPlayback::Wake() {
-  std::lock_guard lock(mutex_);
-  changed_.notify_all();
-}
-
 uint32_t TPlayback::Next(uint8_t* out, uint32_t length, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
   const auto deadline = Clock::now() + wait;

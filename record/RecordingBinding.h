@@ -43,8 +43,6 @@ class TPlayback {
   // From the read thread: waits at most `wait` for the next report and copies it
   // (report ID first) into out; answers its length, or 0.
   uint32_t Next(uint8_t* out, uint32_t length, std::chrono::milliseconds wait);
-  // Wakes a waiting Next.
-  void Wake();
 
  private:
   void Restart();
