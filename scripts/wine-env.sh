@@ -105,13 +105,22 @@ ts_wine_desktop() {
   wineserver -k 2>/dev/null
   wineserver -w
   wineserver -p </dev/null >/dev/null 2>&1
-  setsid wine explorer "/desktop=Default,$TS_SCREEN_SIZE" </dev/null >/dev/null 2>&1 &
+  # Its errors go to a file of the prefix, read only if it does not come up.
+  local log=$WINEPREFIX/desktop.log
+  WINEDEBUG=err+all,fixme-all setsid wine explorer "/desktop=Default,$TS_SCREEN_SIZE" </dev/null >"$log" 2>&1 &
   # The desktop is up once its X window is.
   for _ in $(seq 1 300); do
     xwininfo -root -tree 2>/dev/null | grep -q '"Default - Wine desktop"' && return 0
     sleep 0.1
   done
-  echo "Wine's desktop did not start in $WINEPREFIX" >&2
+  {
+    echo "Wine's desktop did not start in $WINEPREFIX"
+    xdpyinfo >/dev/null 2>&1 && echo "The X server $DISPLAY answers." || echo "The X server $DISPLAY does not answer."
+    echo "Wine's processes:"
+    ps -eo pid,etimes,time,args | grep -E '[w]ineserver|[e]xplorer|[s]ervices\.exe|[X]vfb'
+    echo "The desktop's errors:"
+    cat "$log"
+  } >&2
   return 1
 }
 
