@@ -14,7 +14,7 @@ ts_start_xvfb() {
     flock 9
     if ! xdpyinfo -display "$TS_XVFB_DISPLAY" >/dev/null 2>&1; then
       setsid Xvfb "$TS_XVFB_DISPLAY" -screen 0 "${TS_SCREEN_SIZE}x$TS_XVFB_DEPTH" -nolisten tcp \
-        </dev/null >/dev/null 2>&1 9>&- &
+        </dev/null >"/tmp/ts4170-xvfb${TS_XVFB_DISPLAY#:}.log" 2>&1 9>&- &
       [[ -n ${TS_XVFB_PIDFILE:-} ]] && echo $! >"$TS_XVFB_PIDFILE"
       for _ in $(seq 1 100); do
         xdpyinfo -display "$TS_XVFB_DISPLAY" >/dev/null 2>&1 && break
@@ -120,6 +120,8 @@ ts_wine_desktop() {
     ps -eo pid,etimes,time,args | grep -E '[w]ineserver|[e]xplorer|[s]ervices\.exe|[X]vfb'
     echo "The desktop's errors:"
     cat "$log"
+    echo "The X server's messages:"
+    cat "/tmp/ts4170-xvfb${DISPLAY#:}.log" 2>/dev/null
   } >&2
   return 1
 }
