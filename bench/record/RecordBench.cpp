@@ -122,8 +122,12 @@ int main(int argc, char** argv) {
     // The recording as an animated GIF, through the program's export.
     const std::wstring gif = std::wstring(dir) + L"ts_record_bench.gif";
     DeleteFileW(gif.c_str());
-    if (ChooseFile(program, kGifItem, L"Воспроизвести запись", file) &&
-        FillDialog(program, L"Экспорт записи в GIF", gif) &&
+    // The part to export: the whole recording, as the range dialog offers it.
+    HWND range = nullptr;
+    if (ChooseFile(program, kGifItem, L"Воспроизвести запись", file) && WaitFor([&] {
+          return (range = FindOwnWindow(GetProcessId(program.Process()), L"Часть записи")) != nullptr;
+        }) &&
+        PostMessageW(range, WM_COMMAND, IDOK, 0) && FillDialog(program, L"Экспорт записи в GIF", gif) &&
         WaitFor([&] { return GetFileAttributesW(gif.c_str()) != INVALID_FILE_ATTRIBUTES; }))
       std::printf("GIF written: %ls\n", gif.c_str());
 
