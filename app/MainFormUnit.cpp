@@ -338,7 +338,7 @@ void TMainForm::OpenPlayback(const std::wstring& fileName) {
     }
   }
   // The instrument is read no more, so a recording of it ends here, whole.
-  if (Recording.Recording()) Recording.Toggle(nullptr);
+  Recording.Finish();
   playback_.reset();
   playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(bytes),
                                                 Bind(this, &TMainForm::PlaybackEnded));

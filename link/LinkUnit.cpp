@@ -19,6 +19,10 @@ int32_t LogLineCount = 0;
 
 namespace {
 
+// How long a device's reader waits at a time before it looks whether to stop:
+// the instrument's and a recording's alike.
+constexpr int32_t kReadWaitMs = 10;
+
 // The system's message for an error number, trimmed; empty when there is none or
 // it does not fit the buffer.
 std::string SystemMessage(uint32_t error) {
@@ -115,7 +119,7 @@ void TLinkForm::ShowOther(std::unique_ptr<THidPnPInfo> PnPInfo) {
   HidDevCntrl->ReturnDevice(CurrentDevice);  // the instrument, or a device shown before
   ShowsOther = HidDevCntrl->CheckOutUnlisted(CurrentDevice, std::move(PnPInfo));
   if (ShowsOther) {
-    CurrentDevice->SetThreadSleepTime(10);
+    CurrentDevice->SetThreadSleepTime(kReadWaitMs);
   } else {
     HidDevCntrl->OfferDevices();
   }
@@ -137,7 +141,7 @@ void TLinkForm::HidDevCntrlRemoval(THidDevice*) { AddLogLine("Removal TS4170"); 
 bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
   if (!Closed && HidDev->Attributes().VendorID == kInstrumentVendorID &&
       HidDev->Attributes().ProductID == kInstrumentProductID && HidDevCntrl->CheckOutAt(CurrentDevice, Idx)) {
-    CurrentDevice->SetThreadSleepTime(10);
+    CurrentDevice->SetThreadSleepTime(kReadWaitMs);
     CurrentDevice->SetNumOverlappedBuffers(256);
     CurrentDevice->SetNumInputBuffers(256);
     // Such a device gets no reader (there is nothing to read); say why.

@@ -134,7 +134,7 @@ TRecordControl::~TRecordControl() { Close(); }
 
 void TRecordControl::Toggle(THidDevice* device) {
   if (Recording()) {
-    Stop(TRecordingEnd::Stopped);
+    Finish();
     return;
   }
   if (!device) {

@@ -56,6 +56,8 @@ class TRecordControl {
   }
   // Ends the file as the program closes.
   void Close() { Stop(TRecordingEnd::ProgramClosed); }
+  // Ends a recording under way, whole, as the user's own stop would.
+  void Finish() { Stop(TRecordingEnd::Stopped); }
   // Called whenever recording starts or stops, to show it.
   TNotifyEvent OnChange;
   // The device to record, asked afresh on each tick.
