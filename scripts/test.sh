@@ -53,9 +53,17 @@ wine_suite() { # name, display offset, build dir, ctest args...
     ts_start_xvfb
     rc=1
     if ts_wine_desktop; then
+      local desktop current left
+      desktop=$(ts_wine_desktop_pid)
       ctest --test-dir "$dir" --output-on-failure "$@" >"$logdir/$name.log" 2>&1
       rc=$?
-      local left
+      # A desktop process started during the suite was started by a test, and
+      # holds that test's standard streams: CTest's pipe.
+      current=$(ts_wine_desktop_pid)
+      if [[ -z $desktop || $current != "$desktop" ]]; then
+        echo "Wine's desktop (pid ${desktop:-none}) did not last the suite: now ${current:-none}." >>"$logdir/$name.log"
+        rc=1
+      fi
       left=$(ts_wine_leftovers)
       if [[ -n $left ]]; then
         printf 'Processes that outlived the tests:\n%s\n' "$left" >>"$logdir/$name.log"

@@ -126,14 +126,27 @@ ts_wine_desktop() {
   return 1
 }
 
-# Prints the prefix's processes that are not Wine's own services: after a suite,
-# anything listed was started by a test and outlived it.
-ts_wine_leftovers() {
+# Prints "pid command" for each of the prefix's Wine processes.
+ts_wine_processes() {
   local pid cmd
   for pid in $(pgrep -f '\.exe'); do
     { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
     cmd=$({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)
-    [[ $cmd =~ ^(C:\\windows\\system32\\)?(services|winedevice|plugplay|svchost|rpcss|explorer|start)\.exe ]] && continue
     [[ -n $cmd ]] && echo "$pid $cmd"
   done
+}
+
+# The PID of the prefix's desktop process, if one runs.
+ts_wine_desktop_pid() {
+  ts_wine_processes | sed -n 's/^\([0-9]*\) C:\\windows\\system32\\explorer\.exe \/desktop.*/\1/p' | head -n 1
+}
+
+# Prints the prefix's processes that are not Wine's own services: after a suite,
+# anything listed was started by a test and outlived it.
+ts_wine_leftovers() {
+  local pid cmd
+  while read -r pid cmd; do
+    [[ $cmd =~ ^(C:\\windows\\system32\\)?(services|winedevice|plugplay|svchost|rpcss|explorer|start)\.exe ]] && continue
+    echo "$pid $cmd"
+  done < <(ts_wine_processes)
 }
