@@ -52,7 +52,7 @@ wine_suite() { # name, display offset, build dir, ctest args...
     started=$SECONDS
     ts_start_xvfb
     rc=1
-    if ts_wine_desktop; then
+    if ts_wine_desktop "$dir/tools/ts_window.exe"; then
       local desktop current left
       desktop=$(ts_wine_desktop_pid)
       ctest --test-dir "$dir" --output-on-failure "$@" >"$logdir/$name.log" 2>&1

@@ -76,11 +76,13 @@ EOF
 # windows are Wine's own and map at once. Wine starts its desktop process lazily
 # from the first program that needs it, and that process inherits the program's
 # standard streams: started from a test, it holds CTest's pipe open after the test
-# has ended, and CTest waits. So the desktop is started here, detached and with no
-# streams, before any program runs; an explicitly started desktop stays up while
-# no program uses it. The wineserver starts afresh, so no desktop of an earlier
-# run is in the way.
-ts_wine_desktop() {
+# has ended, and CTest waits. Wine also ends a desktop a second after the last
+# program on it has ended, so one started before the tests would not outlast a
+# pause between two of them. So a holder program ($1, ts_window.exe), detached
+# and with no streams, starts the desktop and keeps it until the wineserver ends.
+# The wineserver starts afresh, so no desktop of an earlier run is in the way.
+ts_wine_desktop() { # holder
+  local holder=$1
   ts_wine_ready
   local settings=()
   if [[ ! -f $WINEPREFIX/.ts4170-desktop ]]; then
@@ -107,7 +109,7 @@ ts_wine_desktop() {
   wineserver -p </dev/null >/dev/null 2>&1
   # Its errors go to a file of the prefix, read only if it does not come up.
   local log=$WINEPREFIX/desktop.log
-  WINEDEBUG=err+all,fixme-all setsid wine explorer "/desktop=Default,$TS_SCREEN_SIZE" </dev/null >"$log" 2>&1 &
+  WINEDEBUG=err+all,fixme-all setsid wine "$holder" hold </dev/null >"$log" 2>&1 &
   # The desktop is up once its X window is.
   for _ in $(seq 1 300); do
     xwininfo -root -tree 2>/dev/null | grep -q '"Default - Wine desktop"' && return 0
@@ -147,6 +149,7 @@ ts_wine_leftovers() {
   local pid cmd
   while read -r pid cmd; do
     [[ $cmd =~ ^(C:\\windows\\system32\\)?(services|winedevice|plugplay|svchost|rpcss|explorer|start)\.exe ]] && continue
+    [[ $cmd =~ ts_window\.exe\ hold ]] && continue
     echo "$pid $cmd"
   done < <(ts_wine_processes)
 }

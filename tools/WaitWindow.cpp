@@ -3,6 +3,7 @@
 // (Wine's virtual desktops are desktops of their own).
 //   ts_window [--desktop NAME] wait <caption> <seconds>   exit 0 once a visible window matches
 //   ts_window [--desktop NAME] close <caption>            asks every matching window to close
+//   ts_window hold                                        keeps the desktop open until ended
 
 #include <windows.h>
 
@@ -34,6 +35,16 @@ int wmain(int argc, wchar_t** argv) {
     desktopName = argv[2];
     argv += 2;
     argc -= 2;
+  }
+  if (argc == 2 && std::wcscmp(argv[1], L"hold") == 0) {
+    // Wine ends a desktop a second after the last program on it has ended, and
+    // the next program that needs one starts a desktop process of its own,
+    // which inherits that program's standard streams. A program that never ends
+    // keeps the one desktop up for as long as it runs.
+    GetDesktopWindow();
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
   }
   if (argc < 3) return 2;
   auto search = [&](Match& m) {
