@@ -17,6 +17,7 @@
 #include "record/RecordUnit.h"
 #include "tests/e2e/record/RecordDriver.h"
 #include "tests/e2e/support/Driver.h"
+#include "tests/e2e/support/Steps.h"
 #include "ui/WinHandle.h"
 
 namespace {
@@ -124,9 +125,8 @@ int main(int argc, char** argv) {
     DeleteFileW(gif.c_str());
     // The part to export: the whole recording, as the range dialog offers it.
     HWND range = nullptr;
-    if (ChooseFile(program, kGifItem, L"Воспроизвести запись", file) && WaitFor([&] {
-          return (range = FindOwnWindow(GetProcessId(program.Process()), L"Часть записи")) != nullptr;
-        }) &&
+    if (ChooseFile(program, kGifItem, L"Воспроизвести запись", file) &&
+        WaitFor([&] { return (range = OwnWindow(program, L"Часть записи")) != nullptr; }) &&
         PostMessageW(range, WM_COMMAND, IDOK, 0) && FillDialog(program, L"Экспорт записи в GIF", gif) &&
         WaitFor([&] { return GetFileAttributesW(gif.c_str()) != INVALID_FILE_ATTRIBUTES; }))
       std::printf("GIF written: %ls\n", gif.c_str());
