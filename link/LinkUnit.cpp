@@ -10,6 +10,7 @@
 #include "link/LinkReports.h"
 #include "ui/Application.h"
 #include "ui/Cp1251.h"
+#include "ui/Dpi.h"
 #include "ui/LinkBuffer.h"
 
 namespace ts {
@@ -75,10 +76,13 @@ void TLinkForm::DefineWindow() {
 }
 
 void TLinkForm::Arrange() {
+  // The button panel's height as the window's table has it, at the window's dpi:
+  // its buttons grow with the dpi too.
+  const int panel = ScaleToDpi(33, Dpi());
   RECT r;
   GetClientRect(handle_, &r);
-  SetWindowPos(Panel1.Handle(), nullptr, 0, 0, r.right, 33, SWP_NOZORDER | SWP_NOACTIVATE);
-  SetWindowPos(Memo.Handle(), nullptr, 0, 33, r.right, r.bottom > 33 ? r.bottom - 33 : 0,
+  SetWindowPos(Panel1.Handle(), nullptr, 0, 0, r.right, panel, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(Memo.Handle(), nullptr, 0, panel, r.right, r.bottom > panel ? r.bottom - panel : 0,
                SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

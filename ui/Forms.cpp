@@ -120,7 +120,9 @@ void TForm::FitClientArea() {
     // Measured rather than computed: the menu bar's height is known only now.
     width += ScaleToDpi(form_.ClientWidth, dpi_) - (client.right - client.left);
     height += ScaleToDpi(form_.ClientHeight, dpi_) - (client.bottom - client.top);
-  } else if (dpi_ != kDesignDpi) {
+  } else {
+    // Also back at the design dpi: a window that came from a larger one must
+    // shrink again.
     width = ScaleToDpi(form_.Width, dpi_);
     height = ScaleToDpi(form_.Height, dpi_);
   }

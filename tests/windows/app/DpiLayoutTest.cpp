@@ -1,6 +1,6 @@
-// The windows laid out at other dpis: nothing clipped, nothing overlapping, every
-// text inside its control, the mirror at a whole enlargement with its surface
-// unchanged. It checks the dpi of the prefix it runs in (LogPixels) and then the
+// The windows laid out at other dpis: every control inside its parent's client
+// area, none overlapping a sibling, every text inside its control, the mirror at
+// a whole enlargement with its surface unchanged. It checks the dpi of the prefix it runs in (LogPixels) and then the
 // re-layout that WM_DPICHANGED asks for, which Wine itself never sends.
 
 #include <gtest/gtest.h>
@@ -141,7 +141,7 @@ class DpiLayout : public ::testing::Test {
 };
 
 TEST_F(DpiLayout, WindowsLayOutCleanlyAtTheirDpiAndAfterADpiChange) {
-  const std::vector<TForm*> forms{MainForm, ControlForm, USBMessageForm, SoundForm};
+  const std::vector<TForm*> forms{MainForm, LinkForm, ControlForm, USBMessageForm, SoundForm};
   const int own = DpiOf(MainForm->Handle());
   for (int dpi : {own, 192, own}) {
     SCOPED_TRACE("at " + std::to_string(dpi) + " dpi");
@@ -169,7 +169,7 @@ TEST_F(DpiLayout, WindowsLayOutCleanlyAtTheirDpiAndAfterADpiChange) {
 }
 
 TEST_F(DpiLayout, ADpiChangeAndBackGivesTheSameLayout) {
-  const std::vector<TForm*> forms{MainForm, ControlForm, USBMessageForm, SoundForm};
+  const std::vector<TForm*> forms{MainForm, LinkForm, ControlForm, USBMessageForm, SoundForm};
   for (TForm* form : forms) {
     const int own = form->Dpi();
     std::vector<RECT> before = ChildRects(form->Handle());
