@@ -12,11 +12,8 @@
 #include "screen/DDrawUnit.h"
 #include "screen/DisplayView.h"
 #include "ui/Application.h"
-#include "ui/Dpi.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // Before any window: each is laid out at its own monitor's dpi.
-  ts::DeclareDpiAwareness();
   ts::TDirectDrawHeadStart directDraw((ts::kMainWindowDisplayOptions & ts::doDirectX7Mode) != 0);
   ts::TApplication application;
   application.SetTitle(L"Virtual_TS4170");

@@ -182,9 +182,10 @@ void TMainForm::DefineWindow() {
                                .OnClick = click(&TMainForm::CopyToClipBoardClick)}});
   SpeedTimer.Start(this, 1000, click(&TMainForm::SpeedTimerTimer));
   if (Application) Application->OnMessage = Bind(this, &TMainForm::KeyboardMessage);
-  icon_.Reset(CreateMainIcon());
-  SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
-  SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.Get()));
+  bigIcon_.Reset(LoadMainIcon(ScaleToDpi(32, Dpi())));
+  smallIcon_.Reset(LoadMainIcon(ScaleToDpi(16, Dpi())));
+  SendMessageW(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+  SendMessageW(handle_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
 }
 
 RECT TMainForm::DisplayViewBounds() const {

@@ -134,13 +134,13 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.
   RECT DisplayViewBounds() const;
-  TIconHandle icon_;       // freed after the window that shows it
+  TIconHandle bigIcon_, smallIcon_;  // freed after the window that shows them
   WPARAM sendingKey_ = 0;  // the PC key whose send is under way
 };
 
 extern TMainForm* MainForm;
 
-// The main window's 32 x 32, 16-colour icon.
-HICON CreateMainIcon();
+// The program's icon at size x size pixels; null in a program built without it.
+HICON LoadMainIcon(int size);
 
 }  // namespace ts

@@ -1,5 +1,6 @@
 #include "sim/SimulatorWindow.h"
 
+#include "res/Resources.h"
 #include "ui/Cp1251.h"
 #include "ui/ErrorReport.h"
 #include "ui/WinHandle.h"
@@ -28,7 +29,12 @@ bool SimulatorWindow::Create(HINSTANCE instance, int show, const std::wstring& p
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  // The program's icon, shared (the class keeps it for the process's life).
+  wc.hIcon = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(TS_PROGRAM_ICON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  wc.hIconSm =
+      static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(TS_PROGRAM_ICON), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kClassName;
   if (!RegisterClassExW(&wc)) return false;

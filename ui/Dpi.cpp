@@ -13,15 +13,6 @@ F UserFunction(const char* name) {
 
 }  // namespace
 
-void DeclareDpiAwareness() {
-  using SetContext = BOOL(WINAPI*)(HANDLE);
-  if (auto set = UserFunction<SetContext>("SetProcessDpiAwarenessContext")) {
-    // Per-monitor v2 (-4), else v1 (-3).
-    if (set(reinterpret_cast<HANDLE>(-4)) || set(reinterpret_cast<HANDLE>(-3))) return;
-  }
-  if (auto set = UserFunction<BOOL(WINAPI*)()>("SetProcessDPIAware")) set();
-}
-
 int DpiOf(HWND window) {
   using GetForWindow = UINT(WINAPI*)(HWND);
   static const auto getForWindow = UserFunction<GetForWindow>("GetDpiForWindow");

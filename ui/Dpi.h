@@ -7,8 +7,9 @@ namespace ts {
 
 inline constexpr int kDesignDpi = 96;
 
-// Declares per-monitor awareness with the newest call the system has.
-void DeclareDpiAwareness();
+// The programs are per-monitor aware by their manifest (res/), which every
+// system from 7 on reads; a call at run time would do nothing after it.
+
 // The dpi a window is laid out at: its monitor's when the system tells, else the system's.
 int DpiOf(HWND window);
 inline int ScaleToDpi(int value, int dpi) { return MulDiv(value, dpi, kDesignDpi); }

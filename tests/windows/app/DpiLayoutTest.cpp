@@ -122,9 +122,22 @@ std::vector<RECT> ChildRects(HWND parent) {
   return rects;
 }
 
+// The manifest, not a call at run time, makes the program per-monitor aware
+// (this test carries the programs' manifest and makes no such call).
+TEST(DpiAwareness, TheManifestMakesTheProcessPerMonitorAware) {
+  using GetContext = HANDLE(WINAPI*)();
+  using GetAwareness = int(WINAPI*)(HANDLE);
+  HMODULE user = GetModuleHandleW(L"user32.dll");
+  const auto context =
+      reinterpret_cast<GetContext>(reinterpret_cast<void*>(GetProcAddress(user, "GetThreadDpiAwarenessContext")));
+  const auto awareness = reinterpret_cast<GetAwareness>(
+      reinterpret_cast<void*>(GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext")));
+  ASSERT_TRUE(context && awareness);
+  EXPECT_EQ(awareness(context()), 2);  // DPI_AWARENESS_PER_MONITOR_AWARE
+}
+
 class DpiLayout : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { DeclareDpiAwareness(); }
   void SetUp() override {
     app = std::make_unique<TApplication>();
     app->SetTitle(L"Virtual_TS4170");

@@ -1,0 +1,57 @@
+# The resources of our programs, from the templates in res/: the manifest (visual
+# styles, dpi awareness, supported systems, no elevation), the version from the
+# project's one version, and the icon that tools/MakeIcon.cpp draws at build time.
+
+string(REPLACE "." "," TS_VERSION_COMMAS "${PROJECT_VERSION}.0")
+set(TS_VERSION_QUAD "${PROJECT_VERSION}.0")
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(TS_MANIFEST_ARCH amd64)
+else()
+  set(TS_MANIFEST_ARCH x86)
+endif()
+
+# The icon tool runs on the build machine, so it is built with the build
+# machine's compiler, not the cross compiler this tree uses.
+find_program(TS_HOST_CXX NAMES c++ g++ REQUIRED)
+set(TS_ICON_FILE ${CMAKE_BINARY_DIR}/res/Virtual_TS4170.ico)
+add_custom_command(
+  OUTPUT ${TS_ICON_FILE}
+  COMMAND ${TS_HOST_CXX} -std=c++20 -O1 -I${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tools/MakeIcon.cpp -lz
+          -o ${CMAKE_BINARY_DIR}/res/make_icon
+  COMMAND ${CMAKE_BINARY_DIR}/res/make_icon ${TS_ICON_FILE}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/MakeIcon.cpp ${CMAKE_SOURCE_DIR}/app/IconPicture.h
+  COMMENT "Drawing the program's icon")
+add_custom_target(ts_icon DEPENDS ${TS_ICON_FILE})
+
+# ts_resources(target [DESCRIPTION text]): with a description, a shipped program's
+# whole set; without, the manifest alone (tests that must see the controls as the
+# programs draw them).
+function(ts_resources target)
+  cmake_parse_arguments(R "" "DESCRIPTION" "" ${ARGN})
+  set(TS_NAME ${target})
+  set(TS_DESCRIPTION "${R_DESCRIPTION}")
+  set(TS_MANIFEST_NAME "Virtual_TS4170.${target}")
+  set(TS_MANIFEST_FILE ${CMAKE_BINARY_DIR}/res/${target}.manifest)
+  if(R_DESCRIPTION)
+    set(TS_WITH_ICON 1)
+    set(TS_WITH_VERSION 1)
+    add_dependencies(${target} ts_icon)
+  else()
+    set(TS_WITH_ICON)
+    set(TS_WITH_VERSION)
+  endif()
+  configure_file(${CMAKE_SOURCE_DIR}/res/Program.manifest.in ${TS_MANIFEST_FILE} @ONLY)
+  set(script ${CMAKE_BINARY_DIR}/res/${target}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/res/Program.rc.in ${script} @ONLY)
+  set(depends ${script} ${TS_MANIFEST_FILE} ${CMAKE_SOURCE_DIR}/res/Resources.h)
+  if(R_DESCRIPTION)
+    list(APPEND depends ${TS_ICON_FILE})
+  endif()
+  # windres directly, not as a language of the targets: the code's compile
+  # options are not windres's. Scripts are UTF-8, as every source is.
+  add_custom_command(
+    OUTPUT ${script}.o
+    COMMAND ${CMAKE_RC_COMPILER} -c 65001 -I${CMAKE_SOURCE_DIR} -i ${script} -o ${script}.o
+    DEPENDS ${depends})
+  target_sources(${target} PRIVATE ${script}.o)
+endfunction()
