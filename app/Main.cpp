@@ -2,6 +2,10 @@
 // message loop.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string>
 
 #include "app/MainFormUnit.h"
 #include "app/Startup.h"
@@ -12,6 +16,20 @@
 #include "screen/DDrawUnit.h"
 #include "screen/DisplayView.h"
 #include "ui/Application.h"
+#include "ui/WinHandle.h"
+
+namespace {
+
+// The file the program was opened with, as Explorer passes a recording it opens
+// here: the one argument, or nothing.
+std::wstring FileOnCommandLine() {
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  const ts::TLocalMemory owner(reinterpret_cast<HLOCAL>(arguments));
+  return arguments && count == 2 ? arguments[1] : L"";
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ts::TDirectDrawHeadStart directDraw((ts::kMainWindowDisplayOptions & ts::doDirectX7Mode) != 0);
@@ -21,5 +39,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   return ts::StartProgram(
       application, [&] { application.CreateForm(ts::MainForm); },
       [&] { application.CreateForm(ts::LinkForm); }, [&] { application.CreateForm(ts::SoundForm); },
-      [&] { application.CreateForm(ts::USBMessageForm); }, [&] { application.CreateForm(ts::ControlForm); });
+      [&] { application.CreateForm(ts::USBMessageForm); }, [&] { application.CreateForm(ts::ControlForm); },
+      [&] {
+        if (const std::wstring file = FileOnCommandLine(); !file.empty()) ts::MainForm->OpenPlayback(file);
+      });
 }

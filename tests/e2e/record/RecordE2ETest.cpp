@@ -316,5 +316,17 @@ TEST(Record, PlaysARecordingInItsOwnWindowAndGivesTheScreenBack) {
   SendFrames(server, program, 7, 1);
 }
 
+// As Explorer opens a recording: its name is the program's one argument.
+TEST(Record, PlaysARecordingGivenOnTheCommandLine) {
+  const std::wstring file = TempPath(L"ts_record_argument.tsrec");
+  WriteRecording(file, {4, 5, 6}, 3 * sim::kReportsPerFrame + 1);
+  PipeServer server;
+  server.Plug();
+  Program program({}, L"\"" + file + L"\"");
+  const DWORD pid = GetProcessId(program.Process());
+  EXPECT_TRUE(WaitFor([&] { return FindOwnWindow(pid, L"Воспроизведение записи") != nullptr; }));
+  EXPECT_TRUE(WaitFor([&] { return Mismatches(program.CaptureDisplay(), TestFrame(6)) == 0; }));
+}
+
 }  // namespace
 }  // namespace ts::e2e

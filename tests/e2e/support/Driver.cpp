@@ -68,11 +68,12 @@ void Await(const std::function<bool()>& cond, const char* what, std::chrono::mil
                              what);
 }
 
-Program::Program() {
-  std::wstring exe = WindowsPath(TS_PROGRAM_PATH);
+Program::Program(const std::wstring& given, const std::wstring& arguments) {
+  const std::wstring exe = given.empty() ? WindowsPath(TS_PROGRAM_PATH) : given;
   STARTUPINFOW si{};
   si.cb = sizeof si;
   std::wstring command = L"\"" + exe + L"\"";
+  if (!arguments.empty()) command += L" " + arguments;
   // The program lives in a job that ends it when this process ends, however it
   // ends: a program left behind would hold the test runner's output open.
   job_ = CreateJobObjectW(nullptr, nullptr);

@@ -41,8 +41,9 @@ Picture CaptureClientOf(HWND window, const RECT& area);
 
 class Program {
  public:
-  // Starts the program and waits for its main window and its first device report.
-  Program();
+  // Starts the program (the one built here, or exe) with the arguments given and
+  // waits for its main window and its first device report.
+  explicit Program(const std::wstring& exe = {}, const std::wstring& arguments = {});
   // Closes the main window as a user would and waits for the process to end; ends
   // it at once after a failure.
   ~Program();
