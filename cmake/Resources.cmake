@@ -23,11 +23,16 @@ add_custom_command(
   COMMENT "Drawing the program's icon")
 add_custom_target(ts_icon DEPENDS ${TS_ICON_FILE})
 
-# ts_resources(target [DESCRIPTION text]): with a description, a shipped program's
-# whole set; without, the manifest alone (tests that must see the controls as the
-# programs draw them).
+# ts_resources(target [DESCRIPTION text] [DPI_UNAWARE]): with a description, a
+# shipped program's whole set; without, the manifest alone (tests that must see
+# the controls as the programs draw them). DPI_UNAWARE leaves a window laid out
+# in fixed pixels to the system's scaling.
 function(ts_resources target)
-  cmake_parse_arguments(R "" "DESCRIPTION" "" ${ARGN})
+  cmake_parse_arguments(R "DPI_UNAWARE" "DESCRIPTION" "" ${ARGN})
+  set(TS_DPI_SETTINGS)
+  if(NOT R_DPI_UNAWARE)
+    file(READ ${CMAKE_SOURCE_DIR}/res/DpiAware.manifest.in TS_DPI_SETTINGS)
+  endif()
   set(TS_NAME ${target})
   set(TS_DESCRIPTION "${R_DESCRIPTION}")
   set(TS_MANIFEST_NAME "Virtual_TS4170.${target}")
@@ -44,6 +49,7 @@ function(ts_resources target)
   set(script ${CMAKE_BINARY_DIR}/res/${target}.rc)
   configure_file(${CMAKE_SOURCE_DIR}/res/Program.rc.in ${script} @ONLY)
   set(depends ${script} ${TS_MANIFEST_FILE} ${CMAKE_SOURCE_DIR}/res/Resources.h)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/DpiAware.manifest.in)
   if(R_DESCRIPTION)
     list(APPEND depends ${TS_ICON_FILE})
   endif()
