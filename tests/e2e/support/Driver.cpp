@@ -172,7 +172,7 @@ HWND Program::Control(HWND top, const std::wstring& text) const {
   } search{&text};
   EnumChildWindows(
       top,
-      [](HWND h, LPARAM p) -> BOOL {
+      [](HWND h, LPARAM p) WINAPI -> BOOL {
         auto* s = reinterpret_cast<Search*>(p);
         if (TextOf(h) == *s->text) {
           s->found = h;
