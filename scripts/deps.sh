@@ -12,6 +12,20 @@ ts_deps() {
   [[ -f /usr/include/benchmark/benchmark.h ]] || need+=(libbenchmark-dev)
   [[ -x /usr/bin/convert ]] || need+=(imagemagick)
   command -v xwd >/dev/null || need+=(x11-apps)
+  # The 32-bit build and Wine's 32-bit side to run it; the icon tool's deflate.
+  command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
+  [[ -f /usr/include/zlib.h ]] || need+=(zlib1g-dev)
+  # Packages: MSIs, zips, signatures.
+  command -v wixl >/dev/null || need+=(wixl)
+  command -v msiinfo >/dev/null || need+=(msitools)
+  command -v osslsigncode >/dev/null || need+=(osslsigncode)
+  command -v zip >/dev/null || need+=(zip)
+  command -v unzip >/dev/null || need+=(unzip)
+  command -v openssl >/dev/null || need+=(openssl)
+  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    need+=(wine32:i386)
+  fi
   if ((${#need[@]})); then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive

@@ -77,13 +77,16 @@ wine_suite() { # name, display offset, build dir, ctest args...
   ) </dev/null &
 }
 
-build() { # build dir, cmake args... [--label label]: with a label, only its tests
-  local dir=$1 args=() label=
+build() { # build dir, cmake args... [--label label] [--targets "t..."]: with a label, only its tests
+  local dir=$1 args=() label= targets=()
   shift
   while (($#)); do
-    if [[ $1 == --label ]]; then label=$2; shift 2; else args+=("$1"); shift; fi
+    case $1 in
+      --label) label=$2; shift 2 ;;
+      --targets) targets=(--target $2); shift 2 ;;
+      *) args+=("$1"); shift ;;
+    esac
   done
-  local targets=()
   cmake -S . -B "$dir" -G "Unix Makefiles" "${args[@]}" >/dev/null &&
     if [[ -n $label ]]; then
       # A test is named after the executable it runs.
@@ -102,7 +105,7 @@ build() { # build dir, cmake args... [--label label]: with a label, only its tes
 # of it (see ts_wine_ready). Made under another name and renamed once its
 # wineserver has written the registry, so a run cut short leaves no half prefix.
 export TS_WINE_TEMPLATE=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-template
-if [[ ! -f $TS_WINE_TEMPLATE/.ts4170-ready-2 ]]; then
+if [[ ! -f $TS_WINE_TEMPLATE/.ts4170-ready-3 ]]; then
   (
     number=$((${TS_TEST_DISPLAY:-101} + 9))
     export WINEPREFIX=$TS_WINE_TEMPLATE.new TS_XVFB_DISPLAY=:$number DISPLAY=:$number
@@ -125,7 +128,7 @@ if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/m
   [[ -n ${template:-} ]] && wait "$template"
   # Tests that show windows read what is on their screen, so within a suite they
   # run one at a time; the suites run side by side, each on a screen of its own.
-  wine_suite windows 0 build/windows -LE 'e2e|hid' -j 1
+  wine_suite windows 0 build/windows -LE 'e2e|hid|product' -j 1
   # The endurance tests take as long as the rest of the end-to-end suite: a suite
   # of their own.
   wine_suite e2e 1 build/windows -L e2e -E '^sim_endurance_e2etest$' -j 1
@@ -141,6 +144,28 @@ if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/m
   TS_LOGPIXELS=144 wine_suite dpi144 5 build/windows -R "$dpi_tests" -j 1
   TS_LOGPIXELS=192 wine_suite dpi192 6 build/windows -R "$dpi_tests" -j 1
   wine_names=(windows e2e endurance depth16 depth8 dpi120 dpi144 dpi192)
+else
+  status=1; failed=$((failed + 1))
+fi
+
+# The 32-bit build: the programs and the end-to-end suites of the mirror, the
+# keys, the dialogs and the recording, on the 32-bit program and simulator.
+# Then the release from both trees, and its packages installed under Wine.
+e2e32_tests='sim_fidelity_e2etest sim_view_e2etest control_e2etest record_e2etest'
+if ((${#wine_names[@]})) &&
+  build build/windows-i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+    --targets "Virtual_TS4170 TS4170_Simulator $e2e32_tests"; then
+  wine_suite e2e32 9 build/windows-i686 -R "^(${e2e32_tests// /|})\$" -j 1
+  wine_names+=(e2e32)
+  export TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686"
+  if bash scripts/release.sh >"$logdir/release.log" 2>&1; then
+    cat "$logdir/release.log"
+    wine_suite package 7 build/windows -R '^package_test$' -j 1
+    wine_names+=(package)
+  else
+    cat "$logdir/release.log"
+    status=1; failed=$((failed + 1))
+  fi
 else
   status=1; failed=$((failed + 1))
 fi

@@ -29,7 +29,10 @@ ts_start_xvfb() {
 ts_wine_reg_import() {
   local file=$WINEPREFIX/drive_c/ts4170-settings.reg
   { echo REGEDIT4; echo; cat; } >"$file"
-  wine reg import 'C:\ts4170-settings.reg' </dev/null >/dev/null 2>&1
+  # Into both views of the registry: with Wine's 32-bit side installed, `wine
+  # reg` may be the 32-bit reg.exe, which sees only its own.
+  wine reg import 'C:\ts4170-settings.reg' /reg:64 </dev/null >/dev/null 2>&1
+  wine reg import 'C:\ts4170-settings.reg' /reg:32 </dev/null >/dev/null 2>&1
   rm -f "$file"
 }
 
@@ -47,13 +50,13 @@ ts_wine_ready() {
   fi
   (
     flock 9
-    if [[ ! -f $WINEPREFIX/.ts4170-ready-2 && -f ${TS_WINE_TEMPLATE:-}/.ts4170-ready-2 ]]; then
+    if [[ ! -f $WINEPREFIX/.ts4170-ready-3 && -f ${TS_WINE_TEMPLATE:-}/.ts4170-ready-3 ]]; then
       local system=drive_c/windows/system32
       mkdir -p "$WINEPREFIX/${system%/*}" &&
         tar -C "$TS_WINE_TEMPLATE" --exclude="./$system" -cf - . | tar -C "$WINEPREFIX" -xf - &&
         cp -al "$TS_WINE_TEMPLATE/$system" "$WINEPREFIX/${system%/*}/"
     fi
-    if [[ ! -f $WINEPREFIX/.ts4170-ready-2 ]]; then
+    if [[ ! -f $WINEPREFIX/.ts4170-ready-3 ]]; then
       wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
       # A crashing test must end, not wait for someone to close a crash dialog.
       ts_wine_reg_import 9>&- <<'EOF'
@@ -66,7 +69,7 @@ ts_wine_ready() {
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
 "Debugger"=""
 EOF
-      touch "$WINEPREFIX/.ts4170-ready-2"
+      touch "$WINEPREFIX/.ts4170-ready-3"
     fi
   ) 9>"/tmp/ts4170-prefix-$(basename "$WINEPREFIX").lock"
   wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
