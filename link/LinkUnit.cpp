@@ -88,7 +88,11 @@ void TLinkForm::Arrange() {
 
 LRESULT TLinkForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_SIZE && Memo.Handle()) Arrange();
-  return TForm::WndProc(msg, wParam, lParam);
+  const LRESULT result = TForm::WndProc(msg, wParam, lParam);
+  // A new dpi puts the panel and the memo back at the table's sizes; they fill
+  // the window again even where its size stayed the same.
+  if (msg == WM_DPICHANGED && Memo.Handle()) Arrange();
+  return result;
 }
 
 void TLinkForm::FormCreate(TObject*) {
