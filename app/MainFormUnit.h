@@ -135,7 +135,7 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // that fits the scaled area, centred in it as the control centres its picture.
   RECT DisplayViewBounds() const;
   TIconHandle bigIcon_, smallIcon_;  // freed after the window that shows them
-  WPARAM sendingKey_ = 0;  // the PC key whose send is under way
+  WPARAM sendingKey_ = 0;            // the PC key whose send is under way
 };
 
 extern TMainForm* MainForm;

@@ -46,7 +46,8 @@ bool Dark(uint32_t rgb) { return ((rgb >> 16 & 0xFF) + (rgb >> 8 & 0xFF) + (rgb 
 
 TEST(Installed, TheProgramFromItsShortcutMirrorsTheSimulatorFromItsShortcut) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  const std::wstring program = ShortcutTarget(L"Virtual_TS4170"), simulator = ShortcutTarget(L"TS4170_Simulator");
+  const std::wstring program = ShortcutTarget(L"Virtual_TS4170"),
+                     simulator = ShortcutTarget(L"TS4170_Simulator");
   ASSERT_FALSE(program.empty());
   ASSERT_FALSE(simulator.empty());
   std::wcout << L"shortcut targets: " << program << L", " << simulator << L"\n";
@@ -67,7 +68,8 @@ TEST(Installed, TheProgramFromItsShortcutMirrorsTheSimulatorFromItsShortcut) {
   ResumeThread(thread.Get());
   HWND window = nullptr;
   ASSERT_TRUE(WaitFor([&] {
-    return (window = FindOwnWindow(started.dwProcessId, L"Виртуальный ТС4170 — \\\\.\\pipe\\TS4170")) != nullptr;
+    return (window = FindOwnWindow(started.dwProcessId, L"Виртуальный ТС4170 — \\\\.\\pipe\\TS4170")) !=
+           nullptr;
   }));
   // Below the program's windows, so that nothing covers the screen it shows.
   SetWindowPos(window, HWND_TOP, 0, 600, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
@@ -81,8 +83,9 @@ TEST(Installed, TheProgramFromItsShortcutMirrorsTheSimulatorFromItsShortcut) {
     const bool same = WaitFor(
         [&] {
           const Picture shown = installed.CaptureDisplay();
-          const Picture source = CaptureClientOf(
-              window, RECT{kSimulatorScreen, kSimulatorScreen, kSimulatorScreen + kWidth, kSimulatorScreen + kHeight});
+          const Picture source =
+              CaptureClientOf(window, RECT{kSimulatorScreen, kSimulatorScreen, kSimulatorScreen + kWidth,
+                                           kSimulatorScreen + kHeight});
           if (shown.Width < kBorder + kWidth || source.Width != kWidth) return false;
           mismatches = 0;
           for (int y = 0; y < kHeight; ++y)

@@ -1,7 +1,8 @@
 // The windows laid out at other dpis: every control inside its parent's client
 // area, none overlapping a sibling, every text inside its control, the mirror at
-// a whole enlargement with its surface unchanged. It checks the dpi of the prefix it runs in (LogPixels) and then the
-// re-layout that WM_DPICHANGED asks for, which Wine itself never sends.
+// a whole enlargement with its surface unchanged. It checks the dpi of the
+// prefix it runs in (LogPixels) and then the re-layout that WM_DPICHANGED asks
+// for, which Wine itself never sends.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -128,8 +129,8 @@ TEST(DpiAwareness, TheManifestMakesTheProcessPerMonitorAware) {
   using GetContext = HANDLE(WINAPI*)();
   using GetAwareness = int(WINAPI*)(HANDLE);
   HMODULE user = GetModuleHandleW(L"user32.dll");
-  const auto context =
-      reinterpret_cast<GetContext>(reinterpret_cast<void*>(GetProcAddress(user, "GetThreadDpiAwarenessContext")));
+  const auto context = reinterpret_cast<GetContext>(
+      reinterpret_cast<void*>(GetProcAddress(user, "GetThreadDpiAwarenessContext")));
   const auto awareness = reinterpret_cast<GetAwareness>(
       reinterpret_cast<void*>(GetProcAddress(user, "GetAwarenessFromDpiAwarenessContext")));
   ASSERT_TRUE(context && awareness);
