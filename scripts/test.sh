@@ -154,7 +154,7 @@ fi
 e2e32_tests='sim_fidelity_e2etest sim_view_e2etest control_e2etest record_e2etest'
 if ((${#wine_names[@]})) &&
   build build/windows-i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-    --targets "Virtual_TS4170 TS4170_Simulator $e2e32_tests"; then
+    --targets "Virtual_TS4170 TS4170_Simulator ts_window $e2e32_tests"; then
   wine_suite e2e32 9 build/windows-i686 -R "^(${e2e32_tests// /|})\$" -j 1
   wine_names+=(e2e32)
   export TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686"
