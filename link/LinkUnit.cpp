@@ -84,6 +84,12 @@ void TLinkForm::Arrange() {
 
 LRESULT TLinkForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_SIZE && Memo.Handle()) Arrange();
+  // The operator closing the log only hides it; the instrument is given back on
+  // the program's own shutdown alone (Close from the main window).
+  if (msg == WM_CLOSE) {
+    Hide();
+    return 0;
+  }
   return TForm::WndProc(msg, wParam, lParam);
 }
 

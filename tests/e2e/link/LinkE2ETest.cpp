@@ -158,6 +158,43 @@ TEST(Link, UnplugAndReplugAreLoggedInOrderAndTheInstrumentIsSelectedAgain) {
   EXPECT_TRUE(program.Close());
 }
 
+// Closing the event window only hides it: the link goes on reading and sending,
+// also across a replug, and the log is there when the window comes back.
+TEST(Link, ClosingTheEventWindowKeepsTheLinkAndTheLog) {
+  Transport server(TransportUnderTest());
+  server.Plug();
+  Program program;
+  program.Click(program.Control(program.Main(), L"События USB"));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(program.Link()) != 0; }));
+  PostMessageW(program.Link(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(program.Link()) == 0; }));
+  const auto log = program.MemoLines();
+  HWND f1 = program.Control(program.Main(), L"F1");
+  ASSERT_TRUE(f1);
+  for (const bool replugged : {false, true}) {
+    SCOPED_TRACE(replugged ? "after a replug" : "after the close");
+    if (replugged) {
+      server.Unplug();
+      ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"Нет связи с прибором ???"; }));
+      server.Plug();
+    }
+    ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"ТС4170 подключен !!!"; }));
+    const uint64_t taken = program.PathCounts().HandOvers;
+    EXPECT_TRUE(WaitFor([&] {
+      server.SendReport(sim::EncodeScreenReport(TestFrame(2), 0));
+      return program.PathCounts().HandOvers > taken;
+    })) << "no report reached the mirror";
+    program.Click(f1);
+    EXPECT_TRUE(server.WaitForOutputReport(sim::Transport::Clock::now() + 10s)) << "the key reached nothing";
+  }
+  program.Click(program.Control(program.Main(), L"События USB"));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(program.Link()) != 0; }));
+  const auto reopened = program.MemoLines();
+  ASSERT_GE(reopened.size(), log.size());
+  EXPECT_TRUE(std::equal(log.begin(), log.end(), reopened.begin()));
+  EXPECT_TRUE(program.Close());
+}
+
 TEST(Link, PropertiesAreListedWithAndWithoutAnInstrumentAndTheLogClearsPast1000) {
   {
     Program program;
