@@ -13,6 +13,8 @@ std::atomic<int> liveControllers{0};
 
 constexpr int32_t kMinThreadSleepTime = 10;
 constexpr int32_t kMaxThreadSleepTime = 10000;
+constexpr int32_t kFirstRestartDelayMs = 20;
+constexpr int32_t kMaxRestartDelayMs = 2000;
 
 // Keeps IsOffered true for the duration of one handler call, also when it throws.
 class TOfferedScope {
@@ -244,13 +246,22 @@ void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {
   StartThread();
 }
 
-void THidDevice::StartThread() {
+void THidDevice::StartThread(int32_t delayMs) {
   if (!deviceDataHandler_ || !isPluggedIn_ || !isCheckedOut_ || !hasReadWriteAccess_ || readerThread_) return;
   const uint16_t length = HIDCaps().InputReportByteLength;
   // A report ID and at least one byte, or there is nothing to read.
   if (length < 2) return;
   readerThread_ = std::make_shared<THidDeviceReadThread>(*this, length);
-  readerThread_->Start();
+  readerThread_->Start(delayMs);
+}
+
+void THidDevice::RestartEndedReader() {
+  if (!readerThread_ || !readerThread_->Ended() || !isPluggedIn_ || !isCheckedOut_) return;
+  StopThread();
+  // The handle the last reader failed on may be dead for good.
+  CloseReadHandle();
+  const int restarts = readerRestarts_++;
+  StartThread(std::min(kFirstRestartDelayMs << std::min(restarts, 8), kMaxRestartDelayMs));
 }
 
 void THidDevice::StopThread() {
@@ -470,6 +481,9 @@ void THidDeviceController::DeviceChange() {
     changed = true;
     FireOffered(onArrival_, device);
   }
+
+  // A lent device the scan keeps whose reader failed: it is read again.
+  for (size_t i = 0; i < deviceList_.size(); ++i) deviceList_[i]->RestartEndedReader();
 
   Recount();
   if ((changed || !deviceChangeReported_) && onDeviceChange_) onDeviceChange_(this);
