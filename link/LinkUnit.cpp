@@ -162,7 +162,8 @@ bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
 void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
   if (CurrentDevice && !CurrentDevice->IsPluggedIn()) HidDevCntrl->ReturnDevice(CurrentDevice);
   if (!CurrentDevice) HidDevCntrl->OfferDevices();
-  if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice && !ReadsLost) {
+  if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice &&
+      !ReadsLost) {
     LinkHost->SetStatusPanel(0, L"ТС4170 подключен !!!");
     AddLogLine("DeviceChange ТС4170 подключен");
   } else {

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
       if (test.result()->Skipped()) std::printf("Skipped: %s.%s\n", suite.name(), test.name());
     }
   }
-  std::printf("Test cases skipped: %d of %d, none failed\n", unit.skipped_test_count(), unit.test_to_run_count());
+  std::printf("Test cases skipped: %d of %d, none failed\n", unit.skipped_test_count(),
+              unit.test_to_run_count());
   return result;
 }

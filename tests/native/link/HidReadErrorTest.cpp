@@ -32,8 +32,8 @@ TEST_F(HidTest, AReadErrorThatMeansTheDeviceIsGoneLeadsToAReScanAndAKeptDeviceIs
        false},
       {"a pending read fails so under Wine", true, kAccessDenied, 0, 0, false, kAccessDenied, false},
       {"a read cannot start on a broken pipe", false, 0, kBrokenPipe, 0, false, kBrokenPipe, false},
-      {"a read cannot start, access denied, the device stays", false, 0, kAccessDenied, 0, false, kAccessDenied,
-       false},
+      {"a read cannot start, access denied, the device stays", false, 0, kAccessDenied, 0, false,
+       kAccessDenied, false},
       {"the reader dies", false, 0, 0, 0, true, kNotEnoughMemory, false},
       {"a completed read fails, the device stays", false, 0, 0, kGenFailure, false, kGenFailure, true},
   };
@@ -73,8 +73,9 @@ TEST_F(HidTest, AReadErrorThatMeansTheDeviceIsGoneLeadsToAReScanAndAKeptDeviceIs
       EXPECT_EQ(rec.Log, std::vector<std::string>({"unplug 1", "removal 1", "change"}));
     } else {
       // Each new reader fails as the first did and leads to one more re-scan.
-      ASSERT_TRUE(dispatcher->PumpUntil([&] { return rec.ErrorCount >= 3 && binding->Enumerations() >= scans + 3; },
-                                        std::chrono::seconds(10)));
+      ASSERT_TRUE(
+          dispatcher->PumpUntil([&] { return rec.ErrorCount >= 3 && binding->Enumerations() >= scans + 3; },
+                                std::chrono::seconds(10)));
       EXPECT_EQ(rec.Errors, std::vector<uint32_t>(rec.Errors.size(), c.Reported));
       EXPECT_TRUE(rec.Log.empty()) << rec.Log.front();
       EXPECT_TRUE(lent->IsPluggedIn());
