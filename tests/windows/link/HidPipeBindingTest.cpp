@@ -75,7 +75,8 @@ TEST_F(HidPipeTest, ListedOnlyWhileServedAndNewAfterTheServerCameBack) {
   ASSERT_EQ(found.size(), 1u);
   const uint32_t first = found[0]->DeviceID;
   // A connection left open would be a client that never reads, losing every report.
-  EXPECT_TRUE(PumpUntil([&] { return server.Clients() == 0; }, 5000)) << server.Clients() << " left open";
+  EXPECT_TRUE(PumpUntil([&] { return server.Clients() == 0 && server.Listening(); }, 5000))
+      << server.Clients() << " left open";
   EXPECT_EQ(found[0]->DevicePath, name);
   EXPECT_NE(found[0]->FriendlyName.find("virtual instrument"), std::string::npos);
   EXPECT_EQ(found[0]->HardwareIDs, std::vector<std::string>({"HID\\VID_5555&PID_4170"}));
