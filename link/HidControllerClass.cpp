@@ -305,7 +305,8 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
     throw EControllerError("Only one THidDeviceController allowed per program");
   }
   try {
-    for (auto& device : Scan()) deviceList_.push_back(std::move(device));
+    for (auto& info : Scan())
+      if (auto device = Identify(std::move(info))) deviceList_.push_back(std::move(device));
     Recount();
     if (librariesLoaded_ && watch_) {
       watch_->Start([this] { WatchedDeviceChange(); });
@@ -352,19 +353,18 @@ THidDeviceController::~THidDeviceController() {
   if (librariesLoaded_) environment_->Platform->UnloadLibraries();
 }
 
-std::vector<std::unique_ptr<THidDevice>> THidDeviceController::Scan() {
-  std::vector<std::unique_ptr<THidDevice>> result;
-  if (!librariesLoaded_) return result;
+std::vector<std::unique_ptr<THidPnPInfo>> THidDeviceController::Scan() {
   std::vector<std::unique_ptr<THidPnPInfo>> found;
-  if (!environment_->Platform->Enumerate(interfaceClass_, found)) return result;
-  for (auto& info : found) {
-    try {
-      result.push_back(std::make_unique<THidDevice>(std::move(info), this, environment_));
-    } catch (const EControllerError&) {
-      // Cannot be opened or identified: left out without a word.
-    }
+  if (librariesLoaded_ && !environment_->Platform->Enumerate(interfaceClass_, found)) found.clear();
+  return found;
+}
+
+std::unique_ptr<THidDevice> THidDeviceController::Identify(std::unique_ptr<THidPnPInfo> info) {
+  try {
+    return std::make_unique<THidDevice>(std::move(info), this, environment_);
+  } catch (const EControllerError&) {
+    return nullptr;  // cannot be opened or identified: left out without a word
   }
-  return result;
 }
 
 int THidDeviceController::IndexOf(const THidDevice* device) const {
@@ -442,7 +442,9 @@ void THidDeviceController::WatchedDeviceChange() {
 }
 
 void THidDeviceController::DeviceChange() {
-  std::vector<std::unique_ptr<THidDevice>> fresh = Scan();
+  // Only interfaces not listed yet are opened: a listed one that cannot be
+  // opened for a moment (a server at its cap) is still there.
+  std::vector<std::unique_ptr<THidPnPInfo>> fresh = Scan();
   // The device node and the path together: Wine hands out device nodes by
   // position in each enumeration, so a device plugged in before others in the
   // list takes over another's number.
@@ -450,7 +452,7 @@ void THidDeviceController::DeviceChange() {
     return a.DeviceID == b.DeviceID && a.DevicePath == b.DevicePath;
   };
   const auto inFresh = [&fresh, &same](const THidPnPInfo& listed) {
-    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) { return same(f->PnPInfo(), listed); });
+    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) { return same(*f, listed); });
   };
   bool changed = false;
 
@@ -468,16 +470,18 @@ void THidDeviceController::DeviceChange() {
     changed = true;
   }
 
-  std::erase_if(fresh, [this, &same](const std::unique_ptr<THidDevice>& f) {
+  std::erase_if(fresh, [this, &same](const std::unique_ptr<THidPnPInfo>& f) {
     return std::any_of(deviceList_.begin(), deviceList_.end(),
                        [&](const std::unique_ptr<THidDevice>& listed) {
-                         return listed->IsPluggedIn() && same(listed->PnPInfo(), f->PnPInfo());
+                         return listed->IsPluggedIn() && same(listed->PnPInfo(), *f);
                        });
   });
 
   for (auto& f : fresh) {
-    THidDevice* device = f.get();
-    deviceList_.push_back(std::move(f));
+    std::unique_ptr<THidDevice> identified = Identify(std::move(f));
+    if (!identified) continue;
+    THidDevice* device = identified.get();
+    deviceList_.push_back(std::move(identified));
     changed = true;
     FireOffered(onArrival_, device);
   }

@@ -225,7 +225,9 @@ class THidDeviceController : public TObject {
     THidDeviceController* controller_;
   };
 
-  std::vector<std::unique_ptr<THidDevice>> Scan();
+  std::vector<std::unique_ptr<THidPnPInfo>> Scan();
+  // A device for the interface; none when it cannot be opened or identified.
+  std::unique_ptr<THidDevice> Identify(std::unique_ptr<THidPnPInfo> info);
   int IndexOf(const THidDevice* device) const;
   void Recount();
   void FireOffered(const THidPlugEvent& event, THidDevice* device);
