@@ -13,6 +13,8 @@ std::atomic<int> liveControllers{0};
 
 constexpr int32_t kMinThreadSleepTime = 10;
 constexpr int32_t kMaxThreadSleepTime = 10000;
+constexpr int32_t kFirstRestartDelayMs = 20;
+constexpr int32_t kMaxRestartDelayMs = 2000;
 
 // Keeps IsOffered true for the duration of one handler call, also when it throws.
 class TOfferedScope {
@@ -244,13 +246,22 @@ void THidDevice::SetDeviceDataHandler(THidDataEvent handler) {
   StartThread();
 }
 
-void THidDevice::StartThread() {
+void THidDevice::StartThread(int32_t delayMs) {
   if (!deviceDataHandler_ || !isPluggedIn_ || !isCheckedOut_ || !hasReadWriteAccess_ || readerThread_) return;
   const uint16_t length = HIDCaps().InputReportByteLength;
   // A report ID and at least one byte, or there is nothing to read.
   if (length < 2) return;
   readerThread_ = std::make_shared<THidDeviceReadThread>(*this, length);
-  readerThread_->Start();
+  readerThread_->Start(delayMs);
+}
+
+void THidDevice::RestartEndedReader() {
+  if (!readerThread_ || !readerThread_->Ended() || !isPluggedIn_ || !isCheckedOut_) return;
+  StopThread();
+  // The handle the last reader failed on may be dead for good.
+  CloseReadHandle();
+  const int restarts = readerRestarts_++;
+  StartThread(std::min(kFirstRestartDelayMs << std::min(restarts, 8), kMaxRestartDelayMs));
 }
 
 void THidDevice::StopThread() {
@@ -294,7 +305,8 @@ THidDeviceController::THidDeviceController(TObject* Owner, std::shared_ptr<THidP
     throw EControllerError("Only one THidDeviceController allowed per program");
   }
   try {
-    for (auto& device : Scan()) deviceList_.push_back(std::move(device));
+    for (auto& info : Scan())
+      if (auto device = Identify(std::move(info))) deviceList_.push_back(std::move(device));
     Recount();
     if (librariesLoaded_ && watch_) {
       watch_->Start([this] { WatchedDeviceChange(); });
@@ -341,19 +353,18 @@ THidDeviceController::~THidDeviceController() {
   if (librariesLoaded_) environment_->Platform->UnloadLibraries();
 }
 
-std::vector<std::unique_ptr<THidDevice>> THidDeviceController::Scan() {
-  std::vector<std::unique_ptr<THidDevice>> result;
-  if (!librariesLoaded_) return result;
+std::vector<std::unique_ptr<THidPnPInfo>> THidDeviceController::Scan() {
   std::vector<std::unique_ptr<THidPnPInfo>> found;
-  if (!environment_->Platform->Enumerate(interfaceClass_, found)) return result;
-  for (auto& info : found) {
-    try {
-      result.push_back(std::make_unique<THidDevice>(std::move(info), this, environment_));
-    } catch (const EControllerError&) {
-      // Cannot be opened or identified: left out without a word.
-    }
+  if (librariesLoaded_ && !environment_->Platform->Enumerate(interfaceClass_, found)) found.clear();
+  return found;
+}
+
+std::unique_ptr<THidDevice> THidDeviceController::Identify(std::unique_ptr<THidPnPInfo> info) {
+  try {
+    return std::make_unique<THidDevice>(std::move(info), this, environment_);
+  } catch (const EControllerError&) {
+    return nullptr;  // cannot be opened or identified: left out without a word
   }
-  return result;
 }
 
 int THidDeviceController::IndexOf(const THidDevice* device) const {
@@ -431,7 +442,9 @@ void THidDeviceController::WatchedDeviceChange() {
 }
 
 void THidDeviceController::DeviceChange() {
-  std::vector<std::unique_ptr<THidDevice>> fresh = Scan();
+  // Only interfaces not listed yet are opened: a listed one that cannot be
+  // opened for a moment (a server at its cap) is still there.
+  std::vector<std::unique_ptr<THidPnPInfo>> fresh = Scan();
   // The device node and the path together: Wine hands out device nodes by
   // position in each enumeration, so a device plugged in before others in the
   // list takes over another's number.
@@ -439,7 +452,7 @@ void THidDeviceController::DeviceChange() {
     return a.DeviceID == b.DeviceID && a.DevicePath == b.DevicePath;
   };
   const auto inFresh = [&fresh, &same](const THidPnPInfo& listed) {
-    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) { return same(f->PnPInfo(), listed); });
+    return std::any_of(fresh.begin(), fresh.end(), [&](const auto& f) { return same(*f, listed); });
   };
   bool changed = false;
 
@@ -457,19 +470,24 @@ void THidDeviceController::DeviceChange() {
     changed = true;
   }
 
-  std::erase_if(fresh, [this, &same](const std::unique_ptr<THidDevice>& f) {
+  std::erase_if(fresh, [this, &same](const std::unique_ptr<THidPnPInfo>& f) {
     return std::any_of(deviceList_.begin(), deviceList_.end(),
                        [&](const std::unique_ptr<THidDevice>& listed) {
-                         return listed->IsPluggedIn() && same(listed->PnPInfo(), f->PnPInfo());
+                         return listed->IsPluggedIn() && same(listed->PnPInfo(), *f);
                        });
   });
 
   for (auto& f : fresh) {
-    THidDevice* device = f.get();
-    deviceList_.push_back(std::move(f));
+    std::unique_ptr<THidDevice> identified = Identify(std::move(f));
+    if (!identified) continue;
+    THidDevice* device = identified.get();
+    deviceList_.push_back(std::move(identified));
     changed = true;
     FireOffered(onArrival_, device);
   }
+
+  // A lent device the scan keeps whose reader failed: it is read again.
+  for (size_t i = 0; i < deviceList_.size(); ++i) deviceList_[i]->RestartEndedReader();
 
   Recount();
   if ((changed || !deviceChangeReported_) && onDeviceChange_) onDeviceChange_(this);

@@ -108,8 +108,12 @@ class THidDevice : public TObject {
   void SetDeviceDataHandler(THidDataEvent handler);
   void SetDeviceErrorHandler(THidDataErrorEvent handler) { deviceErrorHandler_ = handler; }
   void SetDeviceUnplugHandler(THidPlugEvent handler) { deviceUnplugHandler_ = handler; }
-  void StartThread();
+  void StartThread(int32_t delayMs = 0);
   void StopThread();
+  // A reader that ended on an error while its device stays listed and lent is
+  // replaced, after a pause that doubles with each replacement that reads
+  // nothing, up to a bound.
+  void RestartEndedReader();
   void HandleUnplug();
   // Returns once no write is under way; device changes wait meanwhile.
   void WaitForWrite();
@@ -144,6 +148,8 @@ class THidDevice : public TObject {
   // Shared so that a stop nested in a hand-over served during another stop
   // cannot free the thread under the outer one.
   std::shared_ptr<THidDeviceReadThread> readerThread_;
+  // Readers replaced since the last report read; the reader clears it.
+  std::atomic<int> readerRestarts_{0};
   int32_t tag_ = 0;
 
   // The read handle is the one thing both threads open.
@@ -219,7 +225,9 @@ class THidDeviceController : public TObject {
     THidDeviceController* controller_;
   };
 
-  std::vector<std::unique_ptr<THidDevice>> Scan();
+  std::vector<std::unique_ptr<THidPnPInfo>> Scan();
+  // A device for the interface; none when it cannot be opened or identified.
+  std::unique_ptr<THidDevice> Identify(std::unique_ptr<THidPnPInfo> info);
   int IndexOf(const THidDevice* device) const;
   void Recount();
   void FireOffered(const THidPlugEvent& event, THidDevice* device);

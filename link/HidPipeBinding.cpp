@@ -11,8 +11,8 @@ namespace ts {
 namespace {
 
 constexpr uint32_t kDeviceIdBase = 0x41700000;
-constexpr DWORD kBusyWaitMs = 1000;
-constexpr int kConnectAttempts = 3;
+constexpr ULONGLONG kConnectWindowMs = 200;
+constexpr DWORD kConnectRetryMs = 10;
 constexpr uint32_t kDefaultQueueLength = 32;
 const char kPreparsedTag = 0;
 constexpr int kMaxDroppedAtStart = 64;
@@ -144,8 +144,10 @@ void THidPipeBinding::UnloadLibraries() { listed_ = false; }
 
 uint32_t THidPipeBinding::DeviceID() const { return kDeviceIdBase + (generation_ & 0xFFFF); }
 
-TWinHandle THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
-  const ULONGLONG deadline = GetTickCount64() + kConnectAttempts * kBusyWaitMs;
+TWinHandle THidPipeBinding::Connect(DWORD rights, TRefusal* refusal) const {
+  // Scans run on the user interface thread: a server that stays busy or absent
+  // is given this long, never the seconds a wait for an instance could take.
+  const ULONGLONG deadline = GetTickCount64() + kConnectWindowMs;
   for (;;) {
     // Identification only: the server must not act as us. READ_CONTROL to read
     // who owns the pipe.
@@ -154,17 +156,24 @@ TWinHandle THidPipeBinding::Connect(DWORD rights, std::string* refused) const {
                                 nullptr));
     if (pipe) {
       if (std::string owner = ForeignOwner(pipe.Get()); !owner.empty()) {
-        if (refused) *refused = owner;
+        if (refusal) refusal->Owner = owner;
         return {};
       }
       DWORD mode = PIPE_READMODE_MESSAGE;
       if (SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) return pipe;
       return {};
     }
-    // Every instance taken: the server makes a new one for the next client. Wine
-    // may answer the wait at once while the server is between two instances.
-    if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
-    if (!WaitNamedPipeA(pipeName_.c_str(), kBusyWaitMs)) Sleep(5);
+    // Busy: every instance taken, the server is making the next or is at its
+    // cap. Not found: a server shows that for a moment between two instances.
+    // WaitNamedPipe may answer at once and the instance be taken again, so the
+    // retries sleep instead.
+    const DWORD error = GetLastError();
+    if (error != ERROR_PIPE_BUSY && error != ERROR_FILE_NOT_FOUND) break;
+    if (GetTickCount64() >= deadline) {
+      if (refusal) refusal->Busy = error == ERROR_PIPE_BUSY;
+      break;
+    }
+    Sleep(kConnectRetryMs);
   }
   return {};
 }
@@ -187,15 +196,20 @@ THidPipeBinding::THold THidPipeBinding::HoldsListedServer() const {
 bool THidPipeBinding::ProbeServer() {
   const THold hold = listed_ ? HoldsListedServer() : THold::Nothing;
   if (hold == THold::Connected) return true;
-  std::string refused;
-  TWinHandle pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES, &refused);
-  if (!refused.empty() && refused != refusedOwner_)
+  TRefusal refusal;
+  TWinHandle pipe = Connect(GENERIC_READ | FILE_WRITE_ATTRIBUTES, &refusal);
+  if (!refusal.Owner.empty() && refusal.Owner != refusedOwner_)
     Notice("Виртуальный прибор отклонён: канал " + pipeName_ + " принадлежит другому пользователю (" +
-           refused + ")");
-  refusedOwner_ = refused;
+           refusal.Owner + ")");
+  refusedOwner_ = refusal.Owner;
+  if (refusal.Busy && !refusedBusy_)
+    Notice("Виртуальный прибор занят: канал " + pipeName_ + " не принимает клиентов");
+  refusedBusy_ = refusal.Busy;
   if (!pipe) {
-    listed_ = false;
-    return false;
+    // A server at its cap is still there: what is listed stays, unless our own
+    // handles on it broke; nothing new is listed.
+    if (!refusal.Busy || hold == THold::Broken) listed_ = false;
+    return listed_;
   }
   pipe.Reset();
   if (!listed_ || hold == THold::Broken) {

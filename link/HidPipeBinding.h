@@ -63,14 +63,20 @@ class THidPipeBinding : public THidBinding {
   // collect reports for nobody.
   bool ProbeServer();
   THold HoldsListedServer() const;
-  // A connection to a server whose pipe belongs to our own user; `refused`, when
-  // given, tells whether a server was there but belongs to someone else.
-  TWinHandle Connect(DWORD rights, std::string* refused = nullptr) const;
+  // Why a server that is there was not connected to.
+  struct TRefusal {
+    std::string Owner;  // the pipe belongs to this other user
+    bool Busy = false;  // every instance stayed taken (the server is at its cap)
+  };
+  // A connection to a server whose pipe belongs to our own user, tried for a
+  // short while when the server is busy or between two instances.
+  TWinHandle Connect(DWORD rights, TRefusal* refusal = nullptr) const;
   bool Known(THidHandle handle) const;
 
   std::string pipeName_;
   bool listed_ = false;
   std::string refusedOwner_;  // the last refusal noticed, so it is told once
+  bool refusedBusy_ = false;
   uint32_t generation_ = 0;
   // An open of the listed server failed: it went away after the scan that listed
   // it, so the next scan must not take a server found then for the same device.

@@ -1,6 +1,7 @@
 #include "link/HidReadThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 
 #include "link/HidControllerClass.h"
@@ -17,7 +18,8 @@ THidDeviceReadThread::~THidDeviceReadThread() {
   }
 }
 
-void THidDeviceReadThread::Start() {
+void THidDeviceReadThread::Start(int32_t delayMs) {
+  delayMs_ = delayMs;
   thread_ = std::thread([this] { Execute(); });
 }
 
@@ -31,6 +33,8 @@ void THidDeviceReadThread::Execute() {
   THidBinding& binding = device_.Binding();
   bool gone = false;
   uint32_t died = 0;
+  for (int32_t waited = 0; waited < delayMs_ && !terminated_; waited += device_.ThreadSleepTime())
+    std::this_thread::sleep_for(std::chrono::milliseconds(device_.ThreadSleepTime()));
   try {
     binding.EnterReadThread();
     std::unique_ptr<THidReadRequest> request = binding.NewReadRequest();
@@ -60,6 +64,7 @@ void THidDeviceReadThread::Execute() {
       if (terminated_) break;
       numBytesRead_ = std::min(request->Result(), length);
       if (numBytesRead_ > 0) {
+        device_.readerRestarts_ = 0;
         HandOverReport();
         continue;
       }
@@ -81,6 +86,8 @@ void THidDeviceReadThread::Execute() {
     } catch (...) {
     }
   }
+  // Ended before the re-scan is asked for, so that the re-scan finds it ended.
+  finished_ = true;
   if ((gone || died != 0) && !terminated_) {
     try {
       PostDeviceChange(device_.environment_);

@@ -22,7 +22,11 @@ class THidDeviceReadThread {
   THidDeviceReadThread(const THidDeviceReadThread&) = delete;
   THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
 
-  void Start();
+  // Starts reading after `delayMs`: a reader that follows one that failed waits
+  // first, so a fault that lasts cannot make the readers spin.
+  void Start(int32_t delayMs = 0);
+  // Whether the loop has ended on its own (an error) or been stopped.
+  bool Ended() const { return finished_; }
   // Tells the loop to stop and waits for it, serving its pending hand-over.
   void StopAndWait();
 
@@ -40,6 +44,8 @@ class THidDeviceReadThread {
   uint32_t numBytesRead_ = 0;
   uint32_t lastError_ = 0;
   std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  int32_t delayMs_ = 0;
   std::unique_ptr<TUiSignal> ended_;
   std::thread thread_;
 };

@@ -88,6 +88,12 @@ void TLinkForm::Arrange() {
 
 LRESULT TLinkForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_SIZE && Memo.Handle()) Arrange();
+  // The operator closing the log only hides it; the instrument is given back on
+  // the program's own shutdown alone (Close from the main window).
+  if (msg == WM_CLOSE) {
+    Hide();
+    return 0;
+  }
   const LRESULT result = TForm::WndProc(msg, wParam, lParam);
   // A new dpi puts the panel and the memo back at the table's sizes; they fill
   // the window again even where its size stayed the same.
@@ -149,6 +155,7 @@ void TLinkForm::HidDevCntrlRemoval(THidDevice*) { AddLogLine("Removal TS4170"); 
 bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
   if (!Closed && HidDev->Attributes().VendorID == kInstrumentVendorID &&
       HidDev->Attributes().ProductID == kInstrumentProductID && HidDevCntrl->CheckOutAt(CurrentDevice, Idx)) {
+    ReadsLost = false;
     CurrentDevice->SetThreadSleepTime(kReadWaitMs);
     CurrentDevice->SetNumOverlappedBuffers(256);
     CurrentDevice->SetNumInputBuffers(256);
@@ -163,7 +170,8 @@ bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
 void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
   if (CurrentDevice && !CurrentDevice->IsPluggedIn()) HidDevCntrl->ReturnDevice(CurrentDevice);
   if (!CurrentDevice) HidDevCntrl->OfferDevices();
-  if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice) {
+  if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice &&
+      !ReadsLost) {
     LinkHost->SetStatusPanel(0, L"ТС4170 подключен !!!");
     AddLogLine("DeviceChange ТС4170 подключен");
   } else {
@@ -176,14 +184,23 @@ void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID, cons
                                       uint16_t Size) {
   if (HidDev != CurrentDevice) return;
   for (const std::string& line : ReadErrors.Success()) AddLogLine(line);
+  if (ReadsLost) {
+    ReadsLost = false;
+    LinkHost->SetStatusPanel(0, L"ТС4170 подключен !!!");
+  }
   LinkHost->SetStatusPanel(2, PacketWideText(Size));
   ReceivedBytes += Size;
   LinkHost->RenderScreenReport(Data, Size);
   LinkHost->RecordReport(HidDev, ReportID, Data, Size);
 }
 
-void TLinkForm::HidDevCntrlDeviceDataError(THidDevice*, uint32_t Error) {
+void TLinkForm::HidDevCntrlDeviceDataError(THidDevice* HidDev, uint32_t Error) {
   for (const std::string& line : ReadErrors.Error(Error, SystemMessage(Error))) AddLogLine(line);
+  // The reader has stopped: until a new one reads, the picture is no live one.
+  if (HidDev == CurrentDevice && !ShowsOther && IsDeviceGoneError(Error)) {
+    ReadsLost = true;
+    LinkHost->SetStatusPanel(0, L"Нет связи с прибором ???");
+  }
 }
 
 void TLinkForm::HidDevCntrlDeviceUnplug(THidDevice* HidDev) {

@@ -68,6 +68,9 @@ class TLinkForm : public TForm {
   bool ShowsOther = false;
   // Set by FormClose: the program is ending, so nothing is checked out again.
   bool Closed = false;
+  // The instrument's reader failed as if it were gone, and it is still listed:
+  // no connection is shown until a report is read again.
+  bool ReadsLost = false;
   TReadErrorLog ReadErrors;
 };
 

@@ -23,13 +23,10 @@ caption='Виртуальный дефектоскоп ТС4170 V18.09'
 sim_caption=${TS_SIM_CAPTION:-'Виртуальный ТС4170'}
 
 window() { wine "$build/tools/ts_window.exe" "$@"; }
-# Wine's services start with the first program and keep its standard streams;
-# started here they hold none of the caller's, so this command ends when it is done.
-wine_services() { wineboot </dev/null >/dev/null 2>&1 || true; }
 
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
   ts_wine_ready
-  wine_services
+  ts_wine_services
   if [[ -x $simulator ]]; then
     wine "$simulator" "${sim_args[@]}" &
     window wait "$sim_caption" 60 || true
@@ -45,7 +42,7 @@ fi
 export DISPLAY=${TS_XVFB_DISPLAY}
 ts_start_xvfb
 ts_wine_ready
-wine_services
+ts_wine_services
 desktop=/desktop=TS4170,1024x768
 window() { wine "$build/tools/ts_window.exe" --desktop TS4170 "$@"; }
 if [[ -x $simulator ]]; then

@@ -75,6 +75,12 @@ EOF
   wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
 }
 
+# Wine's services start with the first program of a session and inherit its
+# standard streams: started from a program whose output is piped, they hold
+# the pipe open for as long as the wineserver lives. Started here first, with
+# no streams, they hold none of the caller's.
+ts_wine_services() { wineboot </dev/null >/dev/null 2>&1 || true; }
+
 # For the tests: every window of the prefix inside one Wine virtual desktop, where
 # windows are Wine's own and map at once. Wine starts its desktop process lazily
 # from the first program that needs it, and that process inherits the program's

@@ -15,6 +15,11 @@ namespace ts::sim {
 namespace {
 
 constexpr ULONG_PTR kWakeKey = 1;
+// How long a caller waits for the server's thread to answer, and how long a
+// closed instance may wait for its cancelled operations to report: the owner's
+// handler may hang, and a cancel may never take.
+constexpr DWORD kAnswerTimeoutMs = 5000;
+constexpr ULONGLONG kCloseTimeoutMs = 2000;
 constexpr DWORD kReadBufferSize = 1024;
 // Room for a few reports in the pipe itself; the rest wait in the client's own
 // bounded queue, where the oldest can be dropped.
@@ -73,6 +78,7 @@ struct PipeServer::Instance {
   Op writeOp{Op::Write, this};
   bool connected = false;
   bool closing = false;
+  ULONGLONG closedAt = 0;
   bool oversize = false;  // the message being read is longer than the buffer
   uint64_t delivered = 0, dropped = 0;
   uint8_t readBuffer[kReadBufferSize];
@@ -133,7 +139,9 @@ void PipeServer::Post(std::shared_ptr<Request> request, bool wait) {
   PostQueuedCompletionStatus(port_.Get(), 0, kWakeKey, nullptr);
   if (!wait) return;
   std::unique_lock lock(request->mutex);
-  request->doneChanged.wait(lock, [&] { return request->done; });
+  if (!request->doneChanged.wait_for(lock, std::chrono::milliseconds(kAnswerTimeoutMs),
+                                     [&] { return request->done; }))
+    throw Exception(Format("The pipe server did not answer in %lu ms", kAnswerTimeoutMs));
   if (!request->error.empty()) throw Exception(request->error);
 }
 
@@ -205,8 +213,11 @@ void PipeServer::Run() {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* ov = nullptr;
-    // Without a listening instance no new client can come: try again shortly.
-    const DWORD timeout = serving_ && !listener_ ? 100 : INFINITE;
+    // Without a listening instance no new client can come, and a closed
+    // instance may wait too long for its operations: look again shortly.
+    const bool closing = std::any_of(instances_.begin(), instances_.end(),
+                                     [](const std::unique_ptr<Instance>& inst) { return inst->closing; });
+    const DWORD timeout = (serving_ && !listener_) || closing ? 100 : INFINITE;
     const BOOL ok = GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &ov, timeout);
     const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     try {
@@ -438,6 +449,7 @@ void PipeServer::StartWrite(Instance* inst) {
 void PipeServer::Close(Instance* inst) {
   if (inst->closing) return;
   inst->closing = true;
+  inst->closedAt = GetTickCount64();
   if (listener_ == inst) listener_ = nullptr;
   inst->queue.clear();
   // Cancel first, then cut the client off: its reads fail at once, and the
@@ -447,8 +459,18 @@ void PipeServer::Close(Instance* inst) {
 }
 
 void PipeServer::ReleaseClosed() {
-  std::erase_if(instances_,
-                [](const std::unique_ptr<Instance>& inst) { return inst->closing && inst->Idle(); });
+  const ULONGLONG now = GetTickCount64();
+  std::erase_if(instances_, [&](std::unique_ptr<Instance>& inst) {
+    if (!inst->closing) return false;
+    if (inst->Idle()) return true;
+    if (now - inst->closedAt < kCloseTimeoutMs) return false;
+    // An operation that still reports may write into the instance: it stays
+    // allocated for good, its pipe closed.
+    inst->pipe.Reset();
+    static_cast<void>(inst.release());
+    RecordError("An instance of the pipe was abandoned: its cancelled operations did not end");
+    return true;
+  });
   if (instances_.empty()) {
     for (auto& r : unplugWaiters_) r->Finish();
     unplugWaiters_.clear();

@@ -743,6 +743,26 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
   if (g.ClassUnload) g.ClassUnload(driver);
 }
 
+// The control device feeds pictures (which an operator may keep as evidence)
+// and reads every key: SYSTEM and the administrators only, checked on every
+// name opened below the device too. The kernel gives the secure creation to
+// whoever asks it by name; the toolchain has no library of its own for it.
+typedef NTSTATUS(NTAPI* CREATE_DEVICE_SECURE)(PDRIVER_OBJECT, ULONG, PUNICODE_STRING, DEVICE_TYPE, ULONG,
+                                              BOOLEAN, PCUNICODE_STRING, LPCGUID, PDEVICE_OBJECT*);
+static const GUID kControlClass = {
+    0x5b1a4170, 0x7d3e, 0x4c2a, {0x9f, 0x41, 0x54, 0x53, 0x34, 0x31, 0x37, 0x30}};
+
+static NTSTATUS CreateControl(PDRIVER_OBJECT driver, PUNICODE_STRING name) {
+  UNICODE_STRING routine, sddl;
+  RtlInitUnicodeString(&routine, L"IoCreateDeviceSecure");
+  RtlInitUnicodeString(&sddl, L"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  CREATE_DEVICE_SECURE create = (CREATE_DEVICE_SECURE)MmGetSystemRoutineAddress(&routine);
+  // Better no control device than one anybody may open.
+  if (!create) return STATUS_NOT_SUPPORTED;
+  return create(driver, 0, name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &sddl, &kControlClass,
+                &g.Control);
+}
+
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   KeInitializeSpinLock(&g.Lock);
   InitializeListHead(&g.Devices);
@@ -769,7 +789,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
   driver->DriverUnload = Unload;
 
   UNICODE_STRING name = ControlName(), link = ControlLink();
-  status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g.Control);
+  status = CreateControl(driver, &name);
   if (!NT_SUCCESS(status)) {
     Log("control device not made (%08lx)", status);
     g.Control = NULL;

@@ -131,7 +131,12 @@ TEST(Link, UnplugAndReplugAreLoggedInOrderAndTheInstrumentIsSelectedAgain) {
   Program program;
   ASSERT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
   server.Unplug();
-  ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"Нет связи с прибором ???"; }));
+  // The panel may say so at the read error already; the log's state line ends it.
+  ASSERT_TRUE(WaitFor([&] {
+    const auto now = Texts(program);
+    return program.StatusPanel(0) == L"Нет связи с прибором ???" && !now.empty() &&
+           now.back() == L"DeviceChange Нет связи с прибором";
+  }));
   auto texts = Texts(program);
   // After the start line: unplug, removal, then the state; the reader's one read
   // error may come anywhere before the last of the three.
@@ -155,6 +160,43 @@ TEST(Link, UnplugAndReplugAreLoggedInOrderAndTheInstrumentIsSelectedAgain) {
   texts = Texts(program);
   EXPECT_EQ(texts[texts.size() - 2], L"Arrival TS4170");
   EXPECT_EQ(texts.back(), L"DeviceChange ТС4170 подключен");
+  EXPECT_TRUE(program.Close());
+}
+
+// Closing the event window only hides it: the link goes on reading and sending,
+// also across a replug, and the log is there when the window comes back.
+TEST(Link, ClosingTheEventWindowKeepsTheLinkAndTheLog) {
+  Transport server(TransportUnderTest());
+  server.Plug();
+  Program program;
+  program.Click(program.Control(program.Main(), L"События USB"));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(program.Link()) != 0; }));
+  PostMessageW(program.Link(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(program.Link()) == 0; }));
+  const auto log = program.MemoLines();
+  HWND f1 = program.Control(program.Main(), L"F1");
+  ASSERT_TRUE(f1);
+  for (const bool replugged : {false, true}) {
+    SCOPED_TRACE(replugged ? "after a replug" : "after the close");
+    if (replugged) {
+      server.Unplug();
+      ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"Нет связи с прибором ???"; }));
+      server.Plug();
+    }
+    ASSERT_TRUE(WaitFor([&] { return program.StatusPanel(0) == L"ТС4170 подключен !!!"; }));
+    const uint64_t taken = program.PathCounts().HandOvers;
+    EXPECT_TRUE(WaitFor([&] {
+      server.SendReport(sim::EncodeScreenReport(TestFrame(2), 0));
+      return program.PathCounts().HandOvers > taken;
+    })) << "no report reached the mirror";
+    program.Click(f1);
+    EXPECT_TRUE(server.WaitForOutputReport(sim::Transport::Clock::now() + 10s)) << "the key reached nothing";
+  }
+  program.Click(program.Control(program.Main(), L"События USB"));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(program.Link()) != 0; }));
+  const auto reopened = program.MemoLines();
+  ASSERT_GE(reopened.size(), log.size());
+  EXPECT_TRUE(std::equal(log.begin(), log.end(), reopened.begin()));
   EXPECT_TRUE(program.Close());
 }
 

@@ -131,7 +131,12 @@ TEST_F(Fidelity, UnplugAndReplugWhileStreamingAreLoggedInOrderAndMirroringResume
 
   const size_t before = LogTexts(p).size();
   instrument.Server().Unplug();
-  ASSERT_TRUE(WaitFor([&] { return p.StatusPanel(0) == kDisconnected; }));
+  // The panel may say so at the read error already; the log's state line ends it.
+  ASSERT_TRUE(WaitFor([&] {
+    const auto now = LogTexts(p);
+    return p.StatusPanel(0) == kDisconnected && now.size() > before &&
+           now.back() == L"DeviceChange Нет связи с прибором";
+  }));
   // Unplug, removal and the new state, in this order. The read thread may log one
   // error anywhere before the new state: the pipe fails its read at once, before
   // the program hears of the device change.

@@ -51,6 +51,11 @@ class FakeBinding : public THidBinding {
     std::erase_if(present_, [id](const FakeInterface& i) { return i.Id == id; });
     cv_.notify_all();
   }
+  // Reads start and readers are made again, as once a passing fault is over.
+  void Heal() {
+    std::lock_guard lock(mutex_);
+    ReadStartFails = NewRequestFails = false;
+  }
   // Queues one input report for every open read handle of the interface.
   void Report(uint32_t id, std::vector<uint8_t> report) {
     std::lock_guard lock(mutex_);
@@ -232,7 +237,10 @@ class FakeBinding : public THidBinding {
     return true;
   }
   std::unique_ptr<THidReadRequest> NewReadRequest() override {
-    if (NewRequestFails) throw std::bad_alloc();
+    {
+      std::lock_guard lock(mutex_);
+      if (NewRequestFails) throw std::bad_alloc();
+    }
     return std::make_unique<Request>(*this);
   }
 

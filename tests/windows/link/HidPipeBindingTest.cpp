@@ -10,8 +10,10 @@
 #include "link/HidPipeBinding.h"
 #include "link/HidWin32Dispatcher.h"
 #include "link/HidWin32Io.h"
+#include "sim/PipeServer.h"
 #include "tests/native/link/HidTestSupport.h"
 #include "tests/windows/link/TestPipeServer.h"
+#include "ui/Cp1251.h"
 
 namespace ts::test {
 namespace {
@@ -75,7 +77,8 @@ TEST_F(HidPipeTest, ListedOnlyWhileServedAndNewAfterTheServerCameBack) {
   ASSERT_EQ(found.size(), 1u);
   const uint32_t first = found[0]->DeviceID;
   // A connection left open would be a client that never reads, losing every report.
-  EXPECT_TRUE(PumpUntil([&] { return server.Clients() == 0; }, 5000)) << server.Clients() << " left open";
+  EXPECT_TRUE(PumpUntil([&] { return server.Clients() == 0 && server.Listening(); }, 5000))
+      << server.Clients() << " left open";
   EXPECT_EQ(found[0]->DevicePath, name);
   EXPECT_NE(found[0]->FriendlyName.find("virtual instrument"), std::string::npos);
   EXPECT_EQ(found[0]->HardwareIDs, std::vector<std::string>({"HID\\VID_5555&PID_4170"}));
@@ -264,6 +267,32 @@ TEST_F(HidPipeTest, AServerOwnedBySomeoneElseIsNeitherListedNorOpened) {
   ASSERT_EQ(notices.size(), 1u) << "one line however often it is scanned";
   EXPECT_EQ(notices[0],
             "Виртуальный прибор отклонён: канал " + name + " принадлежит другому пользователю (S-1-5-18)");
+}
+
+// A server at its cap answers busy: what is listed stays, the scan waits a
+// moment only, and the operator reads why once.
+TEST_F(HidPipeTest, AServerAtItsCapStaysListedAndIsNamedOnce) {
+  sim::PipeServer server({.name = Widen(name), .broadcast = false});
+  server.Plug();
+  MakeController();
+  ASSERT_EQ(controller->DeviceList().size(), 1u);
+  std::vector<TWinHandle> clients;
+  while (clients.size() < sim::PipeServer::kMaxClients) {
+    ASSERT_TRUE(WaitNamedPipeA(name.c_str(), 5000)) << clients.size() << " clients";
+    TWinHandle client(CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (client) clients.push_back(std::move(client));
+  }
+  ASSERT_TRUE(
+      server.WaitForClientCount(clients.size(), sim::PipeServer::Clock::now() + std::chrono::seconds(5)));
+  std::vector<std::string> notices;
+  SetVirtualInstrumentNotice([&](const std::string& line) { notices.push_back(line); });
+  rec.Log.clear();
+  for (int scan = 0; scan < 2; ++scan) controller->DeviceChange();
+  SetVirtualInstrumentNotice(nullptr);
+  EXPECT_EQ(controller->DeviceList().size(), 1u);
+  EXPECT_TRUE(rec.Log.empty()) << rec.Log[0];
+  EXPECT_EQ(notices,
+            std::vector<std::string>{"Виртуальный прибор занят: канал " + name + " не принимает клиентов"});
 }
 
 // A server writing without pause must not keep a flush going for ever.

@@ -1,6 +1,9 @@
 #include "tests/windows/link/TestPipeServer.h"
 
+#include <gtest/gtest.h>
 #include <sddl.h>
+
+#include <string>
 
 namespace ts::test {
 
@@ -10,6 +13,7 @@ constexpr DWORD kOutBufferSize = 65 * 64;
 // A client whose queue is full loses the report rather than stall the server,
 // as the instrument's own server does.
 constexpr DWORD kSendTimeoutMs = 20;
+constexpr DWORD kPlugTimeoutMs = 10000;
 
 // Waits for an overlapped operation or the stop event; a stop cancels it and
 // waits until it is over. Answers whether it completed with success.
@@ -26,23 +30,28 @@ bool Await(HANDLE pipe, OVERLAPPED& overlapped, HANDLE stop, DWORD& transferred,
   return ok;
 }
 
-// Owned by `owner` (the current user when empty), open to the current user and SYSTEM.
+// Owned by `owner` (the current user when empty), open to the current user and
+// SYSTEM. Error() names what failed, empty when it was made.
 struct PipeSecurity {
   SECURITY_ATTRIBUTES Attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  std::string Error;
   explicit PipeSecurity(const std::string& owner) {
     HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
     BYTE buffer[256];
     DWORD size = 0;
     char* me = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
-      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &me);
-    CloseHandle(token);
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+        !GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) ||
+        !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &me)) {
+      Error = "the user's SID, error " + std::to_string(GetLastError());
+    }
+    if (token) CloseHandle(token);
     const std::string user = me ? me : "";
     LocalFree(me);
     const std::string text = "O:" + (owner.empty() ? user : owner) + "D:P(A;;FA;;;" + user + ")(A;;FA;;;SY)";
-    ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1,
-                                                         &Attributes.lpSecurityDescriptor, nullptr);
+    if (Error.empty() && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                             text.c_str(), SDDL_REVISION_1, &Attributes.lpSecurityDescriptor, nullptr))
+      Error = "the security descriptor " + text + ", error " + std::to_string(GetLastError());
   }
   ~PipeSecurity() { LocalFree(Attributes.lpSecurityDescriptor); }
 };
@@ -70,8 +79,17 @@ void TestPipeServer::Plug() {
   Unplug();
   ResetEvent(stop_);
   ResetEvent(listening_);
+  {
+    std::lock_guard lock(mutex_);
+    setupError_.clear();
+  }
   acceptor_ = std::thread([this] { AcceptLoop(); });
-  WaitForSingleObject(listening_, INFINITE);
+  if (WaitForSingleObject(listening_, kPlugTimeoutMs) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the test server " << name_ << " did not listen within " << kPlugTimeoutMs << " ms";
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  if (!setupError_.empty()) ADD_FAILURE() << "the test server " << name_ << " failed: " << setupError_;
 }
 
 void TestPipeServer::Unplug() {
@@ -88,41 +106,70 @@ void TestPipeServer::Unplug() {
   }
 }
 
+bool TestPipeServer::Listening() const { return listens_; }
+
+// As the instrument's own server: the next instance is made before a connected
+// one is served, and an instance whose client left before being served is used
+// again, so the name never goes missing while plugged in.
 void TestPipeServer::AcceptLoop() {
-  HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  PipeSecurity security(Owner);
-  for (;;) {
-    HANDLE pipe =
-        CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                         kOutBufferSize, inBufferSize_, 0, &security.Attributes);
+  const auto fail = [this](const std::string& what) {
+    {
+      std::lock_guard lock(mutex_);
+      setupError_ = what;
+    }
     SetEvent(listening_);
-    if (pipe == INVALID_HANDLE_VALUE) break;
+  };
+  PipeSecurity security(Owner);
+  if (!security.Error.empty()) return fail(security.Error);
+  const auto newInstance = [&] {
+    return CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                            kOutBufferSize, inBufferSize_, 0, &security.Attributes);
+  };
+  HANDLE pipe = newInstance();
+  if (pipe == INVALID_HANDLE_VALUE) return fail("CreateNamedPipe, error " + std::to_string(GetLastError()));
+  HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  for (;;) {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = connected;
     ResetEvent(connected);
     bool ok = ConnectNamedPipe(pipe, &overlapped) != FALSE;
-    if (!ok && GetLastError() == ERROR_PIPE_CONNECTED) {
+    const DWORD connectError = ok ? 0 : GetLastError();
+    if (connectError == ERROR_PIPE_CONNECTED) {
       ok = true;
-    } else if (!ok && GetLastError() == ERROR_IO_PENDING) {
+    } else if (connectError == ERROR_IO_PENDING) {
+      listens_ = true;
+      SetEvent(listening_);
       DWORD transferred = 0, error = 0;
       ok = Await(pipe, overlapped, stop_, transferred, error);
-      if (error == ERROR_OPERATION_ABORTED) {
-        CloseHandle(pipe);
-        break;
-      }
+      listens_ = false;
+      if (error == ERROR_OPERATION_ABORTED) break;
+    }
+    if (!ok && connectError != ERROR_IO_PENDING && connectError != ERROR_NO_DATA) {
+      fail("ConnectNamedPipe, error " + std::to_string(connectError));
+      break;
     }
     if (!ok) {
-      CloseHandle(pipe);
+      // The client left before it was served: the same instance listens again.
+      DisconnectNamedPipe(pipe);
       continue;
     }
-    std::lock_guard lock(mutex_);
-    auto client = std::make_unique<Client>();
-    client->Pipe = pipe;
-    Client& ref = *client;
-    client->Thread = std::thread([this, &ref] { ClientLoop(ref); });
-    clients_.push_back(std::move(client));
+    HANDLE next = newInstance();
+    {
+      std::lock_guard lock(mutex_);
+      auto client = std::make_unique<Client>();
+      client->Pipe = pipe;
+      Client& ref = *client;
+      client->Thread = std::thread([this, &ref] { ClientLoop(ref); });
+      clients_.push_back(std::move(client));
+    }
+    pipe = next;
+    if (pipe == INVALID_HANDLE_VALUE) {
+      fail("CreateNamedPipe for the next client, error " + std::to_string(GetLastError()));
+      break;
+    }
   }
+  if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
   CloseHandle(connected);
 }
 

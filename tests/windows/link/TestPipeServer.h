@@ -27,8 +27,11 @@ class TestPipeServer {
   // The pipe's owner, as a string SID; the current user when empty. Set before Plug.
   std::string Owner;
 
-  // Returns once the first instance listens.
+  // Returns once the first instance listens; a server that cannot be made
+  // fails the test, saying why.
   void Plug();
+  // Whether an instance waits for a client now.
+  bool Listening() const;
   // Closes every instance: the clients' reads fail.
   void Unplug();
 
@@ -55,6 +58,8 @@ class TestPipeServer {
   std::mutex mutex_;
   std::vector<std::unique_ptr<Client>> clients_;
   std::vector<std::vector<uint8_t>> received_;
+  std::string setupError_;
+  std::atomic<bool> listens_{false};
 };
 
 // A pipe name of this process alone, so a running simulator is not disturbed.

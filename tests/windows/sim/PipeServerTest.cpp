@@ -9,14 +9,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/PipeServer.h"
 #include "tests/windows/sim/PipeClient.h"
 #include "ui/Exception.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 namespace {
@@ -334,6 +338,47 @@ TEST(PipeServer, AdmitsItsOwnUserOnlyAndAFewClientsAtATime) {
 }
 
 // An instrument that runs for days keeps only the recent commands.
+// Nothing waits on the server's thread for ever: held up in its owner's
+// handler, the calls that wait for it give up with an error, and the server
+// still ends once the handler returns.
+TEST(PipeServer, CallsThatWaitForAThreadHeldUpGiveUp) {
+  const std::wstring name = UniqueName();
+  const ts::TWinHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  PipeServer server(Quiet(name));
+  server.SetOutputHandler([&](const Report&) {
+    SetEvent(entered.Get());
+    WaitForSingleObject(release.Get(), INFINITE);
+  });
+  server.Plug();
+  Client client(name);
+  ASSERT_TRUE(client.Open()) << client.OpenError();
+  const Report command = Numbered(1);
+  ASSERT_TRUE(client.Write(command.data(), command.size()));
+  ASSERT_EQ(WaitForSingleObject(entered.Get(), 30000), WAIT_OBJECT_0);
+  const std::pair<const char*, std::function<void()>> calls[] = {{"Clients", [&] { server.Clients(); }},
+                                                                 {"Unplug", [&] { server.Unplug(); }}};
+  for (const auto& [what, call] : calls) {
+    SCOPED_TRACE(what);
+    std::string error;
+    const ts::TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread waiter([&] {
+      try {
+        call();
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+      SetEvent(done.Get());
+    });
+    const bool ended = WaitForSingleObject(done.Get(), 60000) == WAIT_OBJECT_0;
+    if (!ended) SetEvent(release.Get());  // lets a wait that never ends return, so the test can say so
+    waiter.join();
+    EXPECT_TRUE(ended) << "still waiting after a minute";
+    EXPECT_NE(error.find("did not answer"), std::string::npos) << error;
+  }
+  SetEvent(release.Get());
+}
+
 TEST(PipeServer, KeepsOnlyTheRecentOutputReports) {
   const std::wstring name = UniqueName();
   PipeServer server(Quiet(name));
