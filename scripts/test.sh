@@ -209,5 +209,5 @@ for name in "${wine_names[@]}"; do
 done
 
 echo
-echo "total: $passed passed, $skipped skipped, $failed failed"
+echo "total: $passed passed, $failed failed, $skipped skipped"
 exit $status
