@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -324,11 +325,15 @@ TShareServer::TShareServer(TPictureFeed& feed, TShareOptions options, TRemoteKey
       s.hello += (i ? "," : "") + JsonString(s.options.KeyLabels[i]);
   s.hello += "],\"viewers\":" + std::to_string(s.options.MaxViewers) + "}";
 
-  const tcp::endpoint endpoint(net::ip::make_address(s.options.Address), s.options.Port);
-  s.acceptor.open(endpoint.protocol());
-  // No reuse of the address: on Windows it would let another program take the port too.
-  s.acceptor.bind(endpoint);
-  s.acceptor.listen(net::socket_base::max_listen_connections);
+  try {
+    const tcp::endpoint endpoint(net::ip::make_address(s.options.Address), s.options.Port);
+    s.acceptor.open(endpoint.protocol());
+    // No reuse of the address: on Windows it would let another program take the port too.
+    s.acceptor.bind(endpoint);
+    s.acceptor.listen(net::socket_base::max_listen_connections);
+  } catch (const boost::system::system_error& e) {
+    throw std::system_error(e.code().value(), std::system_category(), e.what());
+  }
   s.port = s.acceptor.local_endpoint().port();
   s.Accept();
   feed.SetListener([&s] {
