@@ -9,10 +9,11 @@
 //                     picture it presents as hex, a set bit black
 //   mirror            whether the program's display shows that frame: "ok"/"diff ..."
 //   plug, unplug      the instrument comes and goes
+//   linked            "yes" when the program shows the instrument connected
 //   next              the next output report the program sends: "report HEX"/"none"
 //   press F1          clicks the program's own F1 key
 //   viewers           the number of viewers the dialog shows
-//   stats             "stats HANDLES PRIVATE_BYTES PRESENTS CPU_SECONDS"
+//   stats             "stats HANDLES PRIVATE_BYTES PRESENTS CPU_SECONDS STREAMED"
 //   stream on|off     the instrument's screen at the USB pace; "streamed N"
 //   log               the last line of the USB event log
 //   mirrorlat N       the mirror's own latency, report to present, N times: "ms A B ..."
@@ -77,19 +78,9 @@ HWND ChildStarting(HWND top, const std::wstring& prefix) {
   return search.found;
 }
 
-// The menu item with this text, anywhere in the menu.
-UINT MenuItemId(HMENU menu, const std::wstring& text) {
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-    wchar_t name[256] = {};
-    GetMenuStringW(menu, i, name, std::size(name), MF_BYPOSITION);
-    if (HMENU sub = GetSubMenu(menu, i)) {
-      if (UINT id = MenuItemId(sub, text)) return id;
-    } else if (text == name) {
-      return GetMenuItemID(menu, i);
-    }
-  }
-  return 0;
-}
+// Another process's menu cannot be walked under Wine; the toolkit numbers the
+// items from 100 in the order the main window defines them.
+constexpr UINT kShareItem = 116;
 
 double UnixMs() {
   FILETIME now;
@@ -121,7 +112,10 @@ class Session {
       return Share(port, keys != 0);
     }
     if (command == "stop") {
-      program_->Click(program_->Control(Dialog(), L"Остановить показ"));
+      const HWND dialog = Dialog();
+      const HWND button = dialog ? program_->Control(dialog, L"Остановить показ") : nullptr;
+      if (!button) return "ok";
+      program_->Click(button);
       return WaitFor([&] { return program_->Control(Dialog(), L"Начать показ") != nullptr; }) ? "ok"
                                                                                               : "error";
     }
@@ -158,10 +152,10 @@ class Session {
     }
     if (command == "stats") {
       char text[160];
-      std::snprintf(text, sizeof text, "stats %lu %zu %llu %.3f", program_->HandleCount(),
-                    program_->PrivateBytes(),
-                    static_cast<unsigned long long>(program_->PathCounts().Presents),
-                    UnixProcessSeconds(program_->UnixPid()));
+      std::snprintf(
+          text, sizeof text, "stats %lu %zu %llu %.3f %llu", program_->HandleCount(),
+          program_->PrivateBytes(), static_cast<unsigned long long>(program_->PathCounts().Presents),
+          UnixProcessSeconds(program_->UnixPid()), static_cast<unsigned long long>(instrument_.Streamed()));
       return text;
     }
     if (command == "stream") {
@@ -172,6 +166,7 @@ class Session {
       streaming_ = how == "on";
       return "streamed " + std::to_string(instrument_.Streamed());
     }
+    if (command == "linked") return program_->StatusPanel(0) == kConnected ? "yes" : "no";
     if (command == "log") {
       const auto lines = program_->MemoLines();
       return lines.empty() ? "" : Narrow(lines.back());
@@ -205,12 +200,12 @@ class Session {
 
   std::string Share(int port, bool keys) {
     if (!Dialog()) {
-      const UINT id = MenuItemId(GetMenu(program_->Main()), L"Показ экрана в браузере...");
-      if (!id) return "error no menu item";
-      PostMessageW(program_->Main(), WM_COMMAND, id, 0);
+      PostMessageW(program_->Main(), WM_COMMAND, kShareItem, 0);
       if (!WaitFor([&] { return Dialog() != nullptr; })) return "error no dialog";
     }
     const HWND dialog = Dialog();
+    // Off the main window: the mirror is read off the screen.
+    SetWindowPos(dialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     const HWND portEdit = ChildStarting(dialog, L"4170");
     if (portEdit)
       SendMessageW(portEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::to_wstring(port).c_str()));

@@ -1,7 +1,7 @@
 // The shared screen in a real browser: Debian's chromium, headless, against the
 // program under Wine and the virtual instrument (over the transport of
 // TS_E2E_TRANSPORT). Everything travels on loopback.
-import { test, before, after } from 'node:test';
+import { test, before, beforeEach, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import {
@@ -60,6 +60,12 @@ before(async () => {
   browser = await launchBrowser();
 });
 
+// Each test starts from no sharing and no page, whatever the one before left.
+beforeEach(async () => {
+  await driver.run('stop');
+  for (const page of await browser.pages()) await page.close();
+});
+
 after(async () => {
   await browser?.close();
   await driver?.quit();
@@ -77,7 +83,7 @@ test('refuses a request without the key, with a wrong key or from another origin
     ['a socket from another origin', upgrade(url, 'http://evil.example')],
   ];
   for (const [what, text] of cases) {
-    const { answer } = await exchange(port, [text]);
+    const { answer } = await exchange(port, [text], { end: false });
     const reply = answer.toString();
     assert.match(reply, /^HTTP\/1\.1 403 /, what);
     assert.ok(reply.endsWith('\r\n\r\nForbidden\n'), what + ': ' + reply);
@@ -108,8 +114,7 @@ test('shows each frame pixel for pixel as the mirror does, marks it stale while 
   assert.equal(await driver.run('unplug'), 'ok');
   await until('the stale marker', async () => (await stale(page)) === 'прибор не подключён');
   assert.equal(await driver.run('plug'), 'ok');
-  await until('the link to come back', async () => (await stale(page)) === false || (await driver.run('frame 9')) && false, 30)
-    .catch(() => {});
+  await until('the program to find the instrument again', async () => (await driver.run('linked')) === 'yes', 30);
   await expectFrame(page, 10);
   await until('the stale marker to go', async () => (await stale(page)) === false);
 
