@@ -82,27 +82,26 @@ void TShareForm::DefineWindow() {
   const int placesHeight = 22 + 22 * static_cast<int>(items.size());
   const int y = 16 + placesHeight;
   auto click = [this](void (TShareForm::*handler)(TObject*)) { return Bind(this, handler); };
-  Build(
-      TFormDef{.Caption = L"Показ экрана в браузере",
-               .ClientWidth = 420,
-               .ClientHeight = y + 142,
-               .Border = TBorderStyle::Dialog,
-               .BorderIcons = biSystemMenu,
-               .Position = TPosition::ScreenCenter},
-      {
-          // clang-format off
+  Build(TFormDef{.Caption = L"Показ экрана в браузере",
+                 .ClientWidth = 420,
+                 .ClientHeight = y + 168,
+                 .Border = TBorderStyle::Dialog,
+                 .BorderIcons = biSystemMenu,
+                 .Position = TPosition::ScreenCenter},
+        {
+            // clang-format off
             {.Control = &PlaceRadioGroup, .Left = 8, .Top = 8, .Width = 404, .Height = placesHeight, .Caption = L"Кто может смотреть", .Value = 0},
             {.Control = &PortLabel, .Left = 8, .Top = y + 4, .Width = 40, .Height = 16, .Caption = L"Порт:"},
             {.Control = &PortEdit, .Left = 52, .Top = y, .Width = 64, .Height = 22, .Caption = kDefaultPort, .MaxLength = 5},
-            {.Control = &KeysCheckBox, .Left = 132, .Top = y, .Width = 280, .Height = 22, .Caption = L"Зрители могут нажимать клавиши прибора"},
-            {.Control = &StartButton, .Left = 8, .Top = y + 32, .Width = 150, .Height = 25, .Caption = L"Начать показ", .OnClick = click(&TShareForm::StartButtonClick)},
-            {.Control = &ViewersLabel, .Left = 172, .Top = y + 37, .Width = 240, .Height = 16, .Caption = L"Зрителей сейчас: 0"},
-            {.Control = &AddressLabel, .Left = 8, .Top = y + 66, .Width = 404, .Height = 16, .Caption = L"Адрес для зрителей, с ключом доступа:"},
-            {.Control = &AddressEdit, .Left = 8, .Top = y + 84, .Width = 310, .Height = 22, .Flags = kReadOnly},
-            {.Control = &CopyButton, .Left = 324, .Top = y + 83, .Width = 88, .Height = 24, .Caption = L"Копировать", .Flags = kDisabled, .OnClick = click(&TShareForm::CopyButtonClick)},
-            {.Control = &WarningLabel, .Left = 8, .Top = y + 118, .Width = 404, .Height = 16, .Caption = L"Показ не шифруется: в локальной сети его и ключ могут прочесть другие."},
-          // clang-format on
-      });
+            {.Control = &KeysCheckBox, .Left = 8, .Top = y + 28, .Width = 404, .Height = 22, .Caption = L"Зрители могут нажимать клавиши прибора"},
+            {.Control = &StartButton, .Left = 8, .Top = y + 58, .Width = 150, .Height = 25, .Caption = L"Начать показ", .OnClick = click(&TShareForm::StartButtonClick)},
+            {.Control = &ViewersLabel, .Left = 172, .Top = y + 63, .Width = 240, .Height = 16, .Caption = L"Зрителей сейчас: 0"},
+            {.Control = &AddressLabel, .Left = 8, .Top = y + 92, .Width = 404, .Height = 16, .Caption = L"Адрес для зрителей, с ключом доступа:"},
+            {.Control = &AddressEdit, .Left = 8, .Top = y + 110, .Width = 310, .Height = 22, .Flags = kReadOnly},
+            {.Control = &CopyButton, .Left = 324, .Top = y + 109, .Width = 88, .Height = 24, .Caption = L"Копировать", .Flags = kDisabled, .OnClick = click(&TShareForm::CopyButtonClick)},
+            {.Control = &WarningLabel, .Left = 8, .Top = y + 144, .Width = 404, .Height = 16, .Caption = L"Показ не шифруется: в локальной сети его и ключ могут прочесть другие."},
+            // clang-format on
+        });
   SendMessageW(AddressEdit.Handle(), EM_SETREADONLY, TRUE, 0);
   ViewersTimer.Start(this, 300, click(&TShareForm::ViewersTimerTimer));
 }

@@ -103,12 +103,15 @@ test('shows each frame pixel for pixel as the mirror does, marks it stale while 
   assert.equal(await stale(page), false);
   assert.equal(await page.$eval('#keys', (k) => k.classList.contains('on')), false);
   if (shots) {
+    // The instrument's own screen, for a person to compare.
+    await driver.run('stream on');
     for (const scale of [1, 4]) {
       await page.goto(`${url}&scale=${scale}`);
-      await expectFrame(page, 2 + scale);
+      await page.waitForFunction(() => window.tsViewer.presents > 2);
       await page.screenshot({ path: `${shots}/page-${scale}x.png` });
     }
     execFileSync('import', ['-window', 'root', `${shots}/program.png`]);
+    await driver.run('stream off');
   }
 
   assert.equal(await driver.run('unplug'), 'ok');
