@@ -420,7 +420,8 @@ void TMainForm::SharingChange(TObject*) {
 }
 
 void TMainForm::RemoteKey(int key, const std::wstring& viewer) {
-  if (key < 0 || key >= static_cast<int>(std::size(kKeyMap))) return;
+  // A recording in the instrument's place takes no keys, from here or from afar.
+  if (key < 0 || key >= static_cast<int>(std::size(kKeyMap)) || Playing()) return;
   const TKeyBinding& b = kKeyMap[size_t(key)];
   if (LinkForm)
     LinkForm->AddLogLine("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));

@@ -135,6 +135,9 @@ class TViewer : public TConnection, public std::enable_shared_from_this<TViewer>
   void Start(http::request<http::empty_body> request) {
     request_ = std::move(request);
     beast::get_lowest_layer(ws_).expires_never();
+    // A picture goes out at once, not after the viewer's delayed acknowledgement.
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().set_option(tcp::no_delay(true), ignored);
     websocket::stream_base::timeout timeout{};
     timeout.handshake_timeout = server_.options.RequestTime;
     timeout.idle_timeout = server_.options.IdleTime;

@@ -194,7 +194,7 @@ test('bad input: ten thousand malformed requests and frames leave the mirror and
   const host = new URL(url).host;
   const page = await openPage(url);
   await expectFrame(page, 30);
-  assert.equal(await driver.run('stream on'), 'streamed 0');
+  assert.match(await driver.run('stream on'), /^streamed \d+$/);
   const random = (n) => Buffer.from(Array.from({ length: n }, () => Math.floor(Math.random() * 256)));
   const good = upgrade(url);
   const attacks = [
