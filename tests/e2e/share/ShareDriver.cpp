@@ -52,30 +52,9 @@ std::string Hex(const uint8_t* data, size_t size) {
   return text;
 }
 
-std::wstring TextOf(HWND window) {
-  wchar_t text[512] = {};
-  SendMessageW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
 // The first child whose text starts with `prefix`.
 HWND ChildStarting(HWND top, const std::wstring& prefix) {
-  struct Search {
-    const std::wstring* prefix;
-    HWND found = nullptr;
-  } search{&prefix};
-  EnumChildWindows(
-      top,
-      [](HWND h, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (TextOf(h).rfind(*s->prefix, 0) == 0) {
-          s->found = h;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return FindChild(top, [&](const std::wstring& text) { return text.rfind(prefix, 0) == 0; });
 }
 
 // Another process's menu cannot be walked under Wine; the toolkit numbers the
