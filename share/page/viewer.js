@@ -26,10 +26,24 @@
       state.connected ? 'Скорость приема данных ' + state.rate.toLocaleString('ru-RU') + ' Байт/с' : '';
   }
 
+  const kRowBytes = kWidth / 8, kMaskBytes = kHeight / 8;
+  const bits = new Uint8Array(kRowBytes * kHeight);
+
+  // The whole picture, or the rows that changed since the last one.
   function draw(bytes) {
+    if (bytes[0] & 2) {
+      let at = kHeader + kMaskBytes;
+      for (let row = 0; row < kHeight; ++row) {
+        if (!((bytes[kHeader + (row >> 3)] >> (row & 7)) & 1)) continue;
+        bits.set(bytes.subarray(at, at + kRowBytes), row * kRowBytes);
+        at += kRowBytes;
+      }
+    } else {
+      bits.set(bytes.subarray(kHeader, kHeader + bits.length));
+    }
     const pixels = image.data;
     for (let i = 0; i < kWidth * kHeight; ++i) {
-      const black = (bytes[kHeader + (i >> 3)] >> (7 - (i & 7))) & 1;
+      const black = (bits[i >> 3] >> (7 - (i & 7))) & 1;
       const v = black ? 0 : 255;
       pixels[4 * i] = pixels[4 * i + 1] = pixels[4 * i + 2] = v;
       pixels[4 * i + 3] = 255;
@@ -78,7 +92,7 @@
         return;
       }
       const bytes = new Uint8Array(event.data);
-      state.linked = bytes[0] === 1;
+      state.linked = (bytes[0] & 1) === 1;
       state.rate = bytes[1] | (bytes[2] << 8) | (bytes[3] << 16) | (bytes[4] << 24);
       const presents = (bytes[5] | (bytes[6] << 8) | (bytes[7] << 16) | (bytes[8] << 24)) >>> 0;
       if (presents !== state.presents) {
