@@ -67,6 +67,8 @@ void DropQueuedRepeats(WPARAM key) {
 
 TMainForm::~TMainForm() {
   if (LinkHost == this) LinkHost = nullptr;
+  // Its server posts viewers' presses to it and calls back here.
+  shareForm_.reset();
   if (Application && Application->OnMessage == Bind(this, &TMainForm::KeyboardMessage))
     Application->OnMessage = nullptr;
   DestroyHandle();
@@ -167,6 +169,11 @@ void TMainForm::DefineWindow() {
                                        {.Name = L"SnapshotItem", .Caption = L"Снимок в папку (F12)"},
                                        {.Name = L"GifItem", .Caption = L"Экспорт записи в GIF..."},
                                        {.Name = L"FramesItem", .Caption = L"Экспорт записи в кадры PNG..."}}},
+                            {.Name = L"ShareMenu",
+                             .Caption = L"Показ",
+                             .Items = {{.Name = L"ShareItem",
+                                        .Caption = L"Показ экрана в браузере...",
+                                        .OnClick = click(&TMainForm::ShareItemClick)}}},
                         });
   evidence_ = std::make_unique<TEvidence>(handle_, Bind(this, &TMainForm::EvidencePixels),
                                           Bind(this, &TMainForm::EvidenceTexts));
@@ -205,6 +212,7 @@ void TMainForm::DpiChanged() { DisplayView.Place(DisplayViewBounds(), std::max(D
 void TMainForm::FormCreate(TObject*) {}
 
 void TMainForm::FormClose(TObject*, TCloseAction&) {
+  if (shareForm_) shareForm_->Stop();
   Recording.Close();
   LinkForm->Close();
   // After the link has returned the recording's device, before the link goes.
@@ -214,6 +222,7 @@ void TMainForm::FormClose(TObject*, TCloseAction&) {
 void TMainForm::SpeedTimerTimer(TObject*) {
   int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
   FooterStatusBar.SetPanelText(1, SpeedWideText(rate));
+  ShareFeed.SetLink(LinkDevice() != nullptr, rate);
   ReceivedBytes = 0;
   FooterStatusBar.Repaint();
   Application->ProcessMessages();
@@ -266,6 +275,7 @@ void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
     liveIntegrity_.Add(data, size);
   }
   Mirror.RenderScreenReport(data, size);
+  if (DrawChecked()) ShareFeed.Add(data, size);
 }
 
 TPixels TMainForm::EvidencePixels() {
@@ -388,6 +398,35 @@ bool TMainForm::KeyboardMessage(MSG& msg) {
     return true;
   }
   return false;
+}
+
+void TMainForm::ShareItemClick(TObject*) {
+  if (!shareForm_) {
+    std::vector<std::string> labels;
+    for (const TKeyBinding& b : kKeyMap) labels.push_back(Narrow(b.Target));
+    shareForm_ = std::make_unique<TShareForm>(ShareFeed, std::move(labels));
+    shareForm_->OnChange = Bind(this, &TMainForm::SharingChange);
+    shareForm_->OnRemoteKey = Bind(this, &TMainForm::RemoteKey);
+    shareForm_->Load();
+  }
+  shareForm_->Show();
+  SetForegroundWindow(shareForm_->Handle());
+}
+
+void TMainForm::SharingChange(TObject*) {
+  std::wstring caption = form_.Caption;
+  if (shareForm_ && shareForm_->Sharing())
+    caption += L" — показ в браузере, зрителей: " + std::to_wstring(shareForm_->Viewers());
+  SetText(caption);
+}
+
+void TMainForm::RemoteKey(int key, const std::wstring& viewer) {
+  // A recording in the instrument's place takes no keys, from here or from afar.
+  if (key < 0 || key >= static_cast<int>(std::size(kKeyMap)) || Playing()) return;
+  const TKeyBinding& b = kKeyMap[size_t(key)];
+  if (LinkForm)
+    LinkForm->AddLogLine("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));
+  (this->*b.Click)(this);
 }
 
 }  // namespace ts

@@ -14,6 +14,7 @@
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
 #include "screen/ScreenMirror.h"
+#include "share/ShareForm.h"
 
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -49,6 +50,8 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // Destroyed before the display control it follows.
   TLargeView LargeView{DisplayView};
   TRecordControl Recording{*this};
+  // What browsers watching the screen are sent: fed where the mirror draws.
+  TPictureFeed ShareFeed;
 
   void FormCreate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
@@ -112,6 +115,12 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // control, while the main window or the large view has the key.
   bool KeyboardMessage(MSG& msg);
 
+  // Showing the screen in browsers.
+  void ShareItemClick(TObject* Sender);
+  void SharingChange(TObject* Sender);
+  // A viewer's press of key `key` of the keypad, sent as a click of it sends.
+  void RemoteKey(int key, const std::wstring& viewer);
+
  protected:
   void DefineWindow() override;
   void DpiChanged() override;
@@ -134,6 +143,7 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.
   RECT DisplayViewBounds() const;
+  std::unique_ptr<TShareForm> shareForm_;
   TIconHandle bigIcon_, smallIcon_;  // freed after the window that shows them
   WPARAM sendingKey_ = 0;            // the PC key whose send is under way
 };

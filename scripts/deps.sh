@@ -26,10 +26,23 @@ ts_deps() {
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     need+=(wine32:i386)
   fi
+  # Sharing the screen with browsers: Boost.Beast/Asio (headers only), and the
+  # browser tests' chromium and Node.
+  [[ -f /usr/include/boost/beast.hpp ]] || need+=(libboost-dev)
+  command -v chromium >/dev/null || need+=(chromium)
+  command -v node >/dev/null || need+=(nodejs)
+  command -v npm >/dev/null || need+=(npm)
   if ((${#need[@]})); then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq "${need[@]}" >/dev/null
   fi
+}
+
+# The browser tests' Node packages, in the tree, at the versions the lock file names.
+ts_node_deps() {
+  local dir=tests/e2e/share/browser
+  [[ -f $dir/node_modules/.package-lock.json && $dir/node_modules/.package-lock.json -nt $dir/package-lock.json ]] ||
+    (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
 }

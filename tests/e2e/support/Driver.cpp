@@ -33,6 +33,8 @@ LRESULT Ask(HWND h, UINT message, WPARAM wParam, LPARAM lParam, const char* what
   return static_cast<LRESULT>(result);
 }
 
+}  // namespace
+
 std::wstring TextOf(HWND h) {
   int n = static_cast<int>(Ask(h, WM_GETTEXTLENGTH, 0, 0, "WM_GETTEXTLENGTH"));
   std::wstring s(static_cast<size_t>(n) + 1, L'\0');
@@ -41,7 +43,24 @@ std::wstring TextOf(HWND h) {
   return s;
 }
 
-}  // namespace
+HWND FindChild(HWND top, const std::function<bool(const std::wstring&)>& match) {
+  struct Search {
+    const std::function<bool(const std::wstring&)>* match;
+    HWND found = nullptr;
+  } search{&match};
+  EnumChildWindows(
+      top,
+      [](HWND h, LPARAM p) WINAPI -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        if ((*s->match)(TextOf(h))) {
+          s->found = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 HWND FindOwnWindow(DWORD pid, const wchar_t* caption) {
   HWND h = nullptr;
@@ -166,22 +185,7 @@ std::vector<std::wstring> Program::MemoLines() const {
 }
 
 HWND Program::Control(HWND top, const std::wstring& text) const {
-  struct Search {
-    const std::wstring* text;
-    HWND found = nullptr;
-  } search{&text};
-  EnumChildWindows(
-      top,
-      [](HWND h, LPARAM p) WINAPI -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (TextOf(h) == *s->text) {
-          s->found = h;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return FindChild(top, [&](const std::wstring& t) { return t == text; });
 }
 
 void Program::Click(HWND button) const { PostMessageW(button, BM_CLICK, 0, 0); }

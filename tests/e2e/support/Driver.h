@@ -21,6 +21,11 @@ inline constexpr wchar_t kAppTitle[] = L"Virtual_TS4170";
 // A top-level window of the process pid with this caption.
 HWND FindOwnWindow(DWORD pid, const wchar_t* caption);
 
+// A window's text (caption, or hint for glyph buttons), asked of its program.
+std::wstring TextOf(HWND window);
+// The first child window of top whose text matches.
+HWND FindChild(HWND top, const std::function<bool(const std::wstring&)>& match);
+
 // Polls cond every few milliseconds until it holds or the deadline passes.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(15));
 // The same, for a wait the test cannot go on without: past the deadline it throws,

@@ -1,0 +1,274 @@
+// The picture feed against the picture exports build, and the server as a
+// browser and a hostile client see it, on loopback.
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <random>
+
+#include "record/FrameBuilder.h"
+#include "share/ShareServer.h"
+
+namespace ts {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+constexpr char kKey[] = "00112233445566778899aabbccddeeff";
+
+std::array<uint8_t, 64> Report(uint8_t group, uint8_t half, std::mt19937& random) {
+  std::array<uint8_t, 64> r{};
+  for (int k = 0; k < kPixelBytes; ++k) r[size_t(k)] = static_cast<uint8_t>(random());
+  r[kLineGroupByte] = group;
+  r[kSecondHalfByte] = half;
+  return r;
+}
+
+bool FeedBlack(const TFeedState& s, int x, int y) {
+  return (s.Bits[size_t(y) * kFeedRowBytes + size_t(x / 8)] >> (7 - x % 8)) & 1;
+}
+
+// Every group, both halves, groups past the screen too. Each half of group 0
+// presents, as it does in the mirror: two presents a frame.
+void FeedFrame(TPictureFeed& feed, TFrameBuilder* builder, std::mt19937& random) {
+  for (int group = 85; group >= 0; --group)
+    for (uint8_t half : {0, 1}) {
+      const auto r = Report(static_cast<uint8_t>(group), half, random);
+      feed.Add(r.data(), 64);
+      if (builder) builder->Add(r.data(), 64);
+    }
+}
+
+TEST(PictureFeed, PresentsThePictureTheMirrorBuildsOnGroupZeroOnly) {
+  std::mt19937 random(7);
+  TPictureFeed feed;
+  TFrameBuilder builder;
+  const auto partial = Report(5, 0, random);
+  feed.Add(partial.data(), 64);
+  feed.Add(partial.data(), kSecondHalfByte);  // too short to place: ignored
+  EXPECT_EQ(feed.Presents(), 0u);
+  FeedFrame(feed, &builder, random);
+  TFeedState state;
+  ASSERT_TRUE(feed.Update(state));
+  EXPECT_EQ(state.Presents, 2u);
+  int wrong = 0;
+  for (int y = 0; y < kScreenHeight; ++y)
+    for (int x = 0; x < kScreenWidth; ++x)
+      wrong += FeedBlack(state, x, y) !=
+               (builder.Pixels()[size_t(y + kScreenMargin) * kPictureWidth + size_t(x + kScreenMargin)] == 0);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_FALSE(feed.Update(state));
+  feed.SetLink(true, 64000);
+  EXPECT_TRUE(feed.Update(state));
+  EXPECT_TRUE(state.Linked);
+  EXPECT_EQ(state.Presents, 2u);
+}
+
+struct Served {
+  TPictureFeed feed;
+  std::mutex mutex;
+  std::vector<std::pair<int, std::string>> presses;
+  std::unique_ptr<TShareServer> server;
+  explicit Served(bool keys = false) {
+    TShareOptions o;
+    o.Key = kKey;
+    o.KeysAllowed = keys;
+    o.KeyLabels = {"F1", "F2"};
+    // Long enough that a viewer the test does not read for a while is not dropped.
+    o.IdleTime = std::chrono::minutes(2);
+    server = std::make_unique<TShareServer>(feed, o, [this](int key, const std::string& viewer) {
+      std::lock_guard lock(mutex);
+      presses.emplace_back(key, viewer);
+    });
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(server->Port()); }
+};
+
+// The status of one request, or 0 when the server closed without an answer.
+int Status(const Served& s, const std::string& target,
+           const std::vector<std::pair<std::string, std::string>>& fields, std::string* body = nullptr) {
+  net::io_context ioc;
+  beast::tcp_stream stream(ioc);
+  stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), s.server->Port()));
+  http::request<http::empty_body> request(http::verb::get, target, 11);
+  request.set(http::field::host, s.Host());
+  for (const auto& [name, value] : fields) request.insert(name, value);
+  http::write(stream, request);
+  beast::flat_buffer buffer;
+  http::response<http::string_body> response;
+  beast::error_code ec;
+  http::read(stream, buffer, response, ec);
+  if (ec) return 0;
+  if (body) *body = response.body();
+  return response.result_int();
+}
+
+TEST(ShareServer, RefusesWithoutTheKeyOrFromAnotherOrigin) {
+  Served s;
+  const std::string origin = "http://" + s.Host();
+  const std::string wsKey = "dGhlIHNhbXBsZSBub25jZQ==";
+  auto upgrade = [&](std::string o) {
+    std::vector<std::pair<std::string, std::string>> f{{"Upgrade", "websocket"},
+                                                       {"Connection", "Upgrade"},
+                                                       {"Sec-WebSocket-Key", wsKey},
+                                                       {"Sec-WebSocket-Version", "13"}};
+    if (!o.empty()) f.emplace_back("Origin", o);
+    return f;
+  };
+  std::vector<std::pair<std::string, std::string>> many;
+  for (int i = 0; i < 41; ++i) many.emplace_back("X-Field-" + std::to_string(i), "1");
+  struct Case {
+    const char* what;
+    std::string target;
+    std::vector<std::pair<std::string, std::string>> fields;
+    int status;
+  } cases[] = {
+      {"page without key", "/", {}, 403},
+      {"page with a wrong key", "/?key=00112233445566778899aabbccddeefe", {}, 403},
+      {"page with a prefix of the key", "/?key=0011", {}, 403},
+      {"page", std::string("/?key=") + kKey, {}, 200},
+      {"other path", std::string("/x?key=") + kKey, {}, 404},
+      {"too many fields", std::string("/?key=") + kKey, many, 403},
+      {"socket without key", "/ws", upgrade(origin), 403},
+      {"socket from another origin", std::string("/ws?key=") + kKey, upgrade("http://evil.example"), 403},
+      {"socket without origin", std::string("/ws?key=") + kKey, upgrade(""), 403},
+      {"socket", std::string("/ws?key=") + kKey, upgrade(origin), 101},
+  };
+  for (const Case& c : cases) {
+    std::string body;
+    EXPECT_EQ(Status(s, c.target, c.fields, &body), c.status) << c.what;
+    if (c.status == 403) {
+      EXPECT_EQ(body, "Forbidden\n") << c.what;
+    }
+    if (c.status == 200) {
+      EXPECT_NE(body.find("<canvas id=\"screen\" width=\"320\" height=\"240\">"), std::string::npos);
+    }
+  }
+}
+
+class Viewer {
+ public:
+  explicit Viewer(const Served& s) : ws_(ioc_) {
+    beast::get_lowest_layer(ws_).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), s.server->Port()));
+    ws_.set_option(websocket::stream_base::decorator(
+        [origin = "http://" + s.Host()](websocket::request_type& r) { r.set(http::field::origin, origin); }));
+    ws_.handshake(s.Host(), std::string("/ws?key=") + kKey);
+  }
+  // The next message as text, or "" with `ec` set.
+  std::string Next(beast::error_code& ec) {
+    beast::flat_buffer buffer;
+    beast::get_lowest_layer(ws_).expires_after(std::chrono::seconds(10));
+    ws_.read(buffer, ec);
+    return beast::buffers_to_string(buffer.data());
+  }
+  std::string Next() {
+    beast::error_code ec;
+    std::string m = Next(ec);
+    EXPECT_FALSE(ec) << ec.message();
+    return m;
+  }
+  // Reads pictures until one with this present count; answers the picture the
+  // viewer then has, or "" when a message was not a picture.
+  std::string PictureNumber(uint32_t presents) {
+    for (int i = 0; i < 1000; ++i) {
+      const std::string m = Next();
+      if (m.size() < 9 + kScreenHeight / 8 || m[0] & ~3) return "";
+      size_t at = 9;
+      if (m[0] & 2) {  // the rows that changed
+        at += kScreenHeight / 8;
+        for (size_t row = 0; row < kScreenHeight; ++row) {
+          if (!((uint8_t(m[9 + row / 8]) >> (row % 8)) & 1)) continue;
+          if (at + kFeedRowBytes > m.size()) return "";
+          has_.replace(row * kFeedRowBytes, kFeedRowBytes, m, at, kFeedRowBytes);
+          at += kFeedRowBytes;
+        }
+      } else {
+        if (m.size() != 9 + kFeedBytes) return "";
+        has_ = m.substr(9);
+        at += kFeedBytes;
+      }
+      if (at != m.size()) return "";
+      uint32_t n = 0;
+      for (int b = 0; b < 4; ++b) n |= uint32_t(uint8_t(m[size_t(5 + b)])) << (8 * b);
+      if (n >= presents) return has_;
+    }
+    return "";
+  }
+  void Send(const std::string& text) { ws_.write(net::buffer(text)); }
+  websocket::stream<beast::tcp_stream>& Socket() { return ws_; }
+
+ private:
+  net::io_context ioc_;
+  websocket::stream<beast::tcp_stream> ws_;
+  std::string has_ = std::string(kFeedBytes, '\0');
+};
+
+TEST(ShareServer, EachViewerGetsTheNewestPictureWhateverTheOthersDo) {
+  Served s;
+  std::mt19937 random(3);
+  Viewer good(s);
+  EXPECT_EQ(good.Next(), "{\"keys\":[],\"viewers\":16}");
+  // Connected and never reading: its socket fills, and it must hold no one up.
+  std::vector<std::unique_ptr<Viewer>> others;
+  for (int i = 0; i < 15; ++i) others.push_back(std::make_unique<Viewer>(s));
+  ASSERT_TRUE([&] {
+    for (int i = 0; i < 500 && s.server->Viewers() != 16; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return s.server->Viewers() == 16;
+  }());
+  Viewer refused(s);
+  beast::error_code ec;
+  refused.Next(ec);
+  EXPECT_EQ(ec, websocket::error::closed);
+  EXPECT_EQ(refused.Socket().reason().reason, "too many viewers");
+
+  for (int frame = 0; frame < 300; ++frame) FeedFrame(s.feed, nullptr, random);
+  TFeedState last;
+  s.feed.Update(last);
+  const std::string picture = good.PictureNumber(600);
+  EXPECT_TRUE(picture == std::string(last.Bits.begin(), last.Bits.end())) << "the newest picture differs";
+  FeedFrame(s.feed, nullptr, random);
+  s.feed.Update(last);
+  EXPECT_TRUE(good.PictureNumber(602) == std::string(last.Bits.begin(), last.Bits.end()))
+      << "the next picture differs";
+
+  s.server.reset();  // Stop: every viewer is closed at once
+  for (int i = 0; i < 1000 && !ec; ++i) good.Next(ec);
+  EXPECT_TRUE(ec);
+}
+
+TEST(ShareServer, PassesKeyPressesOnlyWhenAllowed) {
+  for (bool allowed : {false, true}) {
+    Served s(allowed);
+    Viewer v(s);
+    EXPECT_EQ(v.Next(),
+              allowed ? "{\"keys\":[\"F1\",\"F2\"],\"viewers\":16}" : "{\"keys\":[],\"viewers\":16}");
+    for (const char* m :
+         {"key 1", "key 2", "key -1", "key 1x", "key ", "press 0", "key 99999999999", "key 0"})
+      v.Send(m);
+    // The server reads a viewer's messages in order: once the close has ended the
+    // viewer, every press before it has been taken or refused.
+    v.Socket().close(websocket::close_code::normal);
+    for (int i = 0; i < 1000 && s.server->Viewers() != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(s.server->Viewers(), 0u);
+    std::lock_guard lock(s.mutex);
+    std::vector<int> keys;
+    for (const auto& p : s.presses) {
+      keys.push_back(p.first);
+      EXPECT_EQ(p.second.rfind("127.0.0.1:", 0), 0u);
+    }
+    EXPECT_EQ(keys, allowed ? std::vector<int>({1, 0}) : std::vector<int>()) << allowed;
+  }
+}
+
+}  // namespace
+}  // namespace ts
