@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <set>
 #include <vector>
 
 #include "link/HidControllerClass.h"
-#include "record/FrameIntegrity.h"
 #include "record/Recorder.h"
 #include "record/RecordingBinding.h"
+#include "record/ScreenImage.h"
 #include "record/SnapshotName.h"
 #include "sim/Instrument.h"
 #include "tests/native/link/HidFakes.h"
@@ -181,9 +183,25 @@ TEST(Recording, SizeOfAnHourAndOfTheWorstCase) {
   EXPECT_LE(Record(noise).size(), raw);
 }
 
+// Where each block of a recording begins, and where the last one ends.
+std::vector<size_t> Blocks(const std::vector<uint8_t>& file) {
+  TRecordingReader reader(file);
+  std::vector<size_t> at;
+  reader.OnBlock = [&](const TSeekPoint& p, bool, const TCodingState&) { at.push_back(p.Offset); };
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  const size_t last = at.back();
+  at.push_back(last + kBlockHeaderSize +
+               (file[last] | file[last + 1] << 8 | file[last + 2] << 16 | size_t(file[last + 3]) << 24));
+  return at;
+}
+
 TEST(Recording, DamagedFilesPlayUpToTheDamage) {
   const std::vector<TReport> reports = NoisyStream(2);
   const std::vector<uint8_t> whole = Record(reports);
+  const std::vector<size_t> blocks = Blocks(whole);
+  const size_t lastEnd = blocks.back();
   const size_t firstBlock = EncodeRecordingHeader(kHeader).size();
   using S = TRecordingReader::TStatus;
   struct TCase {
@@ -210,8 +228,9 @@ TEST(Recording, DamagedFilesPlayUpToTheDamage) {
       {"header only", cut(firstBlock), S::Unended, false},
       {"cut inside the first block's framing", cut(firstBlock + 5), S::Truncated, false},
       {"cut inside a block", cut(whole.size() / 2), S::Truncated, true},
-      {"cut before the last byte", cut(whole.size() - 1), S::Truncated, true},
-      {"a block damaged", flip(whole.size() - 40), S::Corrupt, true},
+      {"cut before the last block's last byte", cut(lastEnd - 1), S::Truncated, true},
+      {"a block damaged", flip(lastEnd - 40), S::Corrupt, true},
+      {"the index cut", cut(whole.size() - 1), S::Ended, true},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -221,8 +240,8 @@ TEST(Recording, DamagedFilesPlayUpToTheDamage) {
     TRecordedReport r;
     while (reader.Next(r)) {
     }
-    EXPECT_FALSE(reader.Problem().empty());
-    if (c.status != S::Foreign) {
+    EXPECT_EQ(reader.Problem().empty(), c.status == S::Ended);
+    if (c.status != S::Foreign && c.status != S::Ended) {
       EXPECT_NE(reader.Problem().find("байт"), std::string::npos);
     }
   }
@@ -244,6 +263,143 @@ TEST(Recording, AFailedWriteStopsItAndKeepsWhatWasWritten) {
   EXPECT_FALSE(recorder.Start(std::make_unique<TMemorySink>(none, 10), kHeader, 0));
   EXPECT_FALSE(recorder.Recording());
   EXPECT_EQ(recorder.TakeFailure(), "Диск переполнен");
+}
+
+// Whatever ID the transport gives input reports (the pipe 0, the HID device
+// 0x01, the instrument its own), screen reports cost the same, come back with
+// their ID, and a step stops at the frame they present.
+TEST(Recording, ScreenReportsOfAnyReportIDAreCodedAlike) {
+  std::vector<TReport> reports = SimulatorStream(10);
+  const size_t pipeSize = Record(reports).size();
+  for (uint8_t id : {uint8_t(0x01), uint8_t(0x5A)}) {
+    SCOPED_TRACE(int(id));
+    for (TReport& r : reports) r.id = id;
+    const std::vector<uint8_t> file = Record(reports);
+    EXPECT_LE(file.size(), pipeSize + pipeSize / 50);
+    EXPECT_EQ(PlayAndCompare(file, reports, TRecordingReader::TStatus::Ended), reports.size());
+    TPlayback playback(std::make_shared<const std::vector<uint8_t>>(file));
+    playback.Pause();
+    playback.Step();
+    uint8_t out[65];
+    size_t got = 0;
+    while (playback.Next(out, 65, std::chrono::milliseconds(20)) == 65) ++got;
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(out[0], id);
+  }
+}
+
+// Holds every write until released, as a disk that stops answering does.
+class TStalledSink : public TRecordSink {
+ public:
+  explicit TStalledSink(std::vector<uint8_t>& out) : out_(out) {}
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  bool Write(const uint8_t* data, size_t size) override {
+    std::unique_lock lock(mutex_);
+    // The header goes through: the recording has begun before the disk stalls.
+    if (!out_.empty()) changed_.wait(lock, [this] { return released_; });
+    out_.insert(out_.end(), data, data + size);
+    return true;
+  }
+  bool Close() override { return true; }
+  std::string Error() const override { return {}; }
+
+ private:
+  std::vector<uint8_t>& out_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+};
+
+TEST(Recording, AStalledDiskLosesNothingFor30SecondsAndThenSaysWhatItLost) {
+  // Noisy, so that the writer's first block, which it fills before the disk
+  // holds it, takes only a few hundred reports off the ring.
+  const std::vector<TReport> reports = NoisyStream(45);
+  struct TCase {
+    size_t pushed;  // reports at the USB pace while the disk stalls
+    bool lost;
+  };
+  for (const TCase c : {TCase{30'000, false}, TCase{45'000, true}}) {
+    SCOPED_TRACE(c.pushed);
+    std::vector<uint8_t> file;
+    auto sink = std::make_unique<TStalledSink>(file);
+    TStalledSink& stalled = *sink;
+    TRecorder recorder;
+    ASSERT_TRUE(recorder.Start(std::move(sink), kHeader, 0));
+    for (size_t i = 0; i < c.pushed; ++i) {
+      const TReport& r = reports[i];
+      recorder.Push(r.time, r.id, r.data.data(), uint16_t(r.data.size()));
+    }
+    stalled.Release();
+    recorder.Stop(TRecordingEnd::Stopped);
+    EXPECT_EQ(recorder.Dropped() > 0, c.lost);
+    TRecordingReader reader(file);
+    TRecordedReport r;
+    uint64_t played = 0;
+    while (reader.Next(r)) ++played;
+    EXPECT_EQ(played + recorder.Dropped(), c.pushed);
+    EXPECT_EQ(reader.Problem().empty(), !c.lost) << reader.Problem();
+    if (c.lost) {
+      EXPECT_NE(reader.Problem().find(std::to_string(recorder.Dropped())), std::string::npos)
+          << reader.Problem();
+    }
+  }
+}
+
+// A recording put together record by record, for files no recorder writes.
+std::vector<uint8_t> Crafted(const std::vector<uint8_t>& records) {
+  std::vector<uint8_t> file = EncodeRecordingHeader(kHeader);
+  uint8_t framing[kBlockHeaderSize];
+  EncodeBlockHeader(uint32_t(records.size()), 1, Crc32(records.data(), records.size()), framing);
+  file.insert(file.end(), framing, framing + kBlockHeaderSize);
+  file.insert(file.end(), records.begin(), records.end());
+  return file;
+}
+
+TEST(Recording, HostileFilesAreReadUpToTheDamage) {
+  const std::vector<TReport> reports = NoisyStream(2);
+  const std::vector<uint8_t> whole = Record(reports);
+  const std::vector<size_t> blocks = Blocks(whole);
+  const size_t last = blocks[blocks.size() - 2];
+  std::vector<uint8_t> overstated(whole.begin(), whole.begin() + ptrdiff_t(blocks.back()));
+  overstated[last] += 1;
+  overstated[last + kBlockHeaderSize + 3] ^= 0x10;
+  // Time steps of 2^62 units, twice: more time than a clock can hold.
+  const std::vector<uint8_t> full(64, 0);
+  std::vector<uint8_t> endless{3 << 5};
+  endless.insert(endless.end(), full.begin(), full.end());
+  for (int i = 0; i < 2; ++i) {
+    endless.push_back(1 << 5 | 31);
+    for (int k = 0; k < 8; ++k) endless.push_back(0x80);
+    endless.push_back(0x40);
+    endless.push_back(0);
+    endless.push_back(0);
+  }
+  using S = TRecordingReader::TStatus;
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> file;
+    S status;
+  };
+  for (const TCase& c :
+       {TCase{"the last block's length overstated, a byte of it changed", overstated, S::Truncated},
+        TCase{"time beyond any clock", Crafted(endless), S::Corrupt}}) {
+    SCOPED_TRACE(c.name);
+    TRecordingReader reader(c.file);
+    TRecordedReport r;
+    size_t n = 0;
+    while (reader.Next(r)) {
+      if (n < reports.size() && c.status == S::Truncated) {
+        EXPECT_TRUE(std::equal(reports[n].data.begin(), reports[n].data.end(), r.Data.begin())) << n;
+      }
+      EXPECT_GE(r.TimeMicros, 0);
+      ++n;
+    }
+    EXPECT_EQ(reader.Status(), c.status);
+  }
 }
 
 // The screen as the mirror would present it: every slot's last report, taken
@@ -364,17 +520,17 @@ TEST(Evidence, AFrameIsWholeWhenEveryLineGroupArrivedSinceTheLastOneBegan) {
   for (const TCase& c : {TCase{"every report", -1, true}, TCase{"a group lost", 77, false},
                          TCase{"the second half of group 0 lost", 1, false}}) {
     SCOPED_TRACE(c.name);
-    TFrameIntegrity integrity;
+    TScreenImage integrity(false);
     const sim::Screen screen;
     auto add = [&](int i) {
       const sim::Report r = sim::EncodeScreenReport(screen, i);
-      integrity.Add(r.data() + 1, 64);
+      integrity.Apply(r.data() + 1, 64);
     };
     for (int i = 0; i < sim::kReportsPerFrame; ++i) add(i);
     for (int i = 0; i < sim::kReportsPerFrame; ++i)
       if (i != c.skipIndex) add(i);
     add(0);  // the next frame begins: the one before it is judged
-    EXPECT_EQ(integrity.Complete(), c.complete);
+    EXPECT_EQ(integrity.Whole(), c.complete);
   }
 }
 
