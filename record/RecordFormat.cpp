@@ -86,8 +86,9 @@ uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
     }
     return t;
   }();
+  const uint32_t* t = table.data();
   crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  for (size_t i = 0; i < size; ++i) crc = t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 

@@ -95,6 +95,35 @@ bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std:
   return true;
 }
 
+TWin32FileSource::TWin32FileSource(TWinHandle file) : file_(std::move(file)) {
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file_.Get(), &size)) size_ = uint64_t(size.QuadPart);
+}
+
+bool TWin32FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t n) {
+  while (n > 0) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file_.Get(), out, DWORD(std::min<size_t>(n, 1 << 20)), &got, &at) || got == 0) return false;
+    out += got;
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
+
+std::shared_ptr<TByteSource> OpenRecordingFile(const std::wstring& fileName, std::string& error) {
+  TWinHandle file(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
+  if (!file) {
+    error = SystemText(GetLastError());
+    return nullptr;
+  }
+  return std::make_shared<TWin32FileSource>(std::move(file));
+}
+
 TWin32FileSink::TWin32FileSink(const std::wstring& fileName) : name_(fileName) {
   file_.Reset(CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -119,6 +148,12 @@ bool TWin32FileSink::Write(const uint8_t* data, size_t size) {
     size -= done;
   }
   return true;
+}
+
+bool TWin32FileSink::Flush() {
+  if (file_ && FlushFileBuffers(file_.Get())) return true;
+  Remember("Не записывается файл");
+  return false;
 }
 
 bool TWin32FileSink::Close() {
@@ -174,10 +209,18 @@ void TRecordControl::Stop(TRecordingEnd reason) {
   recorder_.Stop(reason);
   device_ = nullptr;
   const std::string failure = recorder_.TakeFailure();
+  const uint64_t lost = recorder_.Dropped();
   if (OnChange) OnChange(nullptr);
+  // A loss is told even when the user stopped: a recording is kept as evidence.
+  const std::wstring lostText =
+      lost ? L"Потеряно отчётов: " + std::to_wstring(lost) + L" (диск не успевал); в файле отмечены пропуски."
+           : std::wstring();
   if (!failure.empty())
     Application->ShowMessage(L"Запись остановлена: " + Widen(failure) + L"\r\nФайл " + fileName_ +
-                             L" воспроизводится до последнего записанного отчёта.");
+                             L" воспроизводится до последнего записанного отчёта." +
+                             (lost ? L"\r\n" + lostText : std::wstring()));
+  else if (lost && reason != TRecordingEnd::ProgramClosed)
+    Application->ShowMessage(L"Запись " + fileName_ + L" сохранена. " + lostText);
 }
 
 void TRecordControl::Tick(TObject*) {

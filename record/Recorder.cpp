@@ -174,6 +174,9 @@ class TRecorder::TWriter {
         continue;
       }
       if (!failed_) {
+        // A key block is due: the open block ends here, however small.
+        if (blockRecords_ > 0 && entry.Time / kRecordingTimeUnitMicros - index_.Points.back().Unit >= kKeyIntervalUnits)
+          FlushBlock();
         BeginRecord();
         if (entry.Lost) AddGap(entry.LostFrom, entry.LostTo, entry.Lost);
         lastTime_ = entry.Time;

@@ -28,6 +28,7 @@ TScreenImage::TApplied TScreenImage::Apply(const uint8_t* data, size_t size) {
     // A frame begins with the first of a run of group 0 reports, which is drawn
     // before it presents and so counts for the frame it presents.
     whole_ = seen_.all() && !gap_;
+    frameGap_ = gap_;
     seen_.reset();
     seen_.set(size_t(slot));
     gap_ = false;

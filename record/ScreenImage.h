@@ -47,12 +47,15 @@ class TScreenImage {
   // 0x00RRGGBB, rows top to bottom; empty without pixels.
   const std::vector<uint32_t>& Pixels() const { return pixels_; }
   bool Whole() const { return whole_; }
+  // Whether reports were lost in the frame last presented.
+  bool GapInFrame() const { return frameGap_; }
   uint64_t Presents() const { return presents_; }
 
  private:
   std::vector<uint32_t> pixels_;
   std::bitset<TS4170_SCREEN_REPORTS_PER_FRAME> seen_;
   bool gap_ = false;
+  bool frameGap_ = false;
   bool whole_ = false;
   bool inRun_ = false;
   uint64_t presents_ = 0;

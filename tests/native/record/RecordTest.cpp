@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/HidControllerClass.h"
+#include "record/FrameStream.h"
 #include "record/Recorder.h"
 #include "record/RecordingBinding.h"
 #include "record/ScreenImage.h"
@@ -498,6 +499,124 @@ TEST(Recording, StepsAFrameWhilePausedAndSeeksToAMoment) {
   playback.Play();
   ASSERT_EQ(playback.Next(out, 65, std::chrono::milliseconds(2000)), 65u);
   EXPECT_EQ(std::vector<uint8_t>(out + 1, out + 65), reports[target].data);
+}
+
+// A seek lands on the same reports whether the file's index gives the key
+// blocks, a scan finds them, or a scan of a file with none (as older programs
+// wrote) keeps the decoder's state along the way.
+TEST(Recording, SeeksAlikeThroughTheIndexAndThroughAScan) {
+  const std::vector<TReport> reports = SimulatorStream(100);
+  const std::vector<uint8_t> indexed = Record(reports);
+  const std::vector<size_t> blocks = Blocks(indexed);
+  const std::vector<uint8_t> unindexed(indexed.begin(), indexed.begin() + ptrdiff_t(blocks.back()));
+  std::vector<uint8_t> keyless = unindexed;
+  for (size_t i = 0; i + 1 < blocks.size(); ++i) keyless[blocks[i] + 7] &= 0x7F;
+  struct TCase {
+    const char* name;
+    const std::vector<uint8_t>& file;
+    bool indexed;
+    size_t points;
+  };
+  for (const TCase& c : {TCase{"indexed", indexed, true, 4}, TCase{"key blocks, no index", unindexed, false, 4},
+                         TCase{"an older file", keyless, false, 2}}) {
+    SCOPED_TRACE(c.name);
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(c.file);
+    TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
+    TRecordingMap map;
+    ASSERT_TRUE(MapRecording(reader, map));
+    EXPECT_EQ(map.Indexed, c.indexed);
+    EXPECT_EQ(map.Points.size(), c.points);
+    for (const TSeekPoint& point : map.Points) {
+      TRecordingReader at(std::make_shared<TMemorySource>(bytes));
+      at.Seek(point);
+      TRecordedReport r;
+      ASSERT_TRUE(at.Next(r));
+      EXPECT_EQ(std::vector<uint8_t>(r.Data.begin(), r.Data.begin() + r.Size), reports[point.Reports].data)
+          << point.Reports << " " << point.Unit;
+      EXPECT_NEAR(double(r.TimeMicros), double(reports[point.Reports].time), 100.0);
+    }
+    EXPECT_NEAR(double(map.DurationMicros), double(reports.back().time), 1000.0);
+    TPlayback playback(bytes);
+    playback.Pause();
+    for (size_t target : {size_t(700), size_t(30'010), size_t(59'990), size_t(60'600), size_t(99'999)}) {
+      // The target's time as the file keeps it.
+      const int64_t unit = kRecordingTimeUnitMicros;
+      playback.Seek((reports[target].time + unit / 2) / unit * unit);
+      std::vector<std::vector<uint8_t>> lead;
+      uint8_t out[65];
+      while (playback.Next(out, 65, std::chrono::milliseconds(1)) == 65) lead.emplace_back(out + 1, out + 65);
+      ASSERT_EQ(lead.size(), 512u) << target;
+      EXPECT_EQ(lead.back(), reports[target - 1].data) << target;
+      EXPECT_EQ(lead.front(), reports[target - 512].data) << target;
+    }
+  }
+}
+
+// Damaged and hostile files, made by mutating and cutting a small recording,
+// through everything that reads one: each is read up to the damage, never
+// beyond a record a byte, and the sanitizers see no undefined behaviour.
+TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
+  std::vector<TReport> reports = SimulatorStream(1);
+  reports.resize(260);
+  reports[200].id = 0x01;  // a mark record too
+  reports[210].data.resize(20);
+  const std::vector<uint8_t> whole = Record(reports);
+  std::mt19937 random(2026);
+  constexpr int kFiles = 20'000;
+  uint64_t framesSeen = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    std::vector<uint8_t> file = whole;
+    switch (i % 4) {
+      case 0:  // a few bytes changed
+        for (int k = 1 + int(random() % 4); k > 0; --k) file[random() % file.size()] ^= uint8_t(1 + random() % 255);
+        break;
+      case 1:  // cut anywhere
+        file.resize(random() % file.size());
+        break;
+      case 2: {  // a field set to an extreme, where a length or a time is
+        const size_t at = random() % (file.size() - 8);
+        const uint64_t v = random() % 2 ? ~0ull : 1ull << (random() % 64);
+        for (int k = 0; k < 8; ++k) file[at + size_t(k)] = uint8_t(v >> (8 * k));
+        break;
+      }
+      default: {  // a run of bytes repeated over what follows it
+        const size_t from = random() % file.size(), to = random() % file.size(), n = random() % 64;
+        for (size_t k = 0; k < n && from + k < file.size() && to + k < file.size(); ++k) file[to + k] = file[from + k];
+        break;
+      }
+    }
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file));
+    {
+      TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
+      TRecordedReport r;
+      uint64_t n = 0;
+      while (reader.Next(r)) {
+        ASSERT_LE(++n, bytes->size());
+        ASSERT_GE(r.TimeMicros, 0);
+        ASSERT_LE(r.Size, kMaxRecordedReportSize);
+      }
+      ASSERT_NE(reader.Status(), TRecordingReader::TStatus::Reading);
+    }
+    TPlayback playback(bytes);
+    playback.Pause();
+    playback.Seek(int64_t(random() % 2'000'000));
+    uint8_t out[1 + kMaxRecordedReportSize];
+    for (int k = 0; k < 600 && playback.Next(out, sizeof out, std::chrono::milliseconds(0)) > 0; ++k) {
+    }
+    TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
+    TRecordingMap map;
+    if (reader.Status() == TRecordingReader::TStatus::Foreign || !MapRecording(reader, map)) continue;
+    const int64_t from = int64_t(random() % 500'000);
+    TFrameStream frames(std::make_shared<TMemorySource>(bytes), map, from, from + int64_t(random() % 1'000'000));
+    TFrameStream::TFrame frame;
+    for (int k = 0; frames.Next(frame); ++k) {
+      ASSERT_LE(k, 400);
+      ASSERT_GE(frame.Hundredths, 1);
+      ++framesSeen;
+    }
+  }
+  std::printf("%d damaged recordings read, %llu frames built from them\n", kFiles,
+              static_cast<unsigned long long>(framesSeen));
 }
 
 TEST(Evidence, SnapshotNamesNeverCollide) {
