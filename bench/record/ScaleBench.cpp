@@ -1,0 +1,154 @@
+// A working day of recording: two synthetic 8-hour recordings, the simulator's
+// A-scan and the worst case (every frame different), written by the recorder
+// at the USB pace of one report a millisecond, then opened, sought and
+// exported as the program does. Prints one table; all figures come from this
+// run, on this machine.
+//   scripts/wine-run build/<tree>/bench/record/record_scale_bench.exe [--hours=8]
+
+#include <psapi.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "record/FrameStream.h"
+#include "record/PictureExport.h"
+#include "record/RecordUnit.h"
+#include "record/Recorder.h"
+#include "sim/Instrument.h"
+#include "sim/Screen.h"
+
+namespace {
+
+using namespace ts;
+using Clock = std::chrono::steady_clock;
+
+double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double PrivateMB(bool peak) {
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                       sizeof counters);
+  return double(peak ? counters.PeakPagefileUsage : counters.PrivateUsage) / (1 << 20);
+}
+
+// Writes `hours` of reports through the recorder; `worst` changes every pixel
+// byte of every report, so no frame is like another.
+void Generate(const std::wstring& file, int hours, bool worst) {
+  TRecorder recorder;
+  recorder.Start(std::make_unique<TWin32FileSink>(file),
+                 TRecordingHeader{.VendorID = 0x5555, .ProductID = 0x4170}, 0);
+  sim::Instrument model;
+  sim::Screen frame;
+  std::mt19937 random(1);
+  const int64_t reports = int64_t(hours) * 3600 * 1000;
+  for (int64_t i = 0; i < reports; ++i) {
+    const auto now = sim::SimTime(i);
+    if (i % 60000 == 30000) model.Command(0xAAEE, 0x0010, 0, 0, now);  // a key a minute
+    if (i % sim::kReportsPerFrame == 0) frame = model.Render(now);
+    sim::Report r = sim::EncodeScreenReport(frame, int(i % sim::kReportsPerFrame));
+    if (worst)
+      for (int k = 1; k <= sim::kPixelBytesPerReport; ++k) r[size_t(k)] = uint8_t(random());
+    // The writer keeps up here; waiting keeps the bench from measuring the ring.
+    while (recorder.Written() + 20000 < uint64_t(i)) std::this_thread::yield();
+    recorder.Push(i * 1000, r[0], r.data() + 1, 64);
+  }
+  recorder.Stop(TRecordingEnd::Stopped);
+}
+
+struct TRow {
+  const char* kind;
+  double bytesPerHour = 0, openMs = 0, seekP50 = 0, seekP99 = 0, gif10s = 0, gif10sPeak = 0, gif1h = 0,
+         gif1hPeak = 0;
+  size_t frames10s = 0, frames1h = 0;
+};
+
+// Exports a range as the program's export does; answers the frames written.
+size_t ExportGif(const std::shared_ptr<TByteSource>& source, const TRecordingMap& map, int64_t from,
+                 int64_t to, const std::wstring& name) {
+  TGifWriter gif(name);
+  TFrameStream frames(source, map, from, to);
+  TFrameStream::TFrame f;
+  size_t n = 0;
+  while (frames.Next(f)) {
+    gif.Add(*f.Pixels, kPictureWidth, kPictureHeight, f.Hundredths);
+    ++n;
+  }
+  gif.Finish();
+  return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int hours = 8;
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]).rfind("--hours=", 0) == 0) hours = std::max(1, std::atoi(argv[i] + 8));
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const double idle = PrivateMB(false);
+  std::vector<TRow> rows;
+  for (bool worst : {false, true}) {
+    TRow row{worst ? "worst case" : "A-scan"};
+    const std::wstring file = std::wstring(dir) + (worst ? L"ts_scale_worst.tsrec" : L"ts_scale_ascan.tsrec");
+    const auto g0 = Clock::now();
+    Generate(file, hours, worst);
+    std::fprintf(stderr, "%s: %d h generated in %.0f s\n", row.kind, hours, Millis(Clock::now() - g0) / 1000);
+
+    std::string error;
+    const auto t0 = Clock::now();
+    const auto source = OpenRecordingFile(file, error);
+    if (!source) {
+      std::fprintf(stderr, "cannot open: %s\n", error.c_str());
+      return 1;
+    }
+    TPlayback playback(source);
+    row.openMs = Millis(Clock::now() - t0);
+    row.bytesPerHour = double(source->Size()) / hours;
+
+    std::mt19937_64 random(3);
+    std::vector<double> seeks;
+    for (int i = 0; i < 200; ++i) {
+      const int64_t at = int64_t(random() % uint64_t(playback.DurationMicros()));
+      const auto s0 = Clock::now();
+      playback.Seek(at);
+      seeks.push_back(Millis(Clock::now() - s0));
+    }
+    std::sort(seeks.begin(), seeks.end());
+    row.seekP50 = seeks[99];
+    row.seekP99 = seeks[197];
+
+    TRecordingReader reader(source);
+    TRecordingMap map;
+    MapRecording(reader, map);
+    const std::wstring gif = std::wstring(dir) + L"ts_scale.gif";
+    const int64_t middle = playback.DurationMicros() / 2;
+    const auto e0 = Clock::now();
+    row.frames10s = ExportGif(source, map, middle, middle + 10'000'000, gif);
+    row.gif10s = Millis(Clock::now() - e0);
+    row.gif10sPeak = PrivateMB(true) - idle;
+    const auto e1 = Clock::now();
+    row.frames1h = ExportGif(source, map, middle - 1'800'000'000, middle + 1'800'000'000, gif);
+    row.gif1h = Millis(Clock::now() - e1);
+    row.gif1hPeak = PrivateMB(true) - idle;
+    DeleteFileW(gif.c_str());
+    DeleteFileW(file.c_str());
+    rows.push_back(row);
+  }
+  std::printf("%d-hour recordings, 1 report/ms; memory: peak private bytes of this process above its start\n",
+              hours);
+  std::printf(
+      "| kind | MB per hour | open ms | seek p50 ms | seek p99 ms | GIF 10 s: frames, ms, peak MB | "
+      "GIF 1 h: frames, s, peak MB |\n|---|---|---|---|---|---|---|\n");
+  for (const TRow& r : rows)
+    std::printf("| %s | %.1f | %.1f | %.2f | %.2f | %zu, %.0f, %.0f | %zu, %.1f, %.0f |\n", r.kind,
+                r.bytesPerHour / 1e6, r.openMs, r.seekP50, r.seekP99, r.frames10s, r.gif10s, r.gif10sPeak,
+                r.frames1h, r.gif1h / 1000, r.gif1hPeak);
+  return 0;
+}
