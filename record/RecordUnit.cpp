@@ -197,17 +197,22 @@ void TRecordControl::Toggle(THidDevice* device) {
     Application->ShowMessage(Widen(recorder_.TakeFailure()));
     return;
   }
-  device_ = device;
+  serial_ = device->Serial();
   fileName_ = name;
   watch_.Start(&owner_, kWatchInterval, Bind(this, &TRecordControl::Tick));
   if (OnChange) OnChange(nullptr);
 }
 
+void TRecordControl::Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+  if (serial_ != 0 && device && device->Serial() == serial_)
+    recorder_.Push(MonotonicMicros(), reportID, data, size);
+}
+
 void TRecordControl::Stop(TRecordingEnd reason) {
-  if (!device_) return;
+  if (!serial_) return;
   watch_.Stop();
   recorder_.Stop(reason);
-  device_ = nullptr;
+  serial_ = 0;
   const std::string failure = recorder_.TakeFailure();
   const uint64_t lost = recorder_.Dropped();
   if (OnChange) OnChange(nullptr);
@@ -224,15 +229,13 @@ void TRecordControl::Stop(TRecordingEnd reason) {
 }
 
 void TRecordControl::Tick(TObject*) {
-  if (!device_) return;
+  if (!serial_) return;
   if (!recorder_.Recording()) {
     Stop(TRecordingEnd::Stopped);  // a write failed: say so
     return;
   }
-  // The device pointer is only compared: once the link has let the device go
-  // it may already be freed.
   THidDevice* current = CurrentDevice ? CurrentDevice() : nullptr;
-  if (current != device_ || !device_->IsPluggedIn()) Stop(TRecordingEnd::Unplugged);
+  if (!current || current->Serial() != serial_ || !current->IsPluggedIn()) Stop(TRecordingEnd::Unplugged);
 }
 
 }  // namespace ts

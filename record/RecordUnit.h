@@ -63,13 +63,11 @@ class TRecordControl {
   explicit TRecordControl(TForm& owner);
   ~TRecordControl();
 
-  bool Recording() const { return device_ != nullptr; }
+  bool Recording() const { return serial_ != 0; }
   // Asks for a file and starts recording the device, or stops a recording.
   void Toggle(THidDevice* device);
   // From the live report path, on the user interface thread.
-  void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
-    if (device == device_) recorder_.Push(MonotonicMicros(), reportID, data, size);
-  }
+  void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
   // Ends the file as the program closes.
   void Close() { Stop(TRecordingEnd::ProgramClosed); }
   // Ends a recording under way, whole, as the user's own stop would.
@@ -85,7 +83,8 @@ class TRecordControl {
   TForm& owner_;
   TRecorder recorder_;
   TTimer watch_;
-  THidDevice* device_ = nullptr;
+  // The device recorded, by its serial: its address may be another's by now.
+  uint64_t serial_ = 0;
   std::wstring fileName_;
 };
 

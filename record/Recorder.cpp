@@ -129,6 +129,8 @@ class TRecorder::TWriter {
       blockSize_ += encoder_.EncodeEnd(lastTime_, endReason_, Payload());
       ++blockRecords_;
       if (FlushBlock()) Finish();
+    } else if (!failed_) {
+      sink_->Close();
     }
     std::lock_guard lock(mutex_);
     done_ = true;
@@ -175,7 +177,8 @@ class TRecorder::TWriter {
       }
       if (!failed_) {
         // A key block is due: the open block ends here, however small.
-        if (blockRecords_ > 0 && entry.Time / kRecordingTimeUnitMicros - index_.Points.back().Unit >= kKeyIntervalUnits)
+        if (blockRecords_ > 0 &&
+            entry.Time / kRecordingTimeUnitMicros - index_.Points.back().Unit >= kKeyIntervalUnits)
           FlushBlock();
         BeginRecord();
         if (entry.Lost) AddGap(entry.LostFrom, entry.LostTo, entry.Lost);

@@ -305,15 +305,51 @@ class TStalledSink : public TRecordSink {
     out_.insert(out_.end(), data, data + size);
     return true;
   }
-  bool Close() override { return true; }
+  bool Close() override {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+    return true;
+  }
   std::string Error() const override { return {}; }
+  bool WaitClosed() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return closed_; });
+  }
 
  private:
   std::vector<uint8_t>& out_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool released_ = false;
+  bool released_ = false, closed_ = false;
 };
+
+// A disk that stops answering cannot hold the window: stop gives up on the
+// writer after its bound and says so; the file ends where the disk left it.
+TEST(Recording, StopWaitsForAStalledDiskOnlySoLong) {
+  const std::vector<TReport> reports = SimulatorStream(1);
+  std::vector<uint8_t> file;
+  auto owned = std::make_unique<TStalledSink>(file);
+  TStalledSink& sink = *owned;
+  {
+    TRecorder recorder(1000, 200);
+    ASSERT_TRUE(recorder.Start(std::move(owned), kHeader, 0));
+    for (const TReport& r : reports) recorder.Push(r.time, r.id, r.data.data(), uint16_t(r.data.size()));
+    recorder.Stop(TRecordingEnd::Stopped);
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_NE(recorder.TakeFailure().find("Диск не ответил"), std::string::npos);
+  }
+  sink.Release();
+  ASSERT_TRUE(sink.WaitClosed());
+  // Whatever the disk took once it answered is a sound recording.
+  TRecordingReader reader(file);
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  EXPECT_TRUE(reader.Status() == TRecordingReader::TStatus::Ended ||
+              reader.Status() == TRecordingReader::TStatus::Unended)
+      << reader.Problem();
+}
 
 TEST(Recording, AStalledDiskLosesNothingFor30SecondsAndThenSaysWhatItLost) {
   // Noisy, so that the writer's first block, which it fills before the disk
@@ -517,8 +553,9 @@ TEST(Recording, SeeksAlikeThroughTheIndexAndThroughAScan) {
     bool indexed;
     size_t points;
   };
-  for (const TCase& c : {TCase{"indexed", indexed, true, 4}, TCase{"key blocks, no index", unindexed, false, 4},
-                         TCase{"an older file", keyless, false, 2}}) {
+  for (const TCase& c :
+       {TCase{"indexed", indexed, true, 4}, TCase{"key blocks, no index", unindexed, false, 4},
+        TCase{"an older file", keyless, false, 2}}) {
     SCOPED_TRACE(c.name);
     auto bytes = std::make_shared<const std::vector<uint8_t>>(c.file);
     TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
@@ -568,7 +605,8 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
     std::vector<uint8_t> file = whole;
     switch (i % 4) {
       case 0:  // a few bytes changed
-        for (int k = 1 + int(random() % 4); k > 0; --k) file[random() % file.size()] ^= uint8_t(1 + random() % 255);
+        for (int k = 1 + int(random() % 4); k > 0; --k)
+          file[random() % file.size()] ^= uint8_t(1 + random() % 255);
         break;
       case 1:  // cut anywhere
         file.resize(random() % file.size());
@@ -581,7 +619,8 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
       }
       default: {  // a run of bytes repeated over what follows it
         const size_t from = random() % file.size(), to = random() % file.size(), n = random() % 64;
-        for (size_t k = 0; k < n && from + k < file.size() && to + k < file.size(); ++k) file[to + k] = file[from + k];
+        for (size_t k = 0; k < n && from + k < file.size() && to + k < file.size(); ++k)
+          file[to + k] = file[from + k];
         break;
       }
     }
@@ -607,7 +646,8 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
     TRecordingMap map;
     if (reader.Status() == TRecordingReader::TStatus::Foreign || !MapRecording(reader, map)) continue;
     const int64_t from = int64_t(random() % 500'000);
-    TFrameStream frames(std::make_shared<TMemorySource>(bytes), map, from, from + int64_t(random() % 1'000'000));
+    TFrameStream frames(std::make_shared<TMemorySource>(bytes), map, from,
+                        from + int64_t(random() % 1'000'000));
     TFrameStream::TFrame frame;
     for (int k = 0; frames.Next(frame); ++k) {
       ASSERT_LE(k, 400);
