@@ -17,17 +17,17 @@
 #include <thread>
 #include <vector>
 
+#include "bench/record/Synthetic.h"
 #include "record/FrameStream.h"
 #include "record/PictureExport.h"
 #include "record/RecordUnit.h"
 #include "record/Recorder.h"
-#include "sim/Instrument.h"
-#include "sim/Screen.h"
 
 namespace {
 
 using namespace ts;
 using Clock = std::chrono::steady_clock;
+using bench::Generate;
 
 double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -36,30 +36,6 @@ double PrivateMB(bool peak) {
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                        sizeof counters);
   return double(peak ? counters.PeakPagefileUsage : counters.PrivateUsage) / (1 << 20);
-}
-
-// Writes `hours` of reports through the recorder; `worst` changes every pixel
-// byte of every report, so no frame is like another.
-void Generate(const std::wstring& file, int hours, bool worst) {
-  TRecorder recorder;
-  recorder.Start(std::make_unique<TWin32FileSink>(file),
-                 TRecordingHeader{.VendorID = 0x5555, .ProductID = 0x4170}, 0);
-  sim::Instrument model;
-  sim::Screen frame;
-  std::mt19937 random(1);
-  const int64_t reports = int64_t(hours) * 3600 * 1000;
-  for (int64_t i = 0; i < reports; ++i) {
-    const auto now = sim::SimTime(i);
-    if (i % 60000 == 30000) model.Command(0xAAEE, 0x0010, 0, 0, now);  // a key a minute
-    if (i % sim::kReportsPerFrame == 0) frame = model.Render(now);
-    sim::Report r = sim::EncodeScreenReport(frame, int(i % sim::kReportsPerFrame));
-    if (worst)
-      for (int k = 1; k <= sim::kPixelBytesPerReport; ++k) r[size_t(k)] = uint8_t(random());
-    // The writer keeps up here; waiting keeps the bench from measuring the ring.
-    while (recorder.Written() + 20000 < uint64_t(i)) std::this_thread::yield();
-    recorder.Push(i * 1000, r[0], r.data() + 1, 64);
-  }
-  recorder.Stop(TRecordingEnd::Stopped);
 }
 
 struct TRow {
