@@ -60,6 +60,12 @@ LRESULT TProgressWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       SendMessageW(cancel, WM_SETFONT, WPARAM(font), TRUE);
       return 0;
     }
+    case WM_ERASEBKGND: {
+      RECT client;
+      GetClientRect(window_, &client);
+      FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+      return 1;
+    }
     case WM_COMMAND:
       if (LOWORD(wParam) == kCancel) cancelled_ = true;
       return 0;
