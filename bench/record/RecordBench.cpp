@@ -71,7 +71,7 @@ int Shots(const std::wstring& dir) {
                      gif = dir + L"ts_shot_hour.gif";
   DeleteFileW(gif.c_str());
   std::printf("reports lost in the gapped recording: %llu\n",
-              static_cast<unsigned long long>(bench::GenerateWithGap(gapped, 60)));
+              static_cast<unsigned long long>(bench::GenerateWithGap(gapped, 120)));
   bench::Generate(hour, 1, false);
   Program program;
   if (!ChooseFile(program, kPlayItem, L"Воспроизвести запись", gapped)) return 1;

@@ -57,7 +57,7 @@ class TStallingSink : public TWin32FileSink {
 // the file gets a gap. Answers the reports lost.
 inline uint64_t GenerateWithGap(const std::wstring& file, int seconds) {
   TRecorder recorder;
-  recorder.Start(std::make_unique<TStallingSink>(file, 3, 3000),
+  recorder.Start(std::make_unique<TStallingSink>(file, 2, 3000),
                  TRecordingHeader{.VendorID = 0x5555, .ProductID = 0x4170}, 0);
   sim::Instrument model;
   sim::Screen frame;
