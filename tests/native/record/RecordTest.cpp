@@ -289,39 +289,44 @@ TEST(Recording, ScreenReportsOfAnyReportIDAreCodedAlike) {
   }
 }
 
-// Holds every write until released, as a disk that stops answering does.
+// Holds every write until released, as a disk that stops answering does. Its
+// gate is shared: a writer that was given up on deletes the sink on its own.
+struct TGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool released = false, closed = false;
+  void Release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  bool WaitClosed() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(20), [this] { return closed; });
+  }
+};
+
 class TStalledSink : public TRecordSink {
  public:
-  explicit TStalledSink(std::vector<uint8_t>& out) : out_(out) {}
-  void Release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
+  TStalledSink(std::vector<uint8_t>& out, std::shared_ptr<TGate> gate) : out_(out), gate_(std::move(gate)) {}
   bool Write(const uint8_t* data, size_t size) override {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(gate_->mutex);
     // The header goes through: the recording has begun before the disk stalls.
-    if (!out_.empty()) changed_.wait(lock, [this] { return released_; });
+    if (!out_.empty()) gate_->changed.wait(lock, [this] { return gate_->released; });
     out_.insert(out_.end(), data, data + size);
     return true;
   }
   bool Close() override {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    changed_.notify_all();
+    std::lock_guard lock(gate_->mutex);
+    gate_->closed = true;
+    gate_->changed.notify_all();
     return true;
   }
   std::string Error() const override { return {}; }
-  bool WaitClosed() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return closed_; });
-  }
 
  private:
   std::vector<uint8_t>& out_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool released_ = false, closed_ = false;
+  std::shared_ptr<TGate> gate_;
 };
 
 // A disk that stops answering cannot hold the window: stop gives up on the
@@ -329,18 +334,17 @@ class TStalledSink : public TRecordSink {
 TEST(Recording, StopWaitsForAStalledDiskOnlySoLong) {
   const std::vector<TReport> reports = SimulatorStream(1);
   std::vector<uint8_t> file;
-  auto owned = std::make_unique<TStalledSink>(file);
-  TStalledSink& sink = *owned;
+  const auto gate = std::make_shared<TGate>();
   {
     TRecorder recorder(1000, 200);
-    ASSERT_TRUE(recorder.Start(std::move(owned), kHeader, 0));
+    ASSERT_TRUE(recorder.Start(std::make_unique<TStalledSink>(file, gate), kHeader, 0));
     for (const TReport& r : reports) recorder.Push(r.time, r.id, r.data.data(), uint16_t(r.data.size()));
     recorder.Stop(TRecordingEnd::Stopped);
     EXPECT_FALSE(recorder.Recording());
     EXPECT_NE(recorder.TakeFailure().find("Диск не ответил"), std::string::npos);
   }
-  sink.Release();
-  ASSERT_TRUE(sink.WaitClosed());
+  gate->Release();
+  ASSERT_TRUE(gate->WaitClosed());
   // Whatever the disk took once it answered is a sound recording.
   TRecordingReader reader(file);
   TRecordedReport r;
@@ -362,15 +366,14 @@ TEST(Recording, AStalledDiskLosesNothingFor30SecondsAndThenSaysWhatItLost) {
   for (const TCase c : {TCase{30'000, false}, TCase{45'000, true}}) {
     SCOPED_TRACE(c.pushed);
     std::vector<uint8_t> file;
-    auto sink = std::make_unique<TStalledSink>(file);
-    TStalledSink& stalled = *sink;
+    const auto gate = std::make_shared<TGate>();
     TRecorder recorder;
-    ASSERT_TRUE(recorder.Start(std::move(sink), kHeader, 0));
+    ASSERT_TRUE(recorder.Start(std::make_unique<TStalledSink>(file, gate), kHeader, 0));
     for (size_t i = 0; i < c.pushed; ++i) {
       const TReport& r = reports[i];
       recorder.Push(r.time, r.id, r.data.data(), uint16_t(r.data.size()));
     }
-    stalled.Release();
+    gate->Release();
     recorder.Stop(TRecordingEnd::Stopped);
     EXPECT_EQ(recorder.Dropped() > 0, c.lost);
     TRecordingReader reader(file);
