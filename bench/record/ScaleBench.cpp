@@ -115,6 +115,12 @@ int main(int argc, char** argv) {
     row.gif1hPeak = PrivateMB(true) - idle;
     DeleteFileW(gif.c_str());
     DeleteFileW(file.c_str());
+    // Each row as it is measured: the worst case's hour of GIF takes long.
+    std::fprintf(stderr,
+                 "%s: %.1f MB/h, open %.1f ms, seek p50 %.2f ms p99 %.2f ms, GIF 10 s %zu frames %.0f ms, 1 "
+                 "h %zu frames %.1f s\n",
+                 row.kind, row.bytesPerHour / 1e6, row.openMs, row.seekP50, row.seekP99, row.frames10s,
+                 row.gif10s, row.frames1h, row.gif1h / 1000);
     rows.push_back(row);
   }
   std::printf("%d-hour recordings, 1 report/ms; memory: peak private bytes of this process above its start\n",
