@@ -72,7 +72,9 @@ int main(int argc, char** argv) {
   std::vector<TRow> rows;
   for (bool worst : {false, true}) {
     TRow row{worst ? "worst case" : "A-scan"};
-    const std::wstring file = std::wstring(dir) + (worst ? L"ts_scale_worst.tsrec" : L"ts_scale_ascan.tsrec");
+    // Named for this run, so that runs side by side do not meet.
+    const std::wstring run = std::to_wstring(GetCurrentProcessId());
+    const std::wstring file = std::wstring(dir) + L"ts_scale_" + run + (worst ? L"_worst.tsrec" : L"_ascan.tsrec");
     const auto g0 = Clock::now();
     Generate(file, hours, worst);
     std::fprintf(stderr, "%s: %d h generated in %.0f s\n", row.kind, hours, Millis(Clock::now() - g0) / 1000);
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
     TRecordingReader reader(source);
     TRecordingMap map;
     MapRecording(reader, map);
-    const std::wstring gif = std::wstring(dir) + L"ts_scale.gif";
+    const std::wstring gif = std::wstring(dir) + L"ts_scale_" + run + L".gif";
     const int64_t middle = playback.DurationMicros() / 2;
     const auto e0 = Clock::now();
     row.frames10s = ExportGif(source, map, middle, middle + 10'000'000, gif);
