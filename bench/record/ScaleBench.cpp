@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     TRow row{worst ? "worst case" : "A-scan"};
     // Named for this run, so that runs side by side do not meet.
     const std::wstring run = std::to_wstring(GetCurrentProcessId());
-    const std::wstring file = std::wstring(dir) + L"ts_scale_" + run + (worst ? L"_worst.tsrec" : L"_ascan.tsrec");
+    const std::wstring file =
+        std::wstring(dir) + L"ts_scale_" + run + (worst ? L"_worst.tsrec" : L"_ascan.tsrec");
     const auto g0 = Clock::now();
     Generate(file, hours, worst);
     std::fprintf(stderr, "%s: %d h generated in %.0f s\n", row.kind, hours, Millis(Clock::now() - g0) / 1000);
