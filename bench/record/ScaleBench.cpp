@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
   GetTempPathW(MAX_PATH, dir);
   const double idle = PrivateMB(false);
   std::vector<TRow> rows;
+  std::vector<std::wstring> files;
   for (bool worst : {false, true}) {
     if (!only.empty() && only != (worst ? "worst" : "ascan")) continue;
     TRow row{worst ? "worst case" : "A-scan"};
@@ -127,7 +128,7 @@ int main(int argc, char** argv) {
       row.gif1hPeak = PrivateMB(true) - idle;
     }
     DeleteFileW(gif.c_str());
-    DeleteFileW(file.c_str());
+    files.push_back(file);  // removed once nothing reads it
     // Each row as it is measured: the worst case's hour of GIF takes long.
     std::fprintf(stderr,
                  "%s: %.1f MB/h, open %.1f ms, seek p50 %.2f ms p99 %.2f ms, GIF 10 s %zu frames %.0f ms, 1 "
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
                  row.gif10s, row.frames1h, row.gif1h / 1000);
     rows.push_back(row);
   }
+  for (const std::wstring& f : files) DeleteFileW(f.c_str());
   std::printf("%d-hour recordings, 1 report/ms; memory: peak private bytes of this process above its start\n",
               hours);
   std::printf(
