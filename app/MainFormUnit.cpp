@@ -9,6 +9,7 @@
 #include "link/LinkReports.h"
 #include "link/LinkUnit.h"
 #include "protocol/Ts4170Protocol.h"
+#include "record/ProgressWindow.h"
 #include "screen/DDrawBase.h"
 #include "ui/Application.h"
 #include "ui/DisabledWhileSending.h"
@@ -270,9 +271,9 @@ void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewIniti
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
   if (Playing()) {
-    playback_->Integrity().Add(data, size);
+    playback_->Shown(data, size);
   } else if (DrawChecked()) {
-    liveIntegrity_.Add(data, size);
+    liveIntegrity_.Apply(data, size);
   }
   Mirror.RenderScreenReport(data, size);
   if (DrawChecked()) ShareFeed.Add(data, size);
@@ -302,14 +303,17 @@ std::vector<TPngText> TMainForm::EvidenceTexts() {
     const TRecordingHeader& h = playback_->Playback().Header();
     texts.push_back({"Source", "recording"});
     texts.push_back({"Device", device(h.VendorID, h.ProductID, h.VersionNumber, h.Product, h.SerialNumber)});
-    texts.push_back({"Frame", playback_->Integrity().Complete() ? "complete" : "incomplete"});
+    const TScreenImage& shown = playback_->Integrity();
+    texts.push_back({"Frame", shown.Whole()        ? "complete"
+                              : shown.GapInFrame() ? "incomplete: reports lost while recording"
+                                                   : "incomplete"});
   } else {
     texts.push_back({"Source", "instrument"});
     if (THidDevice* d = LinkDevice())
       texts.push_back(
           {"Device", device(d->Attributes().VendorID, d->Attributes().ProductID,
                             d->Attributes().VersionNumber, d->DeviceStrings(2), d->DeviceStrings(3))});
-    texts.push_back({"Frame", liveIntegrity_.Complete() ? "complete" : "incomplete"});
+    texts.push_back({"Frame", liveIntegrity_.Whole() ? "complete" : "incomplete"});
   }
   return texts;
 }
@@ -331,14 +335,14 @@ void TMainForm::PlayItemClick(TObject*) {
 }
 
 void TMainForm::OpenPlayback(const std::wstring& fileName) {
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
   std::string error;
-  if (!ReadWholeFile(fileName, *bytes, error)) {
+  const std::shared_ptr<TByteSource> source = OpenRecordingFile(fileName, error);
+  if (!source) {
     Application->ShowMessage(Widen(error));
     return;
   }
   {
-    TRecordingReader reader(*bytes);
+    TRecordingReader reader(source);
     TRecordedReport first;
     if (!reader.Next(first)) {
       // Not a recording, or one with nothing in it: refuse rather than show a blank.
@@ -348,10 +352,17 @@ void TMainForm::OpenPlayback(const std::wstring& fileName) {
       return;
     }
   }
+  std::shared_ptr<TPlayback> playback;
+  {
+    // An older file is read through once to map it.
+    TProgressWindow progress(handle_, L"Чтение записи");
+    playback = std::make_shared<TPlayback>(source, [&](double done) { return progress.Step(done); });
+  }
+  if (!playback->Mapped()) return;
   // The instrument is read no more, so a recording of it ends here, whole.
   Recording.Finish();
   playback_.reset();
-  playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(bytes),
+  playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(playback),
                                                 Bind(this, &TMainForm::PlaybackEnded));
   if (LinkForm) LinkForm->ShowOther(playback_->Interface());
 }

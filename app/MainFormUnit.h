@@ -8,9 +8,9 @@
 #include "app/LargeView.h"
 #include "link/LinkHost.h"
 #include "record/EvidenceUnit.h"
-#include "record/FrameIntegrity.h"
 #include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
+#include "record/ScreenImage.h"
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
 #include "screen/ScreenMirror.h"
@@ -138,7 +138,7 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   TPixels EvidencePixels();
   std::vector<TPngText> EvidenceTexts();
   std::unique_ptr<TEvidence> evidence_;
-  TFrameIntegrity liveIntegrity_;
+  TScreenImage liveIntegrity_{false};
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.

@@ -35,7 +35,10 @@ class TOfferedScope {
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnpInfo, THidDeviceController* controller,
                        std::shared_ptr<THidEnvironment> environment)
-    : controller_(controller), environment_(std::move(environment)), pnpInfo_(std::move(pnpInfo)) {
+    : controller_(controller),
+      environment_(std::move(environment)),
+      serial_(environment_ ? ++environment_->DevicesMade : 0),
+      pnpInfo_(std::move(pnpInfo)) {
   if (!pnpInfo_ || !pnpInfo_->Binding) throw EControllerError("device cannot be opened");
   if (controller_) {
     SetDeviceDataHandler(controller_->onDeviceData_);

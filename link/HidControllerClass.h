@@ -44,6 +44,10 @@ struct THidEnvironment {
   // The live controller, none once it is gone; read on the user interface
   // thread only, by calls posted there.
   THidDeviceController* Controller = nullptr;
+  // Devices made so far, on the user interface thread: each takes the next
+  // number as its serial, so a device is known by more than an address that a
+  // later one may reuse.
+  uint64_t DevicesMade = 0;
 };
 
 class THidDevice : public TObject {
@@ -64,6 +68,7 @@ class THidDevice : public TObject {
   bool HasReadWriteAccess() const { return hasReadWriteAccess_; }
   bool IsCheckedOut() const { return isCheckedOut_; }
   bool IsPluggedIn() const { return isPluggedIn_; }
+  uint64_t Serial() const { return serial_; }
   bool IsOffered() const { return isOffered_; }
   uint32_t MaxButtonListLength() const { return maxButtonListLength_; }
   uint32_t MaxDataListLength() const { return maxDataListLength_; }
@@ -120,6 +125,7 @@ class THidDevice : public TObject {
 
   THidDeviceController* controller_;
   std::shared_ptr<THidEnvironment> environment_;
+  uint64_t serial_ = 0;
   std::unique_ptr<THidPnPInfo> pnpInfo_;
   std::atomic<bool> isPluggedIn_{true};
   std::atomic<bool> isCheckedOut_{false};

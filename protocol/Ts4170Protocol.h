@@ -15,6 +15,18 @@
 #define TS4170_REPORT_SIZE 65
 #define TS4170_REPORT_DATA_SIZE 64
 
+/* The screen report, by its data bytes (report ID excluded): 60 bytes of pixels,
+   one bit each, most significant bit leftmost, then the line group (0-79, three
+   screen lines each) and which half of the group's 960 pixels they are (0 or 1);
+   the last two bytes are zero. Line group 0 presents the frame. Any input report
+   of this shape is a screen report, whatever its ID. */
+#define TS4170_SCREEN_PIXEL_BYTES 60
+#define TS4170_SCREEN_GROUP_BYTE 60
+#define TS4170_SCREEN_HALF_BYTE 61
+#define TS4170_SCREEN_LINE_GROUPS 80
+#define TS4170_SCREEN_LINES_PER_GROUP 3
+#define TS4170_SCREEN_REPORTS_PER_FRAME (TS4170_SCREEN_LINE_GROUPS * 2)
+
 /* Command codes, the first field of a command report. */
 #define TS4170_CMD_KEY 0xAAEE
 #define TS4170_CMD_RESTART 0xAAAA

@@ -5,10 +5,14 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "record/FrameStream.h"
 #include "record/PictureExport.h"
+#include "record/RangeDialog.h"
 #include "ui/Bound.h"
 
 namespace ts {
@@ -31,7 +35,14 @@ class TEvidence : public TObject {
   static LRESULT CALLBACK KeyHook(int code, WPARAM wp, LPARAM lp);
   bool Save(const std::wstring& fileName);
   bool AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension, std::wstring& name);
-  bool LoadFrames(std::vector<TPixels>& frames, std::vector<int>& delays);
+  // The recording and the part of it to export; false when there is none.
+  bool AskExport(std::shared_ptr<TByteSource>& source, TRecordingMap& map, TTimeRange& range);
+  // Each frame of the part to `take`, with a progress bar and Cancel, and the
+  // reports lost in it; false when cancelled or when there was no frame (the
+  // user told why).
+  bool EachFrame(const wchar_t* title, const std::shared_ptr<TByteSource>& source, const TRecordingMap& map,
+                 const TTimeRange& range, const std::function<void(const TFrameStream::TFrame&)>& take,
+                 uint64_t& lost);
   HWND owner_;
   TMethod<TPixels()> capture_;
   TMethod<std::vector<TPngText>()> texts_;

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "record/FrameBuilder.h"
 #include "record/RecordFormat.h"
 #include "ui/Exception.h"
 #include "ui/WinHandle.h"
@@ -47,14 +46,94 @@ void Put32BE(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
+[[noreturn]] void FileFailed(const char* what) {
+  throw Exception(std::string(what) + " (error " + std::to_string(GetLastError()) + ")");
+}
+
+// Reads a file through a buffer, byte by byte or in runs.
+class TFileIn {
+ public:
+  explicit TFileIn(const std::wstring& fileName)
+      : file_(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                          nullptr)) {
+    if (!file_) FileFailed("Cannot open file");
+  }
+  bool Byte(uint8_t& b) {
+    if (at_ == got_ && !Fill()) return false;
+    b = buffer_[at_++];
+    return true;
+  }
+  void Take(size_t n, std::vector<uint8_t>& out) {
+    out.resize(n);
+    for (size_t i = 0; i < n; ++i)
+      if (!Byte(out[i])) throw Exception("WIC wrote a GIF cut short");
+  }
+
+ private:
+  bool Fill() {
+    DWORD n = 0;
+    if (!ReadFile(file_.Get(), buffer_.data(), DWORD(buffer_.size()), &n, nullptr))
+      FileFailed("Cannot read file");
+    at_ = 0;
+    got_ = n;
+    return n > 0;
+  }
+  TWinHandle file_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1 << 16);
+  size_t at_ = 0, got_ = 0;
+};
+
+// Writes a file through a buffer; every write, the flush and the close checked.
+class TFileOut {
+ public:
+  explicit TFileOut(const std::wstring& fileName)
+      : file_(CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          nullptr)) {
+    if (!file_) FileFailed("Cannot create file");
+  }
+  void Put(const uint8_t* data, size_t n) {
+    if (buffer_.size() + n > kBuffer) Drain();
+    if (n >= kBuffer)
+      Write(data, n);
+    else
+      buffer_.insert(buffer_.end(), data, data + n);
+  }
+  void Put(const std::vector<uint8_t>& bytes) { Put(bytes.data(), bytes.size()); }
+  void Close() {
+    Drain();
+    if (!FlushFileBuffers(file_.Get())) FileFailed("Cannot write file");
+    if (!file_.Close()) FileFailed("Cannot close file");
+  }
+
+ private:
+  static constexpr size_t kBuffer = 1 << 16;
+  void Drain() {
+    Write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+  void Write(const uint8_t* data, size_t n) {
+    while (n > 0) {
+      DWORD done = 0;
+      if (!WriteFile(file_.Get(), data, DWORD(std::min<size_t>(n, 1 << 20)), &done, nullptr) || done == 0)
+        FileFailed("Cannot write file");
+      data += done;
+      n -= done;
+    }
+  }
+  TWinHandle file_;
+  std::vector<uint8_t> buffer_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& fileName) {
+  TFileIn in(fileName);
+  std::vector<uint8_t> bytes;
+  for (uint8_t b; in.Byte(b);) bytes.push_back(b);
+  return bytes;
+}
+
 // Adds tEXt chunks just before IEND, which ends every PNG in its last 12 bytes.
 void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>& texts) {
-  FILE* f = _wfopen(fileName.c_str(), L"rb");
-  if (!f) throw Exception("Cannot open file for the text fields");
-  std::vector<uint8_t> png;
-  uint8_t buffer[1 << 16];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) png.insert(png.end(), buffer, buffer + n);
-  fclose(f);
+  std::vector<uint8_t> png = ReadFileBytes(fileName);
   if (png.size() < 20 || std::memcmp(png.data() + png.size() - 8, "IEND", 4) != 0)
     throw Exception("WIC wrote a PNG that does not end with IEND");
   std::vector<uint8_t> chunks;
@@ -68,97 +147,79 @@ void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>&
     Put32BE(chunks, Crc32(body.data(), body.size()));
   }
   png.insert(png.end() - 12, chunks.begin(), chunks.end());
-  f = _wfopen(fileName.c_str(), L"wb");
-  if (!f || fwrite(png.data(), 1, png.size(), f) != png.size()) {
-    if (f) fclose(f);
-    throw Exception("Cannot write the text fields");
-  }
-  fclose(f);
+  TFileOut out(fileName);
+  out.Put(png);
+  out.Close();
 }
 
-// Puts a graphic control extension with the frame's delay before each image
-// of a GIF that has none, and a loop-forever extension after the screen's
-// colour table: Wine's GIF encoder writes neither. Walks the blocks as the
-// format lays them out; anything else is left as it was.
-std::vector<uint8_t> AddGifDelays(const std::vector<uint8_t>& gif, const std::vector<int>& delays) {
-  if (gif.size() < 13 || std::memcmp(gif.data(), "GIF8", 4) != 0) throw Exception("WIC wrote no GIF");
-  size_t pos = 13;
-  if (gif[10] & 0x80) pos += size_t(3) << ((gif[10] & 7) + 1);
-  std::vector<uint8_t> out(gif.begin(), gif.begin() + ptrdiff_t(pos));
+// Copies a GIF, putting a graphic control extension with the frame's delay
+// before each image that has none, and a loop-forever extension after the
+// screen's colour table: Wine's GIF encoder writes neither. Walks the blocks
+// as the format lays them out, a buffer at a time; anything else is refused.
+void AddGifDelays(const std::wstring& from, const std::wstring& to, const std::vector<uint16_t>& delays) {
+  TFileIn in(from);
+  TFileOut out(to);
+  std::vector<uint8_t> run;
+  in.Take(13, run);
+  if (std::memcmp(run.data(), "GIF8", 4) != 0) throw Exception("WIC wrote no GIF");
+  out.Put(run);
+  if (run[10] & 0x80) {
+    in.Take(size_t(3) << ((run[10] & 7) + 1), run);
+    out.Put(run);
+  }
   const uint8_t loop[] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P',
                           'E',  '2',  '.',  '0', 3,   1,   0,   0,   0};
-  out.insert(out.end(), loop, loop + sizeof loop);
-  auto copySubBlocks = [&](size_t& p) {
-    while (p < gif.size()) {
-      const size_t n = gif[p];
-      out.insert(out.end(), gif.begin() + ptrdiff_t(p),
-                 gif.begin() + ptrdiff_t(std::min(gif.size(), p + 1 + n)));
-      p += 1 + n;
-      if (n == 0) return;
+  out.Put(loop, sizeof loop);
+  auto next = [&] {
+    uint8_t b;
+    if (!in.Byte(b)) throw Exception("WIC wrote a GIF cut short");
+    return b;
+  };
+  auto copySubBlocks = [&] {
+    for (uint8_t n; (n = next()) != 0;) {
+      out.Put(&n, 1);
+      in.Take(n, run);
+      out.Put(run);
     }
-    throw Exception("WIC wrote a GIF cut short");
+    const uint8_t end = 0;
+    out.Put(&end, 1);
   };
   size_t image = 0;
   bool hasControl = false;
-  while (pos < gif.size()) {
-    const uint8_t kind = gif[pos];
+  while (true) {
+    const uint8_t kind = next();
     if (kind == 0x3B) {
-      out.push_back(kind);
-      return out;
+      out.Put(&kind, 1);
+      out.Close();
+      return;
     }
     if (kind == 0x21) {
-      hasControl = hasControl || (pos + 1 < gif.size() && gif[pos + 1] == 0xF9);
-      out.push_back(gif[pos]);
-      out.push_back(gif[pos + 1]);
-      pos += 2;
-      copySubBlocks(pos);
+      const uint8_t label = next();
+      hasControl = hasControl || label == 0xF9;
+      const uint8_t head[] = {kind, label};
+      out.Put(head, 2);
+      copySubBlocks();
     } else if (kind == 0x2C) {
       if (!hasControl) {
-        const int d = image < delays.size() ? delays[image] : 0;
+        const uint16_t d = image < delays.size() ? delays[image] : 0;
         const uint8_t control[] = {0x21, 0xF9, 4, 0x04, uint8_t(d), uint8_t(d >> 8), 0, 0};
-        out.insert(out.end(), control, control + sizeof control);
+        out.Put(control, sizeof control);
       }
       hasControl = false;
       ++image;
-      size_t end = pos + 10;
-      if (end > gif.size()) break;
-      if (gif[pos + 9] & 0x80) end += size_t(3) << ((gif[pos + 9] & 7) + 1);
-      end += 1;  // the LZW code size
-      if (end > gif.size()) break;
-      out.insert(out.end(), gif.begin() + ptrdiff_t(pos), gif.begin() + ptrdiff_t(end));
-      pos = end;
-      copySubBlocks(pos);
+      out.Put(&kind, 1);
+      in.Take(9, run);
+      out.Put(run);
+      if (run[8] & 0x80) {
+        in.Take(size_t(3) << ((run[8] & 7) + 1), run);
+        out.Put(run);
+      }
+      in.Take(1, run);  // the LZW code size
+      out.Put(run);
+      copySubBlocks();
     } else {
-      break;
+      throw Exception("WIC wrote a GIF this program cannot follow");
     }
-  }
-  throw Exception("WIC wrote a GIF this program cannot follow");
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::wstring& fileName) {
-  FILE* f = _wfopen(fileName.c_str(), L"rb");
-  if (!f) throw Exception("Cannot open file");
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[1 << 16];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
-  fclose(f);
-  return bytes;
-}
-
-void WriteFileBytes(const std::wstring& fileName, const std::vector<uint8_t>& bytes) {
-  FILE* f = _wfopen(fileName.c_str(), L"wb");
-  if (!f || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-    if (f) fclose(f);
-    throw Exception("Cannot write file");
-  }
-  fclose(f);
-}
-
-// The file appears under its name only once it is whole.
-void Publish(const std::wstring& part, const std::wstring& fileName) {
-  if (!MoveFileExW(part.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    DeleteFileW(part.c_str());
-    throw Exception("Cannot write file (error " + std::to_string(GetLastError()) + ")");
   }
 }
 
@@ -180,7 +241,8 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
 
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
              bool* wicWroteTexts) {
-  const std::wstring part = fileName + L".part";
+  TPartFile file(fileName);
+  const std::wstring& part = file.Name();
   TComPtr<IWICImagingFactory> factory;
   Factory(factory);
   bool wic = !texts.empty();
@@ -227,7 +289,7 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
     Check(encoder->Commit(), "finishing the file");
   }
   if (!wic && !texts.empty()) InsertTextChunks(part, texts);
-  Publish(part, fileName);
+  file.Publish();
   if (wicWroteTexts) *wicWroteTexts = wic;
 }
 
@@ -270,53 +332,102 @@ TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
   return out;
 }
 
+TPartFile::TPartFile(const std::wstring& fileName, const wchar_t* suffix)
+    : part_(fileName + suffix), fileName_(fileName) {}
+
+TPartFile::~TPartFile() {
+  if (!published_) DeleteFileW(part_.c_str());
+}
+
+void TPartFile::Publish() {
+  {
+    TWinHandle file(CreateFileW(part_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file || !FlushFileBuffers(file.Get())) FileFailed("Cannot write file");
+    if (!file.Close()) FileFailed("Cannot close file");
+  }
+  if (!MoveFileExW(part_.c_str(), fileName_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    FileFailed("Cannot write file");
+  published_ = true;
+}
+
+struct TGifWriter::TState {
+  explicit TState(const std::wstring& fileName) : part(fileName) {}
+  TPartFile part;
+  TComPtr<IWICImagingFactory> factory;
+  TComPtr<IWICStream> stream;
+  TComPtr<IWICBitmapEncoder> encoder;
+  TComPtr<IWICPalette> palette;
+  std::vector<uint8_t> rows;
+};
+
+TGifWriter::TGifWriter(const std::wstring& fileName)
+    : state_(std::make_unique<TState>(fileName)), fileName_(fileName) {
+  TState& s = *state_;
+  Factory(s.factory);
+  Check(s.factory->CreateStream(s.stream.Receive()), "creating a stream");
+  Check(s.stream->InitializeFromFilename(s.part.Name().c_str(), GENERIC_WRITE), "creating the file");
+  Check(s.factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, s.encoder.Receive()),
+        "creating the GIF encoder");
+  Check(s.encoder->Initialize(s.stream.Get(), WICBitmapEncoderNoCache), "starting the GIF encoder");
+  Check(s.factory->CreatePalette(s.palette.Receive()), "creating the palette");
+  WICColor colours[2] = {0xFF000000, 0xFFFFFFFF};
+  Check(s.palette->InitializeCustom(colours, 2), "filling the palette");
+}
+
+// The encoder and its stream go before the part file, which then removes itself.
+TGifWriter::~TGifWriter() = default;
+
+void TGifWriter::Add(const std::vector<uint32_t>& pixels, int width, int height, int64_t hundredths) {
+  TState& s = *state_;
+  s.rows.resize(size_t(width) * height);
+  for (size_t k = 0; k < s.rows.size(); ++k) s.rows[k] = pixels[k] & 0x800000 ? 1 : 0;
+  do {
+    const uint16_t delay = uint16_t(std::clamp<int64_t>(hundredths, 0, 0xFFFF));
+    hundredths -= delay;
+    TComPtr<IWICBitmapFrameEncode> frame;
+    TComPtr<IPropertyBag2> options;
+    Check(s.encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating a frame");
+    Check(frame->Initialize(options.Get()), "starting a frame");
+    Check(frame->SetSize(UINT(width), UINT(height)), "sizing a frame");
+    WICPixelFormatGUID format = GUID_WICPixelFormat8bppIndexed;
+    Check(frame->SetPixelFormat(&format), "choosing the pixel format");
+    if (format != GUID_WICPixelFormat8bppIndexed)
+      throw Exception("WIC: the GIF encoder refuses 8-bit pixels");
+    Check(frame->SetPalette(s.palette.Get()), "setting the palette");
+    TComPtr<IWICMetadataQueryWriter> writer;
+    PROPVARIANT value{};
+    value.vt = VT_UI2;
+    value.uiVal = delay;
+    wic_ = wic_ && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive())) &&
+           SUCCEEDED(writer->SetMetadataByName(L"/grctlext/Delay", &value));
+    Check(frame->WritePixels(UINT(height), UINT(width), UINT(s.rows.size()), s.rows.data()),
+          "writing a frame");
+    Check(frame->Commit(), "finishing a frame");
+    delays_.push_back(delay);
+  } while (hundredths > 0);
+}
+
+void TGifWriter::Finish(bool* wicWroteDelays) {
+  TState& s = *state_;
+  Check(s.encoder->Commit(), "finishing the file");
+  s.encoder.Reset();
+  s.stream.Reset();  // closes the file
+  if (wic_) {
+    s.part.Publish();
+  } else {
+    TPartFile fixed(fileName_, L".part2");
+    AddGifDelays(s.part.Name(), fixed.Name(), delays_);
+    fixed.Publish();
+  }
+  if (wicWroteDelays) *wicWroteDelays = wic_;
+}
+
 void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
              bool* wicWroteDelays) {
-  const std::wstring part = fileName + L".part";
-  TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
-  bool wic = true;
-  {  // the file is closed at the end of this block
-    TComPtr<IWICStream> stream;
-    Check(factory->CreateStream(stream.Receive()), "creating a stream");
-    Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
-    TComPtr<IWICBitmapEncoder> encoder;
-    Check(factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, encoder.Receive()),
-          "creating the GIF encoder");
-    Check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the GIF encoder");
-    TComPtr<IWICPalette> palette;
-    Check(factory->CreatePalette(palette.Receive()), "creating the palette");
-    WICColor colours[2] = {0xFF000000, 0xFFFFFFFF};
-    Check(palette->InitializeCustom(colours, 2), "filling the palette");
-    for (size_t i = 0; i < frames.size(); ++i) {
-      const TPixels& p = frames[i];
-      TComPtr<IWICBitmapFrameEncode> frame;
-      TComPtr<IPropertyBag2> options;
-      Check(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating a frame");
-      Check(frame->Initialize(options.Get()), "starting a frame");
-      Check(frame->SetSize(UINT(p.Width), UINT(p.Height)), "sizing a frame");
-      WICPixelFormatGUID format = GUID_WICPixelFormat8bppIndexed;
-      Check(frame->SetPixelFormat(&format), "choosing the pixel format");
-      if (format != GUID_WICPixelFormat8bppIndexed)
-        throw Exception("WIC: the GIF encoder refuses 8-bit pixels");
-      Check(frame->SetPalette(palette.Get()), "setting the palette");
-      TComPtr<IWICMetadataQueryWriter> writer;
-      PROPVARIANT delay{};
-      delay.vt = VT_UI2;
-      delay.uiVal = USHORT(i < delays.size() ? delays[i] : 0);
-      wic = wic && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive())) &&
-            SUCCEEDED(writer->SetMetadataByName(L"/grctlext/Delay", &delay));
-      std::vector<uint8_t> rows(size_t(p.Width) * p.Height);
-      for (size_t k = 0; k < rows.size(); ++k) rows[k] = p.Data[k] & 0x800000 ? 1 : 0;
-      Check(frame->WritePixels(UINT(p.Height), UINT(p.Width), UINT(rows.size()), rows.data()),
-            "writing a frame");
-      Check(frame->Commit(), "finishing a frame");
-    }
-    Check(encoder->Commit(), "finishing the file");
-  }
-  if (!wic) WriteFileBytes(part, AddGifDelays(ReadFileBytes(part), delays));
-  Publish(part, fileName);
-  if (wicWroteDelays) *wicWroteDelays = wic;
+  TGifWriter gif(fileName);
+  for (size_t i = 0; i < frames.size(); ++i)
+    gif.Add(frames[i].Data, frames[i].Width, frames[i].Height, i < delays.size() ? delays[i] : 0);
+  gif.Finish(wicWroteDelays);
 }
 
 std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays) {
@@ -356,35 +467,6 @@ std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* del
     }
   }
   return out;
-}
-
-int64_t RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
-                        std::vector<int>& delays, int64_t fromMicros, int64_t toMicros) {
-  frames.clear();
-  delays.clear();
-  TRecordingReader reader(recording);
-  TRecordedReport r;
-  TFrameBuilder builder;
-  std::vector<int64_t> starts;
-  while (reader.Next(r)) {
-    if (r.ReportID != 0 || !builder.Add(r.Data.data(), r.Size)) continue;
-    if (!frames.empty() && frames.back().Data == builder.Pixels()) continue;
-    // A frame replaced before the range begins is never seen in it.
-    if (!starts.empty() && r.TimeMicros <= fromMicros) {
-      frames.pop_back();
-      starts.pop_back();
-    }
-    if (r.TimeMicros >= toMicros) break;
-    frames.push_back({kPictureWidth, kPictureHeight, builder.Pixels()});
-    starts.push_back(r.TimeMicros);
-  }
-  const int64_t last = std::min(toMicros, reader.LastTimeMicros());
-  for (size_t i = 0; i < starts.size(); ++i) {
-    const int64_t start = std::max(starts[i], fromMicros);
-    const int64_t end = i + 1 < starts.size() ? starts[i + 1] : last;
-    delays.push_back(int(std::max<int64_t>(1, (end - start + 5000) / 10000)));
-  }
-  return reader.LastTimeMicros();
 }
 
 }  // namespace ts

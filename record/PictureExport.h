@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,22 +36,52 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
 // for each keyword asked for in `texts` (those it cannot find are dropped).
 TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts);
 
-// An animated GIF through WIC's GIF encoder, black and white, each frame with
-// its delay in hundredths of a second. `wicWroteDelays` says whether WIC's
-// metadata writer took the delays.
+// An animated GIF through WIC's GIF encoder, black and white, written frame by
+// frame under a temporary name and published whole, or not at all: a writer
+// destroyed before Finish leaves nothing behind.
+class TGifWriter {
+ public:
+  explicit TGifWriter(const std::wstring& fileName);
+  ~TGifWriter();
+  TGifWriter(const TGifWriter&) = delete;
+  TGifWriter& operator=(const TGifWriter&) = delete;
+  // A frame shown for `hundredths` of a second; a delay beyond what a GIF frame
+  // holds (655.35 s) goes over repeats of the frame.
+  void Add(const std::vector<uint32_t>& pixels, int width, int height, int64_t hundredths);
+  // `wicWroteDelays` says whether WIC's metadata writer took the delays.
+  void Finish(bool* wicWroteDelays = nullptr);
+  size_t Frames() const { return delays_.size(); }
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+  std::wstring fileName_;
+  std::vector<uint16_t> delays_;
+  bool wic_ = true;
+};
+
 void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
              bool* wicWroteDelays = nullptr);
 // Decodes every frame of a GIF through WIC, with the delays WIC's reader finds
 // (0 where it finds none).
 std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays);
 
-// A recording's presented frames, each with how long it stayed, in hundredths
-// of a second; a frame equal to the one before only lengthens it. Only what was
-// on screen from `fromMicros` to `toMicros` (from the recording's start): the
-// frame shown at `fromMicros` first, each frame cut to the range. Answers how
-// far it read, in microseconds from the start: the recording's length when the
-// range reaches its end.
-int64_t RecordingFrames(const std::vector<uint8_t>& recording, std::vector<TPixels>& frames,
-                        std::vector<int>& delays, int64_t fromMicros = 0, int64_t toMicros = INT64_MAX);
+// A file written under a temporary name beside its own and published under its
+// own only when every write, the flush and the close succeeded; removed unless
+// published.
+class TPartFile {
+ public:
+  TPartFile(const std::wstring& fileName, const wchar_t* suffix = L".part");
+  ~TPartFile();
+  TPartFile(const TPartFile&) = delete;
+  TPartFile& operator=(const TPartFile&) = delete;
+  const std::wstring& Name() const { return part_; }
+  // Puts the part on the disk and renames it; throws on any failure.
+  void Publish();
+
+ private:
+  std::wstring part_, fileName_;
+  bool published_ = false;
+};
 
 }  // namespace ts

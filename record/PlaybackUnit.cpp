@@ -2,12 +2,14 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ui/Application.h"
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
 #include "ui/WindowObject.h"
+#include "ui/WorkArea.h"
 
 namespace ts {
 namespace {
@@ -39,8 +41,8 @@ std::wstring UtcText(int64_t micros) {
 }  // namespace
 
 TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
-                                 std::shared_ptr<const std::vector<uint8_t>> file, TNotifyEvent onEnded)
-    : fileName_(fileName), playback_(std::make_shared<TPlayback>(std::move(file))), onEnded_(onEnded) {
+                                 std::shared_ptr<TPlayback> playback, TNotifyEvent onEnded)
+    : fileName_(fileName), playback_(std::move(playback)), onEnded_(onEnded) {
   static const bool registered = [] {
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = WindowProc;
@@ -56,9 +58,12 @@ TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
   AdjustWindowRect(&r, style, FALSE);
   RECT ownerRect{};
   GetWindowRect(owner, &ownerRect);
-  CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"Воспроизведение записи", style, ownerRect.left,
-                  ownerRect.bottom + 4, r.right - r.left, r.bottom - r.top, owner, nullptr,
-                  GetModuleHandleW(nullptr), this);
+  // Below the main window, where the screen has room for it.
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  const POINT at = IntoWorkArea(
+      {ownerRect.left, ownerRect.bottom + 4, ownerRect.left + width, ownerRect.bottom + 4 + height});
+  CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"Воспроизведение записи", style, at.x, at.y, width, height,
+                  owner, nullptr, GetModuleHandleW(nullptr), this);
   if (!hwnd_) throw Exception("Cannot create the playback window");
   ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
   SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
@@ -88,7 +93,8 @@ void TPlaybackWindow::CreateControls() {
   swprintf(device, 160, L"%04X/%04X %ls, начата %ls", h.VendorID, h.ProductID, Widen(h.Product).c_str(),
            UtcText(h.StartUtcMicros).c_str());
   make(L"STATIC", device, SS_LEFT | SS_ENDELLIPSIS, 8, 24, 404, 16, 0);
-  make(L"STATIC", Widen(playback_->Problem()), SS_LEFT | SS_ENDELLIPSIS, 8, 42, 404, 16, 0);
+  problem_ = Widen(playback_->Problem());
+  problemText_ = make(L"STATIC", problem_, SS_LEFT | SS_ENDELLIPSIS, 8, 42, 404, 16, 0);
   playButton_ = make(L"BUTTON", L"Пауза", BS_PUSHBUTTON, 8, 64, 70, 24, kIdPlay);
   make(L"BUTTON", L"Кадр", BS_PUSHBUTTON, 82, 64, 60, 24, kIdStep);
   HWND one = make(L"BUTTON", L"1x", BS_AUTORADIOBUTTON | WS_GROUP, 156, 68, 40, 18, kIdSpeed1);
@@ -98,20 +104,33 @@ void TPlaybackWindow::CreateControls() {
   integrityText_ = make(L"STATIC", L"", SS_LEFT, 290, 68, 122, 18, kIdIntegrity);
   slider_ = make(TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 4, 96, 412, 26, kIdSlider);
   SendMessageW(slider_, TBM_SETRANGEMIN, FALSE, 0);
-  SendMessageW(slider_, TBM_SETRANGEMAX, TRUE, LPARAM(playback_->DurationMicros() / 1000));
+  sliderUnit_ = std::max<int64_t>(1000, playback_->DurationMicros() / 0x40000000 + 1);
+  SendMessageW(slider_, TBM_SETRANGEMAX, TRUE, LPARAM(playback_->DurationMicros() / sliderUnit_));
   time_ = make(L"STATIC", L"", SS_CENTER, 8, 126, 404, 16, kIdTime);
 }
 
 void TPlaybackWindow::Refresh() {
   const int64_t position = playback_->PositionMicros();
-  if (!dragging_) SendMessageW(slider_, TBM_SETPOS, TRUE, LPARAM(position / 1000));
+  if (!dragging_) SendMessageW(slider_, TBM_SETPOS, TRUE, LPARAM(position / sliderUnit_));
   std::wstring text = Clock(position) + L" / " + Clock(playback_->DurationMicros());
   if (playback_->AtEnd()) text += L"  — конец записи";
   SetWindowTextW(time_, text.c_str());
   SetWindowTextW(playButton_, playback_->Paused() ? L"Пуск" : L"Пауза");
   SetWindowTextW(integrityText_, integrity_.Presents() == 0 ? L""
-                                 : integrity_.Complete()    ? L"Кадр целый"
+                                 : integrity_.Whole()       ? L"Кадр целый"
+                                 : integrity_.GapInFrame()  ? L"Кадр неполный: пропуск"
                                                             : L"Кадр неполный");
+  const std::wstring problem = Widen(playback_->Problem());
+  if (problem != problem_) SetWindowTextW(problemText_, (problem_ = problem).c_str());
+}
+
+void TPlaybackWindow::Shown(const uint8_t* data, uint16_t size) {
+  // The read thread waits while a report is shown, so what it has passed is
+  // exactly what came before this report.
+  const uint64_t lost = playback_->LostPlayed();
+  if (lost != lostSeen_) integrity_.MarkGap();
+  lostSeen_ = lost;
+  integrity_.Apply(data, size);
 }
 
 std::unique_ptr<THidPnPInfo> TPlaybackWindow::Interface() {
@@ -169,9 +188,10 @@ LRESULT TPlaybackWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_HSCROLL:
       if (HWND(lp) == slider_) {
         const int code = LOWORD(wp);
-        dragging_ = code == TB_THUMBTRACK;
-        if (code != TB_THUMBTRACK) {
-          playback_->Seek(int64_t(SendMessageW(slider_, TBM_GETPOS, 0, 0)) * 1000);
+        // Every move of the thumb, by mouse or key, ends with TB_ENDTRACK: one seek.
+        dragging_ = code != TB_ENDTRACK;
+        if (code == TB_ENDTRACK) {
+          playback_->Seek(int64_t(SendMessageW(slider_, TBM_GETPOS, 0, 0)) * sliderUnit_);
           Refresh();
         }
         return 0;

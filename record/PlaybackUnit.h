@@ -10,8 +10,8 @@
 #include <string>
 
 #include "link/HidBinding.h"
-#include "record/FrameIntegrity.h"
 #include "record/RecordingBinding.h"
+#include "record/ScreenImage.h"
 #include "ui/Bound.h"
 
 namespace ts {
@@ -20,7 +20,7 @@ class TPlaybackWindow : public TObject {
  public:
   // Opens the window; `onEnded` runs once it closes, while the recording's
   // binding is still there.
-  TPlaybackWindow(HWND owner, const std::wstring& fileName, std::shared_ptr<const std::vector<uint8_t>> file,
+  TPlaybackWindow(HWND owner, const std::wstring& fileName, std::shared_ptr<TPlayback> playback,
                   TNotifyEvent onEnded);
   ~TPlaybackWindow() override;
   HWND Handle() const { return hwnd_; }
@@ -29,8 +29,10 @@ class TPlaybackWindow : public TObject {
   // The recording as an interface to lend; it reads through this window's
   // binding, so is to be returned by `onEnded` at the latest.
   std::unique_ptr<THidPnPInfo> Interface();
-  // Each report shown, for the frame-integrity text.
-  TFrameIntegrity& Integrity() { return integrity_; }
+  // Each report shown, for the frame-integrity text; reports lost while
+  // recording make the frame they fell in incomplete.
+  void Shown(const uint8_t* data, uint16_t size);
+  const TScreenImage& Integrity() const { return integrity_; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -39,12 +41,18 @@ class TPlaybackWindow : public TObject {
   void Refresh();
   void End();
 
-  HWND hwnd_ = nullptr, playButton_ = nullptr, slider_ = nullptr, time_ = nullptr, integrityText_ = nullptr;
+  HWND hwnd_ = nullptr, playButton_ = nullptr, slider_ = nullptr, time_ = nullptr, integrityText_ = nullptr,
+       problemText_ = nullptr;
+  // The trackbar counts in ints: a unit of at least a millisecond that keeps
+  // the longest recording within them.
+  int64_t sliderUnit_ = 1000;
   std::wstring fileName_;
   std::shared_ptr<TPlayback> playback_;
   TRecordingBinding binding_{playback_};
   bool open_ = true;
-  TFrameIntegrity integrity_;
+  TScreenImage integrity_{false};
+  uint64_t lostSeen_ = 0;
+  std::wstring problem_;
   TNotifyEvent onEnded_;
   bool dragging_ = false;
 };

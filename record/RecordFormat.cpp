@@ -4,22 +4,28 @@
 #include <cstdio>
 #include <cstring>
 
+#include "record/ScreenImage.h"
+
 namespace ts {
 namespace {
 
 // Record kinds, in the top three bits of a record's first byte.
-enum : uint8_t { kNext = 0, kSame = 1, kPatch = 2, kFull = 3, kOther = 4, kEnd = 5 };
+enum : uint8_t { kNext = 0, kSame = 1, kPatch = 2, kFull = 3, kOther = 4, kEnd = 5, kMark = 6 };
+// What a mark record says, in the byte after its time.
+enum : uint8_t { kMarkScreenID = 0, kMarkGap = 1 };
 constexpr uint8_t kTimeEscape = 31;
 constexpr int kSlotCount = 512;
 constexpr size_t kSlotBytes = 64;
 // Beyond this a header is not one of ours, whatever it claims.
 constexpr uint32_t kMaxHeaderBody = 64 * 1024;
-
-// A report that fits a line-group slot: ID 0, 64 bytes, half flag 0 or 1.
-int SlotOf(uint8_t reportID, const uint8_t* data, uint16_t size) {
-  if (reportID != 0 || size != kSlotBytes || data[61] > 1) return -1;
-  return data[60] * 2 + data[61];
-}
+constexpr char kIndexMagic[8] = {'T', 'S', 'I', 'N', 'D', 'E', 'X', '1'};
+constexpr char kTailMagic[4] = {'T', 'S', 'I', 'X'};
+constexpr size_t kIndexEntrySize = 24;
+constexpr size_t kIndexFixedSize = 8 + 4 + 8 * 3 + 4;  // magic, count, totals, CRC
+// A key block every half minute for a year is far less than this.
+constexpr uint64_t kMaxIndexBytes = 64ull << 20;
+// More than a year of reports at a thousand a second: damage.
+constexpr uint64_t kMaxLostReports = 1ull << 36;
 
 size_t PutVarint(uint64_t v, uint8_t* out) {
   size_t n = 0;
@@ -50,10 +56,14 @@ void Put16(std::vector<uint8_t>& out, uint16_t v) {
 void Put32(uint8_t* out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out[i] = uint8_t(v >> (8 * i));
 }
+void Put64(std::vector<uint8_t>& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t Get32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
+uint64_t Get64(const uint8_t* p) { return uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32; }
 
 std::string Clock(int64_t micros) {
   const int64_t ms = micros / 1000;
@@ -76,14 +86,15 @@ uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
     }
     return t;
   }();
+  const uint32_t* t = table.data();
   crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  for (size_t i = 0; i < size; ++i) crc = t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
 std::vector<uint8_t> EncodeRecordingHeader(const TRecordingHeader& h) {
   std::vector<uint8_t> body;
-  for (int i = 0; i < 8; ++i) body.push_back(uint8_t(uint64_t(h.StartUtcMicros) >> (8 * i)));
+  Put64(body, uint64_t(h.StartUtcMicros));
   Put16(body, h.VendorID);
   Put16(body, h.ProductID);
   Put16(body, h.VersionNumber);
@@ -108,13 +119,24 @@ void EncodeBlockHeader(uint32_t payloadSize, uint32_t recordCount, uint32_t crc,
   Put32(out + 8, crc);
 }
 
+TCodingState::TCodingState() : Slots(kSlotCount), Successor(kSlotCount, -1), Known(kSlotCount) {}
+
+void TCodingState::Clear() {
+  std::fill(Successor.begin(), Successor.end(), int16_t(-1));
+  std::fill(Known.begin(), Known.end(), false);
+  LastSlot = -1;
+  ScreenID = 0;
+}
+
 // ---------------------------------------------------------------------------
 
-TRecordEncoder::TRecordEncoder() : slots_(kSlotCount), successor_(kSlotCount, -1), known_(kSlotCount) {}
+int64_t TRecordEncoder::ToUnit(int64_t timeMicros) {
+  const int64_t bounded = std::clamp<int64_t>(timeMicros, 0, kMaxRecordingUnits * kRecordingTimeUnitMicros);
+  // A clock that steps back must not make time run backwards.
+  return std::max((bounded + kRecordingTimeUnitMicros / 2) / kRecordingTimeUnitMicros, lastUnit_);
+}
 
-size_t TRecordEncoder::PutTime(int64_t timeMicros, uint8_t kind, uint8_t* out) {
-  int64_t unit = (std::max<int64_t>(timeMicros, 0) + kRecordingTimeUnitMicros / 2) / kRecordingTimeUnitMicros;
-  unit = std::max(unit, lastUnit_);  // a clock that steps back must not make time run backwards
+size_t TRecordEncoder::PutTime(int64_t unit, uint8_t kind, uint8_t* out) {
   const uint64_t delta = uint64_t(unit - lastUnit_);
   lastUnit_ = unit;
   if (delta < kTimeEscape) {
@@ -125,35 +147,45 @@ size_t TRecordEncoder::PutTime(int64_t timeMicros, uint8_t kind, uint8_t* out) {
   return 1 + PutVarint(delta - kTimeEscape, out + 1);
 }
 
+void TRecordEncoder::Restart() { state_.Clear(); }
+
 size_t TRecordEncoder::Encode(int64_t timeMicros, uint8_t reportID, const uint8_t* data, uint16_t size,
                               uint8_t* out) {
   size = std::min(size, kMaxRecordedReportSize);
-  const int slot = SlotOf(reportID, data, size);
+  const int64_t unit = ToUnit(timeMicros);
+  const int slot = ScreenSlot(data, size);
   if (slot < 0) {
-    size_t n = PutTime(timeMicros, kOther, out);
+    size_t n = PutTime(unit, kOther, out);
     n += PutVarint(size, out + n);
     out[n++] = reportID;
     if (size) std::memcpy(out + n, data, size);
-    lastSlot_ = -1;
+    state_.LastSlot = -1;
     return n + size;
   }
-  auto& last = slots_[size_t(slot)];
-  size_t n;
-  if (known_[size_t(slot)] && std::memcmp(last.data(), data, kSlotBytes) == 0) {
-    const bool predicted = lastSlot_ >= 0 && successor_[size_t(lastSlot_)] == slot;
-    n = PutTime(timeMicros, predicted ? kNext : kSame, out);
+  size_t n = 0;
+  if (reportID != state_.ScreenID) {
+    n = PutTime(unit, kMark, out);
+    out[n++] = kMarkScreenID;
+    out[n++] = reportID;
+    state_.ScreenID = reportID;
+  }
+  auto& last = state_.Slots[size_t(slot)];
+  const bool known = state_.Known[size_t(slot)];
+  if (known && std::memcmp(last.data(), data, kSlotBytes) == 0) {
+    const bool predicted = state_.LastSlot >= 0 && state_.Successor[size_t(state_.LastSlot)] == slot;
+    n += PutTime(unit, predicted ? kNext : kSame, out + n);
     if (!predicted) {
-      out[n++] = data[60];
-      out[n++] = data[61];
+      out[n++] = data[kLineGroupByte];
+      out[n++] = data[kSecondHalfByte];
     }
   } else {
     int changed = 0;
-    if (known_[size_t(slot)])
+    if (known)
       for (size_t i = 0; i < kSlotBytes; ++i) changed += last[i] != data[i];
-    if (known_[size_t(slot)] && 2 + 8 + changed < int(kSlotBytes)) {
-      n = PutTime(timeMicros, kPatch, out);
-      out[n++] = data[60];
-      out[n++] = data[61];
+    if (known && 2 + 8 + changed < int(kSlotBytes)) {
+      n += PutTime(unit, kPatch, out + n);
+      out[n++] = data[kLineGroupByte];
+      out[n++] = data[kSecondHalfByte];
       uint8_t* mask = out + n;
       std::memset(mask, 0, 8);
       n += 8;
@@ -163,51 +195,92 @@ size_t TRecordEncoder::Encode(int64_t timeMicros, uint8_t reportID, const uint8_
           out[n++] = data[i];
         }
     } else {
-      n = PutTime(timeMicros, kFull, out);
+      n += PutTime(unit, kFull, out + n);
       std::memcpy(out + n, data, kSlotBytes);
       n += kSlotBytes;
     }
     std::memcpy(last.data(), data, kSlotBytes);
-    known_[size_t(slot)] = true;
+    state_.Known[size_t(slot)] = true;
   }
-  if (lastSlot_ >= 0) successor_[size_t(lastSlot_)] = int16_t(slot);
-  lastSlot_ = slot;
+  if (state_.LastSlot >= 0) state_.Successor[size_t(state_.LastSlot)] = int16_t(slot);
+  state_.LastSlot = slot;
   return n;
 }
 
+size_t TRecordEncoder::EncodeGap(int64_t fromMicros, int64_t toMicros, uint64_t lost, uint8_t* out) {
+  const int64_t from = ToUnit(fromMicros);
+  const int64_t to = std::max(ToUnit(toMicros), from);
+  size_t n = PutTime(to, kMark, out);
+  out[n++] = kMarkGap;
+  n += PutVarint(lost, out + n);
+  return n + PutVarint(uint64_t(to - from), out + n);
+}
+
 size_t TRecordEncoder::EncodeEnd(int64_t timeMicros, TRecordingEnd reason, uint8_t* out) {
-  size_t n = PutTime(timeMicros, kEnd, out);
+  size_t n = PutTime(ToUnit(timeMicros), kEnd, out);
   out[n++] = uint8_t(reason);
   return n;
 }
 
+std::vector<uint8_t> EncodeRecordingIndex(const TRecordingIndex& index, uint64_t offset) {
+  std::vector<uint8_t> out(kIndexMagic, kIndexMagic + 8);
+  out.resize(12);
+  Put32(out.data() + 8, uint32_t(index.Points.size()));
+  for (const TSeekPoint& p : index.Points) {
+    Put64(out, p.Offset);
+    Put64(out, uint64_t(p.Unit));
+    Put64(out, p.Reports);
+  }
+  Put64(out, uint64_t(index.DurationUnits));
+  Put64(out, index.Reports);
+  Put64(out, index.Lost);
+  out.resize(out.size() + 4);
+  Put32(out.data() + out.size() - 4, Crc32(out.data(), out.size() - 4));
+  Put64(out, offset);
+  out.insert(out.end(), kTailMagic, kTailMagic + 4);
+  return out;
+}
+
 // ---------------------------------------------------------------------------
 
-TRecordingReader::TRecordingReader(std::vector<uint8_t> file)
-    : file_(std::move(file)), slots_(kSlotCount), successor_(kSlotCount, -1), known_(kSlotCount) {
+bool TMemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t n) {
+  if (offset > bytes_->size() || n > bytes_->size() - offset) return false;
+  if (n) std::memcpy(out, bytes_->data() + offset, n);
+  return true;
+}
+
+TRecordingReader::TRecordingReader(std::shared_ptr<TByteSource> source)
+    : source_(std::move(source)), size_(source_->Size()) {
   ParseHeader();
 }
 
-bool TRecordingReader::Fail(TStatus status, size_t offset) {
+TRecordingReader::TRecordingReader(std::vector<uint8_t> file)
+    : TRecordingReader(
+          std::make_shared<TMemorySource>(std::make_shared<const std::vector<uint8_t>>(std::move(file)))) {}
+
+bool TRecordingReader::Fail(TStatus status, uint64_t offset) {
   status_ = status;
   stopOffset_ = offset;
   return false;
 }
 
 bool TRecordingReader::ParseHeader() {
-  const uint8_t* p = file_.data();
-  if (file_.size() < 14 || std::memcmp(p, kRecordingMagic, 8) != 0) return Fail(TStatus::Foreign, 0);
-  version_ = Get16(p + 8);
-  const uint32_t bodySize = Get32(p + 10);
+  uint8_t fixed[14];
+  if (size_ < 14 || !source_->ReadAt(0, fixed, 14) || std::memcmp(fixed, kRecordingMagic, 8) != 0)
+    return Fail(TStatus::Foreign, 0);
+  foreignMagic_ = true;
+  version_ = Get16(fixed + 8);
+  const uint32_t bodySize = Get32(fixed + 10);
   if (version_ != kRecordingVersion) return Fail(TStatus::Foreign, 0);
   if (bodySize > kMaxHeaderBody || bodySize < 14 + 8) return Fail(TStatus::Corrupt, 0);
-  if (file_.size() < 14 + size_t(bodySize) + 4) return Fail(TStatus::Truncated, 0);
   const size_t end = 14 + bodySize;
+  if (size_ < end + 4) return Fail(TStatus::Truncated, 0);
+  std::vector<uint8_t> head(end + 4);
+  if (!source_->ReadAt(0, head.data(), head.size())) return Fail(TStatus::Truncated, 0);
+  const uint8_t* p = head.data();
   if (Crc32(p, end) != Get32(p + end)) return Fail(TStatus::Corrupt, 0);
   size_t q = 14;
-  uint64_t start = 0;
-  for (int i = 0; i < 8; ++i) start |= uint64_t(p[q + i]) << (8 * i);
-  header_.StartUtcMicros = int64_t(start);
+  header_.StartUtcMicros = int64_t(Get64(p + q));
   header_.VendorID = Get16(p + q + 8);
   header_.ProductID = Get16(p + q + 10);
   header_.VersionNumber = Get16(p + q + 12);
@@ -221,133 +294,213 @@ bool TRecordingReader::ParseHeader() {
     s->assign(reinterpret_cast<const char*>(p + q), n);
     q += n;
   }
-  pos_ = blockEnd_ = end + 4;
+  firstBlock_ = next_ = blockStart_ = end + 4;
   return true;
 }
 
 bool TRecordingReader::OpenBlock() {
-  blockStart_ = pos_;
-  const size_t left = file_.size() - pos_;
-  if (left == 0) return Fail(TStatus::Unended, pos_);
-  if (left < kBlockHeaderSize) return Fail(TStatus::Truncated, pos_);
-  const uint8_t* h = file_.data() + pos_;
+  blockStart_ = next_;
+  if (next_ == size_) return Fail(TStatus::Unended, next_);
+  if (size_ - next_ < kBlockHeaderSize) return Fail(TStatus::Truncated, next_);
+  uint8_t h[kBlockHeaderSize];
+  if (!source_->ReadAt(next_, h, kBlockHeaderSize)) return Fail(TStatus::Truncated, next_);
   const uint32_t size = Get32(h);
-  pos_ += kBlockHeaderSize;
-  if (size > file_.size() - pos_) {
-    // The writer stopped inside this block: its records up to the cut are good,
-    // as far as they go, but nothing vouches for them.
-    lastBlock_ = true;
-    blockEnd_ = file_.size();
-    return true;
-  }
-  if (Crc32(file_.data() + pos_, size) != Get32(h + 8)) return Fail(TStatus::Corrupt, blockStart_);
-  blockEnd_ = pos_ + size;
+  if (size > kMaxBlockPayload) return Fail(TStatus::Corrupt, blockStart_);
+  // A block cut short cannot be checked, so none of it plays.
+  if (size > size_ - next_ - kBlockHeaderSize) return Fail(TStatus::Truncated, blockStart_);
+  block_.resize(size);
+  if (!source_->ReadAt(next_ + kBlockHeaderSize, block_.data(), size))
+    return Fail(TStatus::Truncated, blockStart_);
+  if (Crc32(block_.data(), size) != Get32(h + 8)) return Fail(TStatus::Corrupt, blockStart_);
+  const bool key = (Get32(h + 4) & kKeyBlockFlag) != 0;
+  if (key) state_.Clear();
+  if (OnBlock) OnBlock(TSeekPoint{blockStart_, lastUnit_, reportsRead_, nullptr}, key, state_);
+  next_ = blockStart_ + kBlockHeaderSize + size;
+  pos_ = 0;
   return true;
 }
 
 bool TRecordingReader::Next(TRecordedReport& report) {
-  if (status_ != TStatus::Reading) return false;
-  while (pos_ == blockEnd_) {
-    if (lastBlock_) return Fail(TStatus::Truncated, blockStart_);
-    if (!OpenBlock()) return false;
-  }
-  const TStatus cut = lastBlock_ ? TStatus::Truncated : TStatus::Corrupt;
-  const uint8_t* p = file_.data() + pos_;
-  const size_t avail = blockEnd_ - pos_;
-  const uint8_t kind = p[0] >> 5;
-  uint64_t delta = p[0] & 0x1F;
-  size_t n = 1, used = 0;
-  if (delta == kTimeEscape) {
-    uint64_t more;
-    if (!GetVarint(p + 1, avail - 1, more, used)) return Fail(cut, blockStart_);
-    delta += more;
-    n += used;
-  }
-  auto need = [&](size_t bytes) { return n + bytes <= avail; };
-  int slot = -1;
-  switch (kind) {
-    case kNext:
-      if (lastSlot_ < 0 || successor_[size_t(lastSlot_)] < 0) return Fail(TStatus::Corrupt, blockStart_);
-      slot = successor_[size_t(lastSlot_)];
-      break;
-    case kSame:
-    case kPatch:
-      if (!need(2)) return Fail(cut, blockStart_);
-      if (p[n + 1] > 1) return Fail(TStatus::Corrupt, blockStart_);
-      slot = p[n] * 2 + p[n + 1];
-      n += 2;
-      if (!known_[size_t(slot)]) return Fail(TStatus::Corrupt, blockStart_);
-      if (kind == kPatch) {
-        if (!need(8)) return Fail(cut, blockStart_);
-        const uint8_t* mask = p + n;
-        n += 8;
-        auto& s = slots_[size_t(slot)];
-        for (size_t i = 0; i < kSlotBytes; ++i)
-          if (mask[i / 8] >> (i % 8) & 1) {
-            if (!need(1)) return Fail(cut, blockStart_);
-            s[i] = p[n++];
-          }
-        if (s[60] * 2 + s[61] != slot) return Fail(TStatus::Corrupt, blockStart_);
-      }
-      break;
-    case kFull:
-      if (!need(kSlotBytes)) return Fail(cut, blockStart_);
-      if (p[n + 61] > 1) return Fail(TStatus::Corrupt, blockStart_);
-      slot = p[n + 60] * 2 + p[n + 61];
-      std::memcpy(slots_[size_t(slot)].data(), p + n, kSlotBytes);
-      known_[size_t(slot)] = true;
-      n += kSlotBytes;
-      break;
-    case kOther: {
-      uint64_t size;
-      if (!GetVarint(p + n, avail - n, size, used)) return Fail(cut, blockStart_);
+  report.LostBefore = 0;
+  while (status_ == TStatus::Reading) {
+    while (pos_ == block_.size())
+      if (!OpenBlock()) return false;
+    const uint8_t* p = block_.data() + pos_;
+    const size_t avail = block_.size() - pos_;
+    auto corrupt = [&] { return Fail(TStatus::Corrupt, blockStart_); };
+    const uint8_t kind = p[0] >> 5;
+    uint64_t delta = p[0] & 0x1F;
+    size_t n = 1, used = 0;
+    if (delta == kTimeEscape) {
+      uint64_t more;
+      if (!GetVarint(p + 1, avail - 1, more, used) || more > uint64_t(kMaxRecordingUnits)) return corrupt();
+      delta += more;
       n += used;
-      if (size > kMaxRecordedReportSize) return Fail(TStatus::Corrupt, blockStart_);
-      if (!need(1 + size)) return Fail(cut, blockStart_);
-      report.ReportID = p[n++];
-      report.Size = uint16_t(size);
-      if (size) std::memcpy(report.Data.data(), p + n, size);
-      n += size;
-      break;
     }
-    case kEnd:
-      if (!need(1)) return Fail(cut, blockStart_);
-      endReason_ = TRecordingEnd(std::min<uint8_t>(p[n], 2));
-      lastUnit_ += int64_t(delta);
-      status_ = TStatus::Ended;
-      stopOffset_ = blockStart_;
+    if (delta > uint64_t(kMaxRecordingUnits - lastUnit_)) return corrupt();
+    const int64_t unit = lastUnit_ + int64_t(delta);
+    auto need = [&](size_t bytes) { return n + bytes <= avail; };
+    auto& slots = state_.Slots;
+    int slot = -1;
+    switch (kind) {
+      case kNext:
+        if (state_.LastSlot < 0 || state_.Successor[size_t(state_.LastSlot)] < 0) return corrupt();
+        slot = state_.Successor[size_t(state_.LastSlot)];
+        break;
+      case kSame:
+      case kPatch:
+        if (!need(2) || p[n + 1] > 1) return corrupt();
+        slot = p[n] * 2 + p[n + 1];
+        n += 2;
+        if (!state_.Known[size_t(slot)]) return corrupt();
+        if (kind == kPatch) {
+          if (!need(8)) return corrupt();
+          const uint8_t* mask = p + n;
+          n += 8;
+          auto& s = slots[size_t(slot)];
+          for (size_t i = 0; i < kSlotBytes; ++i)
+            if (mask[i / 8] >> (i % 8) & 1) {
+              if (!need(1)) return corrupt();
+              s[i] = p[n++];
+            }
+          if (s[kLineGroupByte] * 2 + s[kSecondHalfByte] != slot) return corrupt();
+        }
+        break;
+      case kFull:
+        if (!need(kSlotBytes) || p[n + kSecondHalfByte] > 1) return corrupt();
+        slot = p[n + kLineGroupByte] * 2 + p[n + kSecondHalfByte];
+        std::memcpy(slots[size_t(slot)].data(), p + n, kSlotBytes);
+        state_.Known[size_t(slot)] = true;
+        n += kSlotBytes;
+        break;
+      case kOther: {
+        uint64_t size;
+        if (!GetVarint(p + n, avail - n, size, used)) return corrupt();
+        n += used;
+        if (size > kMaxRecordedReportSize || !need(1 + size)) return corrupt();
+        report.ReportID = p[n++];
+        report.Size = uint16_t(size);
+        if (size) std::memcpy(report.Data.data(), p + n, size);
+        n += size;
+        break;
+      }
+      case kEnd:
+        if (!need(1)) return corrupt();
+        endReason_ = TRecordingEnd(std::min<uint8_t>(p[n], 2));
+        lastUnit_ = unit;
+        return Fail(TStatus::Ended, blockStart_);
+      case kMark: {
+        if (!need(1)) return corrupt();
+        const uint8_t what = p[n++];
+        if (what == kMarkScreenID) {
+          if (!need(1)) return corrupt();
+          state_.ScreenID = p[n++];
+        } else if (what == kMarkGap) {
+          uint64_t lost, span;
+          if (!GetVarint(p + n, avail - n, lost, used)) return corrupt();
+          n += used;
+          if (!GetVarint(p + n, avail - n, span, used) || span > uint64_t(unit) || lost > kMaxLostReports)
+            return corrupt();
+          n += used;
+          if (report.LostBefore == 0)
+            report.LostFromMicros = (unit - int64_t(span)) * kRecordingTimeUnitMicros;
+          report.LostBefore += lost;
+          lost_ += lost;
+        } else {
+          return corrupt();
+        }
+        lastUnit_ = unit;
+        pos_ += n;
+        continue;
+      }
+      default:
+        return corrupt();
+    }
+    if (slot >= 0) {
+      report.ReportID = state_.ScreenID;
+      report.Size = kSlotBytes;
+      std::memcpy(report.Data.data(), slots[size_t(slot)].data(), kSlotBytes);
+      if (state_.LastSlot >= 0) state_.Successor[size_t(state_.LastSlot)] = int16_t(slot);
+    }
+    state_.LastSlot = slot;
+    lastUnit_ = unit;
+    report.TimeMicros = unit * kRecordingTimeUnitMicros;
+    pos_ += n;
+    ++reportsRead_;
+    return true;
+  }
+  return false;
+}
+
+bool TRecordingReader::ReadIndex(TRecordingIndex& index) {
+  if (status_ == TStatus::Foreign || size_ < firstBlock_ + 12 + kIndexFixedSize) return false;
+  uint8_t tail[12];
+  if (!source_->ReadAt(size_ - 12, tail, 12) || std::memcmp(tail + 8, kTailMagic, 4) != 0) return false;
+  const uint64_t offset = Get64(tail);
+  if (offset < firstBlock_ || offset > size_ - 12 - kIndexFixedSize) return false;
+  const uint64_t length = size_ - 12 - offset;
+  if ((length - kIndexFixedSize) % kIndexEntrySize != 0 || length > kMaxIndexBytes) return false;
+  std::vector<uint8_t> bytes(length);
+  if (!source_->ReadAt(offset, bytes.data(), bytes.size())) return false;
+  const uint8_t* p = bytes.data();
+  const size_t count = (length - kIndexFixedSize) / kIndexEntrySize;
+  if (std::memcmp(p, kIndexMagic, 8) != 0 || Get32(p + 8) != count ||
+      Crc32(p, length - 4) != Get32(p + length - 4))
+    return false;
+  TRecordingIndex found;
+  found.Points.reserve(count);
+  const uint8_t* e = p + 12;
+  for (size_t i = 0; i < count; ++i, e += kIndexEntrySize) {
+    TSeekPoint point{Get64(e), int64_t(Get64(e + 8)), Get64(e + 16), nullptr};
+    const TSeekPoint* before = found.Points.empty() ? nullptr : &found.Points.back();
+    if (point.Offset < firstBlock_ || point.Offset >= offset || uint64_t(point.Unit) > kMaxRecordingUnits ||
+        (before &&
+         (point.Offset <= before->Offset || point.Unit < before->Unit || point.Reports < before->Reports)))
       return false;
-    default:
-      return Fail(TStatus::Corrupt, blockStart_);
+    found.Points.push_back(point);
   }
-  if (slot >= 0) {
-    report.ReportID = 0;
-    report.Size = kSlotBytes;
-    std::memcpy(report.Data.data(), slots_[size_t(slot)].data(), kSlotBytes);
-    if (lastSlot_ >= 0) successor_[size_t(lastSlot_)] = int16_t(slot);
-  }
-  lastSlot_ = slot;
-  lastUnit_ += int64_t(delta);
-  report.TimeMicros = lastUnit_ * kRecordingTimeUnitMicros;
-  pos_ += n;
-  ++reportsRead_;
+  found.DurationUnits = int64_t(Get64(e));
+  found.Reports = Get64(e + 8);
+  found.Lost = Get64(e + 16);
+  if (uint64_t(found.DurationUnits) > kMaxRecordingUnits ||
+      (!found.Points.empty() && found.DurationUnits < found.Points.back().Unit))
+    return false;
+  index = std::move(found);
   return true;
+}
+
+void TRecordingReader::Seek(const TSeekPoint& point) {
+  if (status_ == TStatus::Foreign) return;
+  status_ = TStatus::Reading;
+  next_ = blockStart_ = point.Offset;
+  block_.clear();
+  pos_ = 0;
+  lastUnit_ = point.Unit;
+  reportsRead_ = point.Reports;
+  if (point.State)
+    state_ = *point.State;
+  else
+    state_.Clear();
 }
 
 std::string TRecordingReader::Problem() const {
   const std::string where = " (байт " + std::to_string(stopOffset_) + ", " + Clock(LastTimeMicros()) +
                             ", отчётов: " + std::to_string(reportsRead_) + ")";
+  const std::string lost = lost_ ? "; потеряно отчётов при записи: " + std::to_string(lost_) : std::string();
   switch (status_) {
     case TStatus::Foreign:
-      if (version_ != 0 && file_.size() >= 8 && std::memcmp(file_.data(), kRecordingMagic, 8) == 0)
+      if (version_ != 0 && foreignMagic_)
         return "Версия записи " + std::to_string(version_) + " этой программе неизвестна";
       return "Файл не является записью ТС4170";
     case TStatus::Truncated:
-      return "Запись оборвана" + where;
+      return "Запись оборвана" + where + lost;
     case TStatus::Corrupt:
-      return "Запись повреждена" + where;
+      return "Запись повреждена" + where + lost;
     case TStatus::Unended:
-      return "Запись не завершена" + where;
+      return "Запись не завершена" + where + lost;
+    case TStatus::Ended:
+      return lost_ ? "В записи пропуски: потеряно отчётов при записи: " + std::to_string(lost_)
+                   : std::string();
     default:
       return {};
   }

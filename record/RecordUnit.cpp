@@ -95,6 +95,35 @@ bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std:
   return true;
 }
 
+TWin32FileSource::TWin32FileSource(TWinHandle file) : file_(std::move(file)) {
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file_.Get(), &size)) size_ = uint64_t(size.QuadPart);
+}
+
+bool TWin32FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t n) {
+  while (n > 0) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file_.Get(), out, DWORD(std::min<size_t>(n, 1 << 20)), &got, &at) || got == 0) return false;
+    out += got;
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
+
+std::shared_ptr<TByteSource> OpenRecordingFile(const std::wstring& fileName, std::string& error) {
+  TWinHandle file(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
+  if (!file) {
+    error = SystemText(GetLastError());
+    return nullptr;
+  }
+  return std::make_shared<TWin32FileSource>(std::move(file));
+}
+
 TWin32FileSink::TWin32FileSink(const std::wstring& fileName) : name_(fileName) {
   file_.Reset(CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -119,6 +148,12 @@ bool TWin32FileSink::Write(const uint8_t* data, size_t size) {
     size -= done;
   }
   return true;
+}
+
+bool TWin32FileSink::Flush() {
+  if (file_ && FlushFileBuffers(file_.Get())) return true;
+  Remember("Не записывается файл");
+  return false;
 }
 
 bool TWin32FileSink::Close() {
@@ -162,34 +197,45 @@ void TRecordControl::Toggle(THidDevice* device) {
     Application->ShowMessage(Widen(recorder_.TakeFailure()));
     return;
   }
-  device_ = device;
+  serial_ = device->Serial();
   fileName_ = name;
   watch_.Start(&owner_, kWatchInterval, Bind(this, &TRecordControl::Tick));
   if (OnChange) OnChange(nullptr);
 }
 
+void TRecordControl::Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
+  if (serial_ != 0 && device && device->Serial() == serial_)
+    recorder_.Push(MonotonicMicros(), reportID, data, size);
+}
+
 void TRecordControl::Stop(TRecordingEnd reason) {
-  if (!device_) return;
+  if (!serial_) return;
   watch_.Stop();
   recorder_.Stop(reason);
-  device_ = nullptr;
+  serial_ = 0;
   const std::string failure = recorder_.TakeFailure();
+  const uint64_t lost = recorder_.Dropped();
   if (OnChange) OnChange(nullptr);
+  // A loss is told even when the user stopped: a recording is kept as evidence.
+  const std::wstring lostText =
+      lost ? L"Потеряно отчётов: " + std::to_wstring(lost) + L" (диск не успевал); в файле отмечены пропуски."
+           : std::wstring();
   if (!failure.empty())
     Application->ShowMessage(L"Запись остановлена: " + Widen(failure) + L"\r\nФайл " + fileName_ +
-                             L" воспроизводится до последнего записанного отчёта.");
+                             L" воспроизводится до последнего записанного отчёта." +
+                             (lost ? L"\r\n" + lostText : std::wstring()));
+  else if (lost && reason != TRecordingEnd::ProgramClosed)
+    Application->ShowMessage(L"Запись " + fileName_ + L" сохранена. " + lostText);
 }
 
 void TRecordControl::Tick(TObject*) {
-  if (!device_) return;
+  if (!serial_) return;
   if (!recorder_.Recording()) {
     Stop(TRecordingEnd::Stopped);  // a write failed: say so
     return;
   }
-  // The device pointer is only compared: once the link has let the device go
-  // it may already be freed.
   THidDevice* current = CurrentDevice ? CurrentDevice() : nullptr;
-  if (current != device_ || !device_->IsPluggedIn()) Stop(TRecordingEnd::Unplugged);
+  if (!current || current->Serial() != serial_ || !current->IsPluggedIn()) Stop(TRecordingEnd::Unplugged);
 }
 
 }  // namespace ts

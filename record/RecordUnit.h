@@ -23,6 +23,7 @@ class TWin32FileSink : public TRecordSink {
   ~TWin32FileSink() override;
   bool Opened() const { return static_cast<bool>(file_); }
   bool Write(const uint8_t* data, size_t size) override;
+  bool Flush() override;
   bool Close() override;
   std::string Error() const override { return error_; }
 
@@ -33,13 +34,28 @@ class TWin32FileSink : public TRecordSink {
   std::string error_;
 };
 
+// Reads a recording's file where it lies, a block at a time.
+class TWin32FileSource : public TByteSource {
+ public:
+  explicit TWin32FileSource(TWinHandle file);
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t n) override;
+
+ private:
+  TWinHandle file_;
+  uint64_t size_ = 0;
+};
+// The file to read, or null with the system's message in error.
+std::shared_ptr<TByteSource> OpenRecordingFile(const std::wstring& fileName, std::string& error);
+
 // The file dialog for a recording: to write one (save) or to play one; false
 // when the user cancels.
 bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName);
 
 // The reading of the clock that times recorded reports, in microseconds.
 int64_t MonotonicMicros();
-// The whole file, or false with the system's message in error.
+// The whole file, or false with the system's message in error. For tests and
+// tools: the program reads recordings through OpenRecordingFile.
 bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std::string& error);
 
 class TRecordControl {
@@ -47,13 +63,11 @@ class TRecordControl {
   explicit TRecordControl(TForm& owner);
   ~TRecordControl();
 
-  bool Recording() const { return device_ != nullptr; }
+  bool Recording() const { return serial_ != 0; }
   // Asks for a file and starts recording the device, or stops a recording.
   void Toggle(THidDevice* device);
   // From the live report path, on the user interface thread.
-  void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
-    if (device == device_) recorder_.Push(MonotonicMicros(), reportID, data, size);
-  }
+  void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
   // Ends the file as the program closes.
   void Close() { Stop(TRecordingEnd::ProgramClosed); }
   // Ends a recording under way, whole, as the user's own stop would.
@@ -69,7 +83,8 @@ class TRecordControl {
   TForm& owner_;
   TRecorder recorder_;
   TTimer watch_;
-  THidDevice* device_ = nullptr;
+  // The device recorded, by its serial: its address may be another's by now.
+  uint64_t serial_ = 0;
   std::wstring fileName_;
 };
 

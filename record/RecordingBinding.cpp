@@ -4,6 +4,8 @@
 #include <cstring>
 #include <thread>
 
+#include "record/ScreenImage.h"
+
 #include "ui/Cp1251.h"
 
 namespace ts {
@@ -17,22 +19,65 @@ int64_t Micros(std::chrono::steady_clock::duration d) {
   return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
 }
 
-bool IsPresent(const TRecordedReport& r) { return r.ReportID == 0 && r.Size == 64 && r.Data[60] == 0; }
+// An older file has no key blocks: its map keeps the decoder's state this often.
+constexpr int64_t kSnapshotIntervalUnits = 60 * 1'000'000 / kRecordingTimeUnitMicros;
+
+bool IsPresent(const TRecordedReport& r) { return PresentsFrame(r.Data.data(), r.Size); }
 
 }  // namespace
 
-TPlayback::TPlayback(std::shared_ptr<const std::vector<uint8_t>> file) : file_(std::move(file)) {
-  TRecordingReader reader(*file_);
-  TRecordedReport r;
-  while (reader.Next(r)) duration_ = r.TimeMicros;
-  header_ = reader.Header();
-  problem_ = reader.Problem();
+bool MapRecording(TRecordingReader& reader, TRecordingMap& map, const std::function<bool(double)>& progress) {
+  map = TRecordingMap();
+  TRecordingIndex index;
+  if (reader.ReadIndex(index)) {
+    map.Points = std::move(index.Points);
+    map.DurationMicros = index.DurationUnits * kRecordingTimeUnitMicros;
+    map.Lost = index.Lost;
+    map.Indexed = true;
+  } else {
+    reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
+    const double size = double(std::max<uint64_t>(1, reader.FileSize()));
+    bool given = false;
+    reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
+      if (progress && !progress(double(at.Offset) / size)) given = true;
+      if (key) {
+        map.Points.push_back(at);
+      } else if (map.Points.empty() || at.Unit - map.Points.back().Unit >= kSnapshotIntervalUnits) {
+        map.Points.push_back(at);
+        map.Points.back().State = std::make_shared<const TCodingState>(state);
+      }
+    };
+    TRecordedReport r;
+    while (!given && reader.Next(r)) {
+    }
+    reader.OnBlock = nullptr;
+    if (given) return false;
+    map.DurationMicros = reader.LastTimeMicros();
+    map.Lost = reader.Lost();
+    map.Problem = reader.Problem();
+  }
+  if (map.Points.empty()) map.Points.push_back({reader.FirstBlock(), 0, 0, nullptr});
+  return true;
+}
+
+TPlayback::TPlayback(std::shared_ptr<TByteSource> source, const std::function<bool(double)>& progress)
+    : reader_(std::make_unique<TRecordingReader>(std::move(source))) {
+  header_ = reader_->Header();
+  mapped_ = MapRecording(*reader_, map_, progress);
+  duration_ = map_.DurationMicros;
+  problem_ = map_.Problem;
+  if (problem_.empty() && map_.Lost)
+    problem_ = "В записи пропуски: потеряно отчётов при записи: " + std::to_string(map_.Lost);
+  lead_.resize(kSeekLead);
   burst_.reserve(kMaxStep);
   Restart();
 }
 
+TPlayback::TPlayback(std::shared_ptr<const std::vector<uint8_t>> file)
+    : TPlayback(std::make_shared<TMemorySource>(std::move(file))) {}
+
 void TPlayback::Restart() {
-  reader_ = std::make_unique<TRecordingReader>(*file_);
+  reader_->Seek(map_.Points.front());
   haveNext_ = Decode();
   burst_.clear();
   burstAt_ = 0;
@@ -40,7 +85,22 @@ void TPlayback::Restart() {
   anchorWall_ = Clock::now();
 }
 
-bool TPlayback::Decode() { return reader_->Next(next_); }
+bool TPlayback::Decode() {
+  if (reader_->Next(next_)) return true;
+  // Damage met on the way says more than what the map knew.
+  if (reader_->Status() != TRecordingReader::TStatus::Ended) problem_ = reader_->Problem();
+  return false;
+}
+
+std::string TPlayback::Problem() const {
+  std::lock_guard lock(mutex_);
+  return problem_;
+}
+
+uint64_t TPlayback::LostPlayed() const {
+  std::lock_guard lock(mutex_);
+  return lostPlayed_;
+}
 
 int64_t TPlayback::MediaNow(Clock::time_point now) const {
   return paused_ ? anchorMedia_ : anchorMedia_ + Micros(now - anchorWall_) * speed_;
@@ -52,6 +112,7 @@ uint32_t TPlayback::Copy(const TRecordedReport& r, uint8_t* out, uint32_t length
   out[0] = r.ReportID;
   std::memcpy(out + 1, r.Data.data(), n);
   position_ = r.TimeMicros;
+  lostPlayed_ += r.LostBefore;
   return n + 1;
 }
 
@@ -100,20 +161,35 @@ void TPlayback::Step() {
   changed_.notify_all();
 }
 
-void TPlayback::Seek(int64_t micros) {
-  std::lock_guard lock(mutex_);
-  const bool paused = paused_;
-  Restart();
-  paused_ = paused;
-  std::vector<TRecordedReport> lead(kSeekLead);
+size_t TPlayback::Lead(const TSeekPoint& from, int64_t micros) {
+  reader_->Seek(from);
+  haveNext_ = Decode();
   size_t n = 0;
   while (haveNext_ && next_.TimeMicros < micros) {
-    lead[n++ % kSeekLead] = next_;
+    lead_[n++ % kSeekLead] = next_;
     haveNext_ = Decode();
   }
+  return n;
+}
+
+void TPlayback::Seek(int64_t micros) {
+  std::lock_guard lock(mutex_);
+  micros = std::clamp<int64_t>(micros, 0, duration_);
+  // The last point before the moment; one more back when it leaves too few
+  // reports before the moment to draw the whole screen.
+  const auto& points = map_.Points;
+  size_t at = size_t(std::upper_bound(points.begin() + 1, points.end(), micros,
+                                      [](int64_t m, const TSeekPoint& p) {
+                                        return m <= p.Unit * kRecordingTimeUnitMicros;
+                                      }) -
+                     points.begin()) -
+              1;
+  size_t n = Lead(points[at], micros);
+  if (n < kSeekLead && at > 0) n = Lead(points[at - 1], micros);
   burst_.clear();
-  for (size_t i = n > kSeekLead ? n - kSeekLead : 0; i < n; ++i) burst_.push_back(lead[i % kSeekLead]);
-  anchorMedia_ = position_ = std::clamp<int64_t>(micros, 0, duration_);
+  burstAt_ = 0;
+  for (size_t i = n > kSeekLead ? n - kSeekLead : 0; i < n; ++i) burst_.push_back(lead_[i % kSeekLead]);
+  anchorMedia_ = position_ = micros;
   anchorWall_ = Clock::now();
   changed_.notify_all();
 }

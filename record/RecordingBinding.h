@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,15 +16,35 @@
 
 namespace ts {
 
+// Where a recording's reader may start, with the recording's length: from the
+// index at the file's end or, for a file without a sound one, from one scan,
+// keeping the decoder's state every minute. `progress` (0 to 1) is told along
+// the scan and may answer false to give it up; then so does this.
+struct TRecordingMap {
+  std::vector<TSeekPoint> Points;
+  int64_t DurationMicros = 0;
+  uint64_t Lost = 0;
+  bool Indexed = false;  // read from the file's index
+  std::string Problem;   // of a scan that met the file's end or damage
+};
+bool MapRecording(TRecordingReader& reader, TRecordingMap& map,
+                  const std::function<bool(double)>& progress = nullptr);
+
 class TPlayback {
  public:
   using Clock = std::chrono::steady_clock;
+  explicit TPlayback(std::shared_ptr<TByteSource> source,
+                     const std::function<bool(double)>& progress = nullptr);
   explicit TPlayback(std::shared_ptr<const std::vector<uint8_t>> file);
 
+  // False when the scan for an older file's map was given up.
+  bool Mapped() const { return mapped_; }
   const TRecordingHeader& Header() const { return header_; }
   int64_t DurationMicros() const { return duration_; }
-  // How the file ended, for the user; empty when it is whole.
-  const std::string& Problem() const { return problem_; }
+  // How the file ended and what it lost, for the user; empty when it is whole.
+  std::string Problem() const;
+  // Reports lost while recording that playback has passed so far.
+  uint64_t LostPlayed() const;
 
   // From the user interface thread.
   void Play();
@@ -47,19 +68,24 @@ class TPlayback {
  private:
   void Restart();
   bool Decode();  // the next report into next_; false at the end
+  // Decodes from a point up to `micros`, keeping the last reports before it.
+  size_t Lead(const TSeekPoint& from, int64_t micros);
   int64_t MediaNow(Clock::time_point now) const;
   uint32_t Copy(const TRecordedReport& r, uint8_t* out, uint32_t length);
 
-  std::shared_ptr<const std::vector<uint8_t>> file_;
   TRecordingHeader header_;
   int64_t duration_ = 0;
-  std::string problem_;
+  TRecordingMap map_;
+  bool mapped_ = false;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::unique_ptr<TRecordingReader> reader_;
+  std::string problem_;
+  uint64_t lostPlayed_ = 0;
   TRecordedReport next_;
   bool haveNext_ = false;
+  std::vector<TRecordedReport> lead_;   // a seek's ring of the reports before its moment
   std::vector<TRecordedReport> burst_;  // to deliver at once, in order
   size_t burstAt_ = 0;
   bool paused_ = false;

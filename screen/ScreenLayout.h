@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/Ts4170Protocol.h"
+
 namespace ts {
 
 inline constexpr int kScreenWidth = 320;
@@ -14,10 +16,10 @@ inline constexpr int kScreenHeight = 240;
 inline constexpr int kScreenMargin = 3;
 inline constexpr int kPictureWidth = kScreenWidth + 2 * kScreenMargin;    // 326
 inline constexpr int kPictureHeight = kScreenHeight + 2 * kScreenMargin;  // 246
-inline constexpr int kScreenReportSize = 64;
-inline constexpr int kPixelBytes = 60;
-inline constexpr int kLineGroupByte = 60;
-inline constexpr int kSecondHalfByte = 61;
+inline constexpr int kScreenReportSize = TS4170_REPORT_DATA_SIZE;
+inline constexpr int kPixelBytes = TS4170_SCREEN_PIXEL_BYTES;
+inline constexpr int kLineGroupByte = TS4170_SCREEN_GROUP_BYTE;
+inline constexpr int kSecondHalfByte = TS4170_SCREEN_HALF_BYTE;
 inline constexpr int kTileWidth = 8;
 inline constexpr int kTileCount = 256;
 
@@ -46,7 +48,9 @@ inline constexpr TPlacementTable kPlacement = MakePlacementTable();
 inline constexpr int HalfIndex(uint8_t secondHalf) { return secondHalf != 0 ? 1 : 0; }
 
 // Surface row of the first line of a group; the group's three lines follow it.
-inline constexpr int GroupTopRow(uint8_t lineGroup) { return kScreenMargin + 3 * lineGroup; }
+inline constexpr int GroupTopRow(uint8_t lineGroup) {
+  return kScreenMargin + TS4170_SCREEN_LINES_PER_GROUP * lineGroup;
+}
 
 // Copies a report into the 64-byte receive buffer. Bytes past 64 are dropped: the
 // buffer is all the rendering reads and nothing may be written beyond it. Returns

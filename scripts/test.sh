@@ -197,7 +197,7 @@ if ((${#wine_names[@]})); then
   # a machine busy with the other suites it fell behind the class driver's queue
   # of 256 reports that the program sets.
   # The test of the production HID path makes a prefix of its own.
-  hid_tests='^(hid_class_stack_test|hid_control_security_test|link_e2etest|control_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest|sim_share_e2etest)$'
+  hid_tests='^(hid_class_stack_test|hid_control_security_test|link_e2etest|control_e2etest|record_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest|sim_share_e2etest)$'
   TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 7 build/windows -R "$hid_tests" -j 1
   wait
   wine_names+=(hid)

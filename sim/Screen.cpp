@@ -63,8 +63,8 @@ void EncodeScreenReport(const Screen& screen, int group, bool secondHalf, uint8_
   // 60 whole bytes because both 320 and 480 are multiples of 8.
   const size_t start = size_t(group) * 3 * kScreenStride + (secondHalf ? kPixelBytesPerReport : 0);
   std::memcpy(report65 + 1, screen.Data().data() + start, kPixelBytesPerReport);
-  report65[61] = uint8_t(group);
-  report65[62] = secondHalf ? 1 : 0;
+  report65[1 + TS4170_SCREEN_GROUP_BYTE] = uint8_t(group);
+  report65[1 + TS4170_SCREEN_HALF_BYTE] = secondHalf ? 1 : 0;
 }
 
 Report EncodeScreenReport(const Screen& screen, int index) {

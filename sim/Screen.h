@@ -7,15 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/Ts4170Protocol.h"
+
 namespace ts::sim {
 
 inline constexpr int kScreenWidth = 320;
 inline constexpr int kScreenHeight = 240;
 inline constexpr int kScreenStride = kScreenWidth / 8;
-inline constexpr int kLineGroups = kScreenHeight / 3;
-inline constexpr int kReportsPerFrame = kLineGroups * 2;
-inline constexpr size_t kReportSize = 65;  // report ID, then 64 data bytes
-inline constexpr int kPixelBytesPerReport = 60;
+inline constexpr int kLineGroups = TS4170_SCREEN_LINE_GROUPS;
+inline constexpr int kReportsPerFrame = TS4170_SCREEN_REPORTS_PER_FRAME;
+inline constexpr size_t kReportSize = TS4170_REPORT_SIZE;
+inline constexpr int kPixelBytesPerReport = TS4170_SCREEN_PIXEL_BYTES;
 
 using Report = std::array<uint8_t, kReportSize>;
 

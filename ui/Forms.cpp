@@ -9,6 +9,7 @@
 #include "ui/Dpi.h"
 #include "ui/ExtCtrls.h"
 #include "ui/Menus.h"
+#include "ui/WorkArea.h"
 
 namespace ts {
 namespace {
@@ -131,17 +132,9 @@ void TForm::FitClientArea() {
     top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   }
   // A designed place suits the screen it was designed on; on another one the window
-  // is moved (never resized) into the work area of the monitor nearest to it, so no
-  // part opens off the screen or under the taskbar.
-  RECT wanted{left, top, left + width, top + height};
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  if (GetMonitorInfoW(MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST), &monitor)) {
-    const RECT& work = monitor.rcWork;
-    left = std::max<int>(std::min<int>(left, work.right - width), work.left);
-    top = std::max<int>(std::min<int>(top, work.bottom - height), work.top);
-  }
-  SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  // is moved into the work area.
+  const POINT at = IntoWorkArea({left, top, left + width, top + height});
+  SetWindowPos(handle_, nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TForm::AddHint(TWinControl* control, const wchar_t* hint) {

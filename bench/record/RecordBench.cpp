@@ -3,6 +3,8 @@
 // program's CPU (user + system of its Wine process) per 1,000 reports in each,
 // the file's bytes scaled to an hour, and the playback of that file in the
 // playback window, left open for --hold seconds for a screenshot.
+// With --shots it shows instead what is there to look at: playback of a
+// recording with a gap, then the progress of an hour's export to GIF.
 
 #include <windows.h>
 
@@ -13,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/record/Synthetic.h"
 #include "record/RecordFormat.h"
 #include "record/RecordUnit.h"
 #include "tests/e2e/record/RecordDriver.h"
@@ -56,11 +59,44 @@ int Arg(int argc, char** argv, const char* name, int fallback) {
 
 }  // namespace
 
+// Prints a line a screenshot waits for, then holds the screen still.
+void Shot(const char* what, int seconds) {
+  std::printf("SHOT %s\n", what);
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+}
+
+int Shots(const std::wstring& dir) {
+  const std::wstring gapped = dir + L"ts_shot_gap.tsrec", hour = dir + L"ts_shot_hour.tsrec",
+                     gif = dir + L"ts_shot_hour.gif";
+  DeleteFileW(gif.c_str());
+  std::printf("reports lost in the gapped recording: %llu\n",
+              static_cast<unsigned long long>(bench::GenerateWithGap(gapped, 120)));
+  bench::Generate(hour, 1, false);
+  Program program;
+  if (!ChooseFile(program, kPlayItem, L"Воспроизвести запись", gapped)) return 1;
+  HWND window = nullptr;
+  if (!WaitFor([&] { return (window = OwnWindow(program, L"Воспроизведение записи")) != nullptr; })) return 1;
+  Shot("playback", 15);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  HWND range = nullptr;
+  if (!ChooseFile(program, kGifItem, L"Воспроизвести запись", hour) ||
+      !WaitFor([&] { return (range = OwnWindow(program, L"Часть записи")) != nullptr; }) ||
+      !PostMessageW(range, WM_COMMAND, IDOK, 0) || !FillDialog(program, L"Экспорт записи в GIF", gif))
+    return 1;
+  Shot("export", 20);
+  const bool written = WaitFor([&] { return GetFileAttributesW(gif.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                               std::chrono::minutes(10));
+  std::printf("GIF of an hour written: %s\n", written ? "yes" : "no");
+  return written ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   const int seconds = Arg(argc, argv, "seconds", 20);
   const int hold = Arg(argc, argv, "hold", 0);
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
+  if (Arg(argc, argv, "shots", 0)) return Shots(dir);
   const std::wstring file = std::wstring(dir) + L"ts_record_bench.tsrec";
   DeleteFileW(file.c_str());
 

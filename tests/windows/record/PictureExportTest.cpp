@@ -54,5 +54,55 @@ TEST(PictureExport, AGifDecodesBackToTheFramesOfARecording) {
   EXPECT_EQ(delays, (std::vector<int>{5, 12, 30}));
 }
 
+// An export that fails at any step leaves neither its file nor a temporary
+// one, and says so.
+TEST(PictureExport, AFailedExportLeavesNothingBehind) {
+  const std::wstring folder = TempFile(L"ts_export_folder.gif");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const TPixels empty{0, 0, {}};
+  const TPixels frame{326, 246, std::vector<uint32_t>(326 * 246, 0xFFFFFF)};
+  struct TCase {
+    const char* name;
+    std::wstring file;
+    void (*save)(const std::wstring&, const TPixels&);
+    const TPixels& pixels;
+  };
+  auto gif = [](const std::wstring& file, const TPixels& p) { SaveGif({p}, {10}, file); };
+  auto png = [](const std::wstring& file, const TPixels& p) { SavePng(p, file, {{"Frame", "complete"}}); };
+  const TCase cases[] = {
+      {"a GIF frame the encoder refuses", TempFile(L"ts_export_refused.gif"), gif, empty},
+      {"a PNG the encoder refuses", TempFile(L"ts_export_refused.png"), png, empty},
+      {"a GIF whose name is taken by a folder", folder, gif, frame},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW(c.save(c.file, c.pixels), std::exception);
+    const bool isFolder = c.file == folder;
+    EXPECT_EQ(GetFileAttributesW(c.file.c_str()) != INVALID_FILE_ATTRIBUTES, isFolder);
+    EXPECT_EQ(GetFileAttributesW((c.file + L".part").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((c.file + L".part2").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  RemoveDirectoryW(folder.c_str());
+
+  // Abandoned half way, as a cancelled export is.
+  const std::wstring file = TempFile(L"ts_export_cancelled.gif");
+  {
+    TGifWriter writer(file);
+    writer.Add(frame.Data, frame.Width, frame.Height, 10);
+  }
+  EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW((file + L".part").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A frame that stays longer than a GIF delay can say (655.35 s) is repeated.
+TEST(PictureExport, ALongFrameIsRepeatedRatherThanCutShort) {
+  TPixels a{326, 246, std::vector<uint32_t>(326 * 246, 0xFFFFFF)};
+  const std::wstring file = TempFile(L"ts_frames_long.gif");
+  SaveGif({a, a}, {70'000, 5}, file);
+  std::vector<int> delays;
+  EXPECT_EQ(LoadGif(file, &delays).size(), 3u);
+  EXPECT_EQ(delays, (std::vector<int>{65'535, 70'000 - 65'535, 5}));
+}
+
 }  // namespace
 }  // namespace ts

@@ -1,0 +1,45 @@
+#pragma once
+// A recording's presented frames in a range of its time, one at a time, each
+// with how long it stayed: for exports, which must not hold a recording's
+// frames, nor its file, in memory. A frame equal to the one before only
+// lengthens it; the frame shown at the range's start comes first, and every
+// frame is cut to the range.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "record/RecordingBinding.h"
+#include "record/ScreenImage.h"
+
+namespace ts {
+
+class TFrameStream {
+ public:
+  TFrameStream(std::shared_ptr<TByteSource> source, const TRecordingMap& map, int64_t fromMicros,
+               int64_t toMicros);
+  struct TFrame {
+    const std::vector<uint32_t>* Pixels = nullptr;  // 0x00RRGGBB, kPictureWidth x kPictureHeight
+    int64_t StartMicros = 0;
+    int64_t Hundredths = 0;  // how long it stayed, at least 1
+    uint64_t Lost = 0;       // reports lost while it was being drawn: it may not be whole
+  };
+  // The next frame, valid until the next call; false after the last.
+  bool Next(TFrame& frame);
+  // How far through the range, 0 to 1.
+  double Progress() const;
+  const TRecordingReader& Reader() const { return reader_; }
+
+ private:
+  bool Emit(TFrame& frame, int64_t endMicros);
+  TRecordingReader reader_;
+  int64_t from_, to_;
+  TScreenImage image_;
+  TRecordedReport report_;
+  std::vector<uint32_t> pending_, shown_;
+  bool havePending_ = false, done_ = false;
+  int64_t pendingStart_ = 0, position_ = 0;
+  uint64_t pendingLost_ = 0, lost_ = 0;
+};
+
+}  // namespace ts
