@@ -10,7 +10,7 @@
 #include <boost/beast/websocket.hpp>
 #include <random>
 
-#include "record/FrameBuilder.h"
+#include "record/ScreenImage.h"
 #include "share/ShareServer.h"
 
 namespace ts {
@@ -38,19 +38,19 @@ bool FeedBlack(const TFeedState& s, int x, int y) {
 
 // Every group, both halves, groups past the screen too. Each half of group 0
 // presents, as it does in the mirror: two presents a frame.
-void FeedFrame(TPictureFeed& feed, TFrameBuilder* builder, std::mt19937& random) {
+void FeedFrame(TPictureFeed& feed, TScreenImage* builder, std::mt19937& random) {
   for (int group = 85; group >= 0; --group)
     for (uint8_t half : {0, 1}) {
       const auto r = Report(static_cast<uint8_t>(group), half, random);
       feed.Add(r.data(), 64);
-      if (builder) builder->Add(r.data(), 64);
+      if (builder) builder->Apply(r.data(), 64);
     }
 }
 
 TEST(PictureFeed, PresentsThePictureTheMirrorBuildsOnGroupZeroOnly) {
   std::mt19937 random(7);
   TPictureFeed feed;
-  TFrameBuilder builder;
+  TScreenImage builder;
   const auto partial = Report(5, 0, random);
   feed.Add(partial.data(), 64);
   feed.Add(partial.data(), kSecondHalfByte);  // too short to place: ignored
