@@ -367,7 +367,7 @@ TEST(Record, PlaysARecordingInItsOwnWindowAndGivesTheScreenBack) {
 TEST(Record, PlaysARecordingGivenOnTheCommandLine) {
   const std::wstring file = TempPath(L"ts_record_argument.tsrec");
   WriteRecording(file, {4, 5, 6}, 3 * sim::kReportsPerFrame + 1);
-  PipeServer server;
+  Transport server(TransportUnderTest());
   server.Plug();
   Program program({}, L"\"" + file + L"\"");
   const DWORD pid = GetProcessId(program.Process());
