@@ -119,13 +119,14 @@ ts_wine_desktop() { # holder
   # Its errors go to a file of the prefix, read only if it does not come up.
   local log=$WINEPREFIX/desktop.log
   WINEDEBUG=err+all,fixme-all setsid wine "$holder" hold </dev/null >"$log" 2>&1 &
-  # The desktop is up once its X window is.
-  for _ in $(seq 1 300); do
+  # The desktop is up once its X window is. With Wine's 32-bit side installed,
+  # eight prefixes booting at once on two cores took over 30 s to show it.
+  for _ in $(seq 1 1800); do
     xwininfo -root -tree 2>/dev/null | grep -q '"Default - Wine desktop"' && return 0
     sleep 0.1
   done
   {
-    echo "Wine's desktop did not start in $WINEPREFIX"
+    echo "Wine's desktop did not start in $WINEPREFIX within 180 s"
     xdpyinfo >/dev/null 2>&1 && echo "The X server $DISPLAY answers." || echo "The X server $DISPLAY does not answer."
     echo "Wine's processes:"
     ps -eo pid,etimes,time,args | grep -E '[w]ineserver|[e]xplorer|[s]ervices\.exe|[X]vfb'
