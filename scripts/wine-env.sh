@@ -50,7 +50,10 @@ ts_wine_ready() {
   fi
   (
     flock 9
+    # A prefix without this marker is half made or of an older set-up (Wine's
+    # 32-bit side missing): copied over, it kept the desktop from starting.
     if [[ ! -f $WINEPREFIX/.ts4170-ready-3 && -f ${TS_WINE_TEMPLATE:-}/.ts4170-ready-3 ]]; then
+      rm -rf "$WINEPREFIX"
       local system=drive_c/windows/system32
       mkdir -p "$WINEPREFIX/${system%/*}" &&
         tar -C "$TS_WINE_TEMPLATE" --exclude="./$system" -cf - . | tar -C "$WINEPREFIX" -xf - &&
