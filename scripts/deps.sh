@@ -1,4 +1,20 @@
 # Installs what building, running and testing need on Debian 12, once. Sourced.
+
+# When a mirror's i386 security index lags its amd64 one, the 64-bit libraries
+# apt picks are newer than their only 32-bit twins, and one install of everything
+# finds no solution. Taking every version from the release itself, a package at a
+# time and wine32's media libraries first, does.
+ts_deps_stepwise() {
+  local p
+  echo "One install of everything found no solution: installing one at a time."
+  for p in "$@"; do
+    if [[ $p == wine32:i386 ]]; then
+      apt-get install -y -qq -o APT::Default-Release=bookworm libgstreamer-plugins-base1.0-0:i386 >/dev/null || return 1
+    fi
+    apt-get install -y -qq -o APT::Default-Release=bookworm "$p" >/dev/null || return 1
+  done
+}
+
 ts_deps() {
   local need=()
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
@@ -36,7 +52,7 @@ ts_deps() {
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq "${need[@]}" >/dev/null
+    apt-get install -y -qq "${need[@]}" >/dev/null || ts_deps_stepwise "${need[@]}"
   fi
 }
 
