@@ -52,11 +52,18 @@ size_t ExportGif(const std::shared_ptr<TByteSource>& source, const TRecordingMap
   TFrameStream frames(source, map, from, to);
   TFrameStream::TFrame f;
   size_t n = 0;
-  while (frames.Next(f)) {
+  Clock::duration decode{}, encode{};
+  for (auto t = Clock::now();; ++n) {
+    if (!frames.Next(f)) break;
+    const auto decoded = Clock::now();
     gif.Add(*f.Pixels, kPictureWidth, kPictureHeight, f.Hundredths);
-    ++n;
+    decode += decoded - t;
+    encode += (t = Clock::now()) - decoded;
   }
+  const auto f0 = Clock::now();
   gif.Finish();
+  std::fprintf(stderr, "  %zu frames: decoding %.0f ms, encoding %.0f ms, finishing %.0f ms\n", n,
+               Millis(decode), Millis(encode), Millis(Clock::now() - f0));
   return n;
 }
 
