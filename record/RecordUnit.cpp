@@ -177,8 +177,10 @@ void TRecordControl::Toggle(THidDevice* device) {
     return;
   }
   std::wstring name = DefaultName();
-  if (!AskRecordingFile(owner_.Handle(), true, name)) return;
+  if (AskRecordingFile(owner_.Handle(), true, name)) Start(device, name);
+}
 
+void TRecordControl::Start(THidDevice* device, const std::wstring& name) {
   TRecordingHeader header;
   header.StartUtcMicros = UtcMicrosNow();
   header.VendorID = device->Attributes().VendorID;

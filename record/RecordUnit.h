@@ -66,6 +66,8 @@ class TRecordControl {
   bool Recording() const { return serial_ != 0; }
   // Asks for a file and starts recording the device, or stops a recording.
   void Toggle(THidDevice* device);
+  // Records the device into the file; says why when it cannot.
+  void Start(THidDevice* device, const std::wstring& fileName);
   // From the live report path, on the user interface thread.
   void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
   // Ends the file as the program closes.
