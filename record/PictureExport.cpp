@@ -51,7 +51,7 @@ void Put32BE(std::vector<uint8_t>& out, uint32_t v) {
   throw Exception(std::string(what) + " (error " + std::to_string(GetLastError()) + ")");
 }
 
-// Reads a file through a buffer, byte by byte or in runs.
+// Reads a file through a buffer, byte by byte.
 class TFileIn {
  public:
   explicit TFileIn(const std::wstring& fileName)
@@ -63,11 +63,6 @@ class TFileIn {
     if (at_ == got_ && !Fill()) return false;
     b = buffer_[at_++];
     return true;
-  }
-  void Take(size_t n, std::vector<uint8_t>& out) {
-    out.resize(n);
-    for (size_t i = 0; i < n; ++i)
-      if (!Byte(out[i])) throw Exception("WIC wrote a GIF cut short");
   }
 
  private:
