@@ -40,15 +40,15 @@ bool TFrameStream::Emit(TFrame& frame, int64_t endMicros) {
 
 bool TFrameStream::Next(TFrame& frame) {
   while (!done_ && reader_.Next(report_)) {
-    position_ = report_.TimeMicros;
+    const int64_t t = position_ = report_.TimeMicros;
+    // Nothing from the range's end on is shown, however long the screen stays.
+    if (t >= to_) break;
     if (report_.LostBefore) {
       image_.MarkGap();
       lost_ += report_.LostBefore;
     }
     if (!image_.Apply(report_.Data.data(), report_.Size).Presented) continue;
     if (havePending_ && pending_ == image_.Pixels()) continue;
-    const int64_t t = report_.TimeMicros;
-    if (t >= to_) break;
     const bool emit = havePending_ && t > from_;  // a frame replaced before the range is never seen in it
     if (emit) Emit(frame, t);
     pending_ = image_.Pixels();

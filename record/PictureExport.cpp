@@ -4,6 +4,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -50,7 +51,7 @@ void Put32BE(std::vector<uint8_t>& out, uint32_t v) {
   throw Exception(std::string(what) + " (error " + std::to_string(GetLastError()) + ")");
 }
 
-// Reads a file through a buffer, byte by byte or in runs.
+// Reads a file through a buffer, byte by byte.
 class TFileIn {
  public:
   explicit TFileIn(const std::wstring& fileName)
@@ -62,11 +63,6 @@ class TFileIn {
     if (at_ == got_ && !Fill()) return false;
     b = buffer_[at_++];
     return true;
-  }
-  void Take(size_t n, std::vector<uint8_t>& out) {
-    out.resize(n);
-    for (size_t i = 0; i < n; ++i)
-      if (!Byte(out[i])) throw Exception("WIC wrote a GIF cut short");
   }
 
  private:
@@ -152,76 +148,74 @@ void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>&
   out.Close();
 }
 
-// Copies a GIF, putting a graphic control extension with the frame's delay
-// before each image that has none, and a loop-forever extension after the
-// screen's colour table: Wine's GIF encoder writes neither. Walks the blocks
-// as the format lays them out, a buffer at a time; anything else is refused.
-void AddGifDelays(const std::wstring& from, const std::wstring& to, const std::vector<uint16_t>& delays) {
-  TFileIn in(from);
-  TFileOut out(to);
-  std::vector<uint8_t> run;
-  in.Take(13, run);
-  if (std::memcmp(run.data(), "GIF8", 4) != 0) throw Exception("WIC wrote no GIF");
-  out.Put(run);
-  if (run[10] & 0x80) {
-    in.Take(size_t(3) << ((run[10] & 7) + 1), run);
-    out.Put(run);
-  }
-  const uint8_t loop[] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P',
-                          'E',  '2',  '.',  '0', 3,   1,   0,   0,   0};
-  out.Put(loop, sizeof loop);
-  auto next = [&] {
-    uint8_t b;
-    if (!in.Byte(b)) throw Exception("WIC wrote a GIF cut short");
-    return b;
-  };
-  auto copySubBlocks = [&] {
-    for (uint8_t n; (n = next()) != 0;) {
-      out.Put(&n, 1);
-      in.Take(n, run);
-      out.Put(run);
-    }
-    const uint8_t end = 0;
-    out.Put(&end, 1);
-  };
-  size_t image = 0;
-  bool hasControl = false;
-  while (true) {
-    const uint8_t kind = next();
-    if (kind == 0x3B) {
-      out.Put(&kind, 1);
-      out.Close();
-      return;
-    }
-    if (kind == 0x21) {
-      const uint8_t label = next();
-      hasControl = hasControl || label == 0xF9;
-      const uint8_t head[] = {kind, label};
-      out.Put(head, 2);
-      copySubBlocks();
-    } else if (kind == 0x2C) {
-      if (!hasControl) {
-        const uint16_t d = image < delays.size() ? delays[image] : 0;
-        const uint8_t control[] = {0x21, 0xF9, 4, 0x04, uint8_t(d), uint8_t(d >> 8), 0, 0};
-        out.Put(control, sizeof control);
+// LZW as GIF has it: codes of 3 to 12 bits, least significant bit first, in
+// sub-blocks of up to 255 bytes; the table starts afresh when it is full. With
+// two colours a string's next code is found by one look-up of its code and the
+// pixel.
+class TGifImageData {
+ public:
+  explicit TGifImageData(TFileOut& out) : out_(out) {}
+  void Encode(const uint8_t* pixels, size_t count) {
+    const uint8_t minimum = kMinimumCodeSize;
+    out_.Put(&minimum, 1);
+    Restart();
+    Code(kClear);
+    int prefix = count ? pixels[0] : -1;
+    for (size_t i = 1; i < count; ++i) {
+      int16_t& known = next_[size_t(prefix) * 2 + pixels[i]];
+      if (known >= 0) {
+        prefix = known;
+        continue;
       }
-      hasControl = false;
-      ++image;
-      out.Put(&kind, 1);
-      in.Take(9, run);
-      out.Put(run);
-      if (run[8] & 0x80) {
-        in.Take(size_t(3) << ((run[8] & 7) + 1), run);
-        out.Put(run);
+      Code(prefix);
+      prefix = pixels[i];
+      if (codes_ < kMaxCodes) {
+        known = int16_t(codes_++);
+        if (codes_ > 1 << width_) ++width_;
+      } else {
+        Code(kClear);
+        Restart();
       }
-      in.Take(1, run);  // the LZW code size
-      out.Put(run);
-      copySubBlocks();
-    } else {
-      throw Exception("WIC wrote a GIF this program cannot follow");
     }
+    if (prefix >= 0) Code(prefix);
+    // A reader adds a string for that last code, and may widen for the end's.
+    if (codes_ >= 1 << width_ && width_ < 12) ++width_;
+    Code(kEnd);
+    if (bitCount_) Byte(uint8_t(bits_));
+    if (!block_.empty()) Flush();
+    const uint8_t terminator = 0;
+    out_.Put(&terminator, 1);
   }
-}
+
+ private:
+  static constexpr uint8_t kMinimumCodeSize = 2;  // the least a GIF allows
+  static constexpr int kClear = 1 << kMinimumCodeSize, kEnd = kClear + 1, kMaxCodes = 4096;
+  void Restart() {
+    std::fill(next_.begin(), next_.end(), int16_t(-1));
+    codes_ = kEnd + 1;
+    width_ = kMinimumCodeSize + 1;
+  }
+  void Code(int code) {
+    bits_ |= uint32_t(code) << bitCount_;
+    for (bitCount_ += width_; bitCount_ >= 8; bitCount_ -= 8, bits_ >>= 8) Byte(uint8_t(bits_));
+  }
+  void Byte(uint8_t b) {
+    block_.push_back(b);
+    if (block_.size() == 255) Flush();
+  }
+  void Flush() {
+    const uint8_t n = uint8_t(block_.size());
+    out_.Put(&n, 1);
+    out_.Put(block_);
+    block_.clear();
+  }
+  TFileOut& out_;
+  std::array<int16_t, kMaxCodes * 2> next_{};
+  int codes_ = 0, width_ = 0;
+  uint32_t bits_ = 0;
+  int bitCount_ = 0;
+  std::vector<uint8_t> block_;
+};
 
 }  // namespace
 
@@ -351,83 +345,68 @@ void TPartFile::Publish() {
 }
 
 struct TGifWriter::TState {
-  explicit TState(const std::wstring& fileName) : part(fileName) {}
+  explicit TState(const std::wstring& fileName) : part(fileName), out(part.Name()) {}
   TPartFile part;
-  TComPtr<IWICImagingFactory> factory;
-  TComPtr<IWICStream> stream;
-  TComPtr<IWICBitmapEncoder> encoder;
-  TComPtr<IWICPalette> palette;
-  std::vector<uint8_t> rows;
+  TFileOut out;
+  int width = 0, height = 0;
+  std::vector<uint8_t> indexes;
 };
 
-TGifWriter::TGifWriter(const std::wstring& fileName)
-    : state_(std::make_unique<TState>(fileName)), fileName_(fileName) {
-  TState& s = *state_;
-  Factory(s.factory);
-  Check(s.factory->CreateStream(s.stream.Receive()), "creating a stream");
-  Check(s.stream->InitializeFromFilename(s.part.Name().c_str(), GENERIC_WRITE), "creating the file");
-  Check(s.factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, s.encoder.Receive()),
-        "creating the GIF encoder");
-  Check(s.encoder->Initialize(s.stream.Get(), WICBitmapEncoderNoCache), "starting the GIF encoder");
-  Check(s.factory->CreatePalette(s.palette.Receive()), "creating the palette");
-  WICColor colours[2] = {0xFF000000, 0xFFFFFFFF};
-  Check(s.palette->InitializeCustom(colours, 2), "filling the palette");
-}
+TGifWriter::TGifWriter(const std::wstring& fileName) : state_(std::make_unique<TState>(fileName)) {}
 
-// The encoder and its stream go before the part file, which then removes itself.
+// The file goes before the part, which then removes itself.
 TGifWriter::~TGifWriter() = default;
 
 void TGifWriter::Add(const std::vector<uint32_t>& pixels, int width, int height, int64_t hundredths) {
   TState& s = *state_;
-  s.rows.resize(size_t(width) * height);
-  for (size_t k = 0; k < s.rows.size(); ++k) s.rows[k] = pixels[k] & 0x800000 ? 1 : 0;
+  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF ||
+      pixels.size() < size_t(width) * size_t(height) || (s.width && (width != s.width || height != s.height)))
+    throw Exception("GIF: a frame of " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels cannot be written");
+  auto put16 = [](uint8_t* p, int v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+  };
+  if (!s.width) {
+    s.width = width;
+    s.height = height;
+    // Black and white in a table of two; the animation repeats for ever.
+    uint8_t head[13 + 6 + 19] = {'G', 'I', 'F', '8', '9', 'a', 0,    0,    0,    0,   0x80, 0,   0,
+                                 0,   0,   0,   255, 255, 255, 0x21, 0xFF, 0x0B, 'N', 'E',  'T', 'S',
+                                 'C', 'A', 'P', 'E', '2', '.', '0',  3,    1,    0,   0,    0};
+    put16(head + 6, width);
+    put16(head + 8, height);
+    s.out.Put(head, sizeof head);
+  }
+  s.indexes.resize(size_t(width) * height);
+  for (size_t k = 0; k < s.indexes.size(); ++k) s.indexes[k] = pixels[k] & 0x800000 ? 1 : 0;
   do {
     const uint16_t delay = uint16_t(std::clamp<int64_t>(hundredths, 0, 0xFFFF));
     hundredths -= delay;
-    TComPtr<IWICBitmapFrameEncode> frame;
-    TComPtr<IPropertyBag2> options;
-    Check(s.encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating a frame");
-    Check(frame->Initialize(options.Get()), "starting a frame");
-    Check(frame->SetSize(UINT(width), UINT(height)), "sizing a frame");
-    WICPixelFormatGUID format = GUID_WICPixelFormat8bppIndexed;
-    Check(frame->SetPixelFormat(&format), "choosing the pixel format");
-    if (format != GUID_WICPixelFormat8bppIndexed)
-      throw Exception("WIC: the GIF encoder refuses 8-bit pixels");
-    Check(frame->SetPalette(s.palette.Get()), "setting the palette");
-    TComPtr<IWICMetadataQueryWriter> writer;
-    PROPVARIANT value{};
-    value.vt = VT_UI2;
-    value.uiVal = delay;
-    wic_ = wic_ && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive())) &&
-           SUCCEEDED(writer->SetMetadataByName(L"/grctlext/Delay", &value));
-    Check(frame->WritePixels(UINT(height), UINT(width), UINT(s.rows.size()), s.rows.data()),
-          "writing a frame");
-    Check(frame->Commit(), "finishing a frame");
-    delays_.push_back(delay);
+    // Each frame is kept under the next, and covers the whole picture.
+    uint8_t head[8 + 10] = {0x21, 0xF9, 4, 0x04, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    put16(head + 4, delay);
+    put16(head + 13, width);
+    put16(head + 15, height);
+    s.out.Put(head, sizeof head);
+    TGifImageData(s.out).Encode(s.indexes.data(), s.indexes.size());
   } while (hundredths > 0);
 }
 
-void TGifWriter::Finish(bool* wicWroteDelays) {
+void TGifWriter::Finish() {
   TState& s = *state_;
-  Check(s.encoder->Commit(), "finishing the file");
-  s.encoder.Reset();
-  s.stream.Reset();  // closes the file
-  if (wic_) {
-    s.part.Publish();
-  } else {
-    TPartFile fixed(fileName_, L".part2");
-    AddGifDelays(s.part.Name(), fixed.Name(), delays_);
-    fixed.Publish();
-  }
-  if (wicWroteDelays) *wicWroteDelays = wic_;
+  const uint8_t trailer = 0x3B;
+  s.out.Put(&trailer, 1);
+  s.out.Close();
+  s.part.Publish();
 }
 
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
-             bool* wicWroteDelays) {
+void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
+             const std::wstring& fileName) {
   TGifWriter gif(fileName);
   for (size_t i = 0; i < frames.size(); ++i)
     gif.Add(frames[i].Data, frames[i].Width, frames[i].Height, i < delays.size() ? delays[i] : 0);
-  gif.Finish(wicWroteDelays);
+  gif.Finish();
 }
 
 std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays) {

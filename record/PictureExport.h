@@ -36,9 +36,10 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
 // for each keyword asked for in `texts` (those it cannot find are dropped).
 TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts);
 
-// An animated GIF through WIC's GIF encoder, black and white, written frame by
+// An animated GIF, black and white, that repeats for ever, written frame by
 // frame under a temporary name and published whole, or not at all: a writer
-// destroyed before Finish leaves nothing behind.
+// destroyed before Finish leaves nothing behind. Throws ts::Exception on any
+// failure.
 class TGifWriter {
  public:
   explicit TGifWriter(const std::wstring& fileName);
@@ -46,22 +47,17 @@ class TGifWriter {
   TGifWriter(const TGifWriter&) = delete;
   TGifWriter& operator=(const TGifWriter&) = delete;
   // A frame shown for `hundredths` of a second; a delay beyond what a GIF frame
-  // holds (655.35 s) goes over repeats of the frame.
+  // holds (655.35 s) goes over repeats of the frame. Every frame has the first's size.
   void Add(const std::vector<uint32_t>& pixels, int width, int height, int64_t hundredths);
-  // `wicWroteDelays` says whether WIC's metadata writer took the delays.
-  void Finish(bool* wicWroteDelays = nullptr);
-  size_t Frames() const { return delays_.size(); }
+  void Finish();
 
  private:
   struct TState;
   std::unique_ptr<TState> state_;
-  std::wstring fileName_;
-  std::vector<uint16_t> delays_;
-  bool wic_ = true;
 };
 
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName,
-             bool* wicWroteDelays = nullptr);
+void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
+             const std::wstring& fileName);
 // Decodes every frame of a GIF through WIC, with the delays WIC's reader finds
 // (0 where it finds none).
 std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays);

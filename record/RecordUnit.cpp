@@ -95,33 +95,10 @@ bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std:
   return true;
 }
 
-TWin32FileSource::TWin32FileSource(TWinHandle file) : file_(std::move(file)) {
-  LARGE_INTEGER size{};
-  if (GetFileSizeEx(file_.Get(), &size)) size_ = uint64_t(size.QuadPart);
-}
-
-bool TWin32FileSource::ReadAt(uint64_t offset, uint8_t* out, size_t n) {
-  while (n > 0) {
-    OVERLAPPED at{};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
-    DWORD got = 0;
-    if (!ReadFile(file_.Get(), out, DWORD(std::min<size_t>(n, 1 << 20)), &got, &at) || got == 0) return false;
-    out += got;
-    offset += got;
-    n -= got;
-  }
-  return true;
-}
-
 std::shared_ptr<TByteSource> OpenRecordingFile(const std::wstring& fileName, std::string& error) {
-  TWinHandle file(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr));
-  if (!file) {
-    error = SystemText(GetLastError());
-    return nullptr;
-  }
-  return std::make_shared<TWin32FileSource>(std::move(file));
+  auto source = OpenFileSource(fileName);
+  if (!source) error = SystemText(GetLastError());
+  return source;
 }
 
 TWin32FileSink::TWin32FileSink(const std::wstring& fileName) : name_(fileName) {
@@ -177,8 +154,10 @@ void TRecordControl::Toggle(THidDevice* device) {
     return;
   }
   std::wstring name = DefaultName();
-  if (!AskRecordingFile(owner_.Handle(), true, name)) return;
+  if (AskRecordingFile(owner_.Handle(), true, name)) Start(device, name);
+}
 
+void TRecordControl::Start(THidDevice* device, const std::wstring& name) {
   TRecordingHeader header;
   header.StartUtcMicros = UtcMicrosNow();
   header.VendorID = device->Attributes().VendorID;

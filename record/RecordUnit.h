@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "record/FileSource.h"
 #include "record/Recorder.h"
 #include "ui/ExtCtrls.h"
 #include "ui/WinHandle.h"
@@ -34,17 +35,6 @@ class TWin32FileSink : public TRecordSink {
   std::string error_;
 };
 
-// Reads a recording's file where it lies, a block at a time.
-class TWin32FileSource : public TByteSource {
- public:
-  explicit TWin32FileSource(TWinHandle file);
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, uint8_t* out, size_t n) override;
-
- private:
-  TWinHandle file_;
-  uint64_t size_ = 0;
-};
 // The file to read, or null with the system's message in error.
 std::shared_ptr<TByteSource> OpenRecordingFile(const std::wstring& fileName, std::string& error);
 
@@ -66,6 +56,8 @@ class TRecordControl {
   bool Recording() const { return serial_ != 0; }
   // Asks for a file and starts recording the device, or stops a recording.
   void Toggle(THidDevice* device);
+  // Records the device into the file; says why when it cannot.
+  void Start(THidDevice* device, const std::wstring& fileName);
   // From the live report path, on the user interface thread.
   void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
   // Ends the file as the program closes.

@@ -5,10 +5,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "sim/Transport.h"
+
+namespace ts {
+class TByteSource;
+}
 
 namespace ts::sim {
 
@@ -25,7 +29,8 @@ class RecordingSource {
              const std::function<void(const std::string&)>& log);
 
  private:
-  std::vector<uint8_t> file_;
+  // Read a block at a time, so a recording of any length plays.
+  std::shared_ptr<TByteSource> file_;
   std::string summary_;
 };
 

@@ -66,13 +66,11 @@ void Shot(const char* what, int seconds) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
 }
 
-int Shots(const std::wstring& dir) {
-  const std::wstring gapped = dir + L"ts_shot_gap.tsrec", hour = dir + L"ts_shot_hour.tsrec",
-                     gif = dir + L"ts_shot_hour.gif";
+int Shots(const std::wstring& gapped, const std::wstring& hour, const std::wstring& gif) {
   DeleteFileW(gif.c_str());
   std::printf("reports lost in the gapped recording: %llu\n",
               static_cast<unsigned long long>(bench::GenerateWithGap(gapped, 120)));
-  bench::Generate(hour, 1, false);
+  bench::Generate(hour, 1, true);  // every frame new: the export lasts long enough to see
   Program program;
   if (!ChooseFile(program, kPlayItem, L"Воспроизвести запись", gapped)) return 1;
   HWND window = nullptr;
@@ -96,7 +94,14 @@ int main(int argc, char** argv) {
   const int hold = Arg(argc, argv, "hold", 0);
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
-  if (Arg(argc, argv, "shots", 0)) return Shots(dir);
+  if (Arg(argc, argv, "shots", 0)) {
+    const std::wstring files[] = {std::wstring(dir) + L"ts_shot_gap.tsrec",
+                                  std::wstring(dir) + L"ts_shot_hour.tsrec",
+                                  std::wstring(dir) + L"ts_shot_hour.gif"};
+    const int status = Shots(files[0], files[1], files[2]);
+    for (const std::wstring& f : files) DeleteFileW(f.c_str());
+    return status;
+  }
   const std::wstring file = std::wstring(dir) + L"ts_record_bench.tsrec";
   DeleteFileW(file.c_str());
 
@@ -153,8 +158,8 @@ int main(int argc, char** argv) {
     // Both phases last the same time at the same pace; the off phase's report
     // count is taken from the on phase's rate.
     const double per1000 = rate * seconds / 1000;
-    std::printf("program CPU per 1,000 reports: recording off %.1f ms, on %.1f ms\n", off / per1000 * 1000,
-                on / per1000 * 1000);
+    std::printf("program CPU per 1,000 reports: recording off %.1f ms, on %.1f ms; on / off %.2f\n",
+                off / per1000 * 1000, on / per1000 * 1000, off > 0 ? on / off : 0.0);
 
     // The recording as an animated GIF, through the program's export.
     const std::wstring gif = std::wstring(dir) + L"ts_record_bench.gif";

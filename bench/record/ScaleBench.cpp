@@ -38,10 +38,18 @@ double PrivateMB(bool peak) {
   return double(peak ? counters.PeakPagefileUsage : counters.PrivateUsage) / (1 << 20);
 }
 
+// User and kernel time of every thread of this process: the recorder's writer too.
+double CpuMillis() {
+  FILETIME created, ended, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+  auto ms = [](FILETIME t) { return double(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e4; };
+  return ms(kernel) + ms(user);
+}
+
 struct TRow {
   const char* kind;
-  double bytesPerHour = 0, openMs = 0, seekP50 = 0, seekP99 = 0, gif10s = 0, gif10sPeak = 0, gif1h = 0,
-         gif1hPeak = 0;
+  double cpuOff = 0, cpuOn = 0, bytesPerHour = 0, openMs = 0, seekP50 = 0, seekP99 = 0, gif10s = 0,
+         gif10sPeak = 0, gif1h = 0, gif1hPeak = 0;
   size_t frames10s = 0, frames1h = 0;
 };
 
@@ -52,11 +60,18 @@ size_t ExportGif(const std::shared_ptr<TByteSource>& source, const TRecordingMap
   TFrameStream frames(source, map, from, to);
   TFrameStream::TFrame f;
   size_t n = 0;
-  while (frames.Next(f)) {
+  Clock::duration decode{}, encode{};
+  for (auto t = Clock::now();; ++n) {
+    if (!frames.Next(f)) break;
+    const auto decoded = Clock::now();
     gif.Add(*f.Pixels, kPictureWidth, kPictureHeight, f.Hundredths);
-    ++n;
+    decode += decoded - t;
+    encode += (t = Clock::now()) - decoded;
   }
+  const auto f0 = Clock::now();
   gif.Finish();
+  std::fprintf(stderr, "  %zu frames: decoding %.0f ms, encoding %.0f ms, finishing %.0f ms\n", n,
+               Millis(decode), Millis(encode), Millis(Clock::now() - f0));
   return n;
 }
 
@@ -85,6 +100,16 @@ int main(int argc, char** argv) {
     const std::wstring run = std::to_wstring(GetCurrentProcessId());
     const std::wstring file =
         std::wstring(dir) + L"ts_scale_" + run + (worst ? L"_worst.tsrec" : L"_ascan.tsrec");
+    // The same ten minutes of reports made alone and made and recorded, twice
+    // over, interleaved.
+    constexpr int64_t kCpuReports = 600'000;
+    for (int round = 0; round < 2; ++round)
+      for (bool on : {false, true}) {
+        const std::wstring probe = on ? file : std::wstring();
+        const double c0 = CpuMillis();
+        Generate(probe, 0, worst, kCpuReports);
+        (on ? row.cpuOn : row.cpuOff) += (CpuMillis() - c0) / (2 * kCpuReports / 1000);
+      }
     const auto g0 = Clock::now();
     Generate(file, hours, worst);
     std::fprintf(stderr, "%s: %d h generated in %.0f s\n", row.kind, hours, Millis(Clock::now() - g0) / 1000);
@@ -130,6 +155,8 @@ int main(int argc, char** argv) {
     DeleteFileW(gif.c_str());
     files.push_back(file);  // removed once nothing reads it
     // Each row as it is measured: the worst case's hour of GIF takes long.
+    std::fprintf(stderr, "%s: CPU per 1,000 reports: made %.2f ms, made and recorded %.2f ms\n", row.kind,
+                 row.cpuOff, row.cpuOn);
     std::fprintf(stderr,
                  "%s: %.1f MB/h, open %.1f ms, seek p50 %.2f ms p99 %.2f ms, GIF 10 s %zu frames %.0f ms, 1 "
                  "h %zu frames %.1f s\n",
@@ -142,10 +169,12 @@ int main(int argc, char** argv) {
               hours);
   std::printf(
       "| kind | MB per hour | open ms | seek p50 ms | seek p99 ms | GIF 10 s: frames, ms, peak MB | "
-      "GIF 1 h: frames, s, peak MB |\n|---|---|---|---|---|---|---|\n");
+      "GIF 1 h: frames, s, peak MB | CPU per 1,000 reports: off, on ms (on / off) |\n"
+      "|---|---|---|---|---|---|---|---|\n");
   for (const TRow& r : rows)
-    std::printf("| %s | %.1f | %.1f | %.2f | %.2f | %zu, %.0f, %.0f | %zu, %.1f, %.0f |\n", r.kind,
-                r.bytesPerHour / 1e6, r.openMs, r.seekP50, r.seekP99, r.frames10s, r.gif10s, r.gif10sPeak,
-                r.frames1h, r.gif1h / 1000, r.gif1hPeak);
+    std::printf(
+        "| %s | %.1f | %.1f | %.2f | %.2f | %zu, %.0f, %.0f | %zu, %.1f, %.0f | %.2f, %.2f (%.2f) |\n",
+        r.kind, r.bytesPerHour / 1e6, r.openMs, r.seekP50, r.seekP99, r.frames10s, r.gif10s, r.gif10sPeak,
+        r.frames1h, r.gif1h / 1000, r.gif1hPeak, r.cpuOff, r.cpuOn, r.cpuOn / r.cpuOff);
   return 0;
 }

@@ -14,15 +14,17 @@
 namespace ts::bench {
 
 // Writes `hours` of reports through the recorder; `worst` changes every pixel
-// byte of every report, so no frame is like another.
-inline void Generate(const std::wstring& file, int hours, bool worst) {
+// byte of every report, so no frame is like another. Without a file the same
+// reports are made and not recorded.
+inline void Generate(const std::wstring& file, int hours, bool worst, int64_t reports = 0) {
   TRecorder recorder;
-  recorder.Start(std::make_unique<TWin32FileSink>(file),
-                 TRecordingHeader{.VendorID = 0x5555, .ProductID = 0x4170}, 0);
+  if (!file.empty())
+    recorder.Start(std::make_unique<TWin32FileSink>(file),
+                   TRecordingHeader{.VendorID = 0x5555, .ProductID = 0x4170}, 0);
   sim::Instrument model;
   sim::Screen frame;
   std::mt19937 random(1);
-  const int64_t reports = int64_t(hours) * 3600 * 1000;
+  if (!reports) reports = int64_t(hours) * 3600 * 1000;
   for (int64_t i = 0; i < reports; ++i) {
     const auto now = sim::SimTime(i);
     if (i % 60000 == 30000) model.Command(0xAAEE, 0x0010, 0, 0, now);  // a key a minute
@@ -30,6 +32,7 @@ inline void Generate(const std::wstring& file, int hours, bool worst) {
     sim::Report r = sim::EncodeScreenReport(frame, int(i % sim::kReportsPerFrame));
     if (worst)
       for (int k = 1; k <= sim::kPixelBytesPerReport; ++k) r[size_t(k)] = uint8_t(random());
+    if (file.empty()) continue;
     // The writer keeps up here; waiting keeps the bench from measuring the ring.
     while (recorder.Written() + 20000 < uint64_t(i)) std::this_thread::yield();
     recorder.Push(i * 1000, r[0], r.data() + 1, 64);

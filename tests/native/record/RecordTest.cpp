@@ -662,6 +662,26 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
               static_cast<unsigned long long>(framesSeen));
 }
 
+// An export of a still screen stops reading where its range ends, not where
+// the screen next changes; its frames fill the range exactly.
+TEST(Recording, AnExportReadsNoFurtherThanItsRange) {
+  const std::vector<TReport> reports = SimulatorStream(40);  // keys at 10 s and 30 s
+  auto bytes = std::make_shared<const std::vector<uint8_t>>(Record(reports));
+  TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
+  TRecordingMap map;
+  ASSERT_TRUE(MapRecording(reader, map));
+  const int64_t from = 12'000'000, to = 14'000'000;
+  TFrameStream frames(std::make_shared<TMemorySource>(bytes), map, from, to);
+  TFrameStream::TFrame frame;
+  int64_t hundredths = 0;
+  while (frames.Next(frame)) hundredths += frame.Hundredths;
+  EXPECT_EQ(hundredths, (to - from) / 10'000);
+  const auto before = std::count_if(reports.begin(), reports.end(), [&](const TReport& r) {
+    return (r.time + kRecordingTimeUnitMicros / 2) / kRecordingTimeUnitMicros * kRecordingTimeUnitMicros < to;
+  });
+  EXPECT_LE(frames.Reader().ReportsRead(), uint64_t(before) + 1);
+}
+
 TEST(Evidence, SnapshotNamesNeverCollide) {
   std::set<std::wstring> taken;
   const TStamp t{2026, 12, 8, 4, 5, 6, 7};

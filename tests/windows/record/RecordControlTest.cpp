@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <new>
+
+#include "link/HidControllerClass.h"
+#include "record/RecordUnit.h"
+#include "tests/native/link/HidFakes.h"
+#include "ui/Application.h"
+#include "ui/Forms.h"
+
+namespace ts {
+namespace {
+
+class TOwnerForm : public TForm {
+ protected:
+  void DefineWindow() override {
+    Build(TFormDef{.Caption = L"Owner", .ClientWidth = 100, .ClientHeight = 50}, {});
+  }
+};
+
+struct TCurrent {
+  THidDevice* Device = nullptr;
+  THidDevice* Get() { return Device; }
+};
+
+// A device unplugged and another made in its place, at its very address: the
+// recording takes none of the newcomer's reports and ends as unplugged.
+TEST(RecordControl, FollowsItsDeviceAndNotTheAddressAnotherTakesOver) {
+  TApplication application;
+  application.Initialize();
+  TOwnerForm form;
+  form.Load();
+  test::FakeBinding binding;
+  for (uint32_t id : {1u, 2u}) {
+    test::FakeInterface i;
+    i.Id = id;
+    i.Attributes = {0x5555, 0x4170, 0x0100};
+    binding.Plug(i);
+  }
+  std::vector<std::unique_ptr<THidPnPInfo>> interfaces;
+  ASSERT_TRUE(binding.Enumerate(test::FakeBinding::kHidGuid, interfaces));
+  ASSERT_EQ(interfaces.size(), 2u);
+  const auto environment = std::make_shared<THidEnvironment>();
+  alignas(THidDevice) unsigned char place[sizeof(THidDevice)];
+  TCurrent current{new (place) THidDevice(std::move(interfaces[0]), nullptr, environment)};
+
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring file = std::wstring(dir) + L"ts_record_identity.tsrec";
+  TRecordControl control(form);
+  control.CurrentDevice = Bind(&current, &TCurrent::Get);
+  control.Start(current.Device, file);
+  ASSERT_TRUE(control.Recording());
+  uint8_t report[64] = {};  // line group 0, first half: a screen report
+  control.Report(current.Device, 0, report, 64);
+
+  current.Device->~THidDevice();
+  binding.Unplug(1);
+  current.Device = new (place) THidDevice(std::move(interfaces[1]), nullptr, environment);
+  ASSERT_EQ(static_cast<void*>(current.Device), static_cast<void*>(place));
+  control.Report(current.Device, 0, report, 64);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (control.Recording() && std::chrono::steady_clock::now() < deadline) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
+  }
+  current.Device->~THidDevice();
+  EXPECT_FALSE(control.Recording());
+
+  std::vector<uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
+  TRecordingReader reader(bytes);
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  EXPECT_EQ(reader.ReportsRead(), 1u);
+  EXPECT_EQ(reader.Status(), TRecordingReader::TStatus::Ended);
+  EXPECT_EQ(reader.EndReason(), TRecordingEnd::Unplugged);
+  DeleteFileW(file.c_str());
+}
+
+}  // namespace
+}  // namespace ts
