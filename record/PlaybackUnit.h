@@ -11,7 +11,7 @@
 
 #include "link/HidBinding.h"
 #include "record/RecordingBinding.h"
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 #include "ui/Bound.h"
 
 namespace ts {
