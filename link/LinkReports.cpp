@@ -92,17 +92,6 @@ const std::wstring& PacketWideText(uint16_t size) {
   return text;
 }
 
-std::string TrimSystemMessage(std::string text) {
-  while (!text.empty()) {
-    auto c = static_cast<unsigned char>(text.back());
-    if (c <= ' ' || c == '.')
-      text.pop_back();
-    else
-      break;
-  }
-  return text;
-}
-
 std::vector<std::string> PropertyListing(THidDevice& d) {
   const THidPnPInfo& p = d.PnPInfo();
   // Read afresh for each line, as each line asks the device.

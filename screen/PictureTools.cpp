@@ -1,7 +1,5 @@
 #include "screen/PictureTools.h"
 
-#include <commdlg.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -10,6 +8,7 @@
 #include "screen/DDrawConsts.h"
 #include "screen/SavePreview.h"
 #include "ui/Cp1251.h"
+#include "ui/FileDialog.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -129,30 +128,18 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
 }
 
 bool TPictureTools::AskFileName(HWND owner) {
-  wchar_t name[MAX_PATH] = {};
-  fileName_.copy(name, MAX_PATH - 1);
   std::vector<WORD> extension = PreviewTemplate();
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.hInstance = reinterpret_cast<HINSTANCE>(extension.data());
-  ofn.lpstrFilter = kFilter;
-  ofn.nFilterIndex = static_cast<DWORD>(filterIndex_);
-  ofn.lpstrFile = name;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrTitle = kSaveTitle;
-  ofn.lpstrDefExt = L"bmp";
-  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER |
-              OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE | OFN_ENABLESIZING;
-  ofn.lpfnHook = &SaveDialogHook;
-  if (!GetSaveFileNameW(&ofn)) {
-    // Cancelling gives no code; anything else is a dialog that could not do its work.
-    if (DWORD code = CommDlgExtendedError())
-      throw Exception(Format(kSSaveDialogFailed, static_cast<unsigned>(code)));
-    return false;
-  }
-  fileName_ = name;
-  filterIndex_ = static_cast<int>(ofn.nFilterIndex);
+  TFileDialog dialog{.Owner = owner,
+                     .Title = kSaveTitle,
+                     .Filter = kFilter,
+                     .DefaultExtension = L"bmp",
+                     .Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                              OFN_EXPLORER | OFN_ENABLESIZING,
+                     .FilterIndex = filterIndex_,
+                     .Hook = &SaveDialogHook,
+                     .Template = reinterpret_cast<HINSTANCE>(extension.data())};
+  if (!ts::AskFileName(dialog, true, fileName_)) return false;
+  filterIndex_ = dialog.FilterIndex;
   return true;
 }
 

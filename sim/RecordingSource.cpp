@@ -10,15 +10,16 @@
 #include "record/RecordFormat.h"
 #include "ui/Cp1251.h"
 #include "ui/Exception.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 
 RecordingSource::RecordingSource(const std::wstring& fileName) {
-  FILE* f = _wfopen(fileName.c_str(), L"rb");
+  const TStdioFile f(_wfopen(fileName.c_str(), L"rb"));
   if (!f) throw Exception("Cannot open file " + Narrow(fileName));
   uint8_t buffer[1 << 16];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) file_.insert(file_.end(), buffer, buffer + n);
-  fclose(f);
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, f.Get())) > 0;)
+    file_.insert(file_.end(), buffer, buffer + n);
   TRecordingReader reader(file_);
   TRecordedReport report;
   while (reader.Next(report)) {

@@ -13,6 +13,7 @@
 #include "sim/Commands.h"
 #include "sim/Instrument.h"
 #include "tests/windows/sim/PipeClient.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 namespace {
@@ -58,10 +59,9 @@ class Simulator {
 
   std::string Log() const {
     std::string text;
-    if (FILE* f = _wfopen(log_.c_str(), L"rb")) {
+    if (const TStdioFile f(_wfopen(log_.c_str(), L"rb")); f) {
       char buffer[4096];
-      for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-      fclose(f);
+      for (size_t n; (n = fread(buffer, 1, sizeof buffer, f.Get())) > 0;) text.append(buffer, n);
     }
     return text;
   }
