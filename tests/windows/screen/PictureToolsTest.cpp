@@ -365,26 +365,27 @@ TEST_F(PictureToolsTest, ACopyThatCannotBeMadeLeavesTheClipboardAsItWasAndSaysSo
   CloseClipboard();
 }
 
+struct TClipboardHolder {
+  HANDLE opened, release;
+};
+// Another thread's window holds the clipboard open until it is released.
+DWORD WINAPI HoldClipboard(void* p) {
+  auto* a = static_cast<TClipboardHolder*>(p);
+  HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  BOOL ok = OpenClipboard(owner);
+  SetEvent(a->opened);
+  WaitForSingleObject(a->release, INFINITE);
+  if (ok) CloseClipboard();
+  DestroyWindow(owner);
+  return 0;
+}
+
 TEST_F(PictureToolsTest, ABusyClipboardIsAnError) {
   Initialise();
   HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct TArgs {
-    HANDLE opened, release;
-  } args{opened, release};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* a = static_cast<TArgs*>(p);
-        HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        BOOL ok = OpenClipboard(owner);
-        SetEvent(a->opened);
-        WaitForSingleObject(a->release, INFINITE);
-        if (ok) CloseClipboard();
-        DestroyWindow(owner);
-        return 0;
-      },
-      &args, 0, nullptr);
+  TClipboardHolder args{opened, release};
+  HANDLE thread = CreateThread(nullptr, 0, &HoldClipboard, &args, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(opened, 10000), WAIT_OBJECT_0);
   try {
     tools.CopyToClipBoardClick(form.Handle());

@@ -73,22 +73,8 @@ class Simulator {
   }
 
   HWND Window() const {
-    struct Search {
-      DWORD pid;
-      HWND found;
-    } search{pi_.dwProcessId, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lp);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(h, &pid);
-          wchar_t cls[64] = {};
-          GetClassNameW(h, cls, 64);
-          if (pid != s->pid || std::wstring(cls) != L"TS4170_Simulator") return TRUE;
-          s->found = h;
-          return FALSE;
-        },
-        LPARAM(&search));
+    Search search{pi_.dwProcessId, nullptr};
+    EnumWindows(&VisitWindow, LPARAM(&search));
     return search.found;
   }
 
@@ -102,6 +88,21 @@ class Simulator {
   }
 
  private:
+  struct Search {
+    DWORD pid;
+    HWND found;
+  };
+  static BOOL CALLBACK VisitWindow(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<Search*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(h, cls, 64);
+    if (pid != s->pid || std::wstring(cls) != L"TS4170_Simulator") return TRUE;
+    s->found = h;
+    return FALSE;
+  }
+
   PROCESS_INFORMATION pi_{};
   bool started_ = false;
   std::wstring log_;
