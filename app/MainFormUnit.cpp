@@ -242,21 +242,27 @@ void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
   LinkForm->SendCommand(code, arg1, 0, 0);
 }
 
-void TMainForm::NastrSpeedButtonClick(TObject*) { SendFrom(NastrSpeedButton, kKeyPress, 0x0800); }
-void TMainForm::UZKSpeedButtonClick(TObject*) { SendFrom(UZKSpeedButton, kKeyPress, 0x0400); }
-void TMainForm::DataSpeedButtonClick(TObject*) { SendFrom(DataSpeedButton, kKeyPress, 0x2000); }
-void TMainForm::HelpSpeedButtonClick(TObject*) { SendFrom(HelpSpeedButton, kKeyPress, 0x1000); }
-void TMainForm::LeftSCRSpeedButtonClick(TObject*) { SendFrom(LeftSCRSpeedButton, kKeyPress, 0x0200); }
-void TMainForm::RightSCRSpeedButtonClick(TObject*) { SendFrom(RightSCRSpeedButton, kKeyPress, 0x0040); }
-void TMainForm::F1SpeedButtonClick(TObject*) { SendFrom(F1SpeedButton, kKeyPress, 0x0100); }
-void TMainForm::F2SpeedButtonClick(TObject*) { SendFrom(F2SpeedButton, kKeyPress, 0x0080); }
-void TMainForm::F3SpeedButtonClick(TObject*) { SendFrom(F3SpeedButton, kKeyPress, 0x4000); }
-void TMainForm::F4SpeedButtonClick(TObject*) { SendFrom(F4SpeedButton, kKeyPress, 0x0002); }
-void TMainForm::UpSpeedButtonClick(TObject*) { SendFrom(UpSpeedButton, kKeyPress, 0x0010); }
-void TMainForm::LeftSpeedButtonClick(TObject*) { SendFrom(LeftSpeedButton, kKeyPress, 0x0008); }
-void TMainForm::RightSpeedButtonClick(TObject*) { SendFrom(RightSpeedButton, kKeyPress, 0x0020); }
-void TMainForm::DownSpeedButtonClick(TObject*) { SendFrom(DownSpeedButton, kKeyPress, 0x0004); }
-void TMainForm::EnterSpeedButtonClick(TObject*) { SendFrom(EnterSpeedButton, kKeyPress, 0x0001); }
+void TMainForm::NastrSpeedButtonClick(TObject*) {
+  SendFrom(NastrSpeedButton, kKeyPress, TS4170_KEY_SETTINGS);
+}
+void TMainForm::UZKSpeedButtonClick(TObject*) { SendFrom(UZKSpeedButton, kKeyPress, TS4170_KEY_TESTING); }
+void TMainForm::DataSpeedButtonClick(TObject*) { SendFrom(DataSpeedButton, kKeyPress, TS4170_KEY_DATA); }
+void TMainForm::HelpSpeedButtonClick(TObject*) { SendFrom(HelpSpeedButton, kKeyPress, TS4170_KEY_HELP); }
+void TMainForm::LeftSCRSpeedButtonClick(TObject*) {
+  SendFrom(LeftSCRSpeedButton, kKeyPress, TS4170_KEY_LEFT_SCREEN);
+}
+void TMainForm::RightSCRSpeedButtonClick(TObject*) {
+  SendFrom(RightSCRSpeedButton, kKeyPress, TS4170_KEY_RIGHT_SCREEN);
+}
+void TMainForm::F1SpeedButtonClick(TObject*) { SendFrom(F1SpeedButton, kKeyPress, TS4170_KEY_F1); }
+void TMainForm::F2SpeedButtonClick(TObject*) { SendFrom(F2SpeedButton, kKeyPress, TS4170_KEY_F2); }
+void TMainForm::F3SpeedButtonClick(TObject*) { SendFrom(F3SpeedButton, kKeyPress, TS4170_KEY_F3); }
+void TMainForm::F4SpeedButtonClick(TObject*) { SendFrom(F4SpeedButton, kKeyPress, TS4170_KEY_F4); }
+void TMainForm::UpSpeedButtonClick(TObject*) { SendFrom(UpSpeedButton, kKeyPress, TS4170_KEY_UP); }
+void TMainForm::LeftSpeedButtonClick(TObject*) { SendFrom(LeftSpeedButton, kKeyPress, TS4170_KEY_LEFT); }
+void TMainForm::RightSpeedButtonClick(TObject*) { SendFrom(RightSpeedButton, kKeyPress, TS4170_KEY_RIGHT); }
+void TMainForm::DownSpeedButtonClick(TObject*) { SendFrom(DownSpeedButton, kKeyPress, TS4170_KEY_DOWN); }
+void TMainForm::EnterSpeedButtonClick(TObject*) { SendFrom(EnterSpeedButton, kKeyPress, TS4170_KEY_ENTER); }
 void TMainForm::ReStartSpeedButtonClick(TObject*) { SendFrom(ReStartSpeedButton, kRestart, 0); }
 
 void TMainForm::UnLocButtomsSpeedButtonClick(TObject*) {

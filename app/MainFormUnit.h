@@ -10,9 +10,9 @@
 #include "record/EvidenceUnit.h"
 #include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
-#include "record/ScreenImage.h"
 #include "screen/DisplayView.h"
 #include "screen/PictureTools.h"
+#include "screen/ScreenImage.h"
 #include "screen/ScreenMirror.h"
 #include "share/ShareForm.h"
 

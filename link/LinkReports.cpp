@@ -39,13 +39,13 @@ void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg
 void BuildMessageReport(uint8_t* out, uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251) {
   std::memset(out, 0, kOutputReportSize);
   out[0] = TS4170_MESSAGE_REPORT_ID;
-  out[1] = 0x55;
-  out[2] = 0xAA;
+  out[1] = TS4170_MESSAGE_MARKER_1;
+  out[2] = TS4170_MESSAGE_MARKER_2;
   Put16(out + 3, x);
   Put16(out + 5, y);
-  Put16(out + 7, static_cast<uint16_t>(static_cast<uint32_t>(seconds) * 50u));
-  size_t n = std::min<size_t>(text1251.size(), kOutputReportSize - 9);
-  std::memcpy(out + 9, text1251.data(), n);
+  Put16(out + 7, static_cast<uint16_t>(static_cast<uint32_t>(seconds) * TS4170_MESSAGE_TICKS_PER_SECOND));
+  size_t n = std::min<size_t>(text1251.size(), TS4170_MESSAGE_TEXT_SIZE);
+  std::memcpy(out + TS4170_MESSAGE_TEXT_OFFSET, text1251.data(), n);
 }
 
 std::string LogLine(int32_t number, std::string_view text) {
@@ -88,17 +88,6 @@ const std::wstring& PacketWideText(uint16_t size) {
     const std::u16string wide = Utf8ToUtf16(PacketText(size));
     text.assign(wide.begin(), wide.end());
     shownSize = size;
-  }
-  return text;
-}
-
-std::string TrimSystemMessage(std::string text) {
-  while (!text.empty()) {
-    auto c = static_cast<unsigned char>(text.back());
-    if (c <= ' ' || c == '.')
-      text.pop_back();
-    else
-      break;
   }
   return text;
 }

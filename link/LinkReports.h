@@ -30,8 +30,6 @@ std::string PacketText(uint16_t size);
 // The same in UTF-16, built only when the size differs from the last call's: the
 // link shows it for every report. For one thread.
 const std::wstring& PacketWideText(uint16_t size);
-// A system message without its trailing spaces, control characters and full stops.
-std::string TrimSystemMessage(std::string text);
 // The event log's lines for the read errors the reader reports, "Ошибка: "
 // and the system's text. An error repeated with no report in between is
 // logged once, and once more with the number of its repeats when a report or

@@ -12,6 +12,7 @@
 #include "ui/Cp1251.h"
 #include "ui/Dpi.h"
 #include "ui/LinkBuffer.h"
+#include "ui/SystemError.h"
 
 namespace ts {
 
@@ -23,16 +24,6 @@ namespace {
 // How long a device's reader waits at a time before it looks whether to stop:
 // the instrument's and a recording's alike.
 constexpr int32_t kReadWaitMs = 10;
-
-// The system's message for an error number, trimmed; empty when there is none or
-// it does not fit the buffer.
-std::string SystemMessage(uint32_t error) {
-  wchar_t buffer[256];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                           buffer, 256, nullptr);
-  if (n == 0) return {};
-  return TrimSystemMessage(Narrow(std::wstring(buffer, n)));
-}
 
 }  // namespace
 
@@ -195,7 +186,7 @@ void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID, cons
 }
 
 void TLinkForm::HidDevCntrlDeviceDataError(THidDevice* HidDev, uint32_t Error) {
-  for (const std::string& line : ReadErrors.Error(Error, SystemMessage(Error))) AddLogLine(line);
+  for (const std::string& line : ReadErrors.Error(Error, SystemErrorText(Error))) AddLogLine(line);
   // The reader has stopped: until a new one reads, the picture is no live one.
   if (HidDev == CurrentDevice && !ShowsOther && IsDeviceGoneError(Error)) {
     ReadsLost = true;

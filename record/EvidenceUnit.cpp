@@ -1,6 +1,5 @@
 #include "record/EvidenceUnit.h"
 
-#include <commdlg.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "record/SnapshotName.h"
 #include "ui/Application.h"
 #include "ui/ErrorReport.h"
+#include "ui/FileDialog.h"
 
 namespace ts {
 namespace {
@@ -64,19 +64,12 @@ bool TEvidence::Save(const std::wstring& fileName) {
 
 bool TEvidence::AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension,
                           std::wstring& name) {
-  wchar_t buffer[MAX_PATH];
-  lstrcpynW(buffer, name.c_str(), MAX_PATH);
-  OPENFILENAMEW ofn{sizeof ofn};
-  ofn.hwndOwner = owner_;
-  ofn.lpstrFilter = filter;
-  ofn.lpstrFile = buffer;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrTitle = title;
-  ofn.lpstrDefExt = extension;
-  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetSaveFileNameW(&ofn)) return false;
-  name = buffer;
-  return true;
+  TFileDialog dialog{.Owner = owner_,
+                     .Title = title,
+                     .Filter = filter,
+                     .DefaultExtension = extension,
+                     .Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR};
+  return AskFileName(dialog, true, name);
 }
 
 void TEvidence::SavePngClick(TObject*) {

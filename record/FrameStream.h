@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "record/RecordingBinding.h"
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 
 namespace ts {
 

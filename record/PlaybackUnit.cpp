@@ -45,7 +45,7 @@ TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
     : fileName_(fileName), playback_(std::move(playback)), onEnded_(onEnded) {
   static const bool registered = [] {
     WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = WindowProc;
+    wc.lpfnWndProc = &ObjectWindowProc<TPlaybackWindow>;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
@@ -64,14 +64,14 @@ TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
       {ownerRect.left, ownerRect.bottom + 4, ownerRect.left + width, ownerRect.bottom + 4 + height});
   CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"Воспроизведение записи", style, at.x, at.y, width, height,
                   owner, nullptr, GetModuleHandleW(nullptr), this);
-  if (!hwnd_) throw Exception("Cannot create the playback window");
-  ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
-  SetTimer(hwnd_, kRefreshTimer, 100, nullptr);
+  if (!window_) throw Exception("Cannot create the playback window");
+  ShowWindow(window_, SW_SHOWNOACTIVATE);
+  SetTimer(window_, kRefreshTimer, 100, nullptr);
 }
 
 TPlaybackWindow::~TPlaybackWindow() {
   End();
-  if (hwnd_) DestroyWindow(hwnd_);
+  if (window_) DestroyWindow(window_);
 }
 
 void TPlaybackWindow::CreateControls() {
@@ -79,7 +79,7 @@ void TPlaybackWindow::CreateControls() {
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   auto make = [&](const wchar_t* cls, const std::wstring& text, DWORD style, int x, int y, int w, int h,
                   int id) {
-    HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, hwnd_,
+    HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
                              reinterpret_cast<HMENU>(INT_PTR(id)), inst, nullptr);
     SendMessageW(c, WM_SETFONT, WPARAM(font), TRUE);
     return c;
@@ -141,20 +141,12 @@ std::unique_ptr<THidPnPInfo> TPlaybackWindow::Interface() {
 
 void TPlaybackWindow::End() {
   if (!open_) return;
-  KillTimer(hwnd_, kRefreshTimer);
+  KillTimer(window_, kRefreshTimer);
   open_ = false;
   if (onEnded_) onEnded_(this);
 }
 
-LRESULT CALLBACK TPlaybackWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = WindowObject<TPlaybackWindow>(hwnd, msg, lp);
-  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCCREATE) self->hwnd_ = hwnd;
-  return Guarded([&] { return self->Handle(msg, wp, lp); }, LRESULT{0});
-}
-
-LRESULT TPlaybackWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
-  const HWND hwnd = hwnd_;
+LRESULT TPlaybackWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE:
       CreateControls();
@@ -199,13 +191,10 @@ LRESULT TPlaybackWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_CLOSE:
       End();
-      DestroyWindow(hwnd_);
+      DestroyWindow(window_);
       return 0;
-    case WM_NCDESTROY:
-      hwnd_ = nullptr;
-      break;
   }
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return DefWindowProcW(window_, msg, wp, lp);
 }
 
 }  // namespace ts

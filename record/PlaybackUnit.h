@@ -11,7 +11,7 @@
 
 #include "link/HidBinding.h"
 #include "record/RecordingBinding.h"
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 #include "ui/Bound.h"
 
 namespace ts {
@@ -23,7 +23,7 @@ class TPlaybackWindow : public TObject {
   TPlaybackWindow(HWND owner, const std::wstring& fileName, std::shared_ptr<TPlayback> playback,
                   TNotifyEvent onEnded);
   ~TPlaybackWindow() override;
-  HWND Handle() const { return hwnd_; }
+  HWND Handle() const { return window_; }
   bool Open() const { return open_; }
   TPlayback& Playback() { return *playback_; }
   // The recording as an interface to lend; it reads through this window's
@@ -35,13 +35,14 @@ class TPlaybackWindow : public TObject {
   const TScreenImage& Integrity() const { return integrity_; }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void CreateControls();
   void Refresh();
   void End();
 
-  HWND hwnd_ = nullptr, playButton_ = nullptr, slider_ = nullptr, time_ = nullptr, integrityText_ = nullptr,
+  HWND window_ = nullptr, playButton_ = nullptr, slider_ = nullptr, time_ = nullptr, integrityText_ = nullptr,
        problemText_ = nullptr;
   // The trackbar counts in ints: a unit of at least a millisecond that keeps
   // the longest recording within them.

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 
 namespace ts {
 namespace {

@@ -1,12 +1,12 @@
 #include "record/RecordUnit.h"
 
-#include <commdlg.h>
-
 #include <chrono>
 
 #include "link/HidControllerClass.h"
 #include "ui/Application.h"
+#include "ui/FileDialog.h"
 #include "ui/Forms.h"
+#include "ui/SystemError.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -16,13 +16,8 @@ constexpr UINT kWatchInterval = 200;
 constexpr wchar_t kProgramVersion[] = L"Virtual_TS4170 V18.09";
 
 std::string SystemText(DWORD error) {
-  wchar_t buffer[512];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                           buffer, 512, nullptr);
-  while (n > 0 &&
-         (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' ' || buffer[n - 1] == L'.'))
-    --n;
-  return n ? Narrow(std::wstring(buffer, n)) : "ошибка " + std::to_string(error);
+  const std::string text = SystemErrorText(error);
+  return text.empty() ? "ошибка " + std::to_string(error) : text;
 }
 
 int64_t UtcMicrosNow() {
@@ -45,19 +40,13 @@ std::wstring DefaultName() {
 }  // namespace
 
 bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName) {
-  wchar_t name[MAX_PATH];
-  lstrcpynW(name, fileName.c_str(), MAX_PATH);
-  OPENFILENAMEW ofn{sizeof ofn};
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = L"Запись ТС4170 (*.tsrec)\0*.tsrec\0Все файлы (*.*)\0*.*\0";
-  ofn.lpstrFile = name;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrTitle = save ? L"Записать в файл" : L"Воспроизвести запись";
-  ofn.lpstrDefExt = L"tsrec";
-  ofn.Flags = OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return false;
-  fileName = name;
-  return true;
+  TFileDialog dialog{
+      .Owner = owner,
+      .Title = save ? L"Записать в файл" : L"Воспроизвести запись",
+      .Filter = L"Запись ТС4170 (*.tsrec)\0*.tsrec\0Все файлы (*.*)\0*.*\0",
+      .DefaultExtension = L"tsrec",
+      .Flags = DWORD{OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR} | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST)};
+  return AskFileName(dialog, save, fileName);
 }
 
 int64_t MonotonicMicros() {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 
 #include "ui/Cp1251.h"
 

@@ -17,6 +17,5 @@ inline constexpr char kSCanvasNoDrawing[] = "Canvas does not allow drawing";
 inline constexpr char kSCannotCreateFile[] = "Cannot create file %s";
 inline constexpr char kSCannotOpenClipboard[] = "Cannot open clipboard";
 inline constexpr char kSCannotCopyPicture[] = "Cannot copy the picture to the clipboard";
-inline constexpr char kSSaveDialogFailed[] = "Cannot show the save dialog (error 0x%X)";
 
 }  // namespace ts

@@ -1,7 +1,5 @@
 #include "screen/PictureTools.h"
 
-#include <commdlg.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -10,6 +8,7 @@
 #include "screen/DDrawConsts.h"
 #include "screen/SavePreview.h"
 #include "ui/Cp1251.h"
+#include "ui/FileDialog.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -41,7 +40,8 @@ namespace {
 
 // The old file stays as it was until the new one is complete: the bytes go to a
 // temporary file beside it, which then takes its place.
-void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& bytes) {
+void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& bytes,
+                    const TPictureToolCalls& calls) {
   auto cannotCreate = [&] { return Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str())); };
   wchar_t full[MAX_PATH];
   wchar_t* namePart = nullptr;
@@ -58,8 +58,7 @@ void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& by
       CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) throw cannotCreate();
   DWORD written = 0;
-  bool ok = !PictureToolFaults.fileWrite &&
-            WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+  bool ok = calls.writeFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size() && FlushFileBuffers(file.Get());
   file.Reset();
   if (!ok || !MoveFileExW(temp, fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -69,7 +68,8 @@ void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& by
 
 }  // namespace
 
-void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
+void SavePictureToFile(const TPicture& picture, const std::wstring& fileName,
+                       const TPictureToolCalls& calls) {
   TBmpImage image;
   image.width = std::max(picture.Width(), 1);
   image.height = std::max(picture.Height(), 1);
@@ -100,7 +100,7 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName) {
                              q.rgbBlue);
     }
   }
-  WriteReplacing(fileName, EncodeBmpFile(image));
+  WriteReplacing(fileName, EncodeBmpFile(image), calls);
 }
 
 // ---------------------------------------------------------------- TPictureTools
@@ -128,30 +128,18 @@ std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
 }
 
 bool TPictureTools::AskFileName(HWND owner) {
-  wchar_t name[MAX_PATH] = {};
-  fileName_.copy(name, MAX_PATH - 1);
   std::vector<WORD> extension = PreviewTemplate();
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = owner;
-  ofn.hInstance = reinterpret_cast<HINSTANCE>(extension.data());
-  ofn.lpstrFilter = kFilter;
-  ofn.nFilterIndex = static_cast<DWORD>(filterIndex_);
-  ofn.lpstrFile = name;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrTitle = kSaveTitle;
-  ofn.lpstrDefExt = L"bmp";
-  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER |
-              OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE | OFN_ENABLESIZING;
-  ofn.lpfnHook = &SaveDialogHook;
-  if (!GetSaveFileNameW(&ofn)) {
-    // Cancelling gives no code; anything else is a dialog that could not do its work.
-    if (DWORD code = CommDlgExtendedError())
-      throw Exception(Format(kSSaveDialogFailed, static_cast<unsigned>(code)));
-    return false;
-  }
-  fileName_ = name;
-  filterIndex_ = static_cast<int>(ofn.nFilterIndex);
+  TFileDialog dialog{.Owner = owner,
+                     .Title = kSaveTitle,
+                     .Filter = kFilter,
+                     .DefaultExtension = L"bmp",
+                     .Flags = OFN_OVERWRITEPROMPT | OFN_CREATEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                              OFN_EXPLORER | OFN_ENABLESIZING,
+                     .FilterIndex = filterIndex_,
+                     .Hook = &SaveDialogHook,
+                     .Template = reinterpret_cast<HINSTANCE>(extension.data())};
+  if (!ts::AskFileName(dialog, true, fileName_)) return false;
+  filterIndex_ = dialog.FilterIndex;
   return true;
 }
 
@@ -163,15 +151,14 @@ void TPictureTools::SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked,
     if (setDrawChecked) setDrawChecked(wasChecked);
   });
   std::unique_ptr<TPicture> picture = CapturePicture();
-  if (AskFileName(owner)) SavePictureToFile(*picture, fileName_);
+  if (AskFileName(owner)) SavePictureToFile(*picture, fileName_, calls_);
 }
 
 void TPictureTools::CopyToClipBoardClick(HWND owner) {
   std::unique_ptr<TPicture> picture = CapturePicture();
   // Everything for the clipboard is made before it is emptied, so a failure leaves
   // what the operator had there.
-  TGdiObject bitmap(PictureToolFaults.bitmapCopy ? nullptr
-                                                 : CopyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0));
+  TGdiObject bitmap(calls_.copyImage(picture->Handle(), IMAGE_BITMAP, 0, 0, 0));
   TGdiObject palette;
   if (!bitmap) throw Exception(kSCannotCopyPicture);
   if (picture->BitCount() <= 8) {

@@ -29,21 +29,23 @@ class TPicture {
   int bitCount_;
 };
 
-// Failures a test injects where the platform cannot be made to fail on demand.
-struct TPictureToolFaults {
-  bool fileWrite = false;   // writing the file's bytes fails
-  bool bitmapCopy = false;  // the clipboard's copy of the picture cannot be made
+// The platform calls whose failure cannot be brought about on demand: the
+// program takes the system's own, a test may hand in one that fails.
+struct TPictureToolCalls {
+  BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = &WriteFile;
+  HANDLE(WINAPI* copyImage)(HANDLE, UINT, int, int, UINT) = &CopyImage;
 };
-inline TPictureToolFaults PictureToolFaults;
 
 // Writes the picture as a Windows BMP whatever the file's extension. Throws
 // ts::Exception "Cannot create file <name>" when the file cannot be written, and
 // then leaves a file already there as it was.
-void SavePictureToFile(const TPicture& picture, const std::wstring& fileName);
+void SavePictureToFile(const TPicture& picture, const std::wstring& fileName,
+                       const TPictureToolCalls& calls = {});
 
 class TPictureTools {
  public:
-  explicit TPictureTools(TCustomDisplayView& view) : view_(view) {}
+  explicit TPictureTools(TCustomDisplayView& view, TPictureToolCalls calls = {})
+      : view_(view), calls_(calls) {}
 
   // The check box is unticked while the dialog is open and put back on every path.
   void SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, TMethod<void(bool)> setDrawChecked);
@@ -61,8 +63,9 @@ class TPictureTools {
   bool AskFileName(HWND owner);
 
   TCustomDisplayView& view_;
+  TPictureToolCalls calls_;
   std::wstring fileName_ = L"NoName.bmp";
-  int filterIndex_ = 1;
+  DWORD filterIndex_ = 1;
 };
 
 }  // namespace ts

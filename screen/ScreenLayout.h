@@ -11,8 +11,8 @@
 
 namespace ts {
 
-inline constexpr int kScreenWidth = 320;
-inline constexpr int kScreenHeight = 240;
+inline constexpr int kScreenWidth = TS4170_SCREEN_WIDTH;
+inline constexpr int kScreenHeight = TS4170_SCREEN_HEIGHT;
 inline constexpr int kScreenMargin = 3;
 inline constexpr int kPictureWidth = kScreenWidth + 2 * kScreenMargin;    // 326
 inline constexpr int kPictureHeight = kScreenHeight + 2 * kScreenMargin;  // 246

@@ -1,21 +1,16 @@
 #include "share/PictureFeed.h"
 
-#include <algorithm>
+#include "screen/ScreenImage.h"
 
 namespace ts {
 
 void TPictureFeed::Add(const uint8_t* data, uint16_t size) {
-  if (!data || size < kSecondHalfByte + 1) return;
-  const uint8_t group = data[kLineGroupByte];
-  const auto& placement = kPlacement[HalfIndex(data[kSecondHalfByte])];
+  if (!IsScreenReport(data, size)) return;
   // Every byte lands on a whole byte of a row: its 8 pixels start at a multiple of 8.
-  for (int k = 0; k < kPixelBytes; ++k) {
-    const int x = placement[size_t(k)].x - kScreenMargin;
-    const int y = 3 * group + placement[size_t(k)].row;
-    if (y >= kScreenHeight) continue;
-    drawing_[size_t(y) * kFeedRowBytes + size_t(x / 8)] = data[k];
-  }
-  if (group != 0) return;
+  PlacePixelBytes(data, [this](int x, int y, uint8_t bits) {
+    drawing_[size_t(y - kScreenMargin) * kFeedRowBytes + size_t(x - kScreenMargin) / 8] = bits;
+  });
+  if (!PresentsFrame(data, size)) return;
   {
     std::lock_guard lock(mutex_);
     shown_.Bits = drawing_;

@@ -27,7 +27,8 @@ struct TFeedState {
 
 class TPictureFeed {
  public:
-  // Draws a screen report; a report of line group 0 presents the picture.
+  // Draws a screen report, and ignores any other; a report of line group 0
+  // presents the picture.
   void Add(const uint8_t* data, uint16_t size);
   void SetLink(bool linked, int64_t rate);
 

@@ -50,7 +50,8 @@ namespace {
 uint16_t Word(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 std::string Meaning(const uint8_t* r, size_t size) {
-  if (size != 65) return Format("длина %u байт, не 65: пропущен", unsigned(size));
+  if (size != TS4170_REPORT_SIZE)
+    return Format("длина %u байт, не %u: пропущен", unsigned(size), unsigned(TS4170_REPORT_SIZE));
   if (r[0] == kCommandReportId) {
     const uint16_t code = Word(r + 1), a1 = Word(r + 3), a2 = Word(r + 5), a3 = Word(r + 7);
     switch (code) {
@@ -86,8 +87,9 @@ std::string Meaning(const uint8_t* r, size_t size) {
     const char* text = reinterpret_cast<const char*>(r + kMessageTextOffset);
     const size_t n = std::find(text, text + kMessageTextSize, '\0') - text;
     const unsigned duration = Word(r + 7);
-    return Format("Сообщение X=%u Y=%u на %u.%02u с: «", Word(r + 3), Word(r + 5), duration / 50,
-                  duration % 50 * 2) +
+    return Format("Сообщение X=%u Y=%u на %u.%02u с: «", Word(r + 3), Word(r + 5),
+                  duration / kMessageTicksPerSecond,
+                  duration % kMessageTicksPerSecond * 100 / kMessageTicksPerSecond) +
            Cp1251ToUtf8(std::string_view(text, n)) + "»";
   }
   return Format("Неизвестный отчёт 0x%02X", r[0]);

@@ -1,6 +1,6 @@
 #pragma once
-// What the program sends to the instrument: output reports of 65 bytes, report ID
-// first, 16-bit fields low byte first.
+// What the program sends to the instrument: output reports, report ID first,
+// 16-bit fields low byte first.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,10 +12,11 @@ namespace ts::sim {
 
 inline constexpr uint8_t kCommandReportId = TS4170_COMMAND_REPORT_ID;
 inline constexpr uint8_t kMessageReportId = TS4170_MESSAGE_REPORT_ID;
-inline constexpr uint8_t kMessageMarker1 = 0x55;
-inline constexpr uint8_t kMessageMarker2 = 0xAA;
-inline constexpr size_t kMessageTextOffset = 9;
-inline constexpr size_t kMessageTextSize = 56;
+inline constexpr uint8_t kMessageMarker1 = TS4170_MESSAGE_MARKER_1;
+inline constexpr uint8_t kMessageMarker2 = TS4170_MESSAGE_MARKER_2;
+inline constexpr unsigned kMessageTicksPerSecond = TS4170_MESSAGE_TICKS_PER_SECOND;
+inline constexpr size_t kMessageTextOffset = TS4170_MESSAGE_TEXT_OFFSET;
+inline constexpr size_t kMessageTextSize = TS4170_MESSAGE_TEXT_SIZE;
 
 inline constexpr uint16_t kCodeKey = TS4170_CMD_KEY;
 inline constexpr uint16_t kCodeRestart = TS4170_CMD_RESTART;
@@ -28,21 +29,21 @@ inline constexpr uint16_t kParamGain = TS4170_PARAM_GAIN;
 inline constexpr uint16_t kParamScreenWidth = TS4170_PARAM_SCREEN_WIDTH;
 inline constexpr uint16_t kParamUnits = TS4170_PARAM_UNITS;  // 0-3, index into kUnitNames
 
-inline constexpr uint16_t kKeyEnter = 0x0001;
-inline constexpr uint16_t kKeyF4 = 0x0002;
-inline constexpr uint16_t kKeyDown = 0x0004;
-inline constexpr uint16_t kKeyLeft = 0x0008;
-inline constexpr uint16_t kKeyUp = 0x0010;
-inline constexpr uint16_t kKeyRight = 0x0020;
-inline constexpr uint16_t kKeyRightScreen = 0x0040;
-inline constexpr uint16_t kKeyF2 = 0x0080;
-inline constexpr uint16_t kKeyF1 = 0x0100;
-inline constexpr uint16_t kKeyLeftScreen = 0x0200;
-inline constexpr uint16_t kKeyTesting = 0x0400;
-inline constexpr uint16_t kKeySettings = 0x0800;
-inline constexpr uint16_t kKeyHelp = 0x1000;
-inline constexpr uint16_t kKeyData = 0x2000;
-inline constexpr uint16_t kKeyF3 = 0x4000;
+inline constexpr uint16_t kKeyEnter = TS4170_KEY_ENTER;
+inline constexpr uint16_t kKeyF4 = TS4170_KEY_F4;
+inline constexpr uint16_t kKeyDown = TS4170_KEY_DOWN;
+inline constexpr uint16_t kKeyLeft = TS4170_KEY_LEFT;
+inline constexpr uint16_t kKeyUp = TS4170_KEY_UP;
+inline constexpr uint16_t kKeyRight = TS4170_KEY_RIGHT;
+inline constexpr uint16_t kKeyRightScreen = TS4170_KEY_RIGHT_SCREEN;
+inline constexpr uint16_t kKeyF2 = TS4170_KEY_F2;
+inline constexpr uint16_t kKeyF1 = TS4170_KEY_F1;
+inline constexpr uint16_t kKeyLeftScreen = TS4170_KEY_LEFT_SCREEN;
+inline constexpr uint16_t kKeyTesting = TS4170_KEY_TESTING;
+inline constexpr uint16_t kKeySettings = TS4170_KEY_SETTINGS;
+inline constexpr uint16_t kKeyHelp = TS4170_KEY_HELP;
+inline constexpr uint16_t kKeyData = TS4170_KEY_DATA;
+inline constexpr uint16_t kKeyF3 = TS4170_KEY_F3;
 
 // The markup units as the program names them: microseconds, then three
 // millimetre scales told apart by their last letter (Latin H, Latin X, Cyrillic Н).

@@ -8,6 +8,7 @@
 
 #include "ui/Cp1251.h"
 #include "ui/Exception.h"
+#include "ui/SystemError.h"
 #include "ui/WinHandle.h"
 
 namespace ts::sim {
@@ -24,17 +25,6 @@ constexpr DWORD kReadBufferSize = 1024;
 // Room for a few reports in the pipe itself; the rest wait in the client's own
 // bounded queue, where the oldest can be dropped.
 constexpr DWORD kPipeBufferSize = kReportSize * 8;
-
-std::string SystemErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const TLocalMemory owned(text);
-  std::u16string s(reinterpret_cast<const char16_t*>(text ? text : L""), n);
-  while (!s.empty() && (s.back() <= u' ' || s.back() == u'.')) s.pop_back();
-  return Utf16ToUtf8(s);
-}
 
 // Owned by the user who serves it, open to that user and SYSTEM only: nobody
 // else on the PC may watch the stream, take an instance or send commands.

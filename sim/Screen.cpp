@@ -59,12 +59,14 @@ void Screen::Invert(int left, int top, int right, int bottom) {
 
 void EncodeScreenReport(const Screen& screen, int group, bool secondHalf, uint8_t* report65) {
   std::memset(report65, 0, kReportSize);
+  uint8_t* data = report65 + (kReportSize - TS4170_REPORT_DATA_SIZE);  // past the report ID
   // A group is 960 pixels in raster order; each half is 480 of them, which are
   // 60 whole bytes because both 320 and 480 are multiples of 8.
-  const size_t start = size_t(group) * 3 * kScreenStride + (secondHalf ? kPixelBytesPerReport : 0);
-  std::memcpy(report65 + 1, screen.Data().data() + start, kPixelBytesPerReport);
-  report65[1 + TS4170_SCREEN_GROUP_BYTE] = uint8_t(group);
-  report65[1 + TS4170_SCREEN_HALF_BYTE] = secondHalf ? 1 : 0;
+  const size_t start =
+      size_t(group) * TS4170_SCREEN_LINES_PER_GROUP * kScreenStride + (secondHalf ? kPixelBytesPerReport : 0);
+  std::memcpy(data, screen.Data().data() + start, kPixelBytesPerReport);
+  data[TS4170_SCREEN_GROUP_BYTE] = uint8_t(group);
+  data[TS4170_SCREEN_HALF_BYTE] = secondHalf ? 1 : 0;
 }
 
 Report EncodeScreenReport(const Screen& screen, int index) {

@@ -11,8 +11,8 @@
 
 namespace ts::sim {
 
-inline constexpr int kScreenWidth = 320;
-inline constexpr int kScreenHeight = 240;
+inline constexpr int kScreenWidth = TS4170_SCREEN_WIDTH;
+inline constexpr int kScreenHeight = TS4170_SCREEN_HEIGHT;
 inline constexpr int kScreenStride = kScreenWidth / 8;
 inline constexpr int kLineGroups = TS4170_SCREEN_LINE_GROUPS;
 inline constexpr int kReportsPerFrame = TS4170_SCREEN_REPORTS_PER_FRAME;

@@ -27,16 +27,13 @@ SimulatorEngine::SimulatorEngine(const Settings& settings)
     : settings_(settings),
       fast_(settings.fast),
       server_({settings.hid, PipeServer::Options{settings.pipe, 256, BroadcastsFor(settings.pipe)}}) {
-  if (!settings.logFile.empty() && !(logFile_ = _wfopen(settings.logFile.c_str(), L"ab")))
+  if (!settings.logFile.empty() && !(logFile_ = TStdioFile(_wfopen(settings.logFile.c_str(), L"ab"))))
     logError_ = L"Журнал " + settings.logFile + L" не открывается: " + _wcserror(errno);
   if (!settings.play.empty()) recording_ = std::make_unique<RecordingSource>(settings.play);
   server_.SetOutputHandler([this](const Report& r) { OnOutputReport(r); });
 }
 
-SimulatorEngine::~SimulatorEngine() {
-  StopPacing();
-  if (logFile_) fclose(logFile_);
-}
+SimulatorEngine::~SimulatorEngine() { StopPacing(); }
 
 void SimulatorEngine::SetNotices(std::function<void()> onFrame, std::function<void()> onLog) {
   onFrame_ = std::move(onFrame);
@@ -125,8 +122,8 @@ std::vector<std::wstring> SimulatorEngine::TakeLog() {
     stamped.push_back(stamp + line);
     if (logFile_) {
       const std::string utf8 = Narrow(stamped.back()) + "\n";
-      fwrite(utf8.data(), 1, utf8.size(), logFile_);
-      fflush(logFile_);
+      fwrite(utf8.data(), 1, utf8.size(), logFile_.Get());
+      fflush(logFile_.Get());
     }
   }
   return stamped;

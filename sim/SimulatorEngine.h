@@ -20,6 +20,7 @@
 #include "sim/RecordingSource.h"
 #include "sim/Screen.h"
 #include "sim/Transport.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 
@@ -76,7 +77,7 @@ class SimulatorEngine {
   }
 
   Settings settings_;
-  FILE* logFile_ = nullptr;
+  TStdioFile logFile_;
   std::wstring logError_;
   std::function<void()> onFrame_, onLog_;
   const std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();

@@ -26,7 +26,7 @@ void ShowSimulatorError(const std::exception& error) {
 
 bool SimulatorWindow::Create(HINSTANCE instance, int show, const std::wstring& pipe) {
   WNDCLASSEXW wc{sizeof wc};
-  wc.lpfnWndProc = WindowProc;
+  wc.lpfnWndProc = &ObjectWindowProc<SimulatorWindow>;
   wc.hInstance = instance;
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   // The program's icon, shared (the class keeps it for the process's life).
@@ -49,16 +49,16 @@ bool SimulatorWindow::Create(HINSTANCE instance, int show, const std::wstring& p
   RECT r{0, 0, 600, 480};
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   AdjustWindowRect(&r, style, TRUE);
-  hwnd_ = CreateWindowExW(0, kClassName, WindowTitle(pipe).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
-                          r.right - r.left, r.bottom - r.top, nullptr, bar, instance, this);
-  if (!hwnd_) return false;
+  window_ = CreateWindowExW(0, kClassName, WindowTitle(pipe).c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                            r.right - r.left, r.bottom - r.top, nullptr, bar, instance, this);
+  if (!window_) return false;
   // The engine's threads tell the window by message only, so a late notice
   // after the window is gone is lost harmlessly.
-  const HWND window = hwnd_;
+  const HWND window = window_;
   engine_.SetNotices([window] { PostMessageW(window, WM_APP_FRAME, 0, 0); },
                      [window] { PostMessageW(window, WM_APP_LOG, 0, 0); });
-  ShowWindow(hwnd_, show);
-  UpdateWindow(hwnd_);
+  ShowWindow(window_, show);
+  UpdateWindow(window_);
   return true;
 }
 
@@ -67,7 +67,7 @@ void SimulatorWindow::CreateControls() {
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id) {
     HWND c = CreateWindowExW(cls == std::wstring(L"LISTBOX") ? WS_EX_CLIENTEDGE : 0, cls, text,
-                             WS_CHILD | WS_VISIBLE | style, x, y, w, h, hwnd_,
+                             WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
                              reinterpret_cast<HMENU>(INT_PTR(id)), inst, nullptr);
     SendMessageW(c, WM_SETFONT, WPARAM(font), TRUE);
     return c;
@@ -87,7 +87,7 @@ void SimulatorWindow::Start() {
   SetWindowTextW(plugButton_, engine_.IsPlugged() ? L"Отключить" : L"Подключить");
   UpdateStatus();
   engine_.StartPacing();
-  SetTimer(hwnd_, 1, 500, nullptr);
+  SetTimer(window_, 1, 500, nullptr);
 }
 
 void SimulatorWindow::SetPlugged(bool plugged) {
@@ -108,7 +108,7 @@ void SimulatorWindow::DrainLog() {
 }
 
 void SimulatorWindow::Paint() {
-  const TPaintDC paint(hwnd_);
+  const TPaintDC paint(window_);
   const HDC dc = paint.Get();
   const Screen frame = engine_.Frame();
   RECT border{kScreenLeft, kScreenTop, kScreenLeft + kScreenWidth + 2 * kMargin,
@@ -130,19 +130,11 @@ void SimulatorWindow::Paint() {
                     kScreenHeight, frame.Data().data(), reinterpret_cast<BITMAPINFO*>(&bmi), DIB_RGB_COLORS);
 }
 
-LRESULT CALLBACK SimulatorWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = WindowObject<SimulatorWindow>(hwnd, msg, lp);
-  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCCREATE) {
-    self->hwnd_ = hwnd;
-    errorOwner = hwnd;
-  }
-  if (msg == WM_NCDESTROY) errorOwner = nullptr;
-  return Guarded([&] { return self->Handle(msg, wp, lp); }, LRESULT{0});
-}
-
-LRESULT SimulatorWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT SimulatorWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case WM_NCCREATE:
+      errorOwner = window_;
+      break;
     case WM_CREATE:
       CreateControls();
       return 0;
@@ -153,7 +145,7 @@ LRESULT SimulatorWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       engine_.FrameSeen();
       RECT r{kScreenLeft, kScreenTop, kScreenLeft + kScreenWidth + 2 * kMargin,
              kScreenTop + kScreenHeight + 2 * kMargin};
-      InvalidateRect(hwnd_, &r, FALSE);
+      InvalidateRect(window_, &r, FALSE);
       return 0;
     }
     case WM_APP_LOG:
@@ -177,7 +169,7 @@ LRESULT SimulatorWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
           SetPlugged(true);
           return 0;
         case kIdMenuExit:
-          DestroyWindow(hwnd_);
+          DestroyWindow(window_);
           return 0;
         case kIdFast:
           engine_.SetFast(SendMessageW(fastBox_, BM_GETCHECK, 0, 0) == BST_CHECKED);
@@ -185,15 +177,16 @@ LRESULT SimulatorWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       }
       break;
     case WM_DESTROY:
+      errorOwner = nullptr;
       // Stop the stream first, then leave the pipe (which broadcasts the change).
-      KillTimer(hwnd_, 1);
+      KillTimer(window_, 1);
       engine_.StopPacing();
       SetPlugged(false);
       DrainLog();
       PostQuitMessage(0);
       return 0;
   }
-  return DefWindowProcW(hwnd_, msg, wp, lp);
+  return DefWindowProcW(window_, msg, wp, lp);
 }
 
 }  // namespace ts::sim

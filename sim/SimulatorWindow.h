@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sim/SimulatorEngine.h"
+#include "ui/WindowObject.h"
 
 namespace ts::sim {
 
@@ -32,8 +33,9 @@ class SimulatorWindow {
   void Start();
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  template <class T>
+  friend LRESULT CALLBACK ts::ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   void CreateControls();
   void Paint();
   void SetPlugged(bool plugged);
@@ -41,7 +43,7 @@ class SimulatorWindow {
   void DrainLog();
 
   SimulatorEngine& engine_;
-  HWND hwnd_ = nullptr, plugButton_ = nullptr, fastBox_ = nullptr, logList_ = nullptr, status_ = nullptr;
+  HWND window_ = nullptr, plugButton_ = nullptr, fastBox_ = nullptr, logList_ = nullptr, status_ = nullptr;
 };
 
 }  // namespace ts::sim

@@ -8,6 +8,7 @@
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
 #include "ui/Forms.h"
+#include "ui/WindowClass.h"
 #include "ui/WindowObject.h"
 
 namespace ts {
@@ -29,7 +30,7 @@ TApplication::TApplication() {
 
 TApplication::~TApplication() {
   DestroyForms();
-  if (handle_) DestroyWindow(handle_);
+  if (window_) DestroyWindow(window_);
   if (Application == this) {
     Application = nullptr;
     SetErrorSink(nullptr);
@@ -39,17 +40,10 @@ TApplication::~TApplication() {
 void TApplication::Initialize() {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&icc);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = kAppClass;
-  RegisterClassExW(&wc);
+  RegisterWindowClass(kAppClass, &ObjectWindowProc<TApplication>);
   // A zero-sized popup that is never shown: owner of every form.
-  handle_ =
-      CreateWindowExW(0, kAppClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU, 0,
-                      0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  BindObject(handle_, this);
+  CreateWindowExW(0, kAppClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU, 0, 0, 0,
+                  0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
 }
 
 void TApplication::HookMainWindow(TWindowHook hook) {
@@ -60,18 +54,15 @@ void TApplication::UnhookMainWindow(TWindowHook hook) {
   hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), hook), hooks_.end());
 }
 
-LRESULT CALLBACK TApplication::WindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto* self = BoundObject<TApplication>(h);
-  if (self) {
-    TMessage m{msg, wParam, lParam, 0};
-    // Copied: a hook may unhook itself or others while it runs.
-    auto hooks = self->hooks_;
-    for (auto& hook : hooks) {
-      bool handled = Guarded([&] { return hook(m); }, false);
-      if (handled) return m.Result;
-    }
+LRESULT TApplication::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  TMessage m{message, wParam, lParam, 0};
+  // Copied: a hook may unhook itself or others while it runs.
+  auto hooks = hooks_;
+  for (auto& hook : hooks) {
+    bool handled = Guarded([&] { return hook(m); }, false);
+    if (handled) return m.Result;
   }
-  return DefWindowProcW(h, msg, wParam, lParam);
+  return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 bool TApplication::HandleMessage(MSG& msg) {
@@ -82,7 +73,7 @@ bool TApplication::HandleMessage(MSG& msg) {
   if (OnMessage && Guarded([&] { return OnMessage(msg); }, true)) return true;
   // Dialog navigation (Tab, arrows) inside the form that has the message.
   HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-  if (top && top != handle_ && IsDialogMessageW(top, &msg)) return true;
+  if (top && top != window_ && IsDialogMessageW(top, &msg)) return true;
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
   return true;
@@ -125,7 +116,7 @@ void TApplication::DestroyForms() {
 HWND TApplication::MessageOwner() const {
   HWND active = GetActiveWindow();
   if (active) return active;
-  return mainForm_ ? mainForm_->Handle() : handle_;
+  return mainForm_ ? mainForm_->Handle() : window_;
 }
 
 void TApplication::ShowException(const std::exception& error) {
@@ -177,13 +168,13 @@ HFONT TApplication::BoldFont(int dpi) {
 }
 
 void TApplication::DisplayFormCreated() {
-  if (displayForms_++ == 0 && handle_)
-    SetWindowLongPtrW(handle_, GWL_EXSTYLE, GetWindowLongPtrW(handle_, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+  if (displayForms_++ == 0 && window_)
+    SetWindowLongPtrW(window_, GWL_EXSTYLE, GetWindowLongPtrW(window_, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
 }
 
 void TApplication::DisplayFormDestroyed() {
-  if (--displayForms_ == 0 && handle_)
-    SetWindowLongPtrW(handle_, GWL_EXSTYLE, GetWindowLongPtrW(handle_, GWL_EXSTYLE) & ~WS_EX_TOOLWINDOW);
+  if (--displayForms_ == 0 && window_)
+    SetWindowLongPtrW(window_, GWL_EXSTYLE, GetWindowLongPtrW(window_, GWL_EXSTYLE) & ~WS_EX_TOOLWINDOW);
 }
 
 }  // namespace ts

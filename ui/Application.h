@@ -37,7 +37,7 @@ class TApplication {
   void Initialize();
   void SetTitle(const std::wstring& title) { title_ = title; }
   const std::wstring& Title() const { return title_; }
-  HWND Handle() const { return handle_; }
+  HWND Handle() const { return window_; }
 
   // Sees every queued message of the loop before dialog navigation and dispatch;
   // answering true consumes it.
@@ -86,11 +86,14 @@ class TApplication {
   void DisplayFormDestroyed();
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
+  // The hidden window's messages, offered to the hooks.
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   bool HandleMessage(MSG& msg);
 
   std::wstring title_;
-  HWND handle_ = nullptr;
+  HWND window_ = nullptr;
   std::vector<TWindowHook> hooks_;
   std::vector<std::unique_ptr<TForm>> forms_;
   TForm* mainForm_ = nullptr;

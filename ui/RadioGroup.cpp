@@ -11,6 +11,8 @@ namespace {
 
 // Room for the round check and the gap before the text.
 constexpr int kCheckRoom = 18;
+// Where the caption starts on the frame's top line, as the system places it.
+constexpr int kCaptionLeft = 8;
 
 }  // namespace
 
@@ -80,6 +82,33 @@ void TRadioGroup::Arrange() {
   SelectObject(dc, old);
 }
 
+void TRadioGroup::PaintFrame(HDC dc) {
+  // Drawn here rather than by the system's group box, which under Wine drew the
+  // caption wider than the room it had measured for it and cut off its end.
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(handle_, WM_GETFONT, 0, 0)));
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  RECT frame;
+  GetClientRect(handle_, &frame);
+  const int right = frame.right;
+  frame.top += tm.tmHeight / 2 - 1;
+  DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+  const std::wstring caption = Text();
+  if (!caption.empty()) {
+    RECT label{kCaptionLeft, 0, right - kCaptionLeft, tm.tmHeight};
+    DrawTextW(dc, caption.c_str(), -1, &label, DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
+    // The glyphs may come out wider than measured: the caption is not clipped,
+    // and the gap in the frame leaves it a character more.
+    RECT gap{label.left - 1, label.top, std::min<LONG>(label.right + tm.tmAveCharWidth, right - 1),
+             label.bottom};
+    FillRect(dc, &gap, GetSysColorBrush(COLOR_BTNFACE));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(IsWindowEnabled(handle_) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    DrawTextW(dc, caption.c_str(), -1, &label, DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+  }
+  SelectObject(dc, old);
+}
+
 void TRadioGroup::EraseAround(HDC dc) {
   // A group box draws only its frame and caption, and a parent that clips its
   // children leaves the inside unpainted, so the group fills it. The items and any
@@ -114,6 +143,17 @@ LRESULT TRadioGroup::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
       EraseAround(reinterpret_cast<HDC>(wParam));
       return 1;
+    case WM_PAINT: {
+      const TPaintDC paint(handle_);
+      PaintFrame(paint.Get());
+      return 0;
+    }
+    case WM_PRINTCLIENT:
+      PaintFrame(reinterpret_cast<HDC>(wParam));
+      return 0;
+    case WM_ENABLE:
+      InvalidateRect(handle_, nullptr, TRUE);
+      break;
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
         for (size_t i = 0; i < itemWindows_.size(); ++i)

@@ -29,6 +29,7 @@ class TRadioGroup : public TWinControl {
 
  private:
   void Arrange();
+  void PaintFrame(HDC dc);
   void EraseAround(HDC dc);
   std::vector<std::wstring> items_;
   std::vector<HWND> itemWindows_;

@@ -1,10 +1,11 @@
 #pragma once
 // The owners of what Windows hands out: kernel handles, GDI objects, icons, device
-// contexts and COM interfaces. Each is move-only, so one owner frees it, once, on
+// contexts and COM interfaces; and C streams. Each is move-only, so one owner frees it, once, on
 // every path. Nothing outside this header closes, deletes or releases by hand.
 
 #include <windows.h>
 
+#include <cstdio>
 #include <utility>
 
 namespace ts {
@@ -82,6 +83,12 @@ struct TEnhMetafileTraits {
   static bool Free(HENHMETAFILE h) { return DeleteEnhMetaFile(h) != 0; }
 };
 
+struct TStdioTraits {
+  using TValue = FILE*;
+  static bool Valid(FILE* f) { return f != nullptr; }
+  static bool Free(FILE* f) { return std::fclose(f) == 0; }
+};
+
 // A kernel handle: a file, a pipe, an event, a thread, a process, a token.
 using TWinHandle = TOwned<THandleTraits>;
 // A pen, a brush, a font, a bitmap, a region or a palette.
@@ -93,6 +100,8 @@ using TEnhMetafile = TOwned<TEnhMetafileTraits>;
 // What the system allocated for the caller from the local heap: a text, a
 // security descriptor.
 using TLocalMemory = TOwned<TLocalTraits>;
+// A file opened with fopen.
+using TStdioFile = TOwned<TStdioTraits>;
 // A menu that no window holds: a window destroys the menu it is given itself.
 using TMenuHandle = TOwned<TMenuTraits>;
 

@@ -169,11 +169,10 @@ ToolResult RunHidInstallTool(const std::wstring& arguments, milliseconds timeout
     GetExitCodeProcess(pi.hProcess, &code);
     result.exitCode = static_cast<int>(code);
   }
-  if (FILE* f = _wfopen(file, L"rb")) {
+  if (const TStdioFile f(_wfopen(file, L"rb")); f) {
     char buffer[512];
     size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) result.output.append(buffer, got);
-    fclose(f);
+    while ((got = fread(buffer, 1, sizeof buffer, f.Get())) > 0) result.output.append(buffer, got);
   }
   DeleteFileW(file);
   return result;

@@ -5,6 +5,7 @@
 
 #include "link/LinkReports.h"
 #include "ui/Cp1251.h"
+#include "ui/SystemError.h"
 
 namespace ts {
 namespace {

@@ -13,8 +13,8 @@
 #include "record/FrameStream.h"
 #include "record/Recorder.h"
 #include "record/RecordingBinding.h"
-#include "record/ScreenImage.h"
 #include "record/SnapshotName.h"
+#include "screen/ScreenImage.h"
 #include "sim/Instrument.h"
 #include "tests/native/link/HidFakes.h"
 

@@ -10,7 +10,7 @@
 #include <boost/beast/websocket.hpp>
 #include <random>
 
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 #include "share/ShareServer.h"
 
 namespace ts {

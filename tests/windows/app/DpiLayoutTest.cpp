@@ -16,6 +16,7 @@
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
 #include "link/LinkUnit.h"
+#include "share/ShareForm.h"
 #include "ui/Application.h"
 #include "ui/Dpi.h"
 
@@ -148,14 +149,22 @@ class DpiLayout : public ::testing::Test {
     app->CreateForm(SoundForm);
     app->CreateForm(USBMessageForm);
     app->CreateForm(ControlForm);
+    share = std::make_unique<TShareForm>(feed, std::vector<std::string>{"F1"});
+    share->Load();
+    forms = {MainForm, LinkForm, ControlForm, USBMessageForm, SoundForm, share.get()};
   }
-  void TearDown() override { app.reset(); }
+  void TearDown() override {
+    share.reset();
+    app.reset();
+  }
 
   std::unique_ptr<TApplication> app;
+  TPictureFeed feed;
+  std::unique_ptr<TShareForm> share;
+  std::vector<TForm*> forms;
 };
 
 TEST_F(DpiLayout, WindowsLayOutCleanlyAtTheirDpiAndAfterADpiChange) {
-  const std::vector<TForm*> forms{MainForm, LinkForm, ControlForm, USBMessageForm, SoundForm};
   const int own = DpiOf(MainForm->Handle());
   for (int dpi : {own, 192, own}) {
     SCOPED_TRACE("at " + std::to_string(dpi) + " dpi");
@@ -183,7 +192,6 @@ TEST_F(DpiLayout, WindowsLayOutCleanlyAtTheirDpiAndAfterADpiChange) {
 }
 
 TEST_F(DpiLayout, ADpiChangeAndBackGivesTheSameLayout) {
-  const std::vector<TForm*> forms{MainForm, LinkForm, ControlForm, USBMessageForm, SoundForm};
   for (TForm* form : forms) {
     const int own = form->Dpi();
     std::vector<RECT> before = ChildRects(form->Handle());

@@ -18,6 +18,17 @@
 namespace ts {
 namespace {
 
+BOOL WINAPI FailWrite(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) {
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+HANDLE WINAPI FailCopy(HANDLE, UINT, int, int, UINT) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+// The platform failing where it cannot be made to fail on demand.
+constexpr TPictureToolCalls kFailing{&FailWrite, &FailCopy};
+
 struct TCheckBox : TObject {
   bool checked = true;
   std::vector<bool> writes;
@@ -287,14 +298,12 @@ TEST_F(PictureToolsTest, AFailedSaveKeepsTheOldFileAndLeavesNothingBehind) {
     std::ofstream(path.c_str(), std::ios::binary) << old;
     HANDLE held = c.holdOpen ? CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE;
-    PictureToolFaults.fileWrite = c.injectWrite;
     try {
-      SavePictureToFile(*tools.CapturePicture(), path);
+      SavePictureToFile(*tools.CapturePicture(), path, c.injectWrite ? kFailing : TPictureToolCalls{});
       ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
       EXPECT_EQ(std::string(e.what()), "Cannot create file " + Narrow(path));
     }
-    PictureToolFaults.fileWrite = false;
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     auto kept = ReadFileBytes(path);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), old);
@@ -342,14 +351,13 @@ TEST_F(PictureToolsTest, ACopyThatCannotBeMadeLeavesTheClipboardAsItWasAndSaysSo
   SetClipboardData(CF_UNICODETEXT, text);
   CloseClipboard();
 
-  PictureToolFaults.bitmapCopy = true;
+  TPictureTools failing{view, kFailing};
   try {
-    tools.CopyToClipBoardClick(form.Handle());
+    failing.CopyToClipBoardClick(form.Handle());
     ADD_FAILURE() << "no error";
   } catch (const Exception& e) {
     EXPECT_STREQ(e.what(), "Cannot copy the picture to the clipboard");
   }
-  PictureToolFaults.bitmapCopy = false;
   ASSERT_TRUE(OpenClipboard(form.Handle()));
   auto* kept = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)));
   EXPECT_EQ(std::wstring(kept ? kept : L""), before);
@@ -357,26 +365,27 @@ TEST_F(PictureToolsTest, ACopyThatCannotBeMadeLeavesTheClipboardAsItWasAndSaysSo
   CloseClipboard();
 }
 
+struct TClipboardHolder {
+  HANDLE opened, release;
+};
+// Another thread's window holds the clipboard open until it is released.
+DWORD WINAPI HoldClipboard(void* p) {
+  auto* a = static_cast<TClipboardHolder*>(p);
+  HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  BOOL ok = OpenClipboard(owner);
+  SetEvent(a->opened);
+  WaitForSingleObject(a->release, INFINITE);
+  if (ok) CloseClipboard();
+  DestroyWindow(owner);
+  return 0;
+}
+
 TEST_F(PictureToolsTest, ABusyClipboardIsAnError) {
   Initialise();
   HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct TArgs {
-    HANDLE opened, release;
-  } args{opened, release};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* a = static_cast<TArgs*>(p);
-        HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        BOOL ok = OpenClipboard(owner);
-        SetEvent(a->opened);
-        WaitForSingleObject(a->release, INFINITE);
-        if (ok) CloseClipboard();
-        DestroyWindow(owner);
-        return 0;
-      },
-      &args, 0, nullptr);
+  TClipboardHolder args{opened, release};
+  HANDLE thread = CreateThread(nullptr, 0, &HoldClipboard, &args, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(opened, 10000), WAIT_OBJECT_0);
   try {
     tools.CopyToClipBoardClick(form.Handle());

@@ -233,13 +233,15 @@ TEST(PipeServer, ClientsThatOpenAndCloseAtOnceLeaveTheServiceRunning) {
 
 // The device-change broadcast reaches a top-level window, as the program's
 // hidden watcher window is.
+int changes = 0;
+LRESULT CALLBACK CountDeviceChanges(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_DEVICECHANGE && w == 7) ++changes;
+  return DefWindowProcW(h, m, w, l);
+}
+
 TEST(PipeServer, PlugAndUnplugBroadcastTheDeviceChange) {
-  static int changes = 0;
   WNDCLASSW wc{};
-  wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-    if (m == WM_DEVICECHANGE && w == 7) ++changes;
-    return DefWindowProcW(h, m, w, l);
-  };
+  wc.lpfnWndProc = &CountDeviceChanges;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"TS4170DeviceChangeWatcher";
   RegisterClassW(&wc);

@@ -13,6 +13,7 @@
 #include "sim/Commands.h"
 #include "sim/Instrument.h"
 #include "tests/windows/sim/PipeClient.h"
+#include "ui/WinHandle.h"
 
 namespace ts::sim {
 namespace {
@@ -58,10 +59,9 @@ class Simulator {
 
   std::string Log() const {
     std::string text;
-    if (FILE* f = _wfopen(log_.c_str(), L"rb")) {
+    if (const TStdioFile f(_wfopen(log_.c_str(), L"rb")); f) {
       char buffer[4096];
-      for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-      fclose(f);
+      for (size_t n; (n = fread(buffer, 1, sizeof buffer, f.Get())) > 0;) text.append(buffer, n);
     }
     return text;
   }
@@ -73,22 +73,8 @@ class Simulator {
   }
 
   HWND Window() const {
-    struct Search {
-      DWORD pid;
-      HWND found;
-    } search{pi_.dwProcessId, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lp);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(h, &pid);
-          wchar_t cls[64] = {};
-          GetClassNameW(h, cls, 64);
-          if (pid != s->pid || std::wstring(cls) != L"TS4170_Simulator") return TRUE;
-          s->found = h;
-          return FALSE;
-        },
-        LPARAM(&search));
+    Search search{pi_.dwProcessId, nullptr};
+    EnumWindows(&VisitWindow, LPARAM(&search));
     return search.found;
   }
 
@@ -102,6 +88,21 @@ class Simulator {
   }
 
  private:
+  struct Search {
+    DWORD pid;
+    HWND found;
+  };
+  static BOOL CALLBACK VisitWindow(HWND h, LPARAM lp) {
+    auto* s = reinterpret_cast<Search*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(h, cls, 64);
+    if (pid != s->pid || std::wstring(cls) != L"TS4170_Simulator") return TRUE;
+    s->found = h;
+    return FALSE;
+  }
+
   PROCESS_INFORMATION pi_{};
   bool started_ = false;
   std::wstring log_;

@@ -48,13 +48,12 @@ namespace ts::test {
 MessageBoxWatcher::MessageBoxWatcher(std::wstring caption) : caption_(std::move(caption)) {
   InitializeCriticalSection(&lock_);
   stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  thread_.Reset(CreateThread(
-      nullptr, 0,
-      [](void* self) -> DWORD {
-        static_cast<MessageBoxWatcher*>(self)->Run();
-        return 0;
-      },
-      this, 0, nullptr));
+  thread_.Reset(CreateThread(nullptr, 0, &ThreadMain, this, 0, nullptr));
+}
+
+DWORD WINAPI MessageBoxWatcher::ThreadMain(void* self) {
+  static_cast<MessageBoxWatcher*>(self)->Run();
+  return 0;
 }
 
 MessageBoxWatcher::~MessageBoxWatcher() {

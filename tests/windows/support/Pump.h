@@ -42,6 +42,7 @@ class MessageBoxWatcher {
   bool LastHadIcon();
 
  private:
+  static DWORD WINAPI ThreadMain(void* self);
   void Run();
   std::wstring caption_;
   TWinHandle stop_;

@@ -1,4 +1,4 @@
-#include "record/ScreenImage.h"
+#include "screen/ScreenImage.h"
 
 namespace ts {
 
@@ -11,13 +11,10 @@ TScreenImage::TApplied TScreenImage::Apply(const uint8_t* data, size_t size) {
   if (slot < 0) return {};
   const uint8_t group = data[kLineGroupByte];
   if (!pixels_.empty()) {
-    const auto& placement = kPlacement[size_t(HalfIndex(data[kSecondHalfByte]))];
-    const int top = GroupTopRow(group);
-    for (int k = 0; k < kPixelBytes; ++k) {
-      const int x = placement[size_t(k)].x, y = top + placement[size_t(k)].row;
+    PlacePixelBytes(data, [this](int x, int y, uint8_t bits) {
       uint32_t* row = pixels_.data() + size_t(y) * kPictureWidth + size_t(x);
-      for (int b = 0; b < kTileWidth; ++b) row[b] = (data[k] >> (7 - b)) & 1 ? 0x000000 : 0xFFFFFF;
-    }
+      for (int b = 0; b < kTileWidth; ++b) row[b] = (bits >> (7 - b)) & 1 ? 0x000000 : 0xFFFFFF;
+    });
   }
   seen_.set(size_t(slot));
   if (group != 0) {

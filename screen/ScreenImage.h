@@ -15,7 +15,7 @@
 namespace ts {
 
 inline bool IsScreenReport(const uint8_t* data, size_t size) {
-  return size == kScreenReportSize && data[kLineGroupByte] < TS4170_SCREEN_LINE_GROUPS &&
+  return data && size == kScreenReportSize && data[kLineGroupByte] < TS4170_SCREEN_LINE_GROUPS &&
          data[kSecondHalfByte] <= 1;
 }
 
@@ -27,6 +27,16 @@ inline int ScreenSlot(const uint8_t* data, size_t size) {
 // A screen report that presents: line group 0, either half.
 inline bool PresentsFrame(const uint8_t* data, size_t size) {
   return IsScreenReport(data, size) && data[kLineGroupByte] == 0;
+}
+
+// Hands each pixel byte of a screen report to place(x, y, byte), with the
+// picture position (margin included) of the byte's leftmost pixel.
+template <class F>
+void PlacePixelBytes(const uint8_t* screenReport, F&& place) {
+  const auto& placement = kPlacement[size_t(HalfIndex(screenReport[kSecondHalfByte]))];
+  const int top = GroupTopRow(screenReport[kLineGroupByte]);
+  for (size_t k = 0; k < size_t(kPixelBytes); ++k)
+    place(placement[k].x, top + placement[k].row, screenReport[k]);
 }
 
 class TScreenImage {
