@@ -27,25 +27,27 @@ std::string YesNo(bool b) { return b ? "Yes" : "No"; }
 
 }  // namespace
 
-void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3) {
-  std::memset(out, 0, kOutputReportSize);
+TOutputReport BuildCommandReport(uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3) {
+  TOutputReport out{};
   out[0] = TS4170_COMMAND_REPORT_ID;
-  Put16(out + 1, code);
-  Put16(out + 3, arg1);
-  Put16(out + 5, arg2);
-  Put16(out + 7, arg3);
+  Put16(&out[1], code);
+  Put16(&out[3], arg1);
+  Put16(&out[5], arg2);
+  Put16(&out[7], arg3);
+  return out;
 }
 
-void BuildMessageReport(uint8_t* out, uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251) {
-  std::memset(out, 0, kOutputReportSize);
+TOutputReport BuildMessageReport(uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251) {
+  TOutputReport out{};
   out[0] = TS4170_MESSAGE_REPORT_ID;
   out[1] = 0x55;
   out[2] = 0xAA;
-  Put16(out + 3, x);
-  Put16(out + 5, y);
-  Put16(out + 7, static_cast<uint16_t>(static_cast<uint32_t>(seconds) * 50u));
+  Put16(&out[3], x);
+  Put16(&out[5], y);
+  Put16(&out[7], static_cast<uint16_t>(static_cast<uint32_t>(seconds) * 50u));
   size_t n = std::min<size_t>(text1251.size(), kOutputReportSize - 9);
-  std::memcpy(out + 9, text1251.data(), n);
+  std::memcpy(&out[9], text1251.data(), n);
+  return out;
 }
 
 std::string LogLine(int32_t number, std::string_view text) {

@@ -1,6 +1,6 @@
 #include "link/LinkUnit.h"
 
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,7 +11,6 @@
 #include "ui/Application.h"
 #include "ui/Cp1251.h"
 #include "ui/Dpi.h"
-#include "ui/LinkBuffer.h"
 
 namespace ts {
 
@@ -234,32 +233,25 @@ void TLinkForm::AddLogLine(const std::string& text) {
   Memo.Add(Widen(LogLine(LogLineCount, text)));
 }
 
-void TLinkForm::WriteOutputReport(const wchar_t* failText) {
+void TLinkForm::WriteOutputReport(const TOutputReport& report, const wchar_t* failText) {
+  if (!Current()) return;
   CurrentDevice->DiscardInput();
-  uint32_t length = CurrentDevice->HIDCaps().OutputReportByteLength;
-  // A device with longer output reports gets the report padded with zeros: nothing
-  // past the 65 bytes of the output buffer is ever read.
-  std::vector<uint8_t> padded;
-  const uint8_t* report = OutputBuffer;
-  if (length > static_cast<uint32_t>(kOutputReportSize)) {
-    padded.assign(length, 0);
-    std::memcpy(padded.data(), OutputBuffer, kOutputReportSize);
-    report = padded.data();
-  }
+  const uint32_t length = CurrentDevice->HIDCaps().OutputReportByteLength;
+  // A device with longer output reports gets the report padded with zeros;
+  // nothing past the report is ever read.
+  std::vector<uint8_t> padded(report.begin(), report.end());
+  padded.resize(std::max<size_t>(length, padded.size()), 0);
   uint32_t written = 0;
-  if (!CurrentDevice->WriteReport(report, length, written)) Application->ShowMessage(failText);
+  if (!CurrentDevice->WriteReport(padded.data(), length, written)) Application->ShowMessage(failText);
 }
 
 void TLinkForm::SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) {
-  BuildCommandReport(OutputBuffer, Code, Arg1, Arg2, Arg3);
-  if (!Current()) return;
-  WriteOutputReport(L"Не прошла команда в прибор ТС4170.");
+  WriteOutputReport(BuildCommandReport(Code, Arg1, Arg2, Arg3), L"Не прошла команда в прибор ТС4170.");
 }
 
 void TLinkForm::SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text) {
-  BuildMessageReport(OutputBuffer, X, Y, Time, Utf16ToCp1251(Text));
-  if (!Current()) return;
-  WriteOutputReport(L"Не прошла команда выдачи сообщения в прибор ТС4170.");
+  WriteOutputReport(BuildMessageReport(X, Y, Time, Utf16ToCp1251(Text)),
+                    L"Не прошла команда выдачи сообщения в прибор ТС4170.");
 }
 
 }  // namespace ts

@@ -61,8 +61,8 @@ class TLinkForm : public TForm {
  private:
   void Arrange();
   // DiscardInput, then the write of one output report; a plain message box with
-  // failText when the instrument does not take it.
-  void WriteOutputReport(const wchar_t* failText);
+  // failText when the instrument does not take it. Nothing without an instrument.
+  void WriteOutputReport(const TOutputReport& report, const wchar_t* failText);
   // The device whose reports are shown: the instrument, or the one ShowOther lent.
   THidDevice* CurrentDevice = nullptr;
   bool ShowsOther = false;

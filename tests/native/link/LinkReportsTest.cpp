@@ -10,15 +10,13 @@ namespace ts {
 namespace {
 
 std::vector<uint8_t> Command(uint16_t code, uint16_t a1, uint16_t a2, uint16_t a3) {
-  std::vector<uint8_t> out(kOutputReportSize, 0xCC);
-  BuildCommandReport(out.data(), code, a1, a2, a3);
-  return out;
+  const TOutputReport out = BuildCommandReport(code, a1, a2, a3);
+  return {out.begin(), out.end()};
 }
 
 std::vector<uint8_t> Message(uint16_t x, uint16_t y, int32_t seconds, const std::string& utf8) {
-  std::vector<uint8_t> out(kOutputReportSize, 0xCC);
-  BuildMessageReport(out.data(), x, y, seconds, Utf8ToCp1251(utf8));
-  return out;
+  const TOutputReport out = BuildMessageReport(x, y, seconds, Utf8ToCp1251(utf8));
+  return {out.begin(), out.end()};
 }
 
 std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> head) {
