@@ -67,7 +67,6 @@ void DropQueuedRepeats(WPARAM key) {
 }  // namespace
 
 TMainForm::~TMainForm() {
-  if (LinkHost == this) LinkHost = nullptr;
   // Its server posts viewers' presses to it and calls back here.
   shareForm_.reset();
   if (Application && Application->OnMessage == Bind(this, &TMainForm::KeyboardMessage))
@@ -212,19 +211,27 @@ void TMainForm::DpiChanged() { DisplayView.Place(DisplayViewBounds(), std::max(D
 
 void TMainForm::FormCreate(TObject*) {}
 
+void TMainForm::SetLink(TInstrumentLink& link) {
+  link_ = &link;
+  link.OnStatus = Bind(this, &TMainForm::SetStatusPanel);
+  link.Subscribe(Bind(this, &TMainForm::ShowReport));
+  link.Subscribe(Bind(&Recording, &TRecordControl::Report));
+  link.Subscribe(Bind(&Rate, &TRateMeter::Report));
+}
+
 void TMainForm::FormClose(TObject*, TCloseAction&) {
   if (shareForm_) shareForm_->Stop();
   Recording.Close();
+  if (link_) link_->Close();
   LinkForm->Close();
   // After the link has returned the recording's device, before the link goes.
   playback_.reset();
 }
 
 void TMainForm::SpeedTimerTimer(TObject*) {
-  int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
+  int64_t rate = DataRate(Rate.Take(), SpeedTimer.Interval());
   FooterStatusBar.SetPanelText(1, SpeedWideText(rate));
   ShareFeed.SetLink(LinkDevice() != nullptr, rate);
-  ReceivedBytes = 0;
   FooterStatusBar.Repaint();
   Application->ProcessMessages();
 }
@@ -239,7 +246,7 @@ void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
   TDisabledWhileSending busy(button, [this] {
     if (sendingKey_) DropQueuedRepeats(sendingKey_);
   });
-  LinkForm->SendCommand(code, arg1, 0, 0);
+  if (link_) link_->SendCommand(code, arg1, 0, 0);
 }
 
 void TMainForm::NastrSpeedButtonClick(TObject*) { SendFrom(NastrSpeedButton, kKeyPress, 0x0800); }
@@ -269,6 +276,10 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
+void TMainForm::ShowReport(THidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
+  RenderScreenReport(data, size);
+}
+
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
   if (Playing()) {
     playback_->Shown(data, size);
@@ -321,7 +332,7 @@ std::vector<TPngText> TMainForm::EvidenceTexts() {
 void TMainForm::PlaybackEnded(TObject*) {
   // The instrument's next frame redraws the screen; until then it keeps the
   // recording's last one.
-  if (LinkForm) LinkForm->ShowInstrument();
+  if (link_) link_->ShowInstrument();
 }
 
 void TMainForm::PlayItemClick(TObject*) {
@@ -364,10 +375,10 @@ void TMainForm::OpenPlayback(const std::wstring& fileName) {
   playback_.reset();
   playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(playback),
                                                 Bind(this, &TMainForm::PlaybackEnded));
-  if (LinkForm) LinkForm->ShowOther(playback_->Interface());
+  if (link_) link_->ShowOther(playback_->Interface());
 }
 
-THidDevice* TMainForm::LinkDevice() { return LinkForm ? LinkForm->Current() : nullptr; }
+THidDevice* TMainForm::LinkDevice() { return link_ ? link_->Current() : nullptr; }
 void TMainForm::RecordItemClick(TObject*) { Recording.Toggle(LinkDevice()); }
 
 void TMainForm::SaveToFileClick(TObject*) {
@@ -435,8 +446,7 @@ void TMainForm::RemoteKey(int key, const std::wstring& viewer) {
   // A recording in the instrument's place takes no keys, from here or from afar.
   if (key < 0 || key >= static_cast<int>(std::size(kKeyMap)) || Playing()) return;
   const TKeyBinding& b = kKeyMap[size_t(key)];
-  if (LinkForm)
-    LinkForm->AddLogLine("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));
+  if (link_) link_->Log("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));
   (this->*b.Click)(this);
 }
 

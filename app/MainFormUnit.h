@@ -6,7 +6,8 @@
 #include <memory>
 
 #include "app/LargeView.h"
-#include "link/LinkHost.h"
+#include "app/RateText.h"
+#include "link/InstrumentLink.h"
 #include "record/EvidenceUnit.h"
 #include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
@@ -24,9 +25,8 @@
 
 namespace ts {
 
-class TMainForm : public TDisplayForm, public TLinkHost {
+class TMainForm : public TDisplayForm {
  public:
-  TMainForm() { LinkHost = this; }
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
@@ -52,7 +52,10 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   TRecordControl Recording{*this};
   // What browsers watching the screen are sent: fed where the mirror draws.
   TPictureFeed ShareFeed;
+  TRateMeter Rate;
 
+  // The link to the instrument: its reports, its status and the keys' road.
+  void SetLink(TInstrumentLink& link);
   void FormCreate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
   void SpeedTimerTimer(TObject* Sender);
@@ -85,16 +88,11 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   void DisplayViewInitialize(TObject* Sender);
   void DisplayViewFinalize(TObject* Sender);
   bool DrawChecked() { return DrawCheckBox.Checked(); }
-  // The screen-mirror half of the link's input-report handler.
-  void RenderScreenReport(const uint8_t* data, uint16_t size) override;
-  void SetStatusPanel(int index, const std::wstring& text) override {
-    FooterStatusBar.SetPanelText(index, text);
-  }
-
-  // The recording half of the link's input-report handler.
-  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) override {
-    Recording.Report(device, reportID, data, size);
-  }
+  // A report of the link's current device for the screen: the mirror, the
+  // integrity of the live frame, playback's position and the browsers' feed.
+  void ShowReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
+  void RenderScreenReport(const uint8_t* data, uint16_t size);
+  void SetStatusPanel(int index, const std::wstring& text) { FooterStatusBar.SetPanelText(index, text); }
   void RecordItemClick(TObject* Sender);
   void PlayItemClick(TObject* Sender);
   // Shows a recording in the playback window; refuses a file that is not one.
@@ -132,6 +130,7 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
   void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
   THidDevice* LinkDevice();
+  TInstrumentLink* link_ = nullptr;
   void PlaybackEnded(TObject*);
   std::unique_ptr<TPlaybackWindow> playback_;
   // Evidence pictures: the picture as shown and the fields that describe it.

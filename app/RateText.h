@@ -3,8 +3,23 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "ui/Bound.h"
 
 namespace ts {
+
+class THidDevice;
+
+// The bytes of the reports counted between two ticks of the rate timer.
+class TRateMeter : public TObject {
+ public:
+  void Report(THidDevice*, uint8_t, const uint8_t*, uint16_t size) { bytes_ += size; }
+  int32_t Take() { return std::exchange(bytes_, 0); }
+
+ private:
+  int32_t bytes_ = 0;
+};
 
 // Bytes per second from the bytes counted over one timer interval. The product is
 // taken in 64 bits: in 32 bits it would overflow above 2,147,483 bytes.
