@@ -230,7 +230,7 @@ void TMainForm::FormClose(TObject*, TCloseAction&) {
 
 void TMainForm::SpeedTimerTimer(TObject*) {
   int64_t rate = DataRate(Rate.Take(), SpeedTimer.Interval());
-  FooterStatusBar.SetPanelText(1, SpeedWideText(rate));
+  FooterStatusBar.SetPanelText(1, speedText_(rate));
   ShareFeed.SetLink(LinkDevice() != nullptr, rate);
   FooterStatusBar.Repaint();
   Application->ProcessMessages();
@@ -281,13 +281,13 @@ void TMainForm::ShowReport(THidDevice*, uint8_t, const uint8_t* data, uint16_t s
 }
 
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  if (Playing()) {
-    playback_->Shown(data, size);
-  } else if (DrawChecked()) {
-    liveIntegrity_.Apply(data, size);
-  }
+  const bool playing = Playing();
+  if (playing) playback_->Shown(data, size);
+  // With the picture output off, the picture stays as it is, here and in browsers.
+  if (!DrawChecked()) return;
+  if (!playing) liveIntegrity_.Apply(data, size);
   Mirror.RenderScreenReport(data, size);
-  if (DrawChecked()) ShareFeed.Add(data, size);
+  ShareFeed.Add(data, size);
 }
 
 TPixels TMainForm::EvidencePixels() {

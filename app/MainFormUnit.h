@@ -32,7 +32,7 @@ class TMainForm : public TDisplayForm {
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
   // The mirror and the tools come before the control: the control's finalisation
   // must find them alive.
-  TScreenMirror Mirror{DisplayView, Bind(this, &TMainForm::DrawChecked)};
+  TScreenMirror Mirror{DisplayView};
   TPictureTools PictureTools{DisplayView};
   TDisplayView DisplayView;
   TSpeedButton LeftSCRSpeedButton, F1SpeedButton, F2SpeedButton, F3SpeedButton, F4SpeedButton,
@@ -131,6 +131,7 @@ class TMainForm : public TDisplayForm {
   void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
   THidDevice* LinkDevice();
   TInstrumentLink* link_ = nullptr;
+  TSpeedWideText speedText_;
   void PlaybackEnded(TObject*);
   std::unique_ptr<TPlaybackWindow> playback_;
   // Evidence pictures: the picture as shown and the fields that describe it.

@@ -30,8 +30,14 @@ int64_t DataRate(int32_t receivedBytes, uint32_t intervalMs);
 // zero-padded, a space, the unit (UTF-8).
 std::string SpeedText(int64_t rate);
 // The same in UTF-16, written into storage kept from call to call: the timer shows
-// it every second while reports stream, and must not touch the heap then. For one
-// thread.
-const std::wstring& SpeedWideText(int64_t rate);
+// it every second while reports stream, and must not touch the heap then.
+class TSpeedWideText {
+ public:
+  TSpeedWideText() { text_.reserve(64); }  // the longest rate fits
+  const std::wstring& operator()(int64_t rate);
+
+ private:
+  std::wstring text_;
+};
 
 }  // namespace ts

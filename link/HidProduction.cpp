@@ -44,10 +44,10 @@ class THidApplicationDeviceWatch : public TObject, public TDeviceChangeWatch {
 
 }  // namespace
 
-std::unique_ptr<THidDeviceController> CreateHidDeviceController(TObject* Owner) {
+std::unique_ptr<THidDeviceController> CreateHidDeviceController(TObject* Owner, TPipeNotice notice) {
   std::vector<std::unique_ptr<THidBinding>> bindings;
   bindings.push_back(std::make_unique<THidWin32Binding>());
-  bindings.push_back(std::make_unique<THidPipeBinding>());
+  bindings.push_back(std::make_unique<THidPipeBinding>(kVirtualInstrumentPipe, std::move(notice)));
   return std::make_unique<THidDeviceController>(
       Owner, std::make_shared<THidBindingChain>(std::move(bindings)), std::make_shared<THidWin32Dispatcher>(),
       std::make_unique<THidApplicationDeviceWatch>());

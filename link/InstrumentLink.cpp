@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "link/HidPipeBinding.h"
 #include "link/HidProduction.h"
 #include "ui/Application.h"
 #include "ui/Cp1251.h"
@@ -28,7 +27,6 @@ std::string SystemMessage(uint32_t error) {
 }  // namespace
 
 TInstrumentLink::~TInstrumentLink() {
-  SetVirtualInstrumentNotice(nullptr);
   // The device and its reader go while the handlers they call still exist.
   try {
     if (CurrentDevice && HidDevCntrl) HidDevCntrl->ReturnDevice(CurrentDevice);
@@ -38,11 +36,10 @@ TInstrumentLink::~TInstrumentLink() {
 }
 
 void TInstrumentLink::Start() {
-  // A pipe served by another user is refused; the operator reads why in the log.
-  SetVirtualInstrumentNotice([this](const std::string& line) { Log(line); });
   // Configured in this order: attaching OnDeviceChange reports the first device
   // change at once; attaching OnDeviceData starts the instrument's read thread.
-  HidDevCntrl = CreateHidDeviceController(this);
+  // A pipe served by another user is refused; the operator reads why in the log.
+  HidDevCntrl = CreateHidDeviceController(this, [this](const std::string& line) { Log(line); });
   HidDevCntrl->SetDevThreadSleepTime(kReadWaitMs);
   HidDevCntrl->SetOnArrival(Bind(this, &TInstrumentLink::HidDevCntrlArrival));
   HidDevCntrl->SetOnEnumerate(Bind(this, &TInstrumentLink::HidDevCntrlEnumerate));
@@ -129,7 +126,7 @@ void TInstrumentLink::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID
     ReadsLost = false;
     Status(0, L"ТС4170 подключен !!!");
   }
-  Status(2, PacketWideText(Size));
+  Status(2, packetText_(Size));
   for (const THidDataEvent& sink : sinks_) sink(HidDev, ReportID, Data, Size);
 }
 

@@ -89,6 +89,7 @@ class TInstrumentLink : public TObject, public TDialogLink {
   // no connection is shown until a report is read again.
   bool ReadsLost = false;
   TReadErrorLog ReadErrors;
+  TPacketWideText packetText_;
 };
 
 }  // namespace ts

@@ -83,15 +83,13 @@ std::vector<std::string> TReadErrorLog::EndRun() {
 
 std::string PacketText(uint16_t size) { return " Пакет " + std::to_string(size) + " байта"; }
 
-const std::wstring& PacketWideText(uint16_t size) {
-  static int shownSize = -1;
-  static std::wstring text;
-  if (size != shownSize) {
+const std::wstring& TPacketWideText::operator()(uint16_t size) {
+  if (size != shownSize_) {
     const std::u16string wide = Utf8ToUtf16(PacketText(size));
-    text.assign(wide.begin(), wide.end());
-    shownSize = size;
+    text_.assign(wide.begin(), wide.end());
+    shownSize_ = size;
   }
-  return text;
+  return text_;
 }
 
 std::string TrimSystemMessage(std::string text) {

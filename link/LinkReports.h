@@ -31,9 +31,16 @@ TOutputReport BuildMessageReport(uint16_t x, uint16_t y, int32_t seconds, std::s
 std::string LogLine(int32_t number, std::string_view text);
 // " Пакет N байта"
 std::string PacketText(uint16_t size);
-// The same in UTF-16, built only when the size differs from the last call's: the
-// link shows it for every report. For one thread.
-const std::wstring& PacketWideText(uint16_t size);
+// The same in UTF-16, built only when the size differs from the last one's: the
+// link shows it for every report, and must not touch the heap then.
+class TPacketWideText {
+ public:
+  const std::wstring& operator()(uint16_t size);
+
+ private:
+  int shownSize_ = -1;
+  std::wstring text_;
+};
 // A system message without its trailing spaces, control characters and full stops.
 std::string TrimSystemMessage(std::string text);
 // The event log's lines for the read errors the reader reports, "Ошибка: "

@@ -9,8 +9,7 @@ constexpr RECT kTileRect{0, 0, kTileWidth, 1};
 
 }  // namespace
 
-TScreenMirror::TScreenMirror(TCustomDisplayView& view, TMethod<bool()> drawEnabled)
-    : view_(view), drawEnabled_(drawEnabled) {}
+TScreenMirror::TScreenMirror(TCustomDisplayView& view) : view_(view) {}
 
 TScreenMirror::~TScreenMirror() { DisplayViewFinalize(nullptr); }
 
@@ -29,7 +28,6 @@ void TScreenMirror::DisplayViewFinalize(TObject*) {
 }
 
 void TScreenMirror::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  if (drawEnabled_ && !drawEnabled_()) return;
   CopyScreenReport(received_.data(), data, data ? size : 0);
   if (!view_.CanDraw()) return;
 

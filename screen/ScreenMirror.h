@@ -9,14 +9,12 @@
 
 #include "screen/DisplayView.h"
 #include "screen/ScreenLayout.h"
-#include "ui/Bound.h"
 
 namespace ts {
 
 class TScreenMirror {
  public:
-  // `drawEnabled` reads the picture-output check box; unbound counts as ticked.
-  TScreenMirror(TCustomDisplayView& view, TMethod<bool()> drawEnabled);
+  explicit TScreenMirror(TCustomDisplayView& view);
   ~TScreenMirror();
   TScreenMirror(const TScreenMirror&) = delete;
   TScreenMirror& operator=(const TScreenMirror&) = delete;
@@ -34,7 +32,6 @@ class TScreenMirror {
 
  private:
   TCustomDisplayView& view_;
-  TMethod<bool()> drawEnabled_;
   std::array<std::unique_ptr<TDirectDrawSurface>, kTileCount> tileTable_;
   std::array<uint8_t, kScreenReportSize> received_{};
 };

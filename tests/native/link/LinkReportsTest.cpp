@@ -68,8 +68,9 @@ TEST(LinkTexts, LogLinesPacketTextAndSystemMessages) {
   EXPECT_EQ(LogLine(1001, "x"), "1001  x");
   EXPECT_EQ(PacketText(64), " Пакет 64 байта");
   EXPECT_EQ(PacketText(0), " Пакет 0 байта");
+  TPacketWideText packetText;
   for (uint16_t size : {64, 64, 0, 63, 64}) {
-    const std::wstring& wide = PacketWideText(size);
+    const std::wstring& wide = packetText(size);
     EXPECT_EQ(std::u16string(wide.begin(), wide.end()), Utf8ToUtf16(PacketText(size))) << size;
   }
   EXPECT_EQ(TrimSystemMessage("The handle is invalid.\r\n"), "The handle is invalid");

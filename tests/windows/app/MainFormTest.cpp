@@ -257,6 +257,20 @@ TEST(MainWindow, PanelsHoldTheirInitialTextsUntilTheirWritersReplaceThem) {
   MainForm = nullptr;
 }
 
+TEST(MainWindow, WithThePictureOutputOffAReportLeavesThePictureAsItIs) {
+  TApplication app;
+  app.Initialize();
+  TMainForm* main = nullptr;
+  app.CreateForm(main);
+  uint8_t report[64] = {0xAB};
+  for (const bool ticked : {false, true}) {
+    main->DrawCheckBox.SetChecked(ticked);
+    main->RenderScreenReport(report, sizeof report);
+    EXPECT_EQ(main->Mirror.Received()[0], ticked ? 0xAB : 0) << ticked;
+  }
+  MainForm = nullptr;
+}
+
 // A form whose button handler throws, as any handler may.
 class ThrowingForm : public TForm {
  public:

@@ -15,11 +15,6 @@ namespace {
 
 constexpr uint32_t kSentinel = 0x00123456;
 
-struct TGate : TObject {
-  bool ticked = true;
-  bool Read() { return ticked; }
-};
-
 using TReport = std::array<uint8_t, 64>;
 
 TReport MakeReport(uint8_t group, uint8_t half, uint8_t seed) {
@@ -71,8 +66,7 @@ class ScreenMirrorTest : public ::testing::Test {
 
   test::TTestWindow form{512, 330, false};
   TDisplayView view;
-  TGate gate;
-  TScreenMirror mirror{view, Bind(&gate, &TGate::Read)};
+  TScreenMirror mirror{view};
   std::vector<uint32_t> expected;
 };
 
@@ -167,16 +161,7 @@ TEST_F(ScreenMirrorTest, ShortAndEmptyReportsReuseTheBufferAndLongOnesStopAt64By
   EXPECT_EQ(test::ReadPixel(*view.BackSurface(), 4, 33), 0u);
 }
 
-TEST_F(ScreenMirrorTest, UntickedGateTakesNothingAndNoSurfaceMeansCopyOnly) {
-  TReport previous = MakeReport(3, 0, 1);
-  Render(previous);
-  Reset();
-  gate.ticked = false;
-  Render(MakeReport(0, 0, 77));
-  EXPECT_EQ(std::memcmp(mirror.Received().data(), previous.data(), 64), 0);
-  EXPECT_EQ(Picture(), expected);
-
-  gate.ticked = true;
+TEST_F(ScreenMirrorTest, NoSurfaceMeansCopyOnly) {
   form.Destroy();
   ASSERT_FALSE(view.CanDraw());
   TReport next = MakeReport(0, 0, 5);
