@@ -26,6 +26,7 @@ constexpr uint16_t kKeyPress = TS4170_CMD_KEY, kRestart = TS4170_CMD_RESTART, kL
                    kUnlock = TS4170_CMD_UNLOCK;
 
 constexpr UINT kLargeViewKey = VK_F9;
+constexpr UINT kSnapshotKey = VK_F12;
 
 // The PC keys that press the instrument's keys, through the on-screen key's own
 // handler so that each sends exactly what a click sends.
@@ -401,6 +402,13 @@ void TMainForm::KeyMapClick(TObject*) {
 }
 
 bool TMainForm::KeyboardMessage(MSG& msg) {
+  // The snapshot, whichever control of the main window has the focus and
+  // whatever else is held.
+  if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && msg.wParam == kSnapshotKey &&
+      !(msg.lParam & kRepeatBit) && GetActiveWindow() == handle_) {
+    evidence_->SnapshotClick(this);
+    return true;
+  }
   if (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP) return false;
   const HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (!root || (root != handle_ && root != LargeView.Handle())) return false;

@@ -109,8 +109,9 @@ class TMainForm : public TDisplayForm {
   // The large view and the PC keyboard.
   void LargeViewClick(TObject* Sender);
   void KeyMapClick(TObject* Sender);
-  // The keypad from the PC keyboard, ahead of dialog navigation and the focused
-  // control, while the main window or the large view has the key.
+  // The program's one way with its own PC keys: the keypad, the large view and
+  // the snapshot, ahead of dialog navigation and the focused control, while the
+  // main window (or, for the keypad, the large view) has the key.
   bool KeyboardMessage(MSG& msg);
 
   // Showing the screen in browsers.
