@@ -528,6 +528,7 @@ bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
   --numCheckedIn_;
   ++numCheckedOut_;
   device->StartThread();
+  device->writer_.Start();
   return true;
 }
 
@@ -543,6 +544,7 @@ bool THidDeviceController::CheckOutUnlisted(THidDevice*& Device, std::unique_ptr
   Device = device.get();
   unlisted_.push_back(std::move(device));
   Device->StartThread();
+  Device->writer_.Start();
   return true;
 }
 
@@ -571,6 +573,7 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   }
   device->StopThread();
   device->CloseHandles();
+  device->writer_.Stop();
   if (owned) return;
   if (device->IsCheckedOut()) {
     ++numCheckedIn_;

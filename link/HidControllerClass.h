@@ -161,7 +161,8 @@ class THidDevice : public TObject {
   mutable std::mutex readHandleMutex_;
   THidHandle readHandle_ = kNoHidHandle;
   int32_t numOverlappedBuffers_ = 0;
-  // Last, so its thread ends before anything a write uses goes.
+  // Last, so its thread ends before anything a write uses goes. Runs while the
+  // device is lent: a device kept listed costs no thread.
   THidWriter writer_;
 };
 

@@ -2,22 +2,29 @@
 
 namespace ts {
 
-THidWriter::~THidWriter() {
+void THidWriter::Start() {
+  std::lock_guard lock(mutex_);
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+}
+
+void THidWriter::Stop() {
+  if (!thread_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
     jobs_.clear();
   }
   wake_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  thread_.join();
+  stopping_ = false;
 }
 
 void THidWriter::Post(std::function<void()> job) {
   {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
+  Start();
   wake_.notify_one();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// A device's writer: one thread, started by the first write and ended with the
-// device, that writes one report at a time. The user interface thread hands it a
-// job and waits serving (THidDevice::WriteReport), so a device that stops taking
-// reports freezes nothing and a thousand key presses cost one thread.
+// A device's writer: one thread that writes one report at a time, running while
+// the device is lent (and started by a write to a device offered meanwhile). The
+// user interface thread hands it a job and waits serving
+// (THidDevice::WriteReport), so a device that stops taking reports freezes
+// nothing and a thousand key presses cost one thread.
 
 #include <condition_variable>
 #include <deque>
@@ -15,12 +16,15 @@ namespace ts {
 class THidWriter {
  public:
   THidWriter() = default;
-  // Waits for the job under way (the binding's write is bounded in time) and
-  // ends the thread; jobs not begun are dropped.
-  ~THidWriter();
+  ~THidWriter() { Stop(); }
   THidWriter(const THidWriter&) = delete;
   THidWriter& operator=(const THidWriter&) = delete;
 
+  // Starts the thread unless it runs.
+  void Start();
+  // Waits for the job under way (the binding's write is bounded in time) and
+  // ends the thread; jobs not begun are dropped.
+  void Stop();
   // Runs job on the writer's thread after the jobs handed over before it.
   void Post(std::function<void()> job);
 

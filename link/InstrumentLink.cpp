@@ -27,7 +27,11 @@ std::string SystemMessage(uint32_t error) {
 }  // namespace
 
 TInstrumentLink::~TInstrumentLink() {
-  // The device and its reader go while the handlers they call still exist.
+  // A hand-over served while the reader stops reaches no window, which may be
+  // gone already.
+  sinks_.clear();
+  OnLogLine = nullptr;
+  OnStatus = nullptr;
   try {
     if (CurrentDevice && HidDevCntrl) HidDevCntrl->ReturnDevice(CurrentDevice);
   } catch (...) {

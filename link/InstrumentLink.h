@@ -29,7 +29,7 @@ class TInstrumentLink : public TObject, public TDialogLink {
   using TStatusEvent = TMethod<void(int Panel, const std::wstring& Text)>;
 
   TInstrumentLink() = default;
-  // Gives the device back and ends the controller while the sinks still exist.
+  // Hands nothing on any more, gives the device back and ends the controller.
   ~TInstrumentLink() override;
   TInstrumentLink(const TInstrumentLink&) = delete;
   TInstrumentLink& operator=(const TInstrumentLink&) = delete;

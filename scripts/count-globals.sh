@@ -4,12 +4,19 @@
 # objects built from the program's own sources in a MinGW build tree. Constants
 # sit in .rdata and are not counted; each variable is counted once however many
 # objects define it (inline variables). Only the program's namespace: a
-# library's own statics are the library's business.
+# library's own statics are the library's business. Objects whose source is
+# gone from the tree are left out.
 # Usage: scripts/count-globals.sh [build dir, default build/windows]
 set -euo pipefail
 dir=${1:-build/windows}
-symbols=$(find "$dir"/{app,control,link,record,screen,share,ui} -path '*/CMakeFiles/*' -name '*.obj' -print0 |
-  xargs -0 x86_64-w64-mingw32-nm -C --defined-only |
+root=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt")
+objects=()
+while IFS= read -r -d '' object; do
+  relative=${object#"$dir"/}
+  source=$root/${relative%%/*}/${relative#*.dir/}
+  [[ -f ${source%.obj} ]] && objects+=("$object")
+done < <(find "$dir"/{app,control,link,record,screen,share,ui} -path '*/CMakeFiles/*' -name '*.obj' -print0)
+symbols=$(x86_64-w64-mingw32-nm -C --defined-only "${objects[@]}" 2>/dev/null |
   awk '$2 ~ /^[BbDd]$/ { $1 = ""; $2 = ""; sub(/^  /, ""); print }' |
   sed 's/(anonymous namespace)/{anonymous}/g' | grep '^ts::' | sort -u)
 statics=$(grep -E '\)(::|\[abi:[^]]*\]::)' <<<"$symbols" || true)
