@@ -12,6 +12,7 @@
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
+#include "link/InstrumentLink.h"
 #include "link/LinkUnit.h"
 #include "screen/DDrawUnit.h"
 #include "screen/DisplayView.h"
@@ -36,10 +37,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ts::TApplication application;
   application.SetTitle(L"Virtual_TS4170");
   application.Initialize();
+  // Ends before the application, so while the windows whose handlers it calls
+  // are still there.
+  ts::TInstrumentLink link;
   return ts::StartProgram(
       application, [&] { application.CreateForm(ts::MainForm); },
       [&] { application.CreateForm(ts::LinkForm); }, [&] { application.CreateForm(ts::SoundForm); },
       [&] { application.CreateForm(ts::USBMessageForm); }, [&] { application.CreateForm(ts::ControlForm); },
+      [&] {
+        ts::MainForm->SetLink(link);
+        ts::LinkForm->SetLink(link);
+        ts::SoundForm->Link = ts::USBMessageForm->Link = ts::ControlForm->Link = &link;
+        link.Start();
+      },
       [&] {
         if (const std::wstring file = FileOnCommandLine(); !file.empty()) ts::MainForm->OpenPlayback(file);
       });

@@ -26,6 +26,7 @@ constexpr uint16_t kKeyPress = TS4170_CMD_KEY, kRestart = TS4170_CMD_RESTART, kL
                    kUnlock = TS4170_CMD_UNLOCK;
 
 constexpr UINT kLargeViewKey = VK_F9;
+constexpr UINT kSnapshotKey = VK_F12;
 
 // The PC keys that press the instrument's keys, through the on-screen key's own
 // handler so that each sends exactly what a click sends.
@@ -67,7 +68,6 @@ void DropQueuedRepeats(WPARAM key) {
 }  // namespace
 
 TMainForm::~TMainForm() {
-  if (LinkHost == this) LinkHost = nullptr;
   // Its server posts viewers' presses to it and calls back here.
   shareForm_.reset();
   if (Application && Application->OnMessage == Bind(this, &TMainForm::KeyboardMessage))
@@ -212,19 +212,27 @@ void TMainForm::DpiChanged() { DisplayView.Place(DisplayViewBounds(), std::max(D
 
 void TMainForm::FormCreate(TObject*) {}
 
+void TMainForm::SetLink(TInstrumentLink& link) {
+  link_ = &link;
+  link.OnStatus = Bind(this, &TMainForm::SetStatusPanel);
+  link.Subscribe(Bind(this, &TMainForm::ShowReport));
+  link.Subscribe(Bind(&Recording, &TRecordControl::Report));
+  link.Subscribe(Bind(&Rate, &TRateMeter::Report));
+}
+
 void TMainForm::FormClose(TObject*, TCloseAction&) {
   if (shareForm_) shareForm_->Stop();
   Recording.Close();
+  if (link_) link_->Close();
   LinkForm->Close();
   // After the link has returned the recording's device, before the link goes.
   playback_.reset();
 }
 
 void TMainForm::SpeedTimerTimer(TObject*) {
-  int64_t rate = DataRate(ReceivedBytes, SpeedTimer.Interval());
-  FooterStatusBar.SetPanelText(1, SpeedWideText(rate));
+  int64_t rate = DataRate(Rate.Take(), SpeedTimer.Interval());
+  FooterStatusBar.SetPanelText(1, speedText_(rate));
   ShareFeed.SetLink(LinkDevice() != nullptr, rate);
-  ReceivedBytes = 0;
   FooterStatusBar.Repaint();
   Application->ProcessMessages();
 }
@@ -239,7 +247,7 @@ void TMainForm::SendFrom(TSpeedButton& button, uint16_t code, uint16_t arg1) {
   TDisabledWhileSending busy(button, [this] {
     if (sendingKey_) DropQueuedRepeats(sendingKey_);
   });
-  LinkForm->SendCommand(code, arg1, 0, 0);
+  if (link_) link_->SendCommand(code, arg1, 0, 0);
 }
 
 void TMainForm::NastrSpeedButtonClick(TObject*) {
@@ -275,14 +283,18 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
+void TMainForm::ShowReport(THidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
+  RenderScreenReport(data, size);
+}
+
 void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  if (Playing()) {
-    playback_->Shown(data, size);
-  } else if (DrawChecked()) {
-    liveIntegrity_.Apply(data, size);
-  }
+  const bool playing = Playing();
+  if (playing) playback_->Shown(data, size);
+  // With the picture output off, the picture stays as it is, here and in browsers.
+  if (!DrawChecked()) return;
+  if (!playing) liveIntegrity_.Apply(data, size);
   Mirror.RenderScreenReport(data, size);
-  if (DrawChecked()) ShareFeed.Add(data, size);
+  ShareFeed.Add(data, size);
 }
 
 TPixels TMainForm::EvidencePixels() {
@@ -327,7 +339,7 @@ std::vector<TPngText> TMainForm::EvidenceTexts() {
 void TMainForm::PlaybackEnded(TObject*) {
   // The instrument's next frame redraws the screen; until then it keeps the
   // recording's last one.
-  if (LinkForm) LinkForm->ShowInstrument();
+  if (link_) link_->ShowInstrument();
 }
 
 void TMainForm::PlayItemClick(TObject*) {
@@ -370,10 +382,10 @@ void TMainForm::OpenPlayback(const std::wstring& fileName) {
   playback_.reset();
   playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(playback),
                                                 Bind(this, &TMainForm::PlaybackEnded));
-  if (LinkForm) LinkForm->ShowOther(playback_->Interface());
+  if (link_) link_->ShowOther(playback_->Interface());
 }
 
-THidDevice* TMainForm::LinkDevice() { return LinkForm ? LinkForm->Current() : nullptr; }
+THidDevice* TMainForm::LinkDevice() { return link_ ? link_->Current() : nullptr; }
 void TMainForm::RecordItemClick(TObject*) { Recording.Toggle(LinkDevice()); }
 
 void TMainForm::SaveToFileClick(TObject*) {
@@ -396,6 +408,13 @@ void TMainForm::KeyMapClick(TObject*) {
 }
 
 bool TMainForm::KeyboardMessage(MSG& msg) {
+  // The snapshot, whichever control of the main window has the focus and
+  // whatever else is held.
+  if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && msg.wParam == kSnapshotKey &&
+      !(msg.lParam & kRepeatBit) && GetActiveWindow() == handle_) {
+    evidence_->SnapshotClick(this);
+    return true;
+  }
   if (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP) return false;
   const HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
   if (!root || (root != handle_ && root != LargeView.Handle())) return false;
@@ -441,8 +460,7 @@ void TMainForm::RemoteKey(int key, const std::wstring& viewer) {
   // A recording in the instrument's place takes no keys, from here or from afar.
   if (key < 0 || key >= static_cast<int>(std::size(kKeyMap)) || Playing()) return;
   const TKeyBinding& b = kKeyMap[size_t(key)];
-  if (LinkForm)
-    LinkForm->AddLogLine("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));
+  if (link_) link_->Log("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));
   (this->*b.Click)(this);
 }
 

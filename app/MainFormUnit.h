@@ -6,7 +6,8 @@
 #include <memory>
 
 #include "app/LargeView.h"
-#include "link/LinkHost.h"
+#include "app/RateText.h"
+#include "link/InstrumentLink.h"
 #include "record/EvidenceUnit.h"
 #include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
@@ -24,15 +25,14 @@
 
 namespace ts {
 
-class TMainForm : public TDisplayForm, public TLinkHost {
+class TMainForm : public TDisplayForm {
  public:
-  TMainForm() { LinkHost = this; }
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
   // The mirror and the tools come before the control: the control's finalisation
   // must find them alive.
-  TScreenMirror Mirror{DisplayView, Bind(this, &TMainForm::DrawChecked)};
+  TScreenMirror Mirror{DisplayView};
   TPictureTools PictureTools{DisplayView};
   TDisplayView DisplayView;
   TSpeedButton LeftSCRSpeedButton, F1SpeedButton, F2SpeedButton, F3SpeedButton, F4SpeedButton,
@@ -52,7 +52,10 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   TRecordControl Recording{*this};
   // What browsers watching the screen are sent: fed where the mirror draws.
   TPictureFeed ShareFeed;
+  TRateMeter Rate;
 
+  // The link to the instrument: its reports, its status and the keys' road.
+  void SetLink(TInstrumentLink& link);
   void FormCreate(TObject* Sender);
   void FormClose(TObject* Sender, TCloseAction& Action);
   void SpeedTimerTimer(TObject* Sender);
@@ -85,16 +88,11 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   void DisplayViewInitialize(TObject* Sender);
   void DisplayViewFinalize(TObject* Sender);
   bool DrawChecked() { return DrawCheckBox.Checked(); }
-  // The screen-mirror half of the link's input-report handler.
-  void RenderScreenReport(const uint8_t* data, uint16_t size) override;
-  void SetStatusPanel(int index, const std::wstring& text) override {
-    FooterStatusBar.SetPanelText(index, text);
-  }
-
-  // The recording half of the link's input-report handler.
-  void RecordReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) override {
-    Recording.Report(device, reportID, data, size);
-  }
+  // A report of the link's current device for the screen: the mirror, the
+  // integrity of the live frame, playback's position and the browsers' feed.
+  void ShowReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
+  void RenderScreenReport(const uint8_t* data, uint16_t size);
+  void SetStatusPanel(int index, const std::wstring& text) { FooterStatusBar.SetPanelText(index, text); }
   void RecordItemClick(TObject* Sender);
   void PlayItemClick(TObject* Sender);
   // Shows a recording in the playback window; refuses a file that is not one.
@@ -111,8 +109,9 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   // The large view and the PC keyboard.
   void LargeViewClick(TObject* Sender);
   void KeyMapClick(TObject* Sender);
-  // The keypad from the PC keyboard, ahead of dialog navigation and the focused
-  // control, while the main window or the large view has the key.
+  // The program's one way with its own PC keys: the keypad, the large view and
+  // the snapshot, ahead of dialog navigation and the focused control, while the
+  // main window (or, for the keypad, the large view) has the key.
   bool KeyboardMessage(MSG& msg);
 
   // Showing the screen in browsers.
@@ -132,6 +131,8 @@ class TMainForm : public TDisplayForm, public TLinkHost {
   void SetDrawChecked(bool checked) { DrawCheckBox.SetChecked(checked); }
   void RecordingChange(TObject*) { MainMenu.SetChecked(L"RecordItem", Recording.Recording()); }
   THidDevice* LinkDevice();
+  TInstrumentLink* link_ = nullptr;
+  TSpeedWideText speedText_;
   void PlaybackEnded(TObject*);
   std::unique_ptr<TPlaybackWindow> playback_;
   // Evidence pictures: the picture as shown and the fields that describe it.

@@ -31,18 +31,13 @@ std::string SpeedText(int64_t rate) {
   return std::string("Скорость приема данных  ") + digits + " Байт/c";
 }
 
-const std::wstring& SpeedWideText(int64_t rate) {
-  static std::wstring text = [] {
-    std::wstring reserved;
-    reserved.reserve(64);  // the longest rate fits
-    return reserved;
-  }();
+const std::wstring& TSpeedWideText::operator()(int64_t rate) {
   char digits[32];
   RateDigits(rate, digits);
-  text.assign(L"Скорость приема данных  ");
-  for (const char* p = digits; *p; ++p) text.push_back(static_cast<wchar_t>(*p));
-  text.append(L" Байт/c");
-  return text;
+  text_.assign(L"Скорость приема данных  ");
+  for (const char* p = digits; *p; ++p) text_.push_back(static_cast<wchar_t>(*p));
+  text_.append(L" Байт/c");
+  return text_;
 }
 
 }  // namespace ts

@@ -3,8 +3,23 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "ui/Bound.h"
 
 namespace ts {
+
+class THidDevice;
+
+// The bytes of the reports counted between two ticks of the rate timer.
+class TRateMeter : public TObject {
+ public:
+  void Report(THidDevice*, uint8_t, const uint8_t*, uint16_t size) { bytes_ += size; }
+  int32_t Take() { return std::exchange(bytes_, 0); }
+
+ private:
+  int32_t bytes_ = 0;
+};
 
 // Bytes per second from the bytes counted over one timer interval. The product is
 // taken in 64 bits: in 32 bits it would overflow above 2,147,483 bytes.
@@ -15,8 +30,14 @@ int64_t DataRate(int32_t receivedBytes, uint32_t intervalMs);
 // zero-padded, a space, the unit (UTF-8).
 std::string SpeedText(int64_t rate);
 // The same in UTF-16, written into storage kept from call to call: the timer shows
-// it every second while reports stream, and must not touch the heap then. For one
-// thread.
-const std::wstring& SpeedWideText(int64_t rate);
+// it every second while reports stream, and must not touch the heap then.
+class TSpeedWideText {
+ public:
+  TSpeedWideText() { text_.reserve(64); }  // the longest rate fits
+  const std::wstring& operator()(int64_t rate);
+
+ private:
+  std::wstring text_;
+};
 
 }  // namespace ts

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "control/DialogLink.h"
 #include "protocol/Ts4170Protocol.h"
 
 namespace ts {
@@ -57,17 +56,18 @@ void TControlForm::DefineWindow() {
 
 void TControlForm::SetGainBitBtnClick(TObject*) {
   TDisabledWhileSending busy(SetGainBitBtn);
-  DialogLink().SendCommand(kSetParameter, kGain, Scaled(GainSpinEdit, 100), 0);
+  if (Link) Link->SendCommand(kSetParameter, kGain, Scaled(GainSpinEdit, 100), 0);
 }
 
 void TControlForm::ScreenWidthBitBtnClick(TObject*) {
   TDisabledWhileSending busy(ScreenWidthBitBtn);
-  DialogLink().SendCommand(kSetParameter, kScreenWidth, Scaled(DWidthSpinEdit, 10), 0);
+  if (Link) Link->SendCommand(kSetParameter, kScreenWidth, Scaled(DWidthSpinEdit, 10), 0);
 }
 
 void TControlForm::SetScrBitBtnClick(TObject*) {
   TDisabledWhileSending busy(SetScrBitBtn);
-  DialogLink().SendCommand(kSetParameter, kMarkupUnits, static_cast<uint16_t>(ScrRadioGroup.ItemIndex()), 0);
+  if (Link)
+    Link->SendCommand(kSetParameter, kMarkupUnits, static_cast<uint16_t>(ScrRadioGroup.ItemIndex()), 0);
 }
 
 // No command for the screen shift exists yet, so the button only shows itself busy.

@@ -3,11 +3,17 @@
 // the window is activated, not to the bare window, and comes back to the field
 // that had it.
 
+#include "link/InstrumentLink.h"
+#include "ui/DisabledWhileSending.h"
 #include "ui/Forms.h"
 
 namespace ts {
 
 class TDialogForm : public TForm {
+ public:
+  // Where the dialog's button sends; nothing is sent without one.
+  TDialogLink* Link = nullptr;
+
  protected:
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "control/DialogLink.h"
 #include "protocol/Ts4170Protocol.h"
 
 namespace ts {
@@ -34,7 +33,7 @@ void TSoundForm::DefineWindow() {
 
 void TSoundForm::SetSoundSpeedButtonClick(TObject*) {
   TDisabledWhileSending busy(SetSoundSpeedButton);
-  DialogLink().SendCommand(kPlaySound, static_cast<uint16_t>(SoundSpinEdit.ValueInRange()), 0, 0);
+  if (Link) Link->SendCommand(kPlaySound, static_cast<uint16_t>(SoundSpinEdit.ValueInRange()), 0, 0);
 }
 
 }  // namespace ts

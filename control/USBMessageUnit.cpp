@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "control/DialogLink.h"
-
 namespace ts {
 
 TUSBMessageForm* USBMessageForm = nullptr;
@@ -40,8 +38,9 @@ void TUSBMessageForm::USBMessageSpeedButtonClick(TObject*) {
   std::wstring text = USBMessageMaskEdit.Text();
   int y = YSpinEdit.ValueInRange();
   int x = XSpinEdit.ValueInRange();
-  DialogLink().SendScreenMessage(static_cast<uint16_t>(x), static_cast<uint16_t>(y), time,
-                                 std::u16string(text.begin(), text.end()));
+  if (Link)
+    Link->SendScreenMessage(static_cast<uint16_t>(x), static_cast<uint16_t>(y), time,
+                            std::u16string(text.begin(), text.end()));
 }
 
 }  // namespace ts

@@ -215,15 +215,14 @@ bool THidDevice::WriteReport(const void* Buffer, uint32_t Length, uint32_t& Writ
   const auto* bytes = static_cast<const uint8_t*>(Buffer);
   write->Report.assign(bytes, bytes + Length);
   write->Ended = environment_->Dispatcher->NewSignal();
-  TPendingWrite* job = write.get();
-  write->Thread = std::thread([job, &binding = Binding(), handle = hidFileHandle_] {
+  writer_.Post([write, &binding = Binding(), handle = hidFileHandle_]() noexcept {
     try {
-      job->Accepted =
-          binding.Write(handle, job->Report.data(), static_cast<uint32_t>(job->Report.size()), job->Written);
+      write->Accepted = binding.Write(handle, write->Report.data(),
+                                      static_cast<uint32_t>(write->Report.size()), write->Written);
     } catch (...) {
-      job->Accepted = false;
+      write->Accepted = false;
     }
-    job->Ended->Set();
+    write->Ended->Set();
   });
   pendingWrite_ = write;
   WaitForWrite();
@@ -238,7 +237,6 @@ void THidDevice::WaitForWrite() {
       environment_->Dispatcher->WaitServing(*write->Ended);
     }
     // A wait nested in this one may have ended it already.
-    if (write->Thread.joinable()) write->Thread.join();
     if (pendingWrite_ == write) pendingWrite_.reset();
   }
 }
@@ -530,6 +528,7 @@ bool THidDeviceController::CheckOutAt(THidDevice*& Device, int32_t Index) {
   --numCheckedIn_;
   ++numCheckedOut_;
   device->StartThread();
+  device->writer_.Start();
   return true;
 }
 
@@ -545,6 +544,7 @@ bool THidDeviceController::CheckOutUnlisted(THidDevice*& Device, std::unique_ptr
   Device = device.get();
   unlisted_.push_back(std::move(device));
   Device->StartThread();
+  Device->writer_.Start();
   return true;
 }
 
@@ -573,6 +573,7 @@ void THidDeviceController::ReturnDevice(THidDevice*& Device) {
   }
   device->StopThread();
   device->CloseHandles();
+  device->writer_.Stop();
   if (owned) return;
   if (device->IsCheckedOut()) {
     ++numCheckedIn_;

@@ -8,10 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/HidBinding.h"
+#include "link/HidWriter.h"
 #include "ui/Bound.h"
 #include "ui/Exception.h"
 
@@ -84,9 +84,9 @@ class THidDevice : public TObject {
   void SetTag(int32_t value) { tag_ = value; }
 
   bool DiscardInput();
-  // Writes on a thread of its own while the user interface thread waits serving
-  // sent messages and painting, so a device that stops taking reports freezes
-  // nothing; a second write waits for the first to end.
+  // Writes on the device's writer thread while the user interface thread waits
+  // serving sent messages and painting, so a device that stops taking reports
+  // freezes nothing; a second write waits for the first to end.
   bool WriteReport(const void* Buffer, uint32_t Length, uint32_t& Written);
 
   const THidDataEvent& DeviceDataHandler() const { return deviceDataHandler_; }
@@ -148,7 +148,6 @@ class THidDevice : public TObject {
     uint32_t Written = 0;
     bool Accepted = false;
     std::unique_ptr<TUiSignal> Ended;
-    std::thread Thread;
   };
   std::shared_ptr<TPendingWrite> pendingWrite_;
   // Shared so that a stop nested in a hand-over served during another stop
@@ -162,6 +161,9 @@ class THidDevice : public TObject {
   mutable std::mutex readHandleMutex_;
   THidHandle readHandle_ = kNoHidHandle;
   int32_t numOverlappedBuffers_ = 0;
+  // Last, so its thread ends before anything a write uses goes. Runs while the
+  // device is lent: a device kept listed costs no thread.
+  THidWriter writer_;
 };
 
 class THidDeviceController : public TObject {

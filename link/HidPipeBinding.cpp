@@ -19,21 +19,6 @@ constexpr int kMaxDroppedAtStart = 64;
 
 THidPreparsedData PreparsedTag() { return const_cast<char*>(&kPreparsedTag); }
 
-std::mutex noticeMutex;
-std::function<void(const std::string&)> notice;
-
-void Notice(const std::string& line) {
-  std::function<void(const std::string&)> sink;
-  {
-    std::lock_guard lock(noticeMutex);
-    sink = notice;
-  }
-  if (sink)
-    sink(line);
-  else
-    OutputDebugStringA((line + "\n").c_str());
-}
-
 std::string SidText(PSID sid) {
   char* text = nullptr;
   if (!sid || !ConvertSidToStringSidA(sid, &text)) return "?";
@@ -131,12 +116,15 @@ bool DrainPipe(HANDLE pipe) {
   return true;
 }
 
-void SetVirtualInstrumentNotice(std::function<void(const std::string&)> sink) {
-  std::lock_guard lock(noticeMutex);
-  notice = std::move(sink);
-}
+THidPipeBinding::THidPipeBinding(std::string pipeName, TPipeNotice notice)
+    : pipeName_(std::move(pipeName)), notice_(std::move(notice)) {}
 
-THidPipeBinding::THidPipeBinding(std::string pipeName) : pipeName_(std::move(pipeName)) {}
+void THidPipeBinding::Notice(const std::string& line) const {
+  if (notice_)
+    notice_(line);
+  else
+    OutputDebugStringA((line + "\n").c_str());
+}
 
 THidPipeBinding::~THidPipeBinding() { UnloadLibraries(); }
 

@@ -21,9 +21,13 @@ inline constexpr uint32_t kVirtualReportSize = TS4170_PIPE_MESSAGE_SIZE;
 inline constexpr uint16_t kVirtualVendorID = TS4170_VENDOR_ID;
 inline constexpr uint16_t kVirtualProductID = TS4170_PRODUCT_ID;
 
+// Where the binding tells why it refused a server: one line of the program's
+// log; without it the line goes to the debugger's output.
+using TPipeNotice = std::function<void(const std::string&)>;
+
 class THidPipeBinding : public THidBinding {
  public:
-  explicit THidPipeBinding(std::string pipeName = kVirtualInstrumentPipe);
+  explicit THidPipeBinding(std::string pipeName = kVirtualInstrumentPipe, TPipeNotice notice = {});
   ~THidPipeBinding() override;
   THidPipeBinding(const THidPipeBinding&) = delete;
   THidPipeBinding& operator=(const THidPipeBinding&) = delete;
@@ -75,6 +79,8 @@ class THidPipeBinding : public THidBinding {
 
   std::string pipeName_;
   bool listed_ = false;
+  void Notice(const std::string& line) const;
+  const TPipeNotice notice_;
   std::string refusedOwner_;  // the last refusal noticed, so it is told once
   bool refusedBusy_ = false;
   uint32_t generation_ = 0;
@@ -84,10 +90,6 @@ class THidPipeBinding : public THidBinding {
   mutable std::mutex mutex_;                  // handles are opened by the read thread too
   std::map<THidHandle, TOpenHandle> queues_;  // open handle -> its queue length, server and owner
 };
-
-// Where the binding tells why it refused a server (one line of the program's
-// log); until set, the line goes to the debugger's output.
-void SetVirtualInstrumentNotice(std::function<void(const std::string&)> notice);
 
 // Drops the messages waiting on a message-mode pipe handle when called; what
 // arrives meanwhile stays.

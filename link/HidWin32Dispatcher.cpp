@@ -44,7 +44,7 @@ class TEventSignal : public TUiSignal {
 
 THidWin32Dispatcher::THidWin32Dispatcher(TErrorReporter reporter)
     : reporter_(std::move(reporter)), threadId_(GetCurrentThreadId()) {
-  RegisterWindowClass(kDispatcherClass, &WindowProc);
+  RegisterWindowClass(kDispatcherClass, &ObjectWindowProc<THidWin32Dispatcher>);
   window_ = CreateWindowExW(0, kDispatcherClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                             GetModuleHandleW(nullptr), this);
 }
@@ -113,29 +113,28 @@ void THidWin32Dispatcher::WaitServing(TUiSignal& signal) {
   }
 }
 
-LRESULT CALLBACK THidWin32Dispatcher::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = WindowObject<THidWin32Dispatcher>(window, message, lParam);
-  if (message == kCallMessage && self) {
+LRESULT THidWin32Dispatcher::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kCallMessage) {
     std::optional<std::string> failure = FailureOf(*reinterpret_cast<const std::function<void()>*>(lParam));
     if (!failure) return 0;
     // The sender goes on before anything modal opens: a box inside the
     // hand-over would hold the reader, and an unplug waiting for it.
     ReplyMessage(0);
-    self->ReportAfterHandOver(std::move(*failure));
+    ReportAfterHandOver(std::move(*failure));
     return 0;
   }
   if (message == kPostedCallMessage) {
     const std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lParam));
-    if (self) Guard(self->reporter_, *call);
+    Guard(reporter_, *call);
     return 0;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 // ---------------------------------------------------------------------------
 
 THidWindowDeviceWatch::THidWindowDeviceWatch(TErrorReporter reporter) : reporter_(std::move(reporter)) {
-  RegisterWindowClass(kWatchClass, &WindowProc);
+  RegisterWindowClass(kWatchClass, &ObjectWindowProc<THidWindowDeviceWatch>);
   window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWatchClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             GetModuleHandleW(nullptr), this);
 }
@@ -149,13 +148,12 @@ void THidWindowDeviceWatch::Start(std::function<void()> onChange) { onChange_ = 
 
 void THidWindowDeviceWatch::Stop() { onChange_ = nullptr; }
 
-LRESULT CALLBACK THidWindowDeviceWatch::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = WindowObject<THidWindowDeviceWatch>(window, message, lParam);
-  if (self && IsDeviceNodesChange(message, wParam) && self->onChange_) {
-    const std::function<void()> onChange = self->onChange_;
-    Guard(self->reporter_, onChange);
+LRESULT THidWindowDeviceWatch::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (IsDeviceNodesChange(message, wParam) && onChange_) {
+    const std::function<void()> onChange = onChange_;
+    Guard(reporter_, onChange);
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  return DefWindowProcW(window_, message, wParam, lParam);
 }
 
 }  // namespace ts

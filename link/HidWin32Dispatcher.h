@@ -33,7 +33,9 @@ class THidWin32Dispatcher : public TUiDispatcher {
   void WaitServing(TUiSignal& signal) override;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void ReportAfterHandOver(std::string text);
 
   static constexpr size_t kMaxQueuedReports = 8;
@@ -60,7 +62,9 @@ class THidWindowDeviceWatch : public TDeviceChangeWatch {
   HWND Handle() const { return window_; }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  template <class T>
+  friend LRESULT CALLBACK ObjectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
   TErrorReporter reporter_;
   std::function<void()> onChange_;

@@ -27,25 +27,27 @@ std::string YesNo(bool b) { return b ? "Yes" : "No"; }
 
 }  // namespace
 
-void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3) {
-  std::memset(out, 0, kOutputReportSize);
+TOutputReport BuildCommandReport(uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3) {
+  TOutputReport out{};
   out[0] = TS4170_COMMAND_REPORT_ID;
-  Put16(out + 1, code);
-  Put16(out + 3, arg1);
-  Put16(out + 5, arg2);
-  Put16(out + 7, arg3);
+  Put16(&out[1], code);
+  Put16(&out[3], arg1);
+  Put16(&out[5], arg2);
+  Put16(&out[7], arg3);
+  return out;
 }
 
-void BuildMessageReport(uint8_t* out, uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251) {
-  std::memset(out, 0, kOutputReportSize);
+TOutputReport BuildMessageReport(uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251) {
+  TOutputReport out{};
   out[0] = TS4170_MESSAGE_REPORT_ID;
   out[1] = TS4170_MESSAGE_MARKER_1;
   out[2] = TS4170_MESSAGE_MARKER_2;
-  Put16(out + 3, x);
-  Put16(out + 5, y);
-  Put16(out + 7, static_cast<uint16_t>(static_cast<uint32_t>(seconds) * TS4170_MESSAGE_TICKS_PER_SECOND));
+  Put16(&out[3], x);
+  Put16(&out[5], y);
+  Put16(&out[7], static_cast<uint16_t>(static_cast<uint32_t>(seconds) * TS4170_MESSAGE_TICKS_PER_SECOND));
   size_t n = std::min<size_t>(text1251.size(), TS4170_MESSAGE_TEXT_SIZE);
-  std::memcpy(out + TS4170_MESSAGE_TEXT_OFFSET, text1251.data(), n);
+  std::memcpy(&out[TS4170_MESSAGE_TEXT_OFFSET], text1251.data(), n);
+  return out;
 }
 
 std::string LogLine(int32_t number, std::string_view text) {
@@ -81,15 +83,13 @@ std::vector<std::string> TReadErrorLog::EndRun() {
 
 std::string PacketText(uint16_t size) { return " Пакет " + std::to_string(size) + " байта"; }
 
-const std::wstring& PacketWideText(uint16_t size) {
-  static int shownSize = -1;
-  static std::wstring text;
-  if (size != shownSize) {
+const std::wstring& TPacketWideText::operator()(uint16_t size) {
+  if (size != shownSize_) {
     const std::u16string wide = Utf8ToUtf16(PacketText(size));
-    text.assign(wide.begin(), wide.end());
-    shownSize = size;
+    text_.assign(wide.begin(), wide.end());
+    shownSize_ = size;
   }
-  return text;
+  return text_;
 }
 
 std::vector<std::string> PropertyListing(THidDevice& d) {

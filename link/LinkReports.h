@@ -1,6 +1,7 @@
 #pragma once
 // The link's texts and report layouts, apart from the window that shows them.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,20 +17,30 @@ inline constexpr uint16_t kInstrumentVendorID = TS4170_VENDOR_ID;
 inline constexpr uint16_t kInstrumentProductID = TS4170_PRODUCT_ID;
 inline constexpr int kOutputReportSize = TS4170_REPORT_SIZE;
 
+// An output report as written: the report ID and 64 bytes, passed by value.
+using TOutputReport = std::array<uint8_t, kOutputReportSize>;
+
 // Command report (ID 0x0F): code and three arguments, little-endian, rest zero.
-void BuildCommandReport(uint8_t* out, uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3);
+TOutputReport BuildCommandReport(uint16_t code, uint16_t arg1, uint16_t arg2, uint16_t arg3);
 // Message report (ID 0x07, marker 0x55 0xAA): position, time in fiftieths of a
 // second (low 16 bits), then up to 56 bytes of Windows-1251 text with no
 // terminator when it fills the field.
-void BuildMessageReport(uint8_t* out, uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251);
+TOutputReport BuildMessageReport(uint16_t x, uint16_t y, int32_t seconds, std::string_view text1251);
 
 // A numbered log line: at least three digits, two spaces, the text.
 std::string LogLine(int32_t number, std::string_view text);
 // " Пакет N байта"
 std::string PacketText(uint16_t size);
-// The same in UTF-16, built only when the size differs from the last call's: the
-// link shows it for every report. For one thread.
-const std::wstring& PacketWideText(uint16_t size);
+// The same in UTF-16, built only when the size differs from the last one's: the
+// link shows it for every report, and must not touch the heap then.
+class TPacketWideText {
+ public:
+  const std::wstring& operator()(uint16_t size);
+
+ private:
+  int shownSize_ = -1;
+  std::wstring text_;
+};
 // The event log's lines for the read errors the reader reports, "Ошибка: "
 // and the system's text. An error repeated with no report in between is
 // logged once, and once more with the number of its repeats when a report or

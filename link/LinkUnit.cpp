@@ -1,31 +1,14 @@
 #include "link/LinkUnit.h"
 
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include "link/HidPipeBinding.h"
-#include "link/HidProduction.h"
-#include "link/LinkHost.h"
 #include "link/LinkReports.h"
-#include "ui/Application.h"
 #include "ui/Cp1251.h"
 #include "ui/Dpi.h"
-#include "ui/LinkBuffer.h"
-#include "ui/SystemError.h"
 
 namespace ts {
 
 TLinkForm* LinkForm = nullptr;
-int32_t LogLineCount = 0;
-
-namespace {
-
-// How long a device's reader waits at a time before it looks whether to stop:
-// the instrument's and a recording's alike.
-constexpr int32_t kReadWaitMs = 10;
-
-}  // namespace
 
 void TLinkForm::DefineWindow() {
   Build(TFormDef{.Caption = L"События USB ",
@@ -52,18 +35,11 @@ void TLinkForm::DefineWindow() {
   // The memo starts with one empty line.
   Memo.SetText(L"\r\n");
   Arrange();
-  // The controller, configured in this order: attaching OnDeviceChange reports the
-  // first device change at once, which selects the instrument and writes the first
-  // log line; attaching OnDeviceData starts its read thread.
-  HidDevCntrl = CreateHidDeviceController(this);
-  HidDevCntrl->SetDevThreadSleepTime(10);
-  HidDevCntrl->SetOnArrival(Bind(this, &TLinkForm::HidDevCntrlArrival));
-  HidDevCntrl->SetOnEnumerate(Bind(this, &TLinkForm::HidDevCntrlEnumerate));
-  HidDevCntrl->SetOnDeviceChange(Bind(this, &TLinkForm::HidDevCntrlDeviceChange));
-  HidDevCntrl->SetOnDeviceData(Bind(this, &TLinkForm::HidDevCntrlDeviceData));
-  HidDevCntrl->SetOnDeviceDataError(Bind(this, &TLinkForm::HidDevCntrlDeviceDataError));
-  HidDevCntrl->SetOnDeviceUnplug(Bind(this, &TLinkForm::HidDevCntrlDeviceUnplug));
-  HidDevCntrl->SetOnRemoval(Bind(this, &TLinkForm::HidDevCntrlRemoval));
+}
+
+void TLinkForm::SetLink(TInstrumentLink& link) {
+  link_ = &link;
+  link.OnLogLine = Bind(this, &TLinkForm::AddLogLine);
 }
 
 void TLinkForm::Arrange() {
@@ -92,120 +68,28 @@ LRESULT TLinkForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
-void TLinkForm::FormCreate(TObject*) {
-  LogLineCount = 0;
-  // A pipe served by another user is refused; the operator reads why here.
-  SetVirtualInstrumentNotice([this](const std::string& line) { AddLogLine(line); });
-}
+// The link's first line, its first device change, is numbered 001 and the
+// numbering starts again after it, as the log has always shown it.
+void TLinkForm::FormCreate(TObject*) { restartNumbering_ = true; }
 
 void TLinkForm::FormActivate(TObject*) {}
 
 TLinkForm::~TLinkForm() {
   if (LinkForm == this) LinkForm = nullptr;
-  SetVirtualInstrumentNotice(nullptr);
-  // The device and its reader go while the handlers they call still exist.
-  try {
-    if (CurrentDevice && HidDevCntrl) HidDevCntrl->ReturnDevice(CurrentDevice);
-  } catch (...) {
-  }
-  HidDevCntrl.reset();
 }
 
-void TLinkForm::FormClose(TObject*, TCloseAction&) {
-  Closed = true;
-  ShowsOther = false;
-  if (!CurrentDevice) return;
-  CurrentDevice->DiscardInput();
-  HidDevCntrl->ReturnDevice(CurrentDevice);
-}
-
-void TLinkForm::ShowOther(std::unique_ptr<THidPnPInfo> PnPInfo) {
-  if (Closed) return;
-  HidDevCntrl->ReturnDevice(CurrentDevice);  // the instrument, or a device shown before
-  ShowsOther = HidDevCntrl->CheckOutUnlisted(CurrentDevice, std::move(PnPInfo));
-  if (ShowsOther) {
-    CurrentDevice->SetThreadSleepTime(kReadWaitMs);
-  } else {
-    HidDevCntrl->OfferDevices();
-  }
-}
-
-void TLinkForm::ShowInstrument() {
-  if (!ShowsOther) return;
-  ShowsOther = false;
-  HidDevCntrl->ReturnDevice(CurrentDevice);
-  // An instrument that came or went meanwhile is taken as a device change would
-  // have taken it.
-  if (!Closed) HidDevCntrl->OfferDevices();
-}
-
-void TLinkForm::HidDevCntrlArrival(THidDevice*) { AddLogLine("Arrival TS4170"); }
-
-void TLinkForm::HidDevCntrlRemoval(THidDevice*) { AddLogLine("Removal TS4170"); }
-
-bool TLinkForm::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
-  if (!Closed && HidDev->Attributes().VendorID == kInstrumentVendorID &&
-      HidDev->Attributes().ProductID == kInstrumentProductID && HidDevCntrl->CheckOutAt(CurrentDevice, Idx)) {
-    ReadsLost = false;
-    CurrentDevice->SetThreadSleepTime(kReadWaitMs);
-    CurrentDevice->SetNumOverlappedBuffers(256);
-    CurrentDevice->SetNumInputBuffers(256);
-    // Such a device gets no reader (there is nothing to read); say why.
-    if (const uint16_t length = CurrentDevice->HIDCaps().InputReportByteLength; length < 2) {
-      AddLogLine("Ошибка: длина входного отчёта " + std::to_string(length) + " байт, чтение не начато");
-    }
-  }
-  return CurrentDevice == nullptr;
-}
-
-void TLinkForm::HidDevCntrlDeviceChange(TObject*) {
-  if (CurrentDevice && !CurrentDevice->IsPluggedIn()) HidDevCntrl->ReturnDevice(CurrentDevice);
-  if (!CurrentDevice) HidDevCntrl->OfferDevices();
-  if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice &&
-      !ReadsLost) {
-    LinkHost->SetStatusPanel(0, L"ТС4170 подключен !!!");
-    AddLogLine("DeviceChange ТС4170 подключен");
-  } else {
-    LinkHost->SetStatusPanel(0, L"Нет связи с прибором ???");
-    AddLogLine("DeviceChange Нет связи с прибором");
-  }
-}
-
-void TLinkForm::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID, const uint8_t* Data,
-                                      uint16_t Size) {
-  if (HidDev != CurrentDevice) return;
-  for (const std::string& line : ReadErrors.Success()) AddLogLine(line);
-  if (ReadsLost) {
-    ReadsLost = false;
-    LinkHost->SetStatusPanel(0, L"ТС4170 подключен !!!");
-  }
-  LinkHost->SetStatusPanel(2, PacketWideText(Size));
-  ReceivedBytes += Size;
-  LinkHost->RenderScreenReport(Data, Size);
-  LinkHost->RecordReport(HidDev, ReportID, Data, Size);
-}
-
-void TLinkForm::HidDevCntrlDeviceDataError(THidDevice* HidDev, uint32_t Error) {
-  for (const std::string& line : ReadErrors.Error(Error, SystemErrorText(Error))) AddLogLine(line);
-  // The reader has stopped: until a new one reads, the picture is no live one.
-  if (HidDev == CurrentDevice && !ShowsOther && IsDeviceGoneError(Error)) {
-    ReadsLost = true;
-    LinkHost->SetStatusPanel(0, L"Нет связи с прибором ???");
-  }
-}
-
-void TLinkForm::HidDevCntrlDeviceUnplug(THidDevice* HidDev) {
-  if (HidDev == CurrentDevice) AddLogLine("Unplug TS4170");
-}
+// The link is closed by the main window; this window only hides.
+void TLinkForm::FormClose(TObject*, TCloseAction&) {}
 
 void TLinkForm::SpeedButton1Click(TObject*) {
   AddLogLine(" ");
   // The instrument's properties only: a device shown in its place is no instrument.
-  if (!Current()) {
+  THidDevice* instrument = link_ ? link_->Current() : nullptr;
+  if (!instrument) {
     AddLogLine("Прибор ТС4170 не подключен");
   } else {
     SpeedButton1.SetEnabled(false);
-    for (const std::string& line : PropertyListing(*Current())) AddLogLine(line);
+    for (const std::string& line : PropertyListing(*instrument)) AddLogLine(line);
     SpeedButton1.SetEnabled(true);
   }
   AddLogLine(" ");
@@ -216,41 +100,17 @@ void TLinkForm::ClearMemoBitBtnClick(TObject*) { Memo.Clear(); }
 void TLinkForm::SpeedButtonClick(TObject*) { Hide(); }
 
 void TLinkForm::AddLogLine(const std::string& text) {
-  if (LogLineCount > 1000) {
+  if (logLineCount_ > 1000) {
     Memo.Clear();
-    LogLineCount = 0;
+    logLineCount_ = 0;
     Memo.Add(L" Очистка сообщений");
   }
-  ++LogLineCount;
-  Memo.Add(Widen(LogLine(LogLineCount, text)));
-}
-
-void TLinkForm::WriteOutputReport(const wchar_t* failText) {
-  CurrentDevice->DiscardInput();
-  uint32_t length = CurrentDevice->HIDCaps().OutputReportByteLength;
-  // A device with longer output reports gets the report padded with zeros: nothing
-  // past the 65 bytes of the output buffer is ever read.
-  std::vector<uint8_t> padded;
-  const uint8_t* report = OutputBuffer;
-  if (length > static_cast<uint32_t>(kOutputReportSize)) {
-    padded.assign(length, 0);
-    std::memcpy(padded.data(), OutputBuffer, kOutputReportSize);
-    report = padded.data();
+  ++logLineCount_;
+  Memo.Add(Widen(LogLine(logLineCount_, text)));
+  if (restartNumbering_) {
+    restartNumbering_ = false;
+    logLineCount_ = 0;
   }
-  uint32_t written = 0;
-  if (!CurrentDevice->WriteReport(report, length, written)) Application->ShowMessage(failText);
-}
-
-void TLinkForm::SendCommand(uint16_t Code, uint16_t Arg1, uint16_t Arg2, uint16_t Arg3) {
-  BuildCommandReport(OutputBuffer, Code, Arg1, Arg2, Arg3);
-  if (!Current()) return;
-  WriteOutputReport(L"Не прошла команда в прибор ТС4170.");
-}
-
-void TLinkForm::SendScreenMessage(uint16_t X, uint16_t Y, int Time, const std::u16string& Text) {
-  BuildMessageReport(OutputBuffer, X, Y, Time, Utf16ToCp1251(Text));
-  if (!Current()) return;
-  WriteOutputReport(L"Не прошла команда выдачи сообщения в прибор ТС4170.");
 }
 
 }  // namespace ts

@@ -14,11 +14,6 @@
 #include "ui/FileDialog.h"
 
 namespace ts {
-namespace {
-
-TEvidence* hooked = nullptr;  // the thread's one keyboard hook serves this
-
-}  // namespace
 
 std::string UtcTimeText() {
   SYSTEMTIME t;
@@ -30,27 +25,9 @@ std::string UtcTimeText() {
 }
 
 TEvidence::TEvidence(HWND owner, TMethod<TPixels()> capture, TMethod<std::vector<TPngText>()> texts)
-    : owner_(owner), capture_(capture), texts_(texts) {
-  // Keys go to whichever child has the focus; a thread hook sees them all.
-  if (!hooked) {
-    hook_ = SetWindowsHookExW(WH_KEYBOARD, KeyHook, nullptr, GetCurrentThreadId());
-    hooked = this;
-  }
-}
+    : owner_(owner), capture_(capture), texts_(texts) {}
 
-TEvidence::~TEvidence() {
-  if (hook_) UnhookWindowsHookEx(hook_);
-  if (hooked == this) hooked = nullptr;
-}
-
-LRESULT CALLBACK TEvidence::KeyHook(int code, WPARAM wp, LPARAM lp) {
-  const bool pressed = !(lp & (1u << 31)) && !(lp & (1 << 30));
-  if (code == HC_ACTION && wp == VK_F12 && pressed && hooked && GetActiveWindow() == hooked->owner_) {
-    Guarded([&] { hooked->SnapshotClick(nullptr); });
-    return 1;
-  }
-  return CallNextHookEx(nullptr, code, wp, lp);
-}
+TEvidence::~TEvidence() = default;
 
 bool TEvidence::Save(const std::wstring& fileName) {
   try {

@@ -32,7 +32,6 @@ class TEvidence : public TObject {
   void ExportPngFramesClick(TObject*);
 
  private:
-  static LRESULT CALLBACK KeyHook(int code, WPARAM wp, LPARAM lp);
   bool Save(const std::wstring& fileName);
   bool AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension, std::wstring& name);
   // The recording and the part of it to export; false when there is none.
@@ -47,7 +46,6 @@ class TEvidence : public TObject {
   TMethod<TPixels()> capture_;
   TMethod<std::vector<TPngText>()> texts_;
   std::wstring folder_;  // chosen once per session, never stored
-  HHOOK hook_ = nullptr;
 };
 
 // "2026-12-08T14:03:07.123Z"

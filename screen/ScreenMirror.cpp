@@ -1,7 +1,5 @@
 #include "screen/ScreenMirror.h"
 
-#include "ui/LinkBuffer.h"
-
 namespace ts {
 namespace {
 
@@ -11,8 +9,7 @@ constexpr RECT kTileRect{0, 0, kTileWidth, 1};
 
 }  // namespace
 
-TScreenMirror::TScreenMirror(TCustomDisplayView& view, TMethod<bool()> drawEnabled)
-    : view_(view), drawEnabled_(drawEnabled) {}
+TScreenMirror::TScreenMirror(TCustomDisplayView& view) : view_(view) {}
 
 TScreenMirror::~TScreenMirror() { DisplayViewFinalize(nullptr); }
 
@@ -31,13 +28,12 @@ void TScreenMirror::DisplayViewFinalize(TObject*) {
 }
 
 void TScreenMirror::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  if (drawEnabled_ && !drawEnabled_()) return;
-  CopyScreenReport(ReceiveBuffer, data, data ? size : 0);
+  CopyScreenReport(received_.data(), data, data ? size : 0);
   if (!view_.CanDraw()) return;
 
   TDirectDrawSurface& back = *view_.BackSurface();
-  const uint8_t lineGroup = ReceiveBuffer[kLineGroupByte];
-  const auto& placement = kPlacement[HalfIndex(ReceiveBuffer[kSecondHalfByte])];
+  const uint8_t lineGroup = received_[kLineGroupByte];
+  const auto& placement = kPlacement[HalfIndex(received_[kSecondHalfByte])];
   const int top = GroupTopRow(lineGroup);
   const int width = back.Width();
   const int height = back.Height();
@@ -47,7 +43,7 @@ void TScreenMirror::RenderScreenReport(const uint8_t* data, uint16_t size) {
     // Rows past the surface (groups from 81 on) are skipped here rather than left
     // to the blitter's refusal; a tile missing from a failed build is never used.
     if (y >= height || x + kTileWidth > width) continue;
-    TDirectDrawSurface* tile = tileTable_[ReceiveBuffer[k]].get();
+    TDirectDrawSurface* tile = tileTable_[received_[k]].get();
     if (!tile) continue;
     back.Draw(x, y, kTileRect, 0, tile);
   }

@@ -9,14 +9,12 @@
 
 #include "screen/DisplayView.h"
 #include "screen/ScreenLayout.h"
-#include "ui/Bound.h"
 
 namespace ts {
 
 class TScreenMirror {
  public:
-  // `drawEnabled` reads the picture-output check box; unbound counts as ticked.
-  TScreenMirror(TCustomDisplayView& view, TMethod<bool()> drawEnabled);
+  explicit TScreenMirror(TCustomDisplayView& view);
   ~TScreenMirror();
   TScreenMirror(const TScreenMirror&) = delete;
   TScreenMirror& operator=(const TScreenMirror&) = delete;
@@ -25,15 +23,17 @@ class TScreenMirror {
   void DisplayViewInitialize(TObject* Sender);
   void DisplayViewFinalize(TObject* Sender);
 
-  // Copies the report into ReceiveBuffer (at most its 64 bytes) and draws it.
+  // Copies the report over the last one (at most its 64 bytes) and draws it.
   void RenderScreenReport(const uint8_t* data, uint16_t size);
+  // The report last taken, with the bytes a short one left from those before it.
+  const std::array<uint8_t, kScreenReportSize>& Received() const { return received_; }
 
   TDirectDrawSurface* Tile(int value) const { return tileTable_[static_cast<size_t>(value)].get(); }
 
  private:
   TCustomDisplayView& view_;
-  TMethod<bool()> drawEnabled_;
   std::array<std::unique_ptr<TDirectDrawSurface>, kTileCount> tileTable_;
+  std::array<uint8_t, kScreenReportSize> received_{};
 };
 
 }  // namespace ts

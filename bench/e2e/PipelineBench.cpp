@@ -105,7 +105,7 @@ struct TFloor {
 
   HWND form;
   ts::TDisplayView view;
-  ts::TScreenMirror mirror{view, nullptr};
+  ts::TScreenMirror mirror{view};
 };
 
 struct TReader {

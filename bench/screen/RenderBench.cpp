@@ -50,7 +50,7 @@ struct TScreen {
 
   HWND form;
   ts::TDisplayView view;
-  ts::TScreenMirror mirror{view, nullptr};
+  ts::TScreenMirror mirror{view};
   std::array<std::array<uint8_t, 64>, 160> reports{};
 };
 

@@ -17,8 +17,9 @@ TEST(SpeedText, WritesHigherDigitsThenASpaceThenThreePaddedDigits) {
 }
 
 TEST(SpeedText, WideTextIsTheSameText) {
+  TSpeedWideText speedText;
   for (int64_t rate : {0LL, 64LL, 999LL, 1000LL, 64000LL, -1500LL, 12345678LL}) {
-    const std::wstring& wide = SpeedWideText(rate);
+    const std::wstring& wide = speedText(rate);
     const std::u16string expected = Utf8ToUtf16(SpeedText(rate));
     EXPECT_EQ(std::u16string(wide.begin(), wide.end()), expected) << rate;
   }

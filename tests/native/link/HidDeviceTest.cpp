@@ -94,6 +94,35 @@ TEST_F(HidDeviceTest, ALentDeviceOpensItsControlHandleOnDemand) {
   EXPECT_EQ(At(0)->HIDCaps().InputReportByteLength, 65);
 }
 
+TEST_F(HidDeviceTest, WritesGoInOrderThroughOneThreadThatEndsWithTheDevice) {
+  controller->SetOnDeviceData(nullptr);
+  CheckOut();
+  uint32_t written = 0;
+  for (uint8_t i = 0; i < 20; ++i) {
+    const uint8_t report[65] = {0x0F, i};
+    ASSERT_TRUE(lent->WriteReport(report, sizeof report, written)) << int(i);
+  }
+  const auto writes = binding->Writes();
+  const auto threads = binding->WriteThreads();
+  ASSERT_EQ(writes.size(), 20u);
+  for (uint8_t i = 0; i < 20; ++i) {
+    EXPECT_EQ(writes[i][1], i);
+    EXPECT_EQ(threads[i].first, threads[0].first);
+    EXPECT_EQ(threads[i].second, i + 1) << "one thread for every write";
+  }
+  EXPECT_NE(threads[0].first, std::this_thread::get_id());
+
+  // Gone: the next write fails without reaching the platform, and the device,
+  // freed on its return, takes its writer with it.
+  binding->Unplug(1);
+  controller->DeviceChange();
+  const uint8_t report[65] = {0x0F};
+  EXPECT_FALSE(lent->WriteReport(report, sizeof report, written));
+  EXPECT_EQ(binding->Writes().size(), 20u);
+  controller->ReturnDevice(lent);
+  EXPECT_EQ(binding->OpenHandles(), 0);
+}
+
 TEST_F(HidDeviceTest, NumInputBuffersSetToItsValueOpensNothing) {
   controller->SetOnDeviceData(nullptr);
   CheckOut();

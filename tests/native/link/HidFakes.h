@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/HidBinding.h"
@@ -130,6 +131,13 @@ class FakeBinding : public THidBinding {
     std::lock_guard lock(mutex_);
     return writes_;
   }
+  // The thread each write ran on, and how many writes that thread had made by
+  // then, this one included: counted per thread, so a thread whose id a later
+  // one reuses still shows as new.
+  std::vector<std::pair<std::thread::id, int>> WriteThreads() const {
+    std::lock_guard lock(mutex_);
+    return writeThreads_;
+  }
   bool ReadHandleOpen(uint32_t id) const {
     std::lock_guard lock(mutex_);
     for (auto& [handle, open] : handles_) {
@@ -233,6 +241,8 @@ class FakeBinding : public THidBinding {
     --writesPending_;
     if (!handles_.count(handle)) ++writesOnClosedHandles_;
     writes_.emplace_back(buffer, buffer + length);
+    thread_local int writesOnThisThread = 0;
+    writeThreads_.emplace_back(std::this_thread::get_id(), ++writesOnThisThread);
     written = length;
     return true;
   }
@@ -361,6 +371,7 @@ class FakeBinding : public THidBinding {
   int liveRequests_ = 0;
   int enumerations_ = 0;
   bool holdWrites_ = false;
+  std::vector<std::pair<std::thread::id, int>> writeThreads_;
   int writesPending_ = 0;
   int writesOnClosedHandles_ = 0;
   int liveRequestsAtUnload_ = -1;

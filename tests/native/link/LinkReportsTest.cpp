@@ -11,15 +11,13 @@ namespace ts {
 namespace {
 
 std::vector<uint8_t> Command(uint16_t code, uint16_t a1, uint16_t a2, uint16_t a3) {
-  std::vector<uint8_t> out(kOutputReportSize, 0xCC);
-  BuildCommandReport(out.data(), code, a1, a2, a3);
-  return out;
+  const TOutputReport out = BuildCommandReport(code, a1, a2, a3);
+  return {out.begin(), out.end()};
 }
 
 std::vector<uint8_t> Message(uint16_t x, uint16_t y, int32_t seconds, const std::string& utf8) {
-  std::vector<uint8_t> out(kOutputReportSize, 0xCC);
-  BuildMessageReport(out.data(), x, y, seconds, Utf8ToCp1251(utf8));
-  return out;
+  const TOutputReport out = BuildMessageReport(x, y, seconds, Utf8ToCp1251(utf8));
+  return {out.begin(), out.end()};
 }
 
 std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> head) {
@@ -71,8 +69,9 @@ TEST(LinkTexts, LogLinesPacketTextAndSystemMessages) {
   EXPECT_EQ(LogLine(1001, "x"), "1001  x");
   EXPECT_EQ(PacketText(64), " Пакет 64 байта");
   EXPECT_EQ(PacketText(0), " Пакет 0 байта");
+  TPacketWideText packetText;
   for (uint16_t size : {64, 64, 0, 63, 64}) {
-    const std::wstring& wide = PacketWideText(size);
+    const std::wstring& wide = packetText(size);
     EXPECT_EQ(std::u16string(wide.begin(), wide.end()), Utf8ToUtf16(PacketText(size))) << size;
   }
   EXPECT_EQ(TrimSystemMessage("The handle is invalid.\r\n"), "The handle is invalid");

@@ -13,7 +13,6 @@
 #include "control/ControlUnit.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
-#include "link/LinkHost.h"
 #include "link/LinkUnit.h"
 #include "tests/windows/support/Pump.h"
 #include "ui/Application.h"
@@ -64,6 +63,9 @@ class Shell : public ::testing::Test {
     app->CreateForm(SoundForm);
     app->CreateForm(USBMessageForm);
     app->CreateForm(ControlForm);
+    MainForm->SetLink(link);
+    LinkForm->SetLink(link);
+    link.Start();
   }
   void TearDown() override {
     app.reset();
@@ -76,6 +78,7 @@ class Shell : public ::testing::Test {
   std::vector<std::wstring> created, destroyed;
   HHOOK hook = nullptr;
   std::unique_ptr<TApplication> app;
+  TInstrumentLink link;
 };
 
 TEST_F(Shell, CreatesFiveWindowsInOrderAndOnlyTheMainOneIsShown) {
@@ -173,10 +176,10 @@ TEST_F(Shell, StatusBarShowsItsTextsAndTheRateAfterTheFirstTick) {
   const std::wstring first = L"Скорость приема данных   000 Байт/c";
   EXPECT_TRUE(test::PumpUntil([&] { return test::StatusText(bar, 1) == first; }, 5000))
       << "panel 1: " << Narrow(test::StatusText(bar, 1));
-  ReceivedBytes = 3840;
+  MainForm->Rate.Report(nullptr, 0, nullptr, 3840);
   EXPECT_TRUE(test::PumpUntil(
       [&] { return test::StatusText(bar, 1) == L"Скорость приема данных  3 840 Байт/c"; }, 5000));
-  EXPECT_EQ(ReceivedBytes, 0);
+  EXPECT_EQ(MainForm->Rate.Take(), 0);
   PostMessageW(MainForm->Handle(), WM_CLOSE, 0, 0);
   RunToEnd();
 }
@@ -251,6 +254,20 @@ TEST(MainWindow, PanelsHoldTheirInitialTextsUntilTheirWritersReplaceThem) {
   EXPECT_EQ(test::StatusText(bar, 0), L"Нет связи с ТС4170???");
   EXPECT_EQ(test::StatusText(bar, 1), L"Скорость приема данных");
   EXPECT_EQ(test::StatusText(bar, 2), L"Размер пакета");
+  MainForm = nullptr;
+}
+
+TEST(MainWindow, WithThePictureOutputOffAReportLeavesThePictureAsItIs) {
+  TApplication app;
+  app.Initialize();
+  TMainForm* main = nullptr;
+  app.CreateForm(main);
+  uint8_t report[64] = {0xAB};
+  for (const bool ticked : {false, true}) {
+    main->DrawCheckBox.SetChecked(ticked);
+    main->RenderScreenReport(report, sizeof report);
+    EXPECT_EQ(main->Mirror.Received()[0], ticked ? 0xAB : 0) << ticked;
+  }
   MainForm = nullptr;
 }
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "control/ControlUnit.h"
-#include "control/DialogLink.h"
 #include "control/SoundUnit.h"
 #include "control/USBMessageUnit.h"
+#include "link/InstrumentLink.h"
 #include "tests/windows/support/SpinHooks.h"
 #include "ui/Application.h"
 #include "ui/Exception.h"
@@ -61,7 +61,6 @@ class StandInMainForm : public TForm {
 class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDialogLink(&link);
     app = std::make_unique<TApplication>();
     app->SetTitle(L"Virtual_TS4170");
     app->Initialize();
@@ -70,11 +69,9 @@ class Dialogs : public ::testing::Test {
     app->CreateForm(SoundForm);
     app->CreateForm(USBMessageForm);
     app->CreateForm(ControlForm);
+    SoundForm->Link = USBMessageForm->Link = ControlForm->Link = &link;
   }
-  void TearDown() override {
-    app.reset();
-    SetDialogLink(nullptr);
-  }
+  void TearDown() override { app.reset(); }
 
   TSpinHooks hooks;
   RecordingLink link;

@@ -58,7 +58,9 @@ class HidPipeTest : public ::testing::Test {
   }
 
   std::string name = TestPipeName("pipe");
-  std::shared_ptr<THidPipeBinding> binding = std::make_shared<THidPipeBinding>(name);
+  std::vector<std::string> notices;
+  std::shared_ptr<THidPipeBinding> binding =
+      std::make_shared<THidPipeBinding>(name, [this](const std::string& line) { notices.push_back(line); });
   std::unique_ptr<THidDeviceController> controller;
   Recorder rec;
   THidDevice* lent = nullptr;
@@ -257,13 +259,10 @@ TEST_F(HidPipeTest, AServerOwnedBySomeoneElseIsNeitherListedNorOpened) {
   TestPipeServer server(name);
   server.Owner = "S-1-5-18";  // a server running as SYSTEM
   server.Plug();
-  std::vector<std::string> notices;
-  SetVirtualInstrumentNotice([&](const std::string& line) { notices.push_back(line); });
   std::vector<std::unique_ptr<THidPnPInfo>> found;
   for (int scan = 0; scan < 2; ++scan) ASSERT_TRUE(binding->Enumerate(binding->HidGuid(), found));
   EXPECT_TRUE(found.empty());
   EXPECT_EQ(binding->Open(name, THidAccess::ReadWrite), kNoHidHandle);
-  SetVirtualInstrumentNotice(nullptr);
   ASSERT_EQ(notices.size(), 1u) << "one line however often it is scanned";
   EXPECT_EQ(notices[0],
             "Виртуальный прибор отклонён: канал " + name + " принадлежит другому пользователю (S-1-5-18)");
@@ -284,11 +283,9 @@ TEST_F(HidPipeTest, AServerAtItsCapStaysListedAndIsNamedOnce) {
   }
   ASSERT_TRUE(
       server.WaitForClientCount(clients.size(), sim::PipeServer::Clock::now() + std::chrono::seconds(5)));
-  std::vector<std::string> notices;
-  SetVirtualInstrumentNotice([&](const std::string& line) { notices.push_back(line); });
+  notices.clear();
   rec.Log.clear();
   for (int scan = 0; scan < 2; ++scan) controller->DeviceChange();
-  SetVirtualInstrumentNotice(nullptr);
   EXPECT_EQ(controller->DeviceList().size(), 1u);
   EXPECT_TRUE(rec.Log.empty()) << rec.Log[0];
   EXPECT_EQ(notices,

@@ -19,7 +19,7 @@ TEST(NoDirectDrawTest, TheWindowOpensAndTheMissingLibraryIsReportedOnce) {
   test::TErrorRecorder errors;
   test::TTestWindow form{512, 330, false};
   TDisplayView view;
-  TScreenMirror mirror{view, nullptr};
+  TScreenMirror mirror{view};
   TPictureTools tools{view};
   view.SetOptions(kMainWindowDisplayOptions);
   view.OnInitialize = Bind(&mirror, &TScreenMirror::DisplayViewInitialize);

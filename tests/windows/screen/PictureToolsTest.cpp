@@ -138,7 +138,7 @@ class PictureToolsTest : public ::testing::Test {
   test::TErrorRecorder errors;
   test::TTestWindow form{512, 330, false};
   TDisplayView view;
-  TScreenMirror mirror{view, nullptr};
+  TScreenMirror mirror{view};
   TPictureTools tools{view};
   TCheckBox check;
 };
