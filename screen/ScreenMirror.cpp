@@ -1,5 +1,7 @@
 #include "screen/ScreenMirror.h"
 
+#include "screen/ScreenImage.h"
+
 namespace ts {
 namespace {
 
@@ -32,22 +34,15 @@ void TScreenMirror::RenderScreenReport(const uint8_t* data, uint16_t size) {
   if (!view_.CanDraw()) return;
 
   TDirectDrawSurface& back = *view_.BackSurface();
-  const uint8_t lineGroup = received_[kLineGroupByte];
-  const auto& placement = kPlacement[HalfIndex(received_[kSecondHalfByte])];
-  const int top = GroupTopRow(lineGroup);
   const int width = back.Width();
   const int height = back.Height();
-  for (int k = 0; k < kPixelBytes; ++k) {
-    const int x = placement[k].x;
-    const int y = top + placement[k].row;
+  PlacePixelBytes(received_.data(), [&](int x, int y, uint8_t bits) {
     // Rows past the surface (groups from 81 on) are skipped here rather than left
     // to the blitter's refusal; a tile missing from a failed build is never used.
-    if (y >= height || x + kTileWidth > width) continue;
-    TDirectDrawSurface* tile = tileTable_[received_[k]].get();
-    if (!tile) continue;
-    back.Draw(x, y, kTileRect, 0, tile);
-  }
-  if (lineGroup == 0) view_.Flip();
+    if (y >= height || x + kTileWidth > width) return;
+    if (TDirectDrawSurface* tile = tileTable_[bits].get()) back.Draw(x, y, kTileRect, 0, tile);
+  });
+  if (received_[kLineGroupByte] == 0) view_.Flip();
 }
 
 }  // namespace ts
