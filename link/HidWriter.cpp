@@ -12,7 +12,6 @@ void THidWriter::Stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    jobs_.clear();
   }
   wake_.notify_one();
   thread_.join();
@@ -32,7 +31,7 @@ void THidWriter::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-    if (stopping_) return;
+    if (jobs_.empty()) return;
     const std::function<void()> job = std::move(jobs_.front());
     jobs_.pop_front();
     lock.unlock();

@@ -22,8 +22,9 @@ class THidWriter {
 
   // Starts the thread unless it runs.
   void Start();
-  // Waits for the job under way (the binding's write is bounded in time) and
-  // ends the thread; jobs not begun are dropped.
+  // Runs the jobs handed over, then ends the thread. None is dropped: a write's
+  // caller waits for its job's signal, and the binding's write is bounded in time
+  // (and fails at once on the handles a returned device has closed).
   void Stop();
   // Runs job on the writer's thread after the jobs handed over before it.
   void Post(std::function<void()> job);

@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "link/HidWriter.h"
 #include "tests/native/link/HidTestSupport.h"
 
 namespace ts::test {
@@ -121,6 +122,19 @@ TEST_F(HidDeviceTest, WritesGoInOrderThroughOneThreadThatEndsWithTheDevice) {
   EXPECT_EQ(binding->Writes().size(), 20u);
   controller->ReturnDevice(lent);
   EXPECT_EQ(binding->OpenHandles(), 0);
+}
+
+// A job dropped at the stop would leave its write's caller waiting for ever.
+TEST(HidWriter, AStopRunsEveryJobHandedOverBeforeIt) {
+  int ran = 0;
+  {
+    THidWriter writer;
+    for (int i = 0; i < 3; ++i) writer.Post([&ran] { ++ran; });
+    writer.Stop();
+    EXPECT_EQ(ran, 3);
+    writer.Post([&ran] { ++ran; });
+  }
+  EXPECT_EQ(ran, 4);
 }
 
 TEST_F(HidDeviceTest, NumInputBuffersSetToItsValueOpensNothing) {
