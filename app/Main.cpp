@@ -41,7 +41,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // are still there.
   ts::TInstrumentLink link;
   return ts::StartProgram(
-      application, [&] { application.CreateForm(ts::MainForm); },
+      application, [&] { application.CreateForm(ts::MainForm, &directDraw); },
       [&] { application.CreateForm(ts::LinkForm); }, [&] { application.CreateForm(ts::SoundForm); },
       [&] { application.CreateForm(ts::USBMessageForm); }, [&] { application.CreateForm(ts::ControlForm); },
       [&] {

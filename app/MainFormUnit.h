@@ -27,6 +27,8 @@ namespace ts {
 
 class TMainForm : public TDisplayForm {
  public:
+  // headStart, when given, is the DirectDraw object the picture starts with.
+  explicit TMainForm(TDirectDrawHeadStart* headStart = nullptr) { DisplayView.SetHeadStart(headStart); }
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;

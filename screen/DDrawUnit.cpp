@@ -43,8 +43,6 @@ TComPtr<IDirectDraw> NewDirectDraw(GUID* device, bool directX7Mode, HRESULT& res
   return draw;
 }
 
-TDirectDrawHeadStart* headStart = nullptr;
-
 }  // namespace
 
 // ---------------------------------------------------------------- TDirectDrawHeadStart
@@ -58,11 +56,9 @@ TDirectDrawHeadStart::TDirectDrawHeadStart(bool directX7Mode) : directX7Mode_(di
       // Nothing made: the TDirectDraw makes its own and reports what fails.
     }
   });
-  headStart = this;
 }
 
 TDirectDrawHeadStart::~TDirectDrawHeadStart() {
-  headStart = nullptr;
   if (thread_.joinable()) thread_.join();
 }
 
@@ -74,7 +70,7 @@ TComPtr<IDirectDraw> TDirectDrawHeadStart::Take(bool directX7Mode) {
 
 // ---------------------------------------------------------------- TDirectDraw
 
-TDirectDraw::TDirectDraw(GUID* device, bool directX7Mode) {
+TDirectDraw::TDirectDraw(GUID* device, bool directX7Mode, TDirectDrawHeadStart* headStart) {
   driverCaps_.dwSize = sizeof driverCaps_;
   helCaps_.dwSize = sizeof helCaps_;
   if (headStart && !device) draw_ = headStart->Take(directX7Mode);

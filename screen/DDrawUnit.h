@@ -38,6 +38,7 @@ class EDirectDrawPaletteError : public EDirectDrawError {
 
 class TDirectDrawSurface;
 class TDirectDrawClipper;
+class TDirectDrawHeadStart;
 class TDirectDrawPalette;
 
 // One DirectDraw object. Every wrapper made on it registers itself; whatever is
@@ -45,7 +46,8 @@ class TDirectDrawPalette;
 // clippers, newest first) and left holding nothing, so its maker can still free it.
 class TDirectDraw : public TDirectX {
  public:
-  TDirectDraw(GUID* device, bool directX7Mode);
+  // Takes headStart's object when it was made in the same mode.
+  TDirectDraw(GUID* device, bool directX7Mode, TDirectDrawHeadStart* headStart = nullptr);
   ~TDirectDraw() override;
   TDirectDraw(const TDirectDraw&) = delete;
   TDirectDraw& operator=(const TDirectDraw&) = delete;
@@ -77,7 +79,7 @@ class TDirectDraw : public TDirectX {
 // Making the first DirectDraw object of a process loads and sets up the graphics
 // runtime: the longest single step of the program's start. While a head start
 // lives, that runs on a thread of its own, beside the making of the windows, and
-// the first TDirectDraw in the same mode takes the object it made. Make it on the
+// the TDirectDraw given it takes the object it made. Make it on the
 // thread that will use DirectDraw, before any TDirectDraw.
 class TDirectDrawHeadStart {
  public:

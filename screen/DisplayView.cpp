@@ -41,7 +41,8 @@ void TDisplayModeSettings::SetBitCount(int value) {
 
 TDisplayViewDriver::TDisplayViewDriver(TCustomDisplayView& view) : view_(view) {
   // A device GUID only matters for full-screen hardware modes, which are not offered.
-  view_.directDraw_ = std::make_unique<TDirectDraw>(nullptr, (view_.options_ & doDirectX7Mode) != 0);
+  view_.directDraw_ =
+      std::make_unique<TDirectDraw>(nullptr, (view_.options_ & doDirectX7Mode) != 0, view_.headStart_);
 }
 
 TDisplayViewDriver::~TDisplayViewDriver() {

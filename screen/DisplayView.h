@@ -127,6 +127,9 @@ class TCustomDisplayView : public TObject {
 
   TDisplayViewOptions Options() const { return options_; }
   void SetOptions(TDisplayViewOptions options);
+  // The DirectDraw object made ahead, for the first initialisation; it must
+  // outlive the view.
+  void SetHeadStart(TDirectDrawHeadStart* headStart) { headStart_ = headStart; }
   TDisplayViewOptions EffectiveOptions() const { return effectiveOptions_; }
 
   int SurfaceWidth() const;
@@ -202,6 +205,7 @@ class TCustomDisplayView : public TObject {
   std::unique_ptr<TDisplayViewDriver> driver_;
   TDisplayModeSettings display_;
   std::unique_ptr<TDirectDraw> directDraw_;
+  TDirectDrawHeadStart* headStart_ = nullptr;
   std::unique_ptr<TDirectDrawClipper> clipper_;
   std::unique_ptr<TDirectDrawPalette> palette_;
   std::unique_ptr<TDirectDrawSurface> primarySurface_;

@@ -46,11 +46,11 @@ class TApplication {
   void HookMainWindow(TWindowHook hook);
   void UnhookMainWindow(TWindowHook hook);
 
-  // Creates a form of type F and stores it in ref; the first form created becomes
-  // the main form. Forms are destroyed in reverse order of creation.
-  template <class F>
-  void CreateForm(F*& ref) {
-    auto form = std::make_unique<F>();
+  // Creates a form of type F from args and stores it in ref; the first form
+  // created becomes the main form. Forms are destroyed in reverse order of creation.
+  template <class F, class... Args>
+  void CreateForm(F*& ref, Args&&... args) {
+    auto form = std::make_unique<F>(std::forward<Args>(args)...);
     ref = form.get();
     forms_.push_back(std::move(form));
     if (!mainForm_) mainForm_ = ref;
