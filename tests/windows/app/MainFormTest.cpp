@@ -186,21 +186,18 @@ TEST_F(Shell, StatusBarShowsItsTextsAndTheRateAfterTheFirstTick) {
 
 // A window shows on the taskbar when it is visible and either is an app window or
 // has neither an owner nor the tool-window style.
+BOOL CALLBACK CountTaskbarButton(HWND h, LPARAM count) {
+  LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
+  bool shown =
+      IsWindowVisible(h) && ((ex & WS_EX_APPWINDOW) || (!GetWindow(h, GW_OWNER) && !(ex & WS_EX_TOOLWINDOW)));
+  if (shown) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
 int TaskbarButtons() {
-  struct Count {
-    int n = 0;
-  } count;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND h, LPARAM p) -> BOOL {
-        LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
-        bool shown = IsWindowVisible(h) &&
-                     ((ex & WS_EX_APPWINDOW) || (!GetWindow(h, GW_OWNER) && !(ex & WS_EX_TOOLWINDOW)));
-        if (shown) ++reinterpret_cast<Count*>(p)->n;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&count));
-  return count.n;
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), &CountTaskbarButton, reinterpret_cast<LPARAM>(&count));
+  return count;
 }
 
 TEST_F(Shell, HasOneTaskbarButtonAndMinimizesTheMainWindowItself) {

@@ -17,20 +17,19 @@ namespace {
 // ends any message loop that follows, so a program that goes on cannot hang the test.
 std::vector<std::wstring> boxes;
 
+BOOL CALLBACK CloseBox(HWND window, LPARAM) {
+  wchar_t cls[64] = {}, text[256] = {};
+  GetClassNameW(window, cls, 64);
+  if (!IsWindowVisible(window) || std::wstring(cls) != L"#32770") return TRUE;
+  GetDlgItemTextW(window, 0xFFFF, text, 256);
+  boxes.push_back(text);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  PostQuitMessage(0);
+  return TRUE;
+}
+
 void CALLBACK CloseBoxes(HWND, UINT, UINT_PTR, DWORD) {
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM) -> BOOL {
-        wchar_t cls[64] = {}, text[256] = {};
-        GetClassNameW(window, cls, 64);
-        if (!IsWindowVisible(window) || std::wstring(cls) != L"#32770") return TRUE;
-        GetDlgItemTextW(window, 0xFFFF, text, 256);
-        boxes.push_back(text);
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        PostQuitMessage(0);
-        return TRUE;
-      },
-      0);
+  EnumThreadWindows(GetCurrentThreadId(), &CloseBox, 0);
 }
 
 TEST(StartupTest, AWindowThatCannotBeMadeEndsTheProgram) {
