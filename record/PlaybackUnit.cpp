@@ -8,6 +8,7 @@
 #include "ui/Application.h"
 #include "ui/ErrorReport.h"
 #include "ui/Exception.h"
+#include "ui/WindowClass.h"
 #include "ui/WindowObject.h"
 #include "ui/WorkArea.h"
 
@@ -43,16 +44,11 @@ std::wstring UtcText(int64_t micros) {
 TPlaybackWindow::TPlaybackWindow(HWND owner, const std::wstring& fileName,
                                  std::shared_ptr<TPlayback> playback, TNotifyEvent onEnded)
     : fileName_(fileName), playback_(std::move(playback)), onEnded_(onEnded) {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = &ObjectWindowProc<TPlaybackWindow>;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kClass;
-    return RegisterClassExW(&wc) != 0;
-  }();
-  (void)registered;
+  WNDCLASSEXW wc{};
+  wc.lpfnWndProc = &ObjectWindowProc<TPlaybackWindow>;
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = kClass;
+  RegisterWindowClass(wc);
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
   RECT r{0, 0, 420, 150};
   AdjustWindowRect(&r, style, FALSE);

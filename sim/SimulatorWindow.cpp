@@ -4,6 +4,7 @@
 #include "ui/Cp1251.h"
 #include "ui/ErrorReport.h"
 #include "ui/WinHandle.h"
+#include "ui/WindowClass.h"
 #include "ui/WindowObject.h"
 
 namespace ts::sim {
@@ -25,10 +26,9 @@ void ShowSimulatorError(const std::exception& error) {
 }
 
 bool SimulatorWindow::Create(HINSTANCE instance, int show, const std::wstring& pipe) {
-  WNDCLASSEXW wc{sizeof wc};
+  WNDCLASSEXW wc{};
   wc.lpfnWndProc = &ObjectWindowProc<SimulatorWindow>;
   wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   // The program's icon, shared (the class keeps it for the process's life).
   wc.hIcon = static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(TS_PROGRAM_ICON), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
@@ -37,7 +37,7 @@ bool SimulatorWindow::Create(HINSTANCE instance, int show, const std::wstring& p
                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kClassName;
-  if (!RegisterClassExW(&wc)) return false;
+  if (!RegisterWindowClass(wc)) return false;
 
   HMENU bar = CreateMenu(), device = CreatePopupMenu();
   AppendMenuW(device, MF_STRING, kIdMenuUnplug, L"Отключить");

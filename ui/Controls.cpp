@@ -8,6 +8,7 @@
 #include "ui/Dpi.h"
 #include "ui/ErrorReport.h"
 #include "ui/Forms.h"
+#include "ui/WindowClass.h"
 
 namespace ts {
 namespace {
@@ -18,18 +19,12 @@ constexpr wchar_t kOwnClass[] = L"TS4170Window";
 }  // namespace
 
 const wchar_t* OwnWindowClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = TWinControl::OwnWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kOwnClass;
-    return RegisterClassExW(&wc) != 0;
-  }();
-  (void)registered;
+  WNDCLASSEXW wc{};
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = TWinControl::OwnWindowProc;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kOwnClass;
+  RegisterWindowClass(wc);
   return kOwnClass;
 }
 

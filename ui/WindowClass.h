@@ -6,18 +6,25 @@
 
 namespace ts {
 
-inline void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, UINT style = 0) {
+// wc names the class and its procedure, and may give its style, background and
+// icons; the module, the size and an arrow cursor are filled in here. False when
+// the class is neither there nor made.
+inline bool RegisterWindowClass(WNDCLASSEXW wc) {
+  wc.cbSize = sizeof wc;
+  if (!wc.hInstance) wc.hInstance = GetModuleHandleW(nullptr);
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(GetModuleHandleW(nullptr), name, &existing)) return;
+  if (GetClassInfoExW(wc.hInstance, wc.lpszClassName, &existing)) return true;
+  if (!wc.hCursor) wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  return RegisterClassExW(&wc) != 0;
+}
+
+inline void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, UINT style = 0) {
   WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
   wc.style = style;
   wc.lpfnWndProc = procedure;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.lpszClassName = name;
-  RegisterClassExW(&wc);
+  RegisterWindowClass(wc);
 }
 
 }  // namespace ts
