@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include "ui/Cp1251.h"
-#include "ui/WinHandle.h"
 #endif
 
 namespace ts {
@@ -22,13 +21,12 @@ inline std::string TrimSystemMessage(std::string text) {
 }
 
 #ifdef _WIN32
-// UTF-8, trimmed; empty when the system has no text for the number.
+// UTF-8, trimmed; empty when the system has no text for the number or the text
+// does not fit 256 characters, the event log's rule.
 inline std::string SystemErrorText(uint32_t error) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const TLocalMemory owned(text);
+  wchar_t text[256];
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                 0, text, 256, nullptr);
   return n ? TrimSystemMessage(Narrow(std::wstring_view(text, n))) : std::string();
 }
 #endif
