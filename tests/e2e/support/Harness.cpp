@@ -125,6 +125,20 @@ void VirtualInstrument::StartStream(std::chrono::microseconds pace) {
   streamer_ = std::thread([this, pace] { Stream(pace); });
 }
 
+void VirtualInstrument::LimitBacklog(uint64_t limit, std::function<uint64_t()> taken) {
+  backlogLimit_ = limit;
+  taken_ = std::move(taken);
+}
+
+bool VirtualInstrument::BacklogFull() const {
+  if (!taken_) return false;
+  try {
+    return streamed_ >= taken_() + backlogLimit_;
+  } catch (const std::exception&) {
+    return false;  // a program that is gone takes nothing; the test sees to that
+  }
+}
+
 uint64_t VirtualInstrument::StopStream() {
   stopStream_ = true;
   streamer_.join();
@@ -159,6 +173,10 @@ void VirtualInstrument::Stream(std::chrono::microseconds pace) {
         return;
       }
       screen = CurrentScreen();
+    }
+    if (batch.empty() && BacklogFull()) {
+      std::this_thread::sleep_for(1ms);
+      continue;
     }
     if (pace.count() > 0 && batch.empty()) {
       // Catch up in bursts after a late wake-up, so the average stays at the pace.

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -81,12 +82,18 @@ class VirtualInstrument {
   // Streams the current screen frame after frame, one report each millisecond
   // (or as fast as the program takes them when `pace` is zero), on its own thread.
   void StartStream(std::chrono::microseconds pace = std::chrono::milliseconds(1));
+  // From the next stream on, waits while `limit` reports are sent and not yet
+  // `taken`: the class driver keeps 256 reports for the program and drops the
+  // oldest beyond them, so a stalled program, or a stream catching up after a
+  // late wake-up, would lose reports that no program could have kept.
+  void LimitBacklog(uint64_t limit, std::function<uint64_t()> taken);
   // Stops after a whole frame and its presenting report; returns the reports sent.
   uint64_t StopStream();
   uint64_t Streamed() const { return streamed_; }
 
  private:
   void Stream(std::chrono::microseconds pace);
+  bool BacklogFull() const;
 
   sim::Transport server_;
   std::mutex modelMutex_;
@@ -95,6 +102,8 @@ class VirtualInstrument {
   std::thread streamer_;
   std::atomic<bool> stopStream_{false};
   std::atomic<uint64_t> streamed_{0};
+  uint64_t backlogLimit_ = 0;
+  std::function<uint64_t()> taken_;
 };
 
 // The number in "Скорость приема данных  64 000 Байт/c", or -1.
