@@ -10,9 +10,6 @@ namespace {
 constexpr int kButtonsWidth = 15;
 constexpr UINT_PTR kRepeatTimer = 1;
 
-void WarningBeep() { MessageBeep(MB_OK); }
-uint64_t TickClock() { return GetTickCount64(); }
-
 TSpinKey KeyOf(WPARAM vk) {
   switch (vk) {
     case VK_UP:
@@ -29,9 +26,6 @@ TSpinKey KeyOf(WPARAM vk) {
 }
 
 }  // namespace
-
-void (*TSpinEdit::Beep)() = WarningBeep;
-uint64_t (*TSpinEdit::Clock)() = TickClock;
 
 HWND TSpinEdit::CreateWindowFor(const TControlDef& def, HWND parent) {
   TControlDef blank = def;
@@ -88,12 +82,12 @@ void TSpinEdit::StepBy(int delta) { SetValue(range_.Step(Text16(), delta)); }
 void TSpinEdit::BeginHold(int delta) {
   heldDelta_ = delta;
   StepBy(delta);
-  repeat_.Press(Clock());
+  repeat_.Press(SpinClock());
   Schedule();
 }
 
 void TSpinEdit::RepeatTick() {
-  for (int due = repeat_.TakeDue(Clock()); due > 0; --due) StepBy(heldDelta_);
+  for (int due = repeat_.TakeDue(SpinClock()); due > 0; --due) StepBy(heldDelta_);
   Schedule();
 }
 
@@ -106,7 +100,7 @@ void TSpinEdit::EndHold() {
 void TSpinEdit::Schedule() {
   HWND timerWindow = buttons_.Handle();
   if (!timerWindow) return;
-  if (auto delay = repeat_.NextDelay(Clock()))
+  if (auto delay = repeat_.NextDelay(SpinClock()))
     SetTimer(timerWindow, kRepeatTimer, static_cast<UINT>(*delay), nullptr);
   else
     KillTimer(timerWindow, kRepeatTimer);
@@ -124,7 +118,7 @@ LRESULT TSpinEdit::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CHAR:
       switch (TSpinRange::OnChar(static_cast<char16_t>(wParam))) {
         case TSpinCharAction::Refuse:
-          Beep();
+          SpinBeep();
           return 0;
         case TSpinCharAction::Ignore:
           return 0;

@@ -12,12 +12,13 @@
 
 namespace ts {
 
+// The system's warning beep and millisecond clock, alone in their own object
+// file so that a test program can link its own in their place.
+void SpinBeep();
+uint64_t SpinClock();
+
 class TSpinEdit : public TWinControl {
  public:
-  // Replaceable so tests can hear the beep and drive the repeat schedule.
-  static void (*Beep)();
-  static uint64_t (*Clock)();
-
   // The integer in the text, or the minimum; reading does not clamp.
   int Value() const;
   // The value as it would stand after the field lost the focus.

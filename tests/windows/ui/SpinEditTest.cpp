@@ -207,7 +207,7 @@ TEST_F(SpinEdit, AHeldButtonRepeatsAfter400MsThenEvery100Ms) {
 }
 
 TEST_F(SpinEdit, TheRealTimerDrivesTheRepeatWhileHeld) {
-  TSpinEdit::Clock = [] { return GetTickCount64(); };
+  realClock = true;
   TSpinEdit& y = form->Y;
   form->Show();
   PressButton(y, false);
