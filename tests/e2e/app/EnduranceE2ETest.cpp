@@ -229,9 +229,13 @@ TEST(Endurance, AStormOfUnplugsWhileStreamingLeavesTheProgramConnectedAndMirrori
   Difference d;
   EXPECT_TRUE(WaitForPicture(p, expected, d)) << d.Describe();
   instrument->StopStream();
-  // Each cycle opens and closes the device; none of it may stay behind.
-  EXPECT_LE(p.HandleCount(), handlesBefore + 4);
-  std::printf("storm: %d cycles\n", kCycles);
+  // Each cycle opens and closes the device; none of it may stay behind. Over
+  // HID the count moves by a few handles from one moment to the next, so the
+  // bound holds for what it settles to; a leak would keep it above.
+  DWORD handles = 0;
+  EXPECT_TRUE(WaitFor([&] { return (handles = p.HandleCount()) <= handlesBefore + 4; }, 10s))
+      << handles << " handles, " << handlesBefore << " before the storm";
+  std::printf("storm: %d cycles, handles %lu -> %lu\n", kCycles, handlesBefore, handles);
   EXPECT_TRUE(p.Close());
 }
 
