@@ -51,10 +51,12 @@ void StartConnected(std::optional<Program>& program) {
 }
 
 TEST(Endurance, ASoakAtTheUsbPaceLosesNothingAndLeaksNothing) {
+  // Made before the instrument, so that the program outlives the stream, which
+  // reads its counts over HID, whatever ends the test.
+  std::optional<Program> program;
   // A backlog the program could never reach unless it stalled for minutes, so a
   // dropped report means the program fell behind for good.
   auto instrument = MakeInstrument(1'000'000);
-  std::optional<Program> program;
   ASSERT_NO_FATAL_FAILURE(StartConnected(program));
   Program& p = *program;
   const uint64_t handOversBefore = p.PathCounts().HandOvers;
