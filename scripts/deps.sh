@@ -1,4 +1,5 @@
 # Installs what building, running and testing need on Debian 12, once. Sourced.
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 # When a mirror's i386 security index lags its amd64 one, the 64-bit libraries
 # apt picks are newer than their only 32-bit twins, and one install of everything
@@ -38,7 +39,11 @@ ts_deps() {
   command -v zip >/dev/null || need+=(zip)
   command -v unzip >/dev/null || need+=(unzip)
   command -v openssl >/dev/null || need+=(openssl)
-  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+  # Wine's 32-bit side only where the kernel runs 32-bit code: elsewhere it
+  # would break Wine as a whole.
+  if ! ts_runs_32bit; then
+    echo "$TS_64BIT_ONLY_NOTE"
+  elif ! dpkg -s wine32:i386 >/dev/null 2>&1; then
     dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     need+=(wine32:i386)
   fi

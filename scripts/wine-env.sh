@@ -1,4 +1,31 @@
 # Shared set-up for running the program and its tests under Wine. Sourced.
+
+# Whether this machine's kernel runs 32-bit x86 programs: some machines of our
+# kind run 64-bit user code only. A 93-byte i386 program that only exits
+# answers without any 32-bit library. TS_RUNS_32BIT=0 or 1 forces the answer.
+ts_runs_32bit() {
+  [[ -n ${TS_RUNS_32BIT:-} ]] && { [[ $TS_RUNS_32BIT == 1 ]]; return; }
+  local probe
+  probe=$(mktemp) || return 1
+  printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0\0\x80\x04\x08\0\x80\x04\x08\x5d\0\0\0\x5d\0\0\0\x05\0\0\0\0\x10\0\0\xb8\x01\0\0\0\x31\xdb\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null
+  local rc=$?
+  rm -f "$probe"
+  return $rc
+}
+TS_64BIT_ONLY_NOTE="this machine runs 64-bit programs only: the 32-bit programs are built and packaged, not run"
+
+# Where the kernel refuses 32-bit code, Debian's wine starts its 32-bit loader
+# whenever Wine's 32-bit side is installed, and then no program runs at all:
+# Wine's commands go to the 64-bit loader instead.
+if ! ts_runs_32bit; then
+  export TS_RUNS_32BIT=0 WINELOADER=/usr/lib/wine/wine64
+  ts_wine64_bin=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-only
+  [[ :$PATH: == *":$ts_wine64_bin:"* ]] || export PATH=$ts_wine64_bin:$PATH
+else
+  export TS_RUNS_32BIT=1
+fi
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-ts4170}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
