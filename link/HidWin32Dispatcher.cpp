@@ -148,10 +148,20 @@ void THidWindowDeviceWatch::Start(std::function<void()> onChange) { onChange_ = 
 
 void THidWindowDeviceWatch::Stop() { onChange_ = nullptr; }
 
+// Each change is not a scan of its own: the first one posts a scan behind every
+// change already waiting, and those that come before it runs join it. A cable
+// that flickers a hundred times would otherwise queue a hundred scans on the
+// user-interface thread, and a key clicked meanwhile would wait behind them.
 LRESULT THidWindowDeviceWatch::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (IsDeviceNodesChange(message, wParam) && onChange_) {
-    const std::function<void()> onChange = onChange_;
-    Guard(reporter_, onChange);
+  if (IsDeviceNodesChange(message, wParam) && onChange_ && !scanPosted_)
+    scanPosted_ = PostMessageW(window_, kScanMessage, 0, 0) != FALSE;
+  if (message == kScanMessage) {
+    scanPosted_ = false;
+    if (onChange_) {
+      const std::function<void()> onChange = onChange_;
+      Guard(reporter_, onChange);
+    }
+    return 0;
   }
   return DefWindowProcW(window_, message, wParam, lParam);
 }

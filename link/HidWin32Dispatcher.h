@@ -66,9 +66,11 @@ class THidWindowDeviceWatch : public TDeviceChangeWatch {
   friend LRESULT CALLBACK ObjectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  static constexpr UINT kScanMessage = WM_APP + 1;
   TErrorReporter reporter_;
   std::function<void()> onChange_;
   HWND window_ = nullptr;
+  bool scanPosted_ = false;
 };
 
 // True for the one message that means devices came or went.
