@@ -289,7 +289,7 @@ TEST(Link, AFailedWriteShowsThePlainBoxWhileTheButtonIsDisabled) {
   CloseBox(box);
   EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(f1) != 0; }));
   DWORD_PTR answer = 0;
-  EXPECT_TRUE(SendMessageTimeoutW(program.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_TRUE(SendMessageTimeoutW(program.Main(), WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer));
   EXPECT_EQ(program.StatusPanel(0), L"ТС4170 подключен !!!");
   jammed.Unplug();
   EXPECT_TRUE(program.Close());
