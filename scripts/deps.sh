@@ -23,6 +23,7 @@ ts_deps() {
   command -v Xvfb >/dev/null || need+=(xvfb)
   command -v xdpyinfo >/dev/null || need+=(x11-utils)
   command -v cmake >/dev/null || need+=(cmake)
+  command -v ninja >/dev/null || need+=(ninja-build)
   command -v clang-format >/dev/null || need+=(clang-format)
   command -v g++ >/dev/null || need+=(g++)
   [[ -d /usr/src/googletest ]] || need+=(googletest)

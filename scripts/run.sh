@@ -9,14 +9,16 @@ sim_args=("$@")
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
-source scripts/wine-env.sh
-ts_deps
+ts_deps || { echo "Installing what the program needs failed: see apt-get's message above." >&2; exit 1; }
 build=build/windows
-cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+# A tree another generator made is made anew.
+if [[ -f $build/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
+mkdir -p build
 targets=(Virtual_TS4170 ts_window TS4170_Simulator TS4170_HidInstall)
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" -- --no-print-directory >"$build.run-build.log" 2>&1 ||
-  { tail -n 40 "$build.run-build.log"; exit 1; }
+{ cmake --preset windows && cmake --build "$build" --target "${targets[@]}"; } >"$build.run-build.log" 2>&1 ||
+  { tail -n 40 "$build.run-build.log"; echo "Building the program failed: its log is $build.run-build.log" >&2; exit 1; }
 program=$build/app/Virtual_TS4170.exe
 simulator=$build/sim/TS4170_Simulator.exe
 caption='Виртуальный дефектоскоп ТС4170 V18.09'
@@ -25,7 +27,7 @@ sim_caption=${TS_SIM_CAPTION:-'Виртуальный ТС4170'}
 window() { wine "$build/tools/ts_window.exe" "$@"; }
 
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
-  ts_wine_ready
+  ts_wine_ready || exit 1
   ts_wine_services
   if [[ -x $simulator ]]; then
     wine "$simulator" "${sim_args[@]}" &
@@ -41,7 +43,7 @@ fi
 # a screenshot once the main window is up, then a clean stop.
 export DISPLAY=${TS_XVFB_DISPLAY}
 ts_start_xvfb
-ts_wine_ready
+ts_wine_ready || exit 1
 ts_wine_services
 desktop=/desktop=TS4170,1024x768
 window() { wine "$build/tools/ts_window.exe" --desktop TS4170 "$@"; }

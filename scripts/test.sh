@@ -1,112 +1,138 @@
 #!/usr/bin/env bash
-# Builds both trees and runs every test: native (AddressSanitizer and
-# UndefinedBehaviorSanitizer; the threaded tests once more under ThreadSanitizer),
-# then the Windows tests and the end-to-end suite under Wine.
+# Builds the trees and runs every test once: the portable tests natively under
+# AddressSanitizer and UndefinedBehaviorSanitizer (the threaded ones once more
+# under ThreadSanitizer) and a format check; the Windows tests and the
+# end-to-end suites under Wine, each suite in a prefix, display and virtual
+# desktop of its own; the end-to-end suites over the pipe and over the stand-in
+# HID device; the screen at 16 and 8 bits and at 192 dpi; the long suite (soaks,
+# storms, fuzzing) beside the rest; the 32-bit programs where the machine runs
+# them; the release and its packages. Prints each suite's log and the cases'
+# totals, and exits non-zero on any failure.
 set -uo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
-source scripts/wine-env.sh
 ts_deps || exit 1
-ts_node_deps || exit 1
-jobs=$(nproc)
-logdir=build/test-logs
+ts_node_deps || { echo "The browser tests' Node packages could not be installed (npm ci in tests/e2e/share/browser)."; exit 1; }
+started=$SECONDS
+logdir=$top/build/test-logs
+rm -rf "$logdir"
 mkdir -p "$logdir"
-status=0
-passed=0
-skipped=0
-failed=0
+status=0 passed=0 failed=0 skipped=0
+suites=()
 
-summarise() { # name: adds the suite's counts from its log to the totals
-  local line skips
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$logdir/$1.log" | tail -n 1)
-  # CTest counts a skipped test among the passed ones, and lists it apart.
-  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "$logdir/$1.log")
-  if [[ $line =~ ([0-9]+)%\ tests\ passed,\ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-    passed=$((passed + BASH_REMATCH[3] - BASH_REMATCH[2] - skips))
-    skipped=$((skipped + skips))
-    failed=$((failed + BASH_REMATCH[2]))
-  else
-    failed=$((failed + 1))
+# Adds a suite's cases to the totals. A test program leaves the counts of its
+# cases (tests/TestMain.cpp; a TAP file for the browser tests); a test that left
+# none counts as one case, and a test CTest failed counts as a failure even when
+# its cases passed (a crash at exit, a process left behind, a time-out).
+summarise() { # suite
+  local suite=$1 line name result counts p f s
+  while read -r line; do
+    [[ $line =~ Test\ +#[0-9]+:\ ([^ ]+)\ \.+[^A-Za-z]*([A-Za-z]+) ]] || continue
+    name=${BASH_REMATCH[1]} result=${BASH_REMATCH[2]}
+    counts=$logdir/counts/$suite/$name
+    if [[ -f $counts.counts ]] && read -r p _ f _ s _ <"$counts.counts"; then
+      :
+    elif [[ -f $counts.tap ]]; then
+      p=$(sed -n 's/^# pass //p' "$counts.tap") f=$(sed -n 's/^# fail //p' "$counts.tap")
+      s=$(sed -n 's/^# skipped //p' "$counts.tap")
+    else
+      p=0 f=0 s=0
+      case $result in Passed) p=1 ;; Skipped) s=1 ;; esac
+    fi
+    [[ $result == Passed || $result == Skipped ]] || ((f > 0)) || f=1
+    passed=$((passed + ${p:-0})) failed=$((failed + ${f:-0})) skipped=$((skipped + ${s:-0}))
+  done < <(grep -E 'Test +#[0-9]+:' "$logdir/$suite.log")
+  # A suite that ran nothing, or died before CTest's summary, failed.
+  grep -qE 'tests passed, [0-9]+ tests failed out of [1-9]' "$logdir/$suite.log" || failed=$((failed + 1))
+}
+
+# Configures and builds a tree named in CMakePresets.json, the targets given
+# or all, at the niceness BUILD_NICE. A tree another generator made is made anew.
+build() { # preset [target...]
+  local dir=build/$1
+  local preset=$1
+  shift
+  if [[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+    rm -rf "$dir"
+  fi
+  local targets=()
+  (($#)) && targets=(--target "$@")
+  if ! { cmake --preset "$preset" && nice -n "${BUILD_NICE:-0}" cmake --build "$dir" "${targets[@]}"; } >"$dir.build.log" 2>&1; then
+    tail -n 60 "$dir.build.log"
+    echo "Build of $dir failed: its log is $dir.build.log"
+    return 1
   fi
 }
 
-run_ctest() { # name, build dir, extra ctest args...
-  local name=$1 dir=$2
+# A native suite: CTest in the foreground of its own background job.
+native_suite() { # suite, tree, ctest args...
+  local suite=$1 dir=$2
   shift 2
-  echo "== $name"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$logdir/$name.log"
-  ((PIPESTATUS[0] == 0)) || status=1
-  summarise "$name"
+  mkdir -p "$logdir/counts/$suite"
+  TS_CASE_COUNTS=$logdir/counts/$suite ctest --test-dir "$dir" --output-on-failure -j 2 "$@" >"$logdir/$suite.log" 2>&1
+  echo $? >"$logdir/$suite.rc"
 }
 
 # A Wine suite in a prefix, a display and a desktop of its own, so suites run side
 # by side without sharing a pipe namespace, a broadcast domain or a screen; ends
-# everything it started. Writes its log and its exit code.
+# everything it started. Tests that show windows read what is on their screen,
+# so within a suite they run one at a time.
 # TS_TEST_PREFIX and TS_TEST_DISPLAY move the prefixes and displays, so that two
 # checkouts can run their tests at once. TS_FRESH_PREFIX=1 starts the suite from a
 # new prefix, for suites that install devices.
-wine_suite() { # name, display offset, build dir, ctest args...
-  local name=$1 number=$((${TS_TEST_DISPLAY:-101} + $2)) dir=$3
+wine_suite() { # suite, display offset, tree, ctest args...
+  local suite=$1 number=$((${TS_TEST_DISPLAY:-101} + $2)) dir=$3
   shift 3
   (
-    export WINEPREFIX=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-$name TS_XVFB_DISPLAY=:$number DISPLAY=:$number
-    export TS_XVFB_PIDFILE=$logdir/$name.xvfb.pid TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24} TS_LOGPIXELS=${TS_LOGPIXELS:-}
-    rm -f "$TS_XVFB_PIDFILE"
+    export WINEPREFIX=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-$suite TS_XVFB_DISPLAY=:$number DISPLAY=:$number
+    export TS_XVFB_PIDFILE=$logdir/$suite.xvfb.pid TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24} TS_LOGPIXELS=${TS_LOGPIXELS:-}
+    export TS_CASE_COUNTS=$logdir/counts/$suite
+    mkdir -p "$TS_CASE_COUNTS"
     [[ -n ${TS_FRESH_PREFIX:-} ]] && rm -rf "$WINEPREFIX"
-    started=$SECONDS
+    local from=$SECONDS rc=1
     ts_start_xvfb
-    rc=1
-    if ts_wine_desktop "$dir/tools/ts_window.exe"; then
+    if ts_wine_desktop "$dir/tools/ts_window.exe" 2>"$logdir/$suite.log"; then
       local desktop current left
       desktop=$(ts_wine_desktop_pid)
-      ctest --test-dir "$dir" --output-on-failure "$@" >"$logdir/$name.log" 2>&1
+      ctest --test-dir "$dir" --output-on-failure -j 1 "$@" >"$logdir/$suite.log" 2>&1
       rc=$?
       # A desktop process started during the suite was started by a test, and
       # holds that test's standard streams: CTest's pipe.
       current=$(ts_wine_desktop_pid)
       if [[ -z $desktop || $current != "$desktop" ]]; then
-        echo "Wine's desktop (pid ${desktop:-none}) did not last the suite: now ${current:-none}." >>"$logdir/$name.log"
+        echo "Wine's desktop (pid ${desktop:-none}) did not last the suite: now ${current:-none}." >>"$logdir/$suite.log"
         rc=1
       fi
       left=$(ts_wine_leftovers)
       if [[ -n $left ]]; then
-        printf 'Processes that outlived the tests:\n%s\n' "$left" >>"$logdir/$name.log"
+        printf 'Processes that outlived the tests:\n%s\n' "$left" >>"$logdir/$suite.log"
         rc=1
       fi
     fi
     wineserver -k 2>/dev/null
     [[ -f $TS_XVFB_PIDFILE ]] && kill "$(cat "$TS_XVFB_PIDFILE")" 2>/dev/null
-    echo "suite $name: $((SECONDS - started)) s" >>"$logdir/$name.log"
-    echo $rc >"$logdir/$name.rc"
-  ) </dev/null &
+    echo "suite $suite: $((SECONDS - from)) s" >>"$logdir/$suite.log"
+    echo $rc >"$logdir/$suite.rc"
+  ) </dev/null
 }
 
-build() { # build dir, cmake args... [--label label] [--targets "t..."]: with a label, only its tests
-  local dir=$1 args=() label= targets=()
-  shift
-  while (($#)); do
-    case $1 in
-      --label) label=$2; shift 2 ;;
-      --targets) targets=(--target $2); shift 2 ;;
-      *) args+=("$1"); shift ;;
-    esac
-  done
-  cmake -S . -B "$dir" -G "Unix Makefiles" "${args[@]}" >/dev/null &&
-    if [[ -n $label ]]; then
-      # A test is named after the executable it runs.
-      targets=(--target $(ctest --test-dir "$dir" -N -L "$label" | sed -n 's/^ *Test *#[0-9]*: //p'))
-    fi &&
-    cmake --build "$dir" -j "$jobs" "${targets[@]}" -- --no-print-directory >"$dir.build.log" 2>&1
-  local rc=$?
-  if ((rc != 0)); then
-    tail -n 60 "$dir.build.log"
-    echo "Build of $dir failed"
-  fi
-  return $rc
+# A suite whose programs are 32-bit, on a machine that cannot run them: each of
+# its tests shows as skipped, with the reason.
+skipped_suite() { # suite, tree, ctest args...
+  local suite=$1 dir=$2 name
+  shift 2
+  {
+    echo "$TS_64BIT_ONLY_NOTE"
+    ctest --test-dir "$dir" -N "$@" | sed -n 's/^ *Test *#[0-9]*: //p' | while read -r name; do
+      echo "    Test #0: $name ....   Skipped (not run: 32-bit)"
+    done
+    echo "100% tests passed, 0 tests failed out of 1"
+  } >"$logdir/$suite.log"
+  echo 0 >"$logdir/$suite.rc"
 }
 
-# One prefix, made while the MinGW tree builds; every suite's new prefix is a copy
+# One prefix, made while the trees build; every suite's new prefix is a copy
 # of it (see ts_wine_ready). Made under another name and renamed once its
 # wineserver has written the registry, so a run cut short leaves no half prefix.
 export TS_WINE_TEMPLATE=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-template
@@ -122,93 +148,91 @@ if [[ ! -f $TS_WINE_TEMPLATE/.ts4170-ready-3 ]]; then
     wineserver -w
     [[ -f $TS_XVFB_PIDFILE ]] && kill "$(cat "$TS_XVFB_PIDFILE")"
     mv "$WINEPREFIX" "$TS_WINE_TEMPLATE"
-  ) </dev/null >/dev/null 2>&1 &
+  ) </dev/null >"$logdir/template.log" 2>&1 &
   template=$!
 fi
 
-# The MinGW tree first: its Wine suites then run in the background while the
-# native trees build and run.
-wine_names=()
-if build build/windows -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake; then
+# The 64-bit Windows tree first: its suites are most of the run. The native
+# trees and the 32-bit programs build beside them, at a lower priority, so the
+# tests that watch the screen keep their pace.
+if build windows; then
   [[ -n ${template:-} ]] && wait "$template"
-  # Tests that show windows read what is on their screen, so within a suite they
-  # run one at a time; the suites run side by side, each on a screen of its own.
-  wine_suite windows 0 build/windows -LE 'e2e|hid|product' -j 1
-  # The endurance tests take as long as the rest of the end-to-end suite: a suite
-  # of their own.
-  wine_suite e2e 1 build/windows -L e2e -E '^sim_endurance_e2etest$' -j 1
-  wine_suite endurance 8 build/windows -R '^sim_endurance_e2etest$' -j 1
-  # The picture at the other colour depths a Windows screen can have: 16 bits,
-  # and 8 with a palette.
-  depth_tests='^(screen_.*_wintest|sim_fidelity_e2etest)$'
-  TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests" -j 1
-  TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests" -j 1
-  # The layout and the mirror on screens of higher dpi.
-  dpi_tests='^(app_dpi_wintest|sim_view_e2etest)$'
-  TS_LOGPIXELS=120 wine_suite dpi120 4 build/windows -R "$dpi_tests" -j 1
-  TS_LOGPIXELS=144 wine_suite dpi144 5 build/windows -R "$dpi_tests" -j 1
-  TS_LOGPIXELS=192 wine_suite dpi192 6 build/windows -R "$dpi_tests" -j 1
-  wine_names=(windows e2e endurance depth16 depth8 dpi120 dpi144 dpi192)
+  echo "built the 64-bit Windows tree: $((SECONDS - started)) s"
+  # Everything on the plain screen; then the picture at the other colour depths
+  # a Windows screen can have (16 bits, and 8 with a palette) and the layout and
+  # the mirror at 192 dpi (at 120 and 144 the mirror's scale is 1, as at 96).
+  (
+    wine_suite windows 0 build/windows -LE 'e2e|hid|product|long'
+    depth_tests='^(screen_(surface|mirror|picturetools)_wintest|sim_fidelity_e2etest)$'
+    TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests"
+    TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests"
+    TS_LOGPIXELS=192 wine_suite dpi192 4 build/windows -R '^(app_dpi_wintest|sim_view_e2etest)$'
+  ) &
+  # The end-to-end suites over the pipe and over a real HID device: the stand-in
+  # driver under Wine's HID class stack, in a new prefix (the driver starts in
+  # the prefix's second session, which the desktop's start makes).
+  wine_suite e2e 1 build/windows -L e2e -LE long &
+  hid_tests='^(hid_class_stack_test|hid_control_security_test|link_e2etest|control_e2etest|record_e2etest|sim_fidelity_e2etest|sim_share_e2etest)$'
+  TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 5 build/windows -R "$hid_tests" &
+  # Soaks, storms and fuzzing, over each transport.
+  (
+    wine_suite long 6 build/windows -L long
+    TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -L long -R e2etest
+  ) &
+  suites+=(windows depth16 depth8 dpi192 e2e hid long long-hid)
 else
-  status=1; failed=$((failed + 1))
+  status=1 failed=$((failed + 1))
 fi
 
-# The 32-bit build: the programs and the end-to-end suites of the mirror, the
-# keys, the dialogs and the recording, on the 32-bit program and simulator.
-# Then the release from both trees, and its packages installed under Wine.
+# The portable tests, under the sanitizers (only the threaded ones under
+# ThreadSanitizer), with their long cases.
+if BUILD_NICE=10 build native; then
+  native_suite native build/native
+  suites+=(native)
+else
+  status=1 failed=$((failed + 1))
+fi
+if BUILD_NICE=10 build native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p'); then
+  native_suite native-tsan build/native-tsan -L threads -LE long
+  suites+=(native-tsan)
+else
+  status=1 failed=$((failed + 1))
+fi
+
+# The 32-bit programs: built and packaged everywhere, their end-to-end suites
+# (the mirror, the keys, the dialogs, the recording) run where the machine runs
+# 32-bit code. Then the release from both trees, and its packages under Wine.
 e2e32_tests='sim_fidelity_e2etest sim_view_e2etest control_e2etest record_e2etest'
-if ((${#wine_names[@]})) &&
-  build build/windows-i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-    --targets "Virtual_TS4170 TS4170_Simulator ts_window $e2e32_tests"; then
-  wine_suite e2e32 9 build/windows-i686 -R "^(${e2e32_tests// /|})\$" -j 1
-  wine_names+=(e2e32)
-  export TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686"
-  if bash scripts/release.sh >"$logdir/release.log" 2>&1; then
+i686_targets=(Virtual_TS4170 TS4170_Simulator)
+ts_runs_32bit && i686_targets+=(ts_window $e2e32_tests)
+if ((${#suites[@]})) && BUILD_NICE=10 build windows-i686 "${i686_targets[@]}"; then
+  if ts_runs_32bit; then
+    wine_suite e2e32 8 build/windows-i686 -R "^(${e2e32_tests// /|})\$" &
+  else
+    skipped_suite e2e32 build/windows-i686 -R "^(${e2e32_tests// /|})\$"
+  fi
+  suites+=(e2e32)
+  if TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686" bash scripts/release.sh >"$logdir/release.log" 2>&1; then
     cat "$logdir/release.log"
-    wine_suite package 7 build/windows -R '^package_test$' -j 1
-    wine_names+=(package)
+    wine_suite package 9 build/windows -L product &
+    suites+=(package)
   else
     cat "$logdir/release.log"
-    status=1; failed=$((failed + 1))
+    status=1 failed=$((failed + 1))
   fi
 else
-  status=1; failed=$((failed + 1))
-fi
-
-if build build/native -DCMAKE_BUILD_TYPE=Debug -DTS_SANITIZE=address,undefined; then
-  run_ctest native build/native
-else
-  status=1; failed=$((failed + 1))
-fi
-# Under ThreadSanitizer only the threaded tests run, so only they are built.
-if build build/native-tsan -DCMAKE_BUILD_TYPE=Debug -DTS_SANITIZE=thread --label threads; then
-  run_ctest native-tsan build/native-tsan -L threads
-else
-  status=1; failed=$((failed + 1))
+  status=1 failed=$((failed + 1))
 fi
 
 wait
-echo "every suite but the one over HID: $SECONDS s"
-if ((${#wine_names[@]})); then
-  # The end-to-end suites once more over a real HID device: the stand-in driver
-  # under Wine's HID class stack, in a new prefix (the driver starts in the
-  # prefix's second session, which the desktop's start makes). It runs alone:
-  # Wine's device service passes each report through two more processes, and on
-  # a machine busy with the other suites it fell behind the class driver's queue
-  # of 256 reports that the program sets.
-  # The test of the production HID path makes a prefix of its own.
-  hid_tests='^(hid_class_stack_test|hid_control_security_test|link_e2etest|control_e2etest|record_e2etest|sim_fidelity_e2etest|sim_endurance_e2etest|sim_share_e2etest)$'
-  TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 7 build/windows -R "$hid_tests" -j 1
-  wait
-  wine_names+=(hid)
-fi
-for name in "${wine_names[@]}"; do
-  echo "== $name"
-  cat "$logdir/$name.log"
-  [[ $(cat "$logdir/$name.rc" 2>/dev/null) == 0 ]] || status=1
-  summarise "$name"
+for suite in "${suites[@]}"; do
+  echo "== $suite"
+  cat "$logdir/$suite.log"
+  [[ $(cat "$logdir/$suite.rc" 2>/dev/null) == 0 ]] || status=1
+  summarise "$suite"
 done
-
+echo "every suite: $((SECONDS - started)) s"
 echo
 echo "total: $passed passed, $failed failed, $skipped skipped"
+((failed == 0)) || status=1
 exit $status

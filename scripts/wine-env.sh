@@ -87,7 +87,17 @@ ts_wine_ready() {
         cp -al "$TS_WINE_TEMPLATE/$system" "$WINEPREFIX/${system%/*}/"
     fi
     if [[ ! -f $WINEPREFIX/.ts4170-ready-3 ]]; then
-      wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+      local boot=/tmp/ts4170-wineboot-$(basename "$WINEPREFIX").log
+      wineboot -i </dev/null >"$boot" 2>&1 9>&- || true
+      if [[ ! -f $WINEPREFIX/drive_c/windows/system32/kernel32.dll ]]; then
+        {
+          echo "Wine could not make its prefix $WINEPREFIX. Wine said:"
+          tail -n 5 "$boot"
+          grep -q 'Exec format error' "$boot" &&
+            echo "This machine runs no 32-bit programs: remove Wine's 32-bit side (apt-get remove wine32:i386)."
+        } >&2
+        return 1
+      fi
       # A crashing test must end, not wait for someone to close a crash dialog.
       ts_wine_reg_import 9>&- <<'EOF'
 [HKEY_CURRENT_USER\Software\Wine\Direct3D]
@@ -101,7 +111,7 @@ ts_wine_ready() {
 EOF
       touch "$WINEPREFIX/.ts4170-ready-3"
     fi
-  ) 9>"/tmp/ts4170-prefix-$(basename "$WINEPREFIX").lock"
+  ) 9>"/tmp/ts4170-prefix-$(basename "$WINEPREFIX").lock" || return 1
   wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
 }
 
@@ -122,7 +132,7 @@ ts_wine_services() { wineboot </dev/null >/dev/null 2>&1 || true; }
 # The wineserver starts afresh, so no desktop of an earlier run is in the way.
 ts_wine_desktop() { # holder
   local holder=$1
-  ts_wine_ready
+  ts_wine_ready || return 1
   local settings=()
   if [[ ! -f $WINEPREFIX/.ts4170-desktop ]]; then
     settings+=('[HKEY_CURRENT_USER\Software\Wine\Explorer]' '"Desktop"="Default"' ''
