@@ -795,8 +795,12 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
   const std::vector<size_t> blocks = Blocks(whole);
   ASSERT_GE(blocks.size(), 5u);
   std::vector<TRecordedReport> recorded;
+  std::vector<std::pair<uint64_t, uint64_t>> before;  // reports and losses before each block
   {
     TRecordingReader reader(whole);
+    reader.OnBlock = [&](const TSeekPoint& p, bool, const TCodingState&) {
+      before.emplace_back(p.Reports, reader.Lost());
+    };
     for (TRecordedReport r; reader.Next(r);) recorded.push_back(r);
     ASSERT_EQ(reader.Status(), TRecordingReader::TStatus::Ended);
     ASSERT_GT(reader.Lost(), 0u);
@@ -806,13 +810,17 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
   for (int i = 0; i < kFiles; ++i) {
     std::vector<uint8_t> file = whole;
     const int kind = i % 6;
+    size_t block = 0;
+    uint64_t gapsLost = 0;  // lost in the gaps put in, at most all a count holds
+    uint32_t count = 0;     // records put in
+    auto gap = [&](uint64_t lost) { gapsLost = gapsLost + lost < gapsLost ? ~0ull : gapsLost + lost; };
     switch (kind) {
       case 0:  // a few bytes changed
         for (int k = 1 + int(random() % 4); k > 0; --k)
           file[random() % file.size()] ^= uint8_t(1 + random() % 255);
         break;
-      case 1: {  // cut anywhere, and perhaps a byte of the cut block changed
-        file.resize(random() % file.size());
+      case 1: {  // cut anywhere or after a block, and perhaps a byte before the cut changed
+        file.resize(random() % 2 ? random() % file.size() : blocks[1 + random() % (blocks.size() - 1)]);
         if (random() % 2 && file.size() > 300) file[file.size() - 1 - random() % 300] ^= 0x20;
         break;
       }
@@ -830,7 +838,6 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
       }
       default: {  // records of a hostile writer at a block's start
         std::vector<uint8_t> records;
-        uint32_t count = 0;
         auto huge = [&] { return (1ull << (36 + random() % 28)) + random(); };
         for (int k = 1 + int(random() % 3); k > 0; --k, ++count) {
           switch (random() % 4) {
@@ -850,19 +857,23 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
             }
             case 2:  // a gap that began before the recording did
               records.insert(records.end(), {6 << 5, 1, 1});
+              gap(1);
               PutVarint(records, random() % 2 ? huge() : 1'100'000 + random() % 100);
               break;
             default:  // two gaps that lose more than a count can hold
               for (int twice = 0; twice < 2; ++twice, ++count) {
                 records.insert(records.end(), {6 << 5, 1});
-                PutVarint(records, (1ull << 63) + random() % 1000);
+                const uint64_t lost = (1ull << 63) + random() % 1000;
+                PutVarint(records, lost);
                 records.push_back(0);
+                gap(lost);
               }
               --count;
               break;
           }
         }
-        PutAtBlockStart(file, blocks[random() % (blocks.size() - 1)], records, count);
+        block = random() % (blocks.size() - 1);
+        PutAtBlockStart(file, blocks[block], records, count);
         break;
       }
     }
@@ -894,6 +905,11 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
         ++n;
       }
       ASSERT_NE(reader.Status(), TRecordingReader::TStatus::Reading);
+      // Read past the gaps put in: they are counted, whatever they claim.
+      if (hostile && reader.ReportsRead() > before[block].first + count) {
+        const uint64_t least = before[block].second + gapsLost < gapsLost ? ~0ull : before[block].second + gapsLost;
+        ASSERT_GE(reader.Lost(), least) << "case " << i;
+      }
     }
     TPlayback playback(bytes);
     playback.Pause();
