@@ -25,6 +25,22 @@ struct TCurrent {
   THidDevice* Get() { return Device; }
 };
 
+// The file holds one report and ends whole, with its end record and index.
+void ExpectOneReportEnded(const std::wstring& file, TRecordingEnd reason) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
+  TRecordingReader reader(bytes);
+  TRecordingIndex index;
+  EXPECT_TRUE(reader.ReadIndex(index));
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  EXPECT_EQ(reader.ReportsRead(), 1u);
+  EXPECT_EQ(reader.Status(), TRecordingReader::TStatus::Ended) << reader.Problem();
+  EXPECT_EQ(reader.EndReason(), reason);
+}
+
 // A device unplugged and another made in its place, at its very address: the
 // recording takes none of the newcomer's reports and ends as unplugged.
 TEST(RecordControl, FollowsItsDeviceAndNotTheAddressAnotherTakesOver) {
@@ -69,16 +85,7 @@ TEST(RecordControl, FollowsItsDeviceAndNotTheAddressAnotherTakesOver) {
   current.Device->~THidDevice();
   EXPECT_FALSE(control.Recording());
 
-  std::vector<uint8_t> bytes;
-  std::string error;
-  ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
-  TRecordingReader reader(bytes);
-  TRecordedReport r;
-  while (reader.Next(r)) {
-  }
-  EXPECT_EQ(reader.ReportsRead(), 1u);
-  EXPECT_EQ(reader.Status(), TRecordingReader::TStatus::Ended);
-  EXPECT_EQ(reader.EndReason(), TRecordingEnd::Unplugged);
+  ExpectOneReportEnded(file, TRecordingEnd::Unplugged);
   DeleteFileW(file.c_str());
 }
 
@@ -111,18 +118,7 @@ TEST(RecordControl, EndsTheFileWhenTheSessionEnds) {
     SendMessageW(form.Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
     EXPECT_FALSE(control.Recording());
 
-    std::vector<uint8_t> bytes;
-    std::string error;
-    ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
-    TRecordingReader reader(bytes);
-    TRecordingIndex index;
-    EXPECT_TRUE(reader.ReadIndex(index));
-    TRecordedReport r;
-    while (reader.Next(r)) {
-    }
-    EXPECT_EQ(reader.ReportsRead(), 1u);
-    EXPECT_EQ(reader.Status(), TRecordingReader::TStatus::Ended) << reader.Problem();
-    EXPECT_EQ(reader.EndReason(), TRecordingEnd::ProgramClosed);
+    ExpectOneReportEnded(file, TRecordingEnd::ProgramClosed);
   }
   DeleteFileW(file.c_str());
 }
