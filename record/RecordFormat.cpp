@@ -22,8 +22,10 @@ constexpr char kIndexMagic[8] = {'T', 'S', 'I', 'N', 'D', 'E', 'X', '1'};
 constexpr char kTailMagic[4] = {'T', 'S', 'I', 'X'};
 constexpr size_t kIndexEntrySize = 24;
 constexpr size_t kIndexFixedSize = 8 + 4 + 8 * 3 + 4;  // magic, count, totals, CRC
-// A key block every half minute for a year is far less than this.
-constexpr uint64_t kMaxIndexBytes = 64ull << 20;
+constexpr int64_t kUnitsPerSecond = 1'000'000 / kRecordingTimeUnitMicros;
+// No index lists more key blocks than one a second of its recording, nor more
+// than a year of them at the recorder's pace of one every 30 s.
+constexpr uint64_t kMaxIndexEntries = kMaxRecordingUnits / (30 * kUnitsPerSecond) + 1;
 // More than a year of reports at a thousand a second: damage.
 constexpr uint64_t kMaxLostReports = 1ull << 36;
 
@@ -139,6 +141,7 @@ int64_t TRecordEncoder::ToUnit(int64_t timeMicros) {
 size_t TRecordEncoder::PutTime(int64_t unit, uint8_t kind, uint8_t* out) {
   const uint64_t delta = uint64_t(unit - lastUnit_);
   lastUnit_ = unit;
+  ++records_;  // every record begins here
   if (delta < kTimeEscape) {
     out[0] = uint8_t(kind << 5 | delta);
     return 1;
@@ -313,6 +316,10 @@ bool TRecordingReader::OpenBlock() {
     return Fail(TStatus::Truncated, blockStart_);
   if (Crc32(block_.data(), size) != Get32(h + 8)) return Fail(TStatus::Corrupt, blockStart_);
   const bool key = (Get32(h + 4) & kKeyBlockFlag) != 0;
+  blockRecords_ = Get32(h + 4) & ~kKeyBlockFlag;
+  blockFirstRecord_ = recordsRead_;
+  blockIDMarks_ = 0;
+  counting_ = true;
   if (key) state_.Clear();
   if (OnBlock) OnBlock(TSeekPoint{blockStart_, lastUnit_, reportsRead_, nullptr}, key, state_);
   next_ = blockStart_ + kBlockHeaderSize + size;
@@ -323,8 +330,10 @@ bool TRecordingReader::OpenBlock() {
 bool TRecordingReader::Next(TRecordedReport& report) {
   report.LostBefore = 0;
   while (status_ == TStatus::Reading) {
-    while (pos_ == block_.size())
+    while (pos_ == block_.size()) {
+      if (counting_ && !Counted()) return Fail(TStatus::Corrupt, blockStart_);
       if (!OpenBlock()) return false;
+    }
     const uint8_t* p = block_.data() + pos_;
     const size_t avail = block_.size() - pos_;
     auto corrupt = [&] { return Fail(TStatus::Corrupt, blockStart_); };
@@ -388,6 +397,9 @@ bool TRecordingReader::Next(TRecordedReport& report) {
         if (!need(1)) return corrupt();
         endReason_ = TRecordingEnd(std::min<uint8_t>(p[n], 2));
         lastUnit_ = unit;
+        ++recordsRead_;
+        // The end record is its block's last.
+        if (!Counted()) return corrupt();
         return Fail(TStatus::Ended, blockStart_);
       case kMark: {
         if (!need(1)) return corrupt();
@@ -395,6 +407,7 @@ bool TRecordingReader::Next(TRecordedReport& report) {
         if (what == kMarkScreenID) {
           if (!need(1)) return corrupt();
           state_.ScreenID = p[n++];
+          ++blockIDMarks_;
         } else if (what == kMarkGap) {
           uint64_t lost, span;
           if (!GetVarint(p + n, avail - n, lost, used)) return corrupt();
@@ -411,6 +424,7 @@ bool TRecordingReader::Next(TRecordedReport& report) {
         }
         lastUnit_ = unit;
         pos_ += n;
+        ++recordsRead_;
         continue;
       }
       default:
@@ -427,23 +441,34 @@ bool TRecordingReader::Next(TRecordedReport& report) {
     report.TimeMicros = unit * kRecordingTimeUnitMicros;
     pos_ += n;
     ++reportsRead_;
+    ++recordsRead_;
     return true;
   }
   return false;
 }
 
+bool TRecordingReader::Counted() const {
+  const uint64_t counted = recordsRead_ - blockFirstRecord_;
+  return counted == blockRecords_ || counted - blockIDMarks_ == blockRecords_;
+}
+
 bool TRecordingReader::ReadIndex(TRecordingIndex& index) {
   if (status_ == TStatus::Foreign || size_ < firstBlock_ + 12 + kIndexFixedSize) return false;
-  uint8_t tail[12];
-  if (!source_->ReadAt(size_ - 12, tail, 12) || std::memcmp(tail + 8, kTailMagic, 4) != 0) return false;
-  const uint64_t offset = Get64(tail);
+  // The totals, the CRC and the index's place: the last 40 bytes.
+  uint8_t tail[40];
+  if (!source_->ReadAt(size_ - 40, tail, 40) || std::memcmp(tail + 36, kTailMagic, 4) != 0) return false;
+  const uint64_t offset = Get64(tail + 28);
   if (offset < firstBlock_ || offset > size_ - 12 - kIndexFixedSize) return false;
   const uint64_t length = size_ - 12 - offset;
-  if ((length - kIndexFixedSize) % kIndexEntrySize != 0 || length > kMaxIndexBytes) return false;
+  if ((length - kIndexFixedSize) % kIndexEntrySize != 0) return false;
+  const uint64_t count = (length - kIndexFixedSize) / kIndexEntrySize;
+  const uint64_t duration = Get64(tail);
+  if (count > kMaxIndexEntries || duration > uint64_t(kMaxRecordingUnits) ||
+      count > duration / kUnitsPerSecond + 1)
+    return false;
   std::vector<uint8_t> bytes(length);
   if (!source_->ReadAt(offset, bytes.data(), bytes.size())) return false;
   const uint8_t* p = bytes.data();
-  const size_t count = (length - kIndexFixedSize) / kIndexEntrySize;
   if (std::memcmp(p, kIndexMagic, 8) != 0 || Get32(p + 8) != count ||
       Crc32(p, length - 4) != Get32(p + length - 4))
     return false;
@@ -475,6 +500,7 @@ void TRecordingReader::Seek(const TSeekPoint& point) {
   next_ = blockStart_ = point.Offset;
   block_.clear();
   pos_ = 0;
+  counting_ = false;
   lastUnit_ = point.Unit;
   reportsRead_ = point.Reports;
   if (point.State)

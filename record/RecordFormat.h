@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ts {
@@ -86,12 +87,15 @@ class TRecordEncoder {
   // Forgets every report, so the next block can be decoded on its own.
   void Restart();
   int64_t LastUnit() const { return lastUnit_; }
+  // Records written since the last call: a report may take two (a mark and its own).
+  uint32_t TakeRecords() { return std::exchange(records_, 0u); }
 
  private:
   int64_t ToUnit(int64_t timeMicros);
   size_t PutTime(int64_t unit, uint8_t kind, uint8_t* out);
   TCodingState state_;
   int64_t lastUnit_ = 0;
+  uint32_t records_ = 0;
 };
 
 // A block's framing around its records.
@@ -154,6 +158,8 @@ class TRecordingReader {
   TStatus Status() const { return status_; }
   TRecordingEnd EndReason() const { return endReason_; }
   uint64_t ReportsRead() const { return reportsRead_; }
+  // Records of every kind read so far, as blocks count them.
+  uint64_t RecordsRead() const { return recordsRead_; }
   uint64_t Lost() const { return lost_; }
   int64_t LastTimeMicros() const { return lastUnit_ * kRecordingTimeUnitMicros; }
   // Whole: ended, and nothing lost on the way.
@@ -176,6 +182,8 @@ class TRecordingReader {
  private:
   bool ParseHeader();
   bool OpenBlock();
+  // Whether the block just read holds the records its framing counts.
+  bool Counted() const;
   bool Fail(TStatus status, uint64_t offset);
 
   std::shared_ptr<TByteSource> source_;
@@ -190,6 +198,12 @@ class TRecordingReader {
   size_t pos_ = 0;  // in block_
   uint64_t stopOffset_ = 0;
   uint64_t reportsRead_ = 0;
+  uint64_t recordsRead_ = 0;
+  // The open block's count of records, and its screen-ID marks: older writers
+  // left those out of the count.
+  uint32_t blockRecords_ = 0;
+  uint64_t blockFirstRecord_ = 0, blockIDMarks_ = 0;
+  bool counting_ = false;
   uint64_t lost_ = 0;
   uint16_t version_ = 0;
   bool foreignMagic_ = false;

@@ -129,9 +129,16 @@ bool TWin32FileSink::Close() {
   return ok;
 }
 
-TRecordControl::TRecordControl(TForm& owner) : owner_(owner) {}
+TRecordControl::TRecordControl(TForm& owner) : owner_(owner) {
+  // A log-off or shut-down ends the file as closing the program does, with
+  // its end record and index, not as a crash.
+  owner_.AttachSessionEnd(this, Bind(this, &TRecordControl::SessionEnd));
+}
 
-TRecordControl::~TRecordControl() { Close(); }
+TRecordControl::~TRecordControl() {
+  owner_.DetachSessionEnd(this);
+  Close();
+}
 
 void TRecordControl::Toggle(THidDevice* device) {
   if (Recording()) {
@@ -182,12 +189,15 @@ void TRecordControl::Stop(TRecordingEnd reason) {
   recorder_.Stop(reason);
   serial_ = 0;
   const std::string failure = recorder_.TakeFailure();
-  const uint64_t lost = recorder_.Dropped();
   if (OnChange) OnChange(nullptr);
   // A loss is told even when the user stopped: a recording is kept as evidence.
-  const std::wstring lostText =
-      lost ? L"Потеряно отчётов: " + std::to_wstring(lost) + L" (диск не успевал); в файле отмечены пропуски."
-           : std::wstring();
+  std::wstring lostText;
+  if (const uint64_t dropped = recorder_.Dropped())
+    lostText = L"Потеряно отчётов: " + std::to_wstring(dropped) + L" (диск не успевал). ";
+  if (const uint64_t missed = recorder_.Missed())
+    lostText += L"Не дошло до программы отчётов: " + std::to_wstring(missed) + L". ";
+  const bool lost = !lostText.empty();
+  if (lost) lostText += L"В файле отмечены пропуски.";
   if (!failure.empty())
     Application->ShowMessage(L"Запись остановлена: " + Widen(failure) + L"\r\nФайл " + fileName_ +
                              L" воспроизводится до последнего записанного отчёта." +

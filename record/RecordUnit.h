@@ -72,6 +72,7 @@ class TRecordControl {
  private:
   void Stop(TRecordingEnd reason);
   void Tick(TObject*);
+  void SessionEnd(TObject*) { Close(); }
   TForm& owner_;
   TRecorder recorder_;
   TTimer watch_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/Ts4170Protocol.h"
+#include "screen/ScreenImage.h"
 
 namespace ts {
 namespace {
@@ -52,16 +53,14 @@ class TRecorder::TWriter {
         sink_(std::move(sink)),
         block_(kBlockHeaderSize + kBlockTargetSize + 3 * kMaxRecordSize) {}
 
-  bool WriteHeader(const TRecordingHeader& header) {
-    const std::vector<uint8_t> bytes = EncodeRecordingHeader(header);
-    if (!sink_->Write(bytes.data(), bytes.size())) {
-      Fail(sink_->Error());
-      sink_->Close();
-      return false;
-    }
-    offset_ = bytes.size();
-    Recording = true;
-    return true;
+  // Whether the header is written by the deadline; a writer still writing it
+  // then is given up on, as by a stop that waited too long.
+  bool WaitStarted(int millis) {
+    std::unique_lock lock(mutex_);
+    if (changed_.wait_for(lock, std::chrono::milliseconds(millis), [this] { return started_ || done_; }))
+      return started_;
+    abandoned_ = true;
+    return false;
   }
 
   // From the receiving thread; false when the ring is full.
@@ -98,6 +97,11 @@ class TRecorder::TWriter {
     changed_.notify_all();
   }
 
+  bool Done() {
+    std::lock_guard lock(mutex_);
+    return done_;
+  }
+
   bool WaitDone(int millis) {
     std::unique_lock lock(mutex_);
     if (changed_.wait_for(lock, std::chrono::milliseconds(millis), [this] { return done_; })) return true;
@@ -107,31 +111,8 @@ class TRecorder::TWriter {
     return false;
   }
 
-  void Run() {
-    while (true) {
-      bool stopping;
-      {
-        std::unique_lock lock(mutex_);
-        stopping = changed_.wait_for(lock, kWriterTick, [this] { return stop_; });
-      }
-      Drain();
-      if (!failed_ && blockRecords_ > 0 && SteadyMillis() - blockOpenedAt_ >= kBlockMaxAge.count())
-        FlushBlock();
-      if (stopping) break;
-    }
-    Drain();
-    if (!failed_ && !Abandoned()) {
-      if (finalLost_) {
-        BeginRecord();
-        AddGap(finalFrom_, finalTo_, finalLost_);
-      }
-      BeginRecord();
-      blockSize_ += encoder_.EncodeEnd(lastTime_, endReason_, Payload());
-      ++blockRecords_;
-      if (FlushBlock()) Finish();
-    } else if (!failed_) {
-      sink_->Close();
-    }
+  void Run(const TRecordingHeader& header) {
+    if (WriteHeader(header)) Record();
     std::lock_guard lock(mutex_);
     done_ = true;
     changed_.notify_all();
@@ -151,6 +132,66 @@ class TRecorder::TWriter {
   bool Abandoned() {
     std::lock_guard lock(mutex_);
     return abandoned_;
+  }
+
+  bool WriteHeader(const TRecordingHeader& header) {
+    const std::vector<uint8_t> bytes = EncodeRecordingHeader(header);
+    if (!Write(bytes.data(), bytes.size())) return false;
+    offset_ = bytes.size();
+    {
+      std::lock_guard lock(mutex_);
+      if (!abandoned_) {
+        Recording = true;
+        started_ = true;
+        changed_.notify_all();
+        return true;
+      }
+    }
+    failed_ = true;
+    sink_->Close();
+    return false;
+  }
+
+  // Every write goes through here: once the recorder has given up on this
+  // writer, nothing more reaches the file, however late the disk answers.
+  bool Write(const uint8_t* data, size_t size) {
+    if (!failed_ && Abandoned()) {
+      failed_ = true;
+      sink_->Close();
+    }
+    if (failed_) return false;
+    if (!sink_->Write(data, size)) {
+      Fail(sink_->Error());
+      sink_->Close();
+      return false;
+    }
+    return true;
+  }
+
+  void Record() {
+    while (true) {
+      bool stopping;
+      {
+        std::unique_lock lock(mutex_);
+        stopping = changed_.wait_for(lock, kWriterTick, [this] { return stop_; });
+      }
+      Drain();
+      if (!failed_ && blockRecords_ > 0 && SteadyMillis() - blockOpenedAt_ >= kBlockMaxAge.count())
+        FlushBlock();
+      if (stopping) break;
+    }
+    Drain();
+    if (!failed_ && !Abandoned()) {
+      if (finalLost_) {
+        BeginRecord();
+        AddGap(finalFrom_, finalTo_, finalLost_);
+      }
+      BeginRecord();
+      Added(encoder_.EncodeEnd(lastTime_, endReason_, Payload()));
+      if (FlushBlock()) Finish();
+    } else if (!failed_) {
+      sink_->Close();
+    }
   }
 
   void Fail(const std::string& why) {
@@ -183,9 +224,7 @@ class TRecorder::TWriter {
         BeginRecord();
         if (entry.Lost) AddGap(entry.LostFrom, entry.LostTo, entry.Lost);
         lastTime_ = entry.Time;
-        blockSize_ +=
-            encoder_.Encode(entry.Time, entry.ReportID, ring + pos + sizeof entry, entry.Size, Payload());
-        ++blockRecords_;
+        Added(encoder_.Encode(entry.Time, entry.ReportID, ring + pos + sizeof entry, entry.Size, Payload()));
         Written.fetch_add(1, std::memory_order_relaxed);
       }
       t += EntryBytes(entry.Size);
@@ -208,9 +247,14 @@ class TRecorder::TWriter {
   }
 
   void AddGap(int64_t from, int64_t to, uint64_t lost) {
-    blockSize_ += encoder_.EncodeGap(from, to, lost, Payload());
-    ++blockRecords_;
+    Added(encoder_.EncodeGap(from, to, lost, Payload()));
     index_.Lost += lost;
+  }
+
+  // The block counts every record the encoder wrote, marks included.
+  void Added(size_t bytes) {
+    blockSize_ += bytes;
+    blockRecords_ += encoder_.TakeRecords();
   }
 
   bool FlushBlock() {
@@ -221,11 +265,7 @@ class TRecorder::TWriter {
     const size_t total = kBlockHeaderSize + blockSize_;
     blockSize_ = 0;
     blockRecords_ = 0;
-    if (!sink_->Write(block_.data(), total)) {
-      Fail(sink_->Error());
-      sink_->Close();
-      return false;
-    }
+    if (!Write(block_.data(), total)) return false;
     offset_ += total;
     return true;
   }
@@ -235,7 +275,8 @@ class TRecorder::TWriter {
     index_.DurationUnits = encoder_.LastUnit();
     index_.Reports = Written;
     const std::vector<uint8_t> bytes = EncodeRecordingIndex(index_, offset_);
-    if (!sink_->Write(bytes.data(), bytes.size()) || !sink_->Flush()) {
+    if (!Write(bytes.data(), bytes.size())) return;
+    if (!sink_->Flush()) {
       Fail(sink_->Error());
       sink_->Close();
       return;
@@ -253,7 +294,7 @@ class TRecorder::TWriter {
   // a wake-up per report cost the receiving thread more than the copy.
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool stop_ = false, done_ = false, abandoned_ = false;
+  bool started_ = false, stop_ = false, done_ = false, abandoned_ = false;
   TRecordingEnd endReason_ = TRecordingEnd::Stopped;
   uint64_t finalLost_ = 0;
   int64_t finalFrom_ = 0, finalTo_ = 0;
@@ -282,16 +323,38 @@ bool TRecorder::Start(std::unique_ptr<TRecordSink> sink, const TRecordingHeader&
                       int64_t originMicros) {
   Stop(TRecordingEnd::Stopped);
   failure_.clear();
-  dropped_ = lostRun_ = 0;
+  dropped_ = missed_ = lostRun_ = 0;
+  lastSlot_ = -1;
   writer_ = std::make_shared<TWriter>(ringBytes_, std::move(sink), originMicros);
-  if (!writer_->WriteHeader(header)) return false;
-  thread_ = std::thread([writer = writer_] { writer->Run(); });
-  return true;
+  thread_ = std::thread([writer = writer_, header] { writer->Run(header); });
+  // The header is written on the writer's thread: a folder that does not
+  // answer holds the caller no longer than a stop would.
+  if (writer_->WaitStarted(stopWaitMillis_)) return true;
+  if (writer_->Done()) {
+    thread_.join();
+  } else {
+    thread_.detach();
+    failure_ = NoAnswer();
+  }
+  return false;
 }
 
 void TRecorder::Push(int64_t nowMicros, uint8_t reportID, const uint8_t* data, uint16_t size) {
   if (!writer_ || !writer_->Recording.load(std::memory_order_relaxed)) return;
   size = size < kMaxRecordedReportSize ? size : kMaxRecordedReportSize;
+  // Screen reports come in the order of their slots: a slot passed over is a
+  // report lost before it reached the program.
+  const int slot = ScreenSlot(data, size);
+  if (slot >= 0) {
+    if (const int missed = ScreenReportsMissed(lastSlot_, slot)) {
+      missed_ += uint64_t(missed);
+      if (lostRun_ == 0) lostFrom_ = lastArrival_;
+      lostRun_ += uint64_t(missed);
+      lostTo_ = nowMicros;
+    }
+    lastSlot_ = slot;
+    lastArrival_ = nowMicros;
+  }
   if (writer_->Push(nowMicros, reportID, data, size, lostRun_, lostFrom_, lostTo_)) {
     lostRun_ = 0;
     return;
@@ -311,10 +374,13 @@ void TRecorder::Stop(TRecordingEnd reason) {
     // The writer keeps its own share of everything it touches and ends once
     // the disk answers; the program goes on without it.
     thread_.detach();
-    failure_ = "Диск не ответил за " + std::to_string(stopWaitMillis_ / 1000) +
-               " с; файл кончается последним записанным блоком";
+    failure_ = NoAnswer() + "; файл кончается последним записанным блоком";
   }
   writer_->Recording = false;
+}
+
+std::string TRecorder::NoAnswer() const {
+  return "Диск не ответил за " + std::to_string(stopWaitMillis_ / 1000) + " с";
 }
 
 bool TRecorder::Recording() const { return writer_ && writer_->Recording; }

@@ -3,7 +3,8 @@
 // receives the reports: each report is copied into a preallocated ring and a
 // writer thread encodes and writes it. A failed write ends the recording; what
 // was written before it stays a readable recording. Reports that find the ring
-// full are counted and leave a gap record, so no loss goes unsaid.
+// full, and screen reports the order of slots shows were lost before they
+// reached the program, are counted and leave a gap record, so no loss goes unsaid.
 
 #include <atomic>
 #include <cstdint>
@@ -39,9 +40,10 @@ class TRecorder {
   TRecorder(const TRecorder&) = delete;
   TRecorder& operator=(const TRecorder&) = delete;
 
-  // Writes the header and starts the writer. `originMicros` is the reading of
-  // the caller's monotonic clock that counts as time zero. False, with
-  // Failure() set, when the header cannot be written.
+  // Starts the writer and waits, as long as Stop would, for it to write the
+  // header. `originMicros` is the reading of the caller's monotonic clock that
+  // counts as time zero. False, with Failure() set, when the header cannot be
+  // written in that time.
   bool Start(std::unique_ptr<TRecordSink> sink, const TRecordingHeader& header, int64_t originMicros);
   // From the one thread that receives reports: copies the report and returns
   // at once. A report that finds the ring full is counted in Dropped().
@@ -58,6 +60,8 @@ class TRecorder {
   // takes it to tell the user and must still call Stop.
   std::string TakeFailure();
   uint64_t Dropped() const { return dropped_; }
+  // Screen reports lost before they reached the program, by the order of slots.
+  uint64_t Missed() const { return missed_; }
   uint64_t Written() const;
 
  private:
@@ -68,7 +72,12 @@ class TRecorder {
   std::shared_ptr<TWriter> writer_;
   std::thread thread_;
   std::string failure_;  // of a start or a stop, when the writer cannot say
+  std::string NoAnswer() const;
   uint64_t dropped_ = 0;
+  uint64_t missed_ = 0;
+  // The slot of the last screen report received, and when it came.
+  int lastSlot_ = -1;
+  int64_t lastArrival_ = 0;
   // The run of reports lost since the last one queued.
   uint64_t lostRun_ = 0;
   int64_t lostFrom_ = 0, lostTo_ = 0;

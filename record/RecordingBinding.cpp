@@ -19,8 +19,12 @@ int64_t Micros(std::chrono::steady_clock::duration d) {
   return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
 }
 
-// An older file has no key blocks: its map keeps the decoder's state this often.
+// An older file has no key blocks: its map keeps the decoder's state this often,
+// and no more than this many times (a copy of the state is some 33 KB).
 constexpr int64_t kSnapshotIntervalUnits = 60 * 1'000'000 / kRecordingTimeUnitMicros;
+constexpr size_t kMaxSnapshots = 1024;
+// However a file crowds its key blocks, a scan keeps at most a point a second.
+constexpr int64_t kPointSpacingUnits = 1'000'000 / kRecordingTimeUnitMicros;
 
 bool IsPresent(const TRecordedReport& r) { return PresentsFrame(r.Data.data(), r.Size); }
 
@@ -38,13 +42,16 @@ bool MapRecording(TRecordingReader& reader, TRecordingMap& map, const std::funct
     reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
     const double size = double(std::max<uint64_t>(1, reader.FileSize()));
     bool given = false;
+    size_t snapshots = 0;
     reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
       if (progress && !progress(double(at.Offset) / size)) given = true;
-      if (key) {
+      const int64_t since = map.Points.empty() ? kMaxRecordingUnits : at.Unit - map.Points.back().Unit;
+      if (key ? since >= kPointSpacingUnits : since >= kSnapshotIntervalUnits && snapshots < kMaxSnapshots) {
         map.Points.push_back(at);
-      } else if (map.Points.empty() || at.Unit - map.Points.back().Unit >= kSnapshotIntervalUnits) {
-        map.Points.push_back(at);
-        map.Points.back().State = std::make_shared<const TCodingState>(state);
+        if (!key) {
+          map.Points.back().State = std::make_shared<const TCodingState>(state);
+          ++snapshots;
+        }
       }
     };
     TRecordedReport r;

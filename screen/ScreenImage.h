@@ -24,6 +24,16 @@ inline int ScreenSlot(const uint8_t* data, size_t size) {
   return IsScreenReport(data, size) ? data[kLineGroupByte] * 2 + data[kSecondHalfByte] : -1;
 }
 
+// Screen reports lost between two received ones, by the order the instrument
+// sends them in: every slot in turn, 0 to 159, then 0 again. A slot that comes
+// again at once is a repeat, not a frame lost, and whole frames lost cannot
+// be seen at all.
+inline int ScreenReportsMissed(int previousSlot, int slot) {
+  if (previousSlot < 0 || slot < 0 || slot == previousSlot) return 0;
+  constexpr int kSlots = TS4170_SCREEN_REPORTS_PER_FRAME;
+  return (slot - previousSlot - 1 + kSlots) % kSlots;
+}
+
 // A screen report that presents: line group 0, either half.
 inline bool PresentsFrame(const uint8_t* data, size_t size) {
   return IsScreenReport(data, size) && data[kLineGroupByte] == 0;

@@ -183,6 +183,10 @@ void TForm::DestroyHandle() {
   if (handle_) DestroyWindow(handle_);
 }
 
+void TForm::DetachSessionEnd(const void* who) {
+  std::erase_if(sessionEnd_, [who](const auto& entry) { return entry.first == who; });
+}
+
 void TForm::DetachTimer(TTimer* timer) {
   timers_.erase(std::remove(timers_.begin(), timers_.end(), timer), timers_.end());
 }
@@ -201,6 +205,10 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && form_.OnActivate) form_.OnActivate(this);
       break;
+    case WM_ENDSESSION:
+      if (wParam)
+        for (const auto& [who, onEnd] : sessionEnd_) onEnd(this);
+      return 0;
     case WM_TIMER:
       for (TTimer* t : timers_)
         if (t->Id() == wParam) {

@@ -69,6 +69,10 @@ class TForm : public TWinControl {
   void AttachMenu(TMenu* menu) { menus_.push_back(menu); }
   void AttachTimer(TTimer* timer) { timers_.push_back(timer); }
   void DetachTimer(TTimer* timer);
+  // Work that must be finished before the session ends (log-off, shut-down),
+  // after which the system may end the process at any moment.
+  void AttachSessionEnd(const void* who, TNotifyEvent onEnd) { sessionEnd_.emplace_back(who, onEnd); }
+  void DetachSessionEnd(const void* who);
 
  protected:
   // Lays out the window: calls Build with its definition and component table.
@@ -94,6 +98,7 @@ class TForm : public TWinControl {
   int closeCount_ = 0;
   std::vector<TMenu*> menus_;
   std::vector<TTimer*> timers_;
+  std::vector<std::pair<const void*, TNotifyEvent>> sessionEnd_;
 };
 
 // Form class whose windows carry the application's taskbar button: the main

@@ -25,6 +25,22 @@ struct TCurrent {
   THidDevice* Get() { return Device; }
 };
 
+// The file holds one report and ends whole, with its end record and index.
+void ExpectOneReportEnded(const std::wstring& file, TRecordingEnd reason) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
+  TRecordingReader reader(bytes);
+  TRecordingIndex index;
+  EXPECT_TRUE(reader.ReadIndex(index));
+  TRecordedReport r;
+  while (reader.Next(r)) {
+  }
+  EXPECT_EQ(reader.ReportsRead(), 1u);
+  EXPECT_EQ(reader.Status(), TRecordingReader::TStatus::Ended) << reader.Problem();
+  EXPECT_EQ(reader.EndReason(), reason);
+}
+
 // A device unplugged and another made in its place, at its very address: the
 // recording takes none of the newcomer's reports and ends as unplugged.
 TEST(RecordControl, FollowsItsDeviceAndNotTheAddressAnotherTakesOver) {
@@ -69,16 +85,41 @@ TEST(RecordControl, FollowsItsDeviceAndNotTheAddressAnotherTakesOver) {
   current.Device->~THidDevice();
   EXPECT_FALSE(control.Recording());
 
-  std::vector<uint8_t> bytes;
-  std::string error;
-  ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
-  TRecordingReader reader(bytes);
-  TRecordedReport r;
-  while (reader.Next(r)) {
+  ExpectOneReportEnded(file, TRecordingEnd::Unplugged);
+  DeleteFileW(file.c_str());
+}
+
+// A log-off or shut-down ends the recording as closing the program does: the
+// file has its end record and its index, not the end of a crash.
+TEST(RecordControl, EndsTheFileWhenTheSessionEnds) {
+  TApplication application;
+  application.Initialize();
+  TOwnerForm form;
+  form.Load();
+  test::FakeBinding binding;
+  test::FakeInterface i;
+  i.Id = 1;
+  i.Attributes = {0x5555, 0x4170, 0x0100};
+  binding.Plug(i);
+  std::vector<std::unique_ptr<THidPnPInfo>> interfaces;
+  ASSERT_TRUE(binding.Enumerate(test::FakeBinding::kHidGuid, interfaces));
+  THidDevice device(std::move(interfaces[0]), nullptr, std::make_shared<THidEnvironment>());
+
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring file = std::wstring(dir) + L"ts_record_session_end.tsrec";
+  {
+    TRecordControl control(form);
+    control.Start(&device, file);
+    ASSERT_TRUE(control.Recording());
+    const uint8_t report[64] = {};
+    control.Report(&device, 0, report, 64);
+    EXPECT_TRUE(SendMessageW(form.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+    SendMessageW(form.Handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_FALSE(control.Recording());
+
+    ExpectOneReportEnded(file, TRecordingEnd::ProgramClosed);
   }
-  EXPECT_EQ(reader.ReportsRead(), 1u);
-  EXPECT_EQ(reader.Status(), TRecordingReader::TStatus::Ended);
-  EXPECT_EQ(reader.EndReason(), TRecordingEnd::Unplugged);
   DeleteFileW(file.c_str());
 }
 
