@@ -19,8 +19,8 @@ void WriteCounts(const testing::UnitTest& unit) {
   const char* name = std::getenv("TS_CASE_NAME");
   if (!folder || !*folder || !name || !*name) return;
   if (FILE* f = std::fopen((std::string(folder) + "/" + name + ".counts").c_str(), "w")) {
-    std::fprintf(f, "%d passed, %d failed, %d skipped\n", unit.successful_test_count(), unit.failed_test_count(),
-                 unit.skipped_test_count());
+    std::fprintf(f, "%d passed, %d failed, %d skipped\n", unit.successful_test_count(),
+                 unit.failed_test_count(), unit.skipped_test_count());
     std::fclose(f);
   }
 }

@@ -161,7 +161,7 @@ TEST(Recording, PlaysBackEveryReportWithItsTime) {
   EXPECT_EQ(reader.EndReason(), TRecordingEnd::Unplugged);
 }
 
-TEST(Recording, SizeOfAnHourAndOfTheWorstCase) {
+TEST(RecordingLong, SizeOfAnHourAndOfTheWorstCase) {
   // Ten minutes of the simulator, times six.
   const std::vector<TReport> sim = SimulatorStream(600);
   const size_t hour = Record(sim).size() * 6;
@@ -535,8 +535,8 @@ TEST(Recording, BlocksCountEveryRecordTheyHold) {
     opened.emplace_back(0, reader.RecordsRead());
     for (size_t b = 0; b + 1 < opened.size(); ++b) {
       const uint8_t* framing = file.data() + opened[b].first;
-      const uint32_t count = (framing[4] | framing[5] << 8 | framing[6] << 16 | uint32_t(framing[7]) << 24) &
-                             ~kKeyBlockFlag;
+      const uint32_t count =
+          (framing[4] | framing[5] << 8 | framing[6] << 16 | uint32_t(framing[7]) << 24) & ~kKeyBlockFlag;
       EXPECT_EQ(count, opened[b + 1].second - opened[b].second) << "block at " << opened[b].first;
     }
   }
@@ -778,7 +778,7 @@ void PutVarint(std::vector<uint8_t>& out, uint64_t v, size_t minBytes = 1) {
 // bounds: no report beyond the largest, no time before the start, no gap
 // before the start or after its report, no count of losses that wraps; and the
 // sanitizers see no undefined behaviour.
-TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
+TEST(RecordingLong, MutatedAndCutRecordingsAreReadUpToTheDamage) {
   std::vector<TReport> reports = SimulatorStream(1);
   reports.resize(700);
   std::mt19937 random(2026);
@@ -897,8 +897,8 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
         if (!hostile) {
           ASSERT_LT(n, recorded.size());
           const TRecordedReport& want = recorded[n];
-          ASSERT_TRUE(r.Size == want.Size && std::equal(want.Data.begin(), want.Data.begin() + want.Size,
-                                                        r.Data.begin()) &&
+          ASSERT_TRUE(r.Size == want.Size &&
+                      std::equal(want.Data.begin(), want.Data.begin() + want.Size, r.Data.begin()) &&
                       r.TimeMicros == want.TimeMicros && r.LostBefore == want.LostBefore)
               << "case " << i << ", report " << n << " is not what was recorded";
         }
@@ -907,7 +907,8 @@ TEST(Recording, MutatedAndCutRecordingsAreReadUpToTheDamage) {
       ASSERT_NE(reader.Status(), TRecordingReader::TStatus::Reading);
       // Read past the gaps put in: they are counted, whatever they claim.
       if (hostile && reader.ReportsRead() > before[block].first + count) {
-        const uint64_t least = before[block].second + gapsLost < gapsLost ? ~0ull : before[block].second + gapsLost;
+        const uint64_t least =
+            before[block].second + gapsLost < gapsLost ? ~0ull : before[block].second + gapsLost;
         ASSERT_GE(reader.Lost(), least) << "case " << i;
       }
     }
