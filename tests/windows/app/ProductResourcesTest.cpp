@@ -195,7 +195,7 @@ TEST(ProductResources, EveryShippedExeCarriesVersionManifestAndIcon) {
     EXPECT_EQ(manifest.find(settings + L"dpiAware")->second.Text, L"true/pm");
   }
   for (size_t i = 0; i + 1 < exes.size(); i += 2)
-    EXPECT_NE(icons[exes[i]], icons[exes[i + 1]]) << Narrow(exes[i + 1]) << " has the program's icon";
+    EXPECT_TRUE(icons[exes[i]] != icons[exes[i + 1]]) << Narrow(exes[i + 1]) << " has the program's icon";
 }
 
 }  // namespace
