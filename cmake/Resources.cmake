@@ -11,24 +11,36 @@ else()
 endif()
 
 # The icon tool runs on the build machine, so it is built with the build
-# machine's compiler, not the cross compiler this tree uses.
+# machine's compiler, not the cross compiler this tree uses. It draws the
+# program's icon and the simulator's, each named after its program.
 find_program(TS_HOST_CXX NAMES c++ g++ REQUIRED)
-set(TS_ICON_FILE ${CMAKE_BINARY_DIR}/res/Virtual_TS4170.ico)
+set(TS_ICON_TOOL ${CMAKE_BINARY_DIR}/res/make_icon)
 add_custom_command(
-  OUTPUT ${TS_ICON_FILE}
+  OUTPUT ${TS_ICON_TOOL}
   COMMAND ${TS_HOST_CXX} -std=c++20 -O1 -I${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tools/MakeIcon.cpp -lz
-          -o ${CMAKE_BINARY_DIR}/res/make_icon
-  COMMAND ${CMAKE_BINARY_DIR}/res/make_icon ${TS_ICON_FILE}
-  DEPENDS ${CMAKE_SOURCE_DIR}/tools/MakeIcon.cpp ${CMAKE_SOURCE_DIR}/app/IconPicture.h
-  COMMENT "Drawing the program's icon")
-add_custom_target(ts_icon DEPENDS ${TS_ICON_FILE})
+          -o ${TS_ICON_TOOL}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/MakeIcon.cpp ${CMAKE_SOURCE_DIR}/app/IconPicture.h)
+set(TS_ICON_FILES)
+foreach(icon Virtual_TS4170:program TS4170_Simulator:simulator)
+  string(REPLACE ":" ";" icon ${icon})
+  list(GET icon 0 name)
+  list(GET icon 1 picture)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/res/${name}.ico
+    COMMAND ${TS_ICON_TOOL} ${CMAKE_BINARY_DIR}/res/${name}.ico ${picture}
+    DEPENDS ${TS_ICON_TOOL}
+    COMMENT "Drawing the ${picture}'s icon")
+  list(APPEND TS_ICON_FILES ${CMAKE_BINARY_DIR}/res/${name}.ico)
+endforeach()
+add_custom_target(ts_icon DEPENDS ${TS_ICON_FILES})
 
 # ts_resources(target [DESCRIPTION text] [DPI_UNAWARE]): with a description, a
-# shipped program's whole set; without, the manifest alone (tests that must see
-# the controls as the programs draw them). DPI_UNAWARE leaves a window laid out
-# in fixed pixels to the system's scaling.
+# shipped program's whole set, its icon the one named after it; without, the
+# manifest alone (tests that must see the controls as the programs draw them).
+# DPI_UNAWARE leaves a window laid out in fixed pixels to the system's scaling.
 function(ts_resources target)
   cmake_parse_arguments(R "DPI_UNAWARE" "DESCRIPTION" "" ${ARGN})
+  set(TS_ICON_FILE ${CMAKE_BINARY_DIR}/res/${target}.ico)
   set(TS_DPI_SETTINGS)
   if(NOT R_DPI_UNAWARE)
     file(READ ${CMAKE_SOURCE_DIR}/res/DpiAware.manifest.in TS_DPI_SETTINGS)

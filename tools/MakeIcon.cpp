@@ -1,5 +1,7 @@
 // Writes the program's icon file (16, 24, 32, 48 and 256 pixels) from the drawing
-// the main window has always shown. Runs on the build machine: make_icon OUT.ico
+// the main window has always shown, or the simulator's: the same instrument with
+// a teal body, a virtual one. Runs on the build machine:
+// make_icon OUT.ico program|simulator
 //
 // Each size is the drawing resampled by area, so 32 and 256 are exact and the
 // others keep its thin lines as blends rather than dropping them. The small
@@ -8,6 +10,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,8 +26,14 @@ struct TPixel {
   uint8_t Blue, Green, Red, Alpha;
 };
 
+// The colour index each of the drawing's indices is drawn in.
+using TPalette = std::array<int, 16>;
+constexpr TPalette kProgramColours = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+// The body's silver (7) teal (6).
+constexpr TPalette kSimulatorColours = {0, 1, 2, 3, 4, 5, 6, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+
 // The drawing at size x size, top row first.
-std::vector<TPixel> Render(int size) {
+std::vector<TPixel> Render(int size, const TPalette& palette) {
   std::vector<TPixel> out(static_cast<size_t>(size) * size);
   const int n = ts::icon::kSize;
   for (int ty = 0; ty < size; ++ty)
@@ -39,7 +48,7 @@ std::vector<TPixel> Render(int size) {
           const int index = ts::icon::IndexAt(sx, sy);
           if (overlapX <= 0 || overlapY <= 0 || index < 0) continue;
           const double w = static_cast<double>(overlapX) * overlapY;
-          const ts::icon::TColour& c = ts::icon::kColours[index];
+          const ts::icon::TColour& c = ts::icon::kColours[palette[index]];
           b += w * c.Blue, g += w * c.Green, r += w * c.Red, cover += w;
         }
       TPixel& p = out[static_cast<size_t>(ty) * size + tx];
@@ -64,8 +73,8 @@ void Put32BigEndian(Bytes& out, uint32_t v) {
 
 // An icon bitmap: header (height doubled for the mask), colour rows bottom-up,
 // then the 1-bit mask, opaque where alpha is not zero.
-Bytes Bitmap(int size) {
-  const std::vector<TPixel> pixels = Render(size);
+Bytes Bitmap(int size, const TPalette& palette) {
+  const std::vector<TPixel> pixels = Render(size, palette);
   const int maskStride = (size + 31) / 32 * 4;
   Bytes out;
   Put32(out, 40);
@@ -100,8 +109,8 @@ void Chunk(Bytes& png, const char* type, const Bytes& data) {
                  static_cast<uint32_t>(crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
 }
 
-Bytes Png(int size) {
-  const std::vector<TPixel> pixels = Render(size);
+Bytes Png(int size, const TPalette& palette) {
+  const std::vector<TPixel> pixels = Render(size, palette);
   Bytes raw;
   for (int y = 0; y < size; ++y) {
     raw.push_back(0);  // no filter
@@ -128,13 +137,15 @@ Bytes Png(int size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_icon OUT.ico\n");
+  const std::string picture = argc == 3 ? argv[2] : "";
+  if (picture != "program" && picture != "simulator") {
+    std::fprintf(stderr, "usage: make_icon OUT.ico program|simulator\n");
     return 2;
   }
+  const TPalette& palette = picture == "program" ? kProgramColours : kSimulatorColours;
   const int sizes[] = {16, 24, 32, 48, 256};
   std::vector<Bytes> images;
-  for (int size : sizes) images.push_back(size == 256 ? Png(size) : Bitmap(size));
+  for (int size : sizes) images.push_back(size == 256 ? Png(size, palette) : Bitmap(size, palette));
   Bytes file;
   Put16(file, 0);
   Put16(file, 1);  // an icon, not a cursor

@@ -114,6 +114,8 @@ TEST(ProductResources, EveryShippedExeCarriesVersionManifestAndIcon) {
   if (exes.empty()) GTEST_SKIP() << "TS_PRODUCT_DIRS names no shipped programs";
   const TModule xmlLite(LoadLibraryW(L"xmllite.dll"));
   ASSERT_TRUE(xmlLite);
+  // Each exe's icon images, so that the programs can be told apart by them.
+  std::map<std::wstring, std::string> icons;
   for (const std::wstring& exe : exes) {
     SCOPED_TRACE(Narrow(exe));
     const std::wstring name = exe.substr(exe.rfind(L'\\') + 1);
@@ -137,6 +139,12 @@ TEST(ProductResources, EveryShippedExeCarriesVersionManifestAndIcon) {
     EXPECT_EQ(VersionString(info, L"ProductName"), L"Virtual_TS4170");
     EXPECT_EQ(VersionString(info, L"OriginalFilename"), name);
     EXPECT_FALSE(VersionString(info, L"FileDescription").empty());
+    // Who made it, as an inventory lists it: a company, and its copyright.
+    const std::wstring company = VersionString(info, L"CompanyName");
+    EXPECT_FALSE(company.empty());
+    EXPECT_NE(company, L"Virtual_TS4170");
+    EXPECT_NE(VersionString(info, L"LegalCopyright").find(L"Copyright"), std::wstring::npos);
+    EXPECT_NE(VersionString(info, L"LegalCopyright").find(company), std::wstring::npos);
 
     const TModule module(
         LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
@@ -148,7 +156,12 @@ TEST(ProductResources, EveryShippedExeCarriesVersionManifestAndIcon) {
     const size_t count = static_cast<uint8_t>(group[4]) | static_cast<uint8_t>(group[5]) << 8;
     ASSERT_EQ(group.size(), 6 + 14 * count);
     std::set<int> sizes;
-    for (size_t i = 0; i < count; ++i) sizes.insert(static_cast<uint8_t>(group[6 + 14 * i]));
+    for (size_t i = 0; i < count; ++i) {
+      sizes.insert(static_cast<uint8_t>(group[6 + 14 * i]));
+      const int id =
+          static_cast<uint8_t>(group[6 + 14 * i + 12]) | static_cast<uint8_t>(group[6 + 14 * i + 13]) << 8;
+      icons[exe] += Resource(module.Get(), RT_ICON, id);
+    }
     EXPECT_EQ(sizes, (std::set<int>{16, 24, 32, 48, 0}));
 
     // The manifest: visual styles, no elevation, the systems, the dpi awareness.
@@ -181,6 +194,8 @@ TEST(ProductResources, EveryShippedExeCarriesVersionManifestAndIcon) {
     ASSERT_EQ(manifest.count(settings + L"dpiAware"), 1u);
     EXPECT_EQ(manifest.find(settings + L"dpiAware")->second.Text, L"true/pm");
   }
+  for (size_t i = 0; i + 1 < exes.size(); i += 2)
+    EXPECT_TRUE(icons[exes[i]] != icons[exes[i + 1]]) << Narrow(exes[i + 1]) << " has the program's icon";
 }
 
 }  // namespace
