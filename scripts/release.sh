@@ -22,8 +22,8 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
+source scripts/tree.sh
 ts_deps
-jobs=$(nproc)
 version=$(sed -n 's/^project(Virtual_TS4170 VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [[ -n $version ]] || { echo "No version in CMakeLists.txt" >&2; exit 1; }
 publisher=$(sed -n 's/^set(TS_PUBLISHER "\(.*\)")$/\1/p' CMakeLists.txt)
@@ -72,13 +72,13 @@ sign() { # file: signs it in place and verifies the signature
 for arch in x86_64 i686; do
   tree=${trees[$arch]:-}
   if [[ -z $tree ]]; then
+    # With the debug information that goes to the -debug.zip.
     tree=build/release-$arch
-    # -g: the debug information that goes to the -debug.zip.
-    cmake -S . -B "$tree" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-g -DCMAKE_CXX_FLAGS=-g \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-$arch.cmake >/dev/null
+    ts_tree release-$arch "${programs[@]}" || exit 1
+  else
+    cmake --build "$tree" --target "${programs[@]}" >"$tree.release.log" 2>&1 ||
+      { tail -n 40 "$tree.release.log"; echo "Building the programs in $tree failed" >&2; exit 1; }
   fi
-  cmake --build "$tree" -j "$jobs" --target "${programs[@]}" -- --no-print-directory >"$tree.release.log" 2>&1 ||
-    { tail -n 40 "$tree.release.log"; exit 1; }
   files=$stage/$arch
   symbols=$stage/$arch-debug
   mkdir -p "$files" "$symbols"

@@ -10,15 +10,9 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
 ts_deps || { echo "Installing what the program needs failed: see apt-get's message above." >&2; exit 1; }
+source scripts/tree.sh
 build=build/windows
-# A tree another generator made is made anew.
-if [[ -f $build/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$build/CMakeCache.txt"; then
-  rm -rf "$build"
-fi
-mkdir -p build
-targets=(Virtual_TS4170 ts_window TS4170_Simulator TS4170_HidInstall)
-{ cmake --preset windows && cmake --build "$build" --target "${targets[@]}"; } >"$build.run-build.log" 2>&1 ||
-  { tail -n 40 "$build.run-build.log"; echo "Building the program failed: its log is $build.run-build.log" >&2; exit 1; }
+ts_tree windows Virtual_TS4170 ts_window TS4170_Simulator TS4170_HidInstall || exit 1
 program=$build/app/Virtual_TS4170.exe
 simulator=$build/sim/TS4170_Simulator.exe
 caption='Виртуальный дефектоскоп ТС4170 V18.09'

@@ -12,6 +12,7 @@ set -uo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 source scripts/deps.sh
+source scripts/tree.sh
 ts_deps || exit 1
 ts_node_deps || { echo "The browser tests' Node packages could not be installed (npm ci in tests/e2e/share/browser)."; exit 1; }
 started=$SECONDS
@@ -45,24 +46,6 @@ summarise() { # suite
   done < <(grep -E 'Test +#[0-9]+:' "$logdir/$suite.log")
   # A suite that ran nothing, or died before CTest's summary, failed.
   grep -qE 'tests passed, [0-9]+ tests failed out of [1-9]' "$logdir/$suite.log" || failed=$((failed + 1))
-}
-
-# Configures and builds a tree named in CMakePresets.json, the targets given
-# or all, at the niceness BUILD_NICE. A tree another generator made is made anew.
-build() { # preset [target...]
-  local dir=build/$1
-  local preset=$1
-  shift
-  if [[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
-    rm -rf "$dir"
-  fi
-  local targets=()
-  (($#)) && targets=(--target "$@")
-  if ! { cmake --preset "$preset" && nice -n "${BUILD_NICE:-0}" cmake --build "$dir" "${targets[@]}"; } >"$dir.build.log" 2>&1; then
-    tail -n 60 "$dir.build.log"
-    echo "Build of $dir failed: its log is $dir.build.log"
-    return 1
-  fi
 }
 
 # A native suite: CTest in the foreground of its own background job.
@@ -155,7 +138,7 @@ fi
 # The 64-bit Windows tree first: its suites are most of the run. The native
 # trees and the 32-bit programs build beside them, at a lower priority, so the
 # tests that watch the screen keep their pace.
-if build windows; then
+if ts_tree windows; then
   [[ -n ${template:-} ]] && wait "$template"
   echo "built the 64-bit Windows tree: $((SECONDS - started)) s"
   # Everything on the plain screen; then the picture at the other colour depths
@@ -186,13 +169,13 @@ fi
 
 # The portable tests, under the sanitizers (only the threaded ones under
 # ThreadSanitizer), with their long cases.
-if BUILD_NICE=10 build native; then
+if BUILD_NICE=10 ts_tree native; then
   native_suite native build/native
   suites+=(native)
 else
   status=1 failed=$((failed + 1))
 fi
-if BUILD_NICE=10 build native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p'); then
+if BUILD_NICE=10 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p'); then
   native_suite native-tsan build/native-tsan -L threads -LE long
   suites+=(native-tsan)
 else
@@ -205,7 +188,7 @@ fi
 e2e32_tests='sim_fidelity_e2etest sim_view_e2etest control_e2etest record_e2etest'
 i686_targets=(Virtual_TS4170 TS4170_Simulator)
 ts_runs_32bit && i686_targets+=(ts_window $e2e32_tests)
-if ((${#suites[@]})) && BUILD_NICE=10 build windows-i686 "${i686_targets[@]}"; then
+if ((${#suites[@]})) && BUILD_NICE=10 ts_tree windows-i686 "${i686_targets[@]}"; then
   if ts_runs_32bit; then
     wine_suite e2e32 8 build/windows-i686 -R "^(${e2e32_tests// /|})\$" &
   else
@@ -214,7 +197,7 @@ if ((${#suites[@]})) && BUILD_NICE=10 build windows-i686 "${i686_targets[@]}"; t
   suites+=(e2e32)
   if TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686" bash scripts/release.sh >"$logdir/release.log" 2>&1; then
     cat "$logdir/release.log"
-    wine_suite package 9 build/windows -L product &
+    wine_suite package 9 build/windows -R '^package_test$' &
     suites+=(package)
   else
     cat "$logdir/release.log"

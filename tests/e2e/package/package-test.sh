@@ -291,4 +291,7 @@ case_ msi_x86_64 check_install_upgrade_uninstall x86_64 || remove_leftovers
 case_ msi_x86_64_and_i686 check_both_architectures || remove_leftovers
 case_32bit msi_i686 check_install_upgrade_uninstall i686
 echo "package: $passed passed, $failed failed, $skipped skipped"
+# The test command's totals count these cases.
+[[ -n ${TS_CASE_COUNTS:-} && -n ${TS_CASE_NAME:-} ]] &&
+  echo "$passed passed, $failed failed, $skipped skipped" >"$TS_CASE_COUNTS/$TS_CASE_NAME.counts"
 ((failed == 0))
