@@ -443,6 +443,7 @@ void TMainForm::ShareItemClick(TObject*) {
     shareForm_ = std::make_unique<TShareForm>(ShareFeed, std::move(labels));
     shareForm_->OnChange = Bind(this, &TMainForm::SharingChange);
     shareForm_->OnRemoteKey = Bind(this, &TMainForm::RemoteKey);
+    shareForm_->OnPressesDropped = Bind(this, &TMainForm::RemotePressesDropped);
     shareForm_->Load();
   }
   shareForm_->Show();
@@ -462,6 +463,12 @@ void TMainForm::RemoteKey(int key, const std::wstring& viewer) {
   const TKeyBinding& b = kKeyMap[size_t(key)];
   if (link_) link_->Log("Клавиша «" + Narrow(b.Target) + "» нажата из браузера " + Narrow(viewer));
   (this->*b.Click)(this);
+}
+
+void TMainForm::RemotePressesDropped(size_t count) {
+  if (link_)
+    link_->Log("Пропущено нажатий из браузера, чаще " + std::to_string(TShareOptions{}.PressesPerSecond) +
+               " в секунду: " + std::to_string(count));
 }
 
 }  // namespace ts

@@ -121,6 +121,7 @@ class TMainForm : public TDisplayForm {
   void SharingChange(TObject* Sender);
   // A viewer's press of key `key` of the keypad, sent as a click of it sends.
   void RemoteKey(int key, const std::wstring& viewer);
+  void RemotePressesDropped(size_t count);
 
  protected:
   void DefineWindow() override;

@@ -80,6 +80,8 @@ class THidDevice : public TObject {
   void SetNumOverlappedBuffers(int32_t value);
   int32_t ThreadSleepTime() const { return threadSleepTime_; }
   void SetThreadSleepTime(int32_t value);
+  // Readers replaced since the last steady reading: how long the next one waits.
+  int ReaderRestarts() const { return readerRestarts_; }
   int32_t Tag() const { return tag_; }
   void SetTag(int32_t value) { tag_ = value; }
 
@@ -116,8 +118,8 @@ class THidDevice : public TObject {
   void StartThread(int32_t delayMs = 0);
   void StopThread();
   // A reader that ended on an error while its device stays listed and lent is
-  // replaced, after a pause that doubles with each replacement that reads
-  // nothing, up to a bound.
+  // replaced, after a pause that doubles with each replacement that does not
+  // go on reading for a few seconds, up to a bound.
   void RestartEndedReader();
   void HandleUnplug();
   // Returns once no write is under way; device changes wait meanwhile.
@@ -153,7 +155,7 @@ class THidDevice : public TObject {
   // Shared so that a stop nested in a hand-over served during another stop
   // cannot free the thread under the outer one.
   std::shared_ptr<THidDeviceReadThread> readerThread_;
-  // Readers replaced since the last report read; the reader clears it.
+  // Readers replaced since reading last went on for a while; the reader clears it.
   std::atomic<int> readerRestarts_{0};
   int32_t tag_ = 0;
 

@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <new>
+#include <optional>
 
 #include "link/HidControllerClass.h"
 
 namespace ts {
+
+namespace {
+constexpr std::chrono::seconds kSteadyReading{3};
+}  // namespace
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, uint16_t reportLength)
     : device_(device), report_(reportLength), ended_(device.environment_->Dispatcher->NewSignal()) {}
@@ -33,6 +38,7 @@ void THidDeviceReadThread::Execute() {
   THidBinding& binding = device_.Binding();
   bool gone = false;
   uint32_t died = 0;
+  std::optional<std::chrono::steady_clock::time_point> readingSince;  // the first report
   for (int32_t waited = 0; waited < delayMs_ && !terminated_; waited += device_.ThreadSleepTime())
     std::this_thread::sleep_for(std::chrono::milliseconds(device_.ThreadSleepTime()));
   try {
@@ -64,7 +70,14 @@ void THidDeviceReadThread::Execute() {
       if (terminated_) break;
       numBytesRead_ = std::min(request->Result(), length);
       if (numBytesRead_ > 0) {
-        device_.readerRestarts_ = 0;
+        // A device that answers once and fails again is no better: only reading
+        // that lasts ends the growing pause between readers.
+        const auto now = std::chrono::steady_clock::now();
+        if (!readingSince) {
+          readingSince = now;
+        } else if (now - *readingSince >= kSteadyReading) {
+          device_.readerRestarts_ = 0;
+        }
         HandOverReport();
         continue;
       }

@@ -126,7 +126,7 @@ void TInstrumentLink::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID
 }
 
 void TInstrumentLink::HidDevCntrlDeviceDataError(THidDevice* HidDev, uint32_t Error) {
-  for (const std::string& line : ReadErrors.Error(Error, SystemErrorText(Error))) Log(line);
+  for (const std::string& line : ReadErrors.Error(SystemErrorText(Error))) Log(line);
   // The reader has stopped: until a new one reads, the picture is no live one.
   if (HidDev == CurrentDevice && !ShowsOther && IsDeviceGoneError(Error)) {
     ReadsLost = true;

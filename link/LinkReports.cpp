@@ -56,30 +56,30 @@ std::string LogLine(int32_t number, std::string_view text) {
   return std::string(digits) + "  " + std::string(text);
 }
 
-std::vector<std::string> TReadErrorLog::Error(uint32_t code, std::string_view text) {
-  if (code_ != 0 && code == code_) {
+std::vector<std::string> TLogFold::Add(std::string_view text) {
+  if (!last_.empty() && text == last_) {
     ++repeats_;
     return {};
   }
-  std::vector<std::string> lines = EndRun();
-  lines.push_back("Ошибка: " + std::string(text));
-  code_ = code;
-  text_ = text;
+  std::vector<std::string> lines = End();
+  last_ = text;
+  lines.push_back(last_);
   return lines;
 }
 
-std::vector<std::string> TReadErrorLog::Success() {
-  return code_ == 0 ? std::vector<std::string>{} : EndRun();
-}
-
-std::vector<std::string> TReadErrorLog::EndRun() {
+std::vector<std::string> TLogFold::End() {
   std::vector<std::string> lines;
-  if (repeats_ > 0) lines.push_back("Ошибка: " + text_ + " (повторено " + std::to_string(repeats_) + " раз)");
-  code_ = 0;
-  text_.clear();
+  if (repeats_ > 0) lines.push_back(last_ + " (повторено " + std::to_string(repeats_) + " раз)");
+  last_.clear();
   repeats_ = 0;
   return lines;
 }
+
+std::vector<std::string> TReadErrorLog::Error(std::string_view text) {
+  return fold_.Add("Ошибка: " + std::string(text));
+}
+
+std::vector<std::string> TReadErrorLog::Success() { return fold_.End(); }
 
 std::string PacketText(uint16_t size) { return " Пакет " + std::to_string(size) + " байта"; }
 

@@ -41,22 +41,32 @@ class TPacketWideText {
   int shownSize_ = -1;
   std::wstring text_;
 };
+// A run of one line, logged once and once more with the number of its
+// repeats when the run ends, so nothing repeated can flood the log.
+class TLogFold {
+ public:
+  // The lines to log for `text`: none while it repeats the last.
+  std::vector<std::string> Add(std::string_view text);
+  // Ends the run: its count, if it repeated.
+  std::vector<std::string> End();
+
+ private:
+  std::string last_;
+  int repeats_ = 0;
+};
+
 // The event log's lines for the read errors the reader reports, "Ошибка: "
 // and the system's text. An error repeated with no report in between is
 // logged once, and once more with the number of its repeats when a report or
 // another error comes, so reads that keep failing cannot flood the log.
 class TReadErrorLog {
  public:
-  std::vector<std::string> Error(uint32_t code, std::string_view text);
+  std::vector<std::string> Error(std::string_view text);
   // A read has brought a report.
   std::vector<std::string> Success();
 
  private:
-  std::vector<std::string> EndRun();
-
-  uint32_t code_ = 0;
-  std::string text_;
-  int repeats_ = 0;
+  TLogFold fold_;
 };
 
 // The 55 lines of the property listing of a device, labels and values.

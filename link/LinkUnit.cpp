@@ -100,6 +100,16 @@ void TLinkForm::ClearMemoBitBtnClick(TObject*) { Memo.Clear(); }
 void TLinkForm::SpeedButtonClick(TObject*) { Hide(); }
 
 void TLinkForm::AddLogLine(const std::string& text) {
+  // Blank lines set listings apart: never folded.
+  if (text.find_first_not_of(' ') == std::string::npos) {
+    for (const std::string& line : fold_.End()) AddLine(line);
+    AddLine(text);
+    return;
+  }
+  for (const std::string& line : fold_.Add(text)) AddLine(line);
+}
+
+void TLinkForm::AddLine(const std::string& text) {
   if (logLineCount_ > 1000) {
     Memo.Clear();
     logLineCount_ = 0;

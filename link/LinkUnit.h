@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/InstrumentLink.h"
+#include "link/LinkReports.h"
 
 #include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
@@ -33,6 +34,7 @@ class TLinkForm : public TForm {
   void ClearMemoBitBtnClick(TObject* Sender);
   void SpeedButtonClick(TObject* Sender);
 
+  // A line repeated at once is folded into one count of its repeats.
   void AddLogLine(const std::string& text);
 
  protected:
@@ -41,7 +43,9 @@ class TLinkForm : public TForm {
 
  private:
   void Arrange();
+  void AddLine(const std::string& text);
   TInstrumentLink* link_ = nullptr;
+  TLogFold fold_;
   int32_t logLineCount_ = 0;
   bool restartNumbering_ = false;
 };

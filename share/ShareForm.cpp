@@ -20,6 +20,9 @@ namespace {
 
 constexpr UINT kPressesMessage = WM_APP + 1;
 constexpr size_t kPendingPresses = 16;
+// Each press is written to the instrument before the next: a few at a time, so
+// the operator's own input and the mirror come between.
+constexpr size_t kPressesPerMessage = 4;
 constexpr wchar_t kDefaultPort[] = L"4170";
 
 std::wstring ViewersText(size_t count) { return L"Зрителей сейчас: " + std::to_wstring(count); }
@@ -146,7 +149,10 @@ void TShareForm::Start() {
 
 void TShareForm::Stop() {
   if (!server_) return;
+  const size_t dropped = server_->DroppedPresses();
   server_.reset();
+  ReportDropped(dropped);
+  loggedDropped_ = seenDropped_ = 0;
   {
     std::lock_guard lock(pressesMutex_);
     presses_.clear();
@@ -169,6 +175,16 @@ void TShareForm::ShowState() {
 
 void TShareForm::ViewersTimerTimer(TObject*) {
   if (Viewers() != shownViewers_) ShowState();
+  if (!server_) return;
+  // Told once the dropping has stopped for a tick: one line however long it went on.
+  const size_t dropped = server_->DroppedPresses();
+  if (dropped == seenDropped_) ReportDropped(dropped);
+  seenDropped_ = dropped;
+}
+
+void TShareForm::ReportDropped(size_t dropped) {
+  if (dropped > loggedDropped_ && OnPressesDropped) OnPressesDropped(dropped - loggedDropped_);
+  loggedDropped_ = dropped;
 }
 
 void TShareForm::CopyButtonClick(TObject*) {
@@ -193,17 +209,27 @@ void TShareForm::RemoteKey(int key, const std::string& viewer) {
     // A viewer pressing faster than the instrument takes keys loses the excess.
     if (presses_.size() >= kPendingPresses) return;
     presses_.emplace_back(key, viewer);
+    // One message on its way at a time, or they would crowd out everything else.
+    if (pressesPosted_) return;
+    pressesPosted_ = true;
   }
   PostMessageW(handle_, kPressesMessage, 0, 0);
 }
 
 LRESULT TShareForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg != kPressesMessage) return TForm::WndProc(msg, wParam, lParam);
-  for (;;) {
+  for (size_t taken = 0;; ++taken) {
     std::pair<int, std::string> press;
     {
       std::lock_guard lock(pressesMutex_);
-      if (presses_.empty()) break;
+      if (presses_.empty()) {
+        pressesPosted_ = false;
+        break;
+      }
+      if (taken == kPressesPerMessage) {
+        PostMessageW(handle_, kPressesMessage, 0, 0);
+        break;
+      }
       press = std::move(presses_.front());
       presses_.pop_front();
     }

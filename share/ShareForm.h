@@ -52,6 +52,8 @@ class TShareForm : public TForm {
   // Started or stopped, or the number of viewers changed.
   TNotifyEvent OnChange;
   TRemoteKeyEvent OnRemoteKey;
+  // Viewers pressed faster than they may: so many presses were dropped.
+  TMethod<void(size_t count)> OnPressesDropped;
 
   bool Sharing() const { return server_ != nullptr; }
   size_t Viewers() const { return server_ ? server_->Viewers() : 0; }
@@ -68,6 +70,7 @@ class TShareForm : public TForm {
  private:
   void Start();
   void ShowState();
+  void ReportDropped(size_t dropped);
   // Called on the server's thread.
   void RemoteKey(int key, const std::string& viewer);
 
@@ -76,8 +79,11 @@ class TShareForm : public TForm {
   const std::vector<TListenPlace> places_;
   std::unique_ptr<TShareServer> server_;
   size_t shownViewers_ = 0;
+  size_t seenDropped_ = 0;    // at the last tick
+  size_t loggedDropped_ = 0;  // already told
   std::mutex pressesMutex_;
   std::deque<std::pair<int, std::string>> presses_;
+  bool pressesPosted_ = false;
 };
 
 }  // namespace ts

@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "share/ShareAssets.h"
@@ -129,12 +130,15 @@ struct TShareServerImpl {
   const TRemoteKeyHandler onKey;
   std::string page;
   std::string hello;
+  std::string host;  // the Host every request must name: the address shown, with the port
   // Touched on the server's thread only. Before the context, so that connections
   // the context still holds when it goes can leave it.
   std::unordered_set<TConnection*> open;
   std::unordered_set<TViewer*> viewerSet;
+  std::unordered_map<std::string, size_t> pendingFrom;  // by address
+  size_t pending = 0;
   std::atomic<size_t> viewers{0};
-  std::atomic<size_t> connections{0};
+  std::atomic<size_t> droppedPresses{0};
   std::atomic<bool> offerPosted{false};
   net::io_context ioc{1};
   tcp::acceptor acceptor{ioc};
@@ -150,11 +154,9 @@ class TViewer : public TConnection, public std::enable_shared_from_this<TViewer>
   TViewer(TShareServerImpl& server, beast::tcp_stream&& stream, std::string address)
       : server_(server), ws_(std::move(stream)), address_(std::move(address)) {
     server_.open.insert(this);
-    ++server_.connections;
   }
   ~TViewer() {
     server_.open.erase(this);
-    --server_.connections;
     if (server_.viewerSet.erase(this)) --server_.viewers;
   }
 
@@ -233,7 +235,20 @@ class TViewer : public TConnection, public std::enable_shared_from_this<TViewer>
       if (text[i] < '0' || text[i] > '9' || key > 1000) return;
       key = key * 10 + (text[i] - '0');
     }
-    if (key < static_cast<int>(server_.options.KeyLabels.size())) server_.onKey(key, address_);
+    if (key >= static_cast<int>(server_.options.KeyLabels.size())) return;
+    // Nobody presses faster by hand; a viewer that does would keep the operator's
+    // program busy with its presses.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - pressWindow_ >= std::chrono::seconds(1)) {
+      pressWindow_ = now;
+      pressesInWindow_ = 0;
+    }
+    if (pressesInWindow_ >= server_.options.PressesPerSecond) {
+      ++server_.droppedPresses;
+      return;
+    }
+    ++pressesInWindow_;
+    server_.onKey(key, address_);
   }
 
   TShareServerImpl& server_;
@@ -246,28 +261,32 @@ class TViewer : public TConnection, public std::enable_shared_from_this<TViewer>
   bool hasPicture_ = false;
   std::vector<uint8_t> out_;
   bool writing_ = false;
+  std::chrono::steady_clock::time_point pressWindow_{};
+  int pressesInWindow_ = 0;
 };
 
 class THttpSession : public TConnection, public std::enable_shared_from_this<THttpSession> {
  public:
-  THttpSession(TShareServerImpl& server, tcp::socket&& socket)
-      : server_(server), stream_(std::move(socket)), buffer_(kHeaderBytes) {
+  THttpSession(TShareServerImpl& server, tcp::socket&& socket, std::string address)
+      : server_(server), stream_(std::move(socket)), buffer_(kHeaderBytes), address_(std::move(address)) {
     server_.open.insert(this);
-    ++server_.connections;
+    ++server_.pending;
+    ++server_.pendingFrom[address_];
   }
   ~THttpSession() {
     server_.open.erase(this);
-    --server_.connections;
+    --server_.pending;
+    if (--server_.pendingFrom[address_] == 0) server_.pendingFrom.erase(address_);
   }
 
   void Start() {
     parser_.emplace();
     parser_->header_limit(kHeaderBytes);
     parser_->body_limit(0);
-    // The whole request within the time, however slowly it drips.
-    stream_.expires_after(server_.options.RequestTime);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, size_t) { self->Received(ec); });
+    // The request line soon, the whole request within the time, however slowly it drips.
+    requestEnd_ = std::chrono::steady_clock::now() + server_.options.RequestTime;
+    stream_.expires_after(server_.options.RequestLineTime);
+    Read();
   }
 
   void Close() override {
@@ -276,6 +295,22 @@ class THttpSession : public TConnection, public std::enable_shared_from_this<THt
   }
 
  private:
+  void Read() {
+    http::async_read_some(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code ec, size_t) {
+                            if (ec || self->parser_->is_done()) return self->Received(ec);
+                            // The parser takes nothing before the whole header: what came waits in the
+                            // buffer.
+                            if (!self->lineCame_) {
+                              const auto data = self->buffer_.cdata();
+                              const std::string_view came(static_cast<const char*>(data.data()), data.size());
+                              if ((self->lineCame_ = came.find('\n') != std::string_view::npos))
+                                self->stream_.expires_at(self->requestEnd_);
+                            }
+                            self->Read();
+                          });
+  }
+
   void Received(beast::error_code ec) {
     if (ec) return;  // malformed, too large, too slow or gone: dropped without a word
     http::request<http::empty_body>& request = parser_->get();
@@ -283,13 +318,13 @@ class THttpSession : public TConnection, public std::enable_shared_from_this<THt
     const auto key = QueryValue(target, "key");
     size_t fields = 0;
     for (auto it = request.begin(); it != request.end(); ++it) ++fields;
-    if (fields > kHeaderFields || !key || !SameKey(*key, server_.options.Key))
-      return Respond(http::status::forbidden, "text/plain; charset=utf-8", std::string(kRefusal));
+    // A name that merely resolves here (a rebinding page) is no way in.
+    if (fields > kHeaderFields || !key || !SameKey(*key, server_.options.Key) ||
+        request[http::field::host] != server_.host)
+      return Refuse();
     if (websocket::is_upgrade(request)) {
-      const auto host = request[http::field::host];
-      const auto origin = request[http::field::origin];
-      if (PathOf(target) != "/ws" || host.empty() || origin != "http://" + std::string(host))
-        return Respond(http::status::forbidden, "text/plain; charset=utf-8", std::string(kRefusal));
+      if (PathOf(target) != "/ws" || request[http::field::origin] != "http://" + server_.host)
+        return Refuse();
       beast::error_code peerError;
       const auto peer = stream_.socket().remote_endpoint(peerError);
       std::string address = peerError ? "?" : peer.address().to_string() + ":" + std::to_string(peer.port());
@@ -300,6 +335,11 @@ class THttpSession : public TConnection, public std::enable_shared_from_this<THt
     if (request.method() != http::verb::get || PathOf(target) != "/")
       return Respond(http::status::not_found, "text/plain; charset=utf-8", "Not found\n");
     Respond(http::status::ok, "text/html; charset=utf-8", server_.page);
+  }
+
+  void Refuse() {
+    refused_ = true;
+    Respond(http::status::forbidden, "text/plain; charset=utf-8", std::string(kRefusal));
   }
 
   void Respond(http::status status, const char* type, std::string body) {
@@ -314,7 +354,8 @@ class THttpSession : public TConnection, public std::enable_shared_from_this<THt
     response->set("X-Content-Type-Options", "nosniff");
     response->keep_alive(false);
     response->prepare_payload();
-    stream_.expires_after(server_.options.RequestTime);
+    // A refusal waits on no one: the connection goes once the answer is out or the short time is up.
+    stream_.expires_after(refused_ ? server_.options.RequestLineTime : server_.options.RequestTime);
     http::async_write(stream_, *response, [self = shared_from_this(), response](beast::error_code, size_t) {
       beast::error_code ignored;
       self->stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
@@ -324,15 +365,25 @@ class THttpSession : public TConnection, public std::enable_shared_from_this<THt
   TShareServerImpl& server_;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
+  const std::string address_;
   std::optional<http::request_parser<http::empty_body>> parser_;
+  std::chrono::steady_clock::time_point requestEnd_;
+  bool lineCame_ = false;
+  bool refused_ = false;
 };
 
 void TShareServerImpl::Accept() {
   acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
-    // Past the limit a connection is closed as it comes, before it costs anything.
-    if (!ec && connections < options.MaxConnections)
-      std::make_shared<THttpSession>(*this, std::move(socket))->Start();
+    // Past the limits a connection is closed as it comes, before it costs anything.
+    beast::error_code peerError;
+    const auto peer = socket.remote_endpoint(peerError);
+    if (!ec && !peerError && pending < options.MaxPending) {
+      std::string address = peer.address().to_string();
+      const auto from = pendingFrom.find(address);
+      if (from == pendingFrom.end() || from->second < options.MaxPendingPerAddress)
+        std::make_shared<THttpSession>(*this, std::move(socket), std::move(address))->Start();
+    }
     Accept();
   });
 }
@@ -364,6 +415,7 @@ TShareServer::TShareServer(TPictureFeed& feed, TShareOptions options, TRemoteKey
     throw std::system_error(e.code().value(), std::system_category(), e.what());
   }
   s.port = s.acceptor.local_endpoint().port();
+  s.host = s.options.Address + ":" + std::to_string(s.port);
   s.Accept();
   feed.SetListener([&s] {
     if (!s.offerPosted.exchange(true)) net::post(s.ioc, [&s] { s.OfferAll(); });
@@ -385,6 +437,7 @@ TShareServer::~TShareServer() {
 
 uint16_t TShareServer::Port() const { return impl_->port; }
 size_t TShareServer::Viewers() const { return impl_->viewers; }
+size_t TShareServer::DroppedPresses() const { return impl_->droppedPresses; }
 
 std::string SharePath(const std::string& key) { return "/?key=" + key; }
 

@@ -21,8 +21,15 @@ struct TShareOptions {
   bool KeysAllowed = false;            // whether viewers may press the instrument's keys
   std::vector<std::string> KeyLabels;  // the keypad, UTF-8, in the order of their numbers
   size_t MaxViewers = 16;
-  size_t MaxConnections = 48;  // viewers and page requests together
+  // Connections not yet past the key, in all and from one address: viewers'
+  // slots are apart, so no one without the key can take them. One address may
+  // open as many as viewers may watch, all at once.
+  size_t MaxPending = 64;
+  size_t MaxPendingPerAddress = 16;
+  std::chrono::milliseconds RequestLineTime{1000};
   std::chrono::milliseconds RequestTime{5000};
+  // Presses a viewer may make in a second (and at once); more are dropped.
+  int PressesPerSecond = 10;
   std::chrono::milliseconds IdleTime{20000};
 };
 
@@ -41,6 +48,8 @@ class TShareServer {
 
   uint16_t Port() const;
   size_t Viewers() const;
+  // Presses dropped for coming faster than PressesPerSecond, since the start.
+  size_t DroppedPresses() const;
 
  private:
   std::unique_ptr<struct TShareServerImpl> impl_;

@@ -57,6 +57,12 @@ class FakeBinding : public THidBinding {
     std::lock_guard lock(mutex_);
     ReadStartFails = NewRequestFails = false;
   }
+  // Reads cannot start from now on, failing with `error`.
+  void FailReadStarts(uint32_t error) {
+    std::lock_guard lock(mutex_);
+    ReadStartFails = true;
+    ReadStartError = error;
+  }
   // Queues one input report for every open read handle of the interface.
   void Report(uint32_t id, std::vector<uint8_t> report) {
     std::lock_guard lock(mutex_);

@@ -94,6 +94,35 @@ TEST_F(HidTest, AReadErrorThatMeansTheDeviceIsGoneLeadsToAReScanAndAKeptDeviceIs
   }
 }
 
+// A device that gives a report and fails again must not be re-read at once each
+// time: one report is no sign the fault is over, so the pause keeps growing.
+TEST_F(HidTest, OneReportBetweenFailuresKeepsTheReadersPauseGrowing) {
+  binding->Plug(Interface(1));
+  Make();
+  AttachAll();
+  ASSERT_TRUE(controller->CheckOutAt(lent, 0));
+  lent->SetThreadSleepTime(10);
+  constexpr int kCycles = 4;
+  for (int cycle = 0; cycle <= kCycles; ++cycle) {
+    SCOPED_TRACE(cycle);
+    binding->Heal();
+    const int starts = binding->ReadStarts(), data = rec.DataCount, scans = binding->Enumerations();
+    ASSERT_TRUE(
+        dispatcher->PumpUntil([&] { return binding->ReadStarts() > starts; }, std::chrono::seconds(10)));
+    // The read under way brings this report; the one after it cannot start.
+    if (cycle < kCycles) binding->FailReadStarts(kBrokenPipe);
+    binding->Report(1, std::vector<uint8_t>(65, 7));
+    ASSERT_TRUE(dispatcher->PumpUntil([&] { return rec.DataCount > data; }, std::chrono::seconds(10)));
+    if (cycle < kCycles) {
+      ASSERT_TRUE(
+          dispatcher->PumpUntil([&] { return binding->Enumerations() > scans; }, std::chrono::seconds(10)));
+    }
+  }
+  EXPECT_GE(lent->ReaderRestarts(), kCycles);
+  controller->ReturnDevice(lent);
+  controller.reset();
+}
+
 TEST_F(HidTest, ADeviceWithoutAnInputReportGetsNoReader) {
   for (uint16_t length : {0, 1}) {
     SCOPED_TRACE(length);

@@ -105,7 +105,7 @@ TEST(LinkTexts, AReadErrorRepeatedIsLoggedOnceAndSummedUpWhenSomethingElseComes)
     SCOPED_TRACE(c.Name);
     TReadErrorLog log;
     for (const Event& e : c.Events) {
-      EXPECT_EQ(e.Code == 0 ? log.Success() : log.Error(e.Code, e.Code == 31 ? "A" : "B"), e.Logged);
+      EXPECT_EQ(e.Code == 0 ? log.Success() : log.Error(e.Code == 31 ? "A" : "B"), e.Logged);
     }
   }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
@@ -100,7 +101,7 @@ int Status(const Served& s, const std::string& target,
   stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), s.server->Port()));
   http::request<http::empty_body> request(http::verb::get, target, 11);
   request.set(http::field::host, s.Host());
-  for (const auto& [name, value] : fields) request.insert(name, value);
+  for (const auto& [name, value] : fields) request.set(name, value);
   http::write(stream, request);
   beast::flat_buffer buffer;
   http::response<http::string_body> response;
@@ -141,11 +142,22 @@ TEST(ShareServer, RefusesWithoutTheKeyOrFromAnotherOrigin) {
       {"socket from another origin", std::string("/ws?key=") + kKey, upgrade("http://evil.example"), 403},
       {"socket without origin", std::string("/ws?key=") + kKey, upgrade(""), 403},
       {"socket", std::string("/ws?key=") + kKey, upgrade(origin), 101},
+      // A page a rebinding name brings here: the key would hold, but nothing is served to it.
+      {"page for another host", std::string("/?key=") + kKey, {{"Host", "evil.example"}}, 403},
+      {"page for the port alone", std::string("/?key=") + kKey, {{"Host", "127.0.0.1"}}, 403},
+      {"socket for another host", std::string("/ws?key=") + kKey,
+       [&] {
+         auto f = upgrade("http://evil.example:" + std::to_string(s.server->Port()));
+         f.emplace_back("Host", "evil.example:" + std::to_string(s.server->Port()));
+         return f;
+       }(),
+       403},
   };
   for (const Case& c : cases) {
     std::string body;
-    EXPECT_EQ(Status(s, c.target, c.fields, &body), c.status) << c.what;
-    if (c.status == 403) {
+    const int status = Status(s, c.target, c.fields, &body);
+    EXPECT_EQ(status, c.status) << c.what;
+    if (status == 403) {
       EXPECT_EQ(body, "Forbidden\n") << c.what;
     }
     if (c.status == 200) {
@@ -268,6 +280,44 @@ TEST(ShareServer, PassesKeyPressesOnlyWhenAllowed) {
     }
     EXPECT_EQ(keys, allowed ? std::vector<int>({1, 0}) : std::vector<int>()) << allowed;
   }
+}
+
+// Sockets that never get past the key, all from one address, leave the others in.
+TEST(ShareServer, KeylessSocketsKeepNoViewerOut) {
+  Served s;
+  net::io_context ioc;
+  std::vector<tcp::socket> held;
+  for (int i = 0; i < 60; ++i) {
+    held.emplace_back(ioc);
+    held.back().open(tcp::v4());
+    held.back().bind(tcp::endpoint(net::ip::make_address("127.0.0.2"), 0));
+    held.back().connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), s.server->Port()));
+  }
+  Viewer viewer(s);
+  EXPECT_EQ(viewer.Next(), "{\"keys\":[],\"viewers\":16}");
+  EXPECT_EQ(Status(s, std::string("/?key=") + kKey, {}), 200);
+}
+
+// A viewer pressing faster than anyone presses by hand has the excess dropped and
+// counted; another viewer's presses still pass.
+TEST(ShareServer, LimitsEachViewersPresses) {
+  Served s(true);
+  Viewer flood(s), calm(s);
+  flood.Next();
+  calm.Next();
+  constexpr size_t kFlood = 1000;
+  for (size_t i = 0; i < kFlood; ++i) flood.Send("key 0");
+  calm.Send("key 1");
+  for (Viewer* v : {&flood, &calm}) v->Socket().close(websocket::close_code::normal);
+  for (int i = 0; i < 1000 && s.server->Viewers() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(s.server->Viewers(), 0u);
+  std::lock_guard lock(s.mutex);
+  const auto floods = static_cast<size_t>(
+      std::count_if(s.presses.begin(), s.presses.end(), [](const auto& p) { return p.first == 0; }));
+  EXPECT_LT(floods, kFlood / 2);
+  EXPECT_EQ(floods + s.server->DroppedPresses(), kFlood);
+  EXPECT_EQ(s.presses.size() - floods, 1u) << "the other viewer's press";
 }
 
 }  // namespace
