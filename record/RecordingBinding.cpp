@@ -34,28 +34,33 @@ bool MapRecording(TRecordingReader& reader, TRecordingMap& map, const std::funct
     map.DurationMicros = index.DurationUnits * kRecordingTimeUnitMicros;
     map.Lost = index.Lost;
     map.Indexed = true;
-  } else {
-    reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
-    const double size = double(std::max<uint64_t>(1, reader.FileSize()));
-    bool given = false;
-    reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
-      if (progress && !progress(double(at.Offset) / size)) given = true;
-      if (key) {
-        map.Points.push_back(at);
-      } else if (map.Points.empty() || at.Unit - map.Points.back().Unit >= kSnapshotIntervalUnits) {
-        map.Points.push_back(at);
-        map.Points.back().State = std::make_shared<const TCodingState>(state);
-      }
-    };
-    TRecordedReport r;
-    while (!given && reader.Next(r)) {
+  }
+  // The index was written before anything could damage the file, so every
+  // block is read even with one: the user hears of damage before choosing a
+  // moment or a part beyond it.
+  reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
+  const double size = double(std::max<uint64_t>(1, reader.FileSize()));
+  bool given = false;
+  reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
+    if (progress && !progress(double(at.Offset) / size)) given = true;
+    if (map.Indexed) return;
+    if (key) {
+      map.Points.push_back(at);
+    } else if (map.Points.empty() || at.Unit - map.Points.back().Unit >= kSnapshotIntervalUnits) {
+      map.Points.push_back(at);
+      map.Points.back().State = std::make_shared<const TCodingState>(state);
     }
-    reader.OnBlock = nullptr;
-    if (given) return false;
+  };
+  TRecordedReport r;
+  while (!given && reader.Next(r)) {
+  }
+  reader.OnBlock = nullptr;
+  if (given) return false;
+  if (!map.Indexed) {
     map.DurationMicros = reader.LastTimeMicros();
     map.Lost = reader.Lost();
-    map.Problem = reader.Problem();
   }
+  if (!map.Indexed || reader.Status() != TRecordingReader::TStatus::Ended) map.Problem = reader.Problem();
   if (map.Points.empty()) map.Points.push_back({reader.FirstBlock(), 0, 0, nullptr});
   return true;
 }
@@ -152,13 +157,17 @@ void TPlayback::Step() {
   if (!paused_ || burstAt_ < burst_.size()) return;
   burst_.clear();
   burstAt_ = 0;
+  TakeToPresent();
+  if (!burst_.empty()) anchorMedia_ = burst_.back().TimeMicros;
+  changed_.notify_all();
+}
+
+void TPlayback::TakeToPresent() {
   while (haveNext_ && burst_.size() < kMaxStep) {
     burst_.push_back(next_);
     haveNext_ = Decode();
     if (IsPresent(burst_.back())) break;
   }
-  if (!burst_.empty()) anchorMedia_ = burst_.back().TimeMicros;
-  changed_.notify_all();
 }
 
 size_t TPlayback::Lead(const TSeekPoint& from, int64_t micros) {
@@ -189,6 +198,9 @@ void TPlayback::Seek(int64_t micros) {
   burst_.clear();
   burstAt_ = 0;
   for (size_t i = n > kSeekLead ? n - kSeekLead : 0; i < n; ++i) burst_.push_back(lead_[i % kSeekLead]);
+  // Before the first picture (a seek to the start) nothing behind the moment
+  // draws one: the first after it is shown, or the screen keeps the old one.
+  if (std::none_of(burst_.begin(), burst_.end(), IsPresent)) TakeToPresent();
   anchorMedia_ = position_ = micros;
   anchorWall_ = Clock::now();
   changed_.notify_all();
