@@ -3,6 +3,7 @@
 #include <random>
 
 #include "record/PictureExport.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -106,6 +107,49 @@ TEST(PictureExport, ALongFrameIsRepeatedRatherThanCutShort) {
   std::vector<int> delays;
   EXPECT_EQ(LoadGif(file, &delays).size(), 3u);
   EXPECT_EQ(delays, (std::vector<int>{65'535, 70'000 - 65'535, 5}));
+}
+
+// Frames written as numbered files next to the name the user gave replace no
+// file of that name, and a failed or abandoned export removes its own files only.
+TEST(PictureExport, NumberedFramesReplaceNoFileAndRemoveOnlyTheirOwn) {
+  const std::wstring folder = TempFile(L"ts_numbered_frames");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring name = folder + L"\\frame.png", first = folder + L"\\frame_00001.png",
+                     second = folder + L"\\frame_00002.png";
+  auto contents = [](const std::wstring& file) {
+    std::string bytes(64, '\0');
+    DWORD n = 0;
+    TWinHandle f(
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f || !ReadFile(f.Get(), bytes.data(), DWORD(bytes.size()), &n, nullptr)) return std::string("none");
+    return bytes.substr(0, n);
+  };
+  {
+    TWinHandle f(CreateFileW(second.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(f.Get(), "the user's", 10, &n, nullptr));
+  }
+  const TPixels frame{326, 246, std::vector<uint32_t>(326 * 246, 0xFFFFFF)};
+  {
+    TNumberedPngs files(name);
+    files.Add(frame);
+    EXPECT_THROW(files.Add(frame), std::exception);
+    EXPECT_NE(contents(first), "none");
+  }
+  EXPECT_EQ(contents(first), "none");
+  EXPECT_EQ(contents(second), "the user's");
+  DeleteFileW(second.c_str());
+  {
+    TNumberedPngs files(name);
+    files.Add(frame);
+    files.Add(frame);
+    files.Keep();
+  }
+  for (const std::wstring& file : {first, second}) {
+    EXPECT_EQ(LoadPng(file, nullptr).Data, frame.Data);
+    DeleteFileW(file.c_str());
+  }
+  RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
