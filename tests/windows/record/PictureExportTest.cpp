@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "record/PictureExport.h"
+#include "record/RangeDialog.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -150,6 +153,37 @@ TEST(PictureExport, NumberedFramesReplaceNoFileAndRemoveOnlyTheirOwn) {
     DeleteFileW(file.c_str());
   }
   RemoveDirectoryW(folder.c_str());
+}
+
+// The part of a recording to export is chosen knowing what is wrong with it.
+TEST(RangeDialog, ShowsTheRecordingsProblemBeforeTheUserChooses) {
+  for (const std::wstring& problem :
+       {std::wstring(), std::wstring(L"Запись повреждена (байт 1234, 0:00:30.000)")}) {
+    SCOPED_TRACE(problem.empty() ? "none" : "damaged");
+    // Reads every text of the dialog once it shows, then presses its OK.
+    std::wstring texts;
+    std::thread user([&] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      HWND dialog = nullptr;
+      while (!(dialog = FindWindowW(L"#32770", L"Часть записи")) &&
+             std::chrono::steady_clock::now() < deadline)
+        Sleep(20);
+      for (HWND c = dialog ? GetWindow(dialog, GW_CHILD) : nullptr; c; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t text[256] = {};
+        GetWindowTextW(c, text, 256);
+        texts += text + std::wstring(L"|");
+      }
+      if (dialog) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    TTimeRange range;
+    const bool chosen = AskRecordingRange(nullptr, 100'000'000, problem, range);
+    user.join();
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(range.ToMicros, 100'000'000);
+    EXPECT_NE(texts.find(L"Запись длится 100.0 с."), std::wstring::npos);
+    EXPECT_EQ(texts.find(L"Запись повреждена (байт 1234, 0:00:30.000)") != std::wstring::npos,
+              !problem.empty());
+  }
 }
 
 }  // namespace
