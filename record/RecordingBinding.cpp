@@ -29,20 +29,14 @@ bool IsPresent(const TRecordedReport& r) { return PresentsFrame(r.Data.data(), r
 bool MapRecording(TRecordingReader& reader, TRecordingMap& map, const std::function<bool(double)>& progress) {
   map = TRecordingMap();
   TRecordingIndex index;
-  if (reader.ReadIndex(index)) {
-    map.Points = std::move(index.Points);
-    map.DurationMicros = index.DurationUnits * kRecordingTimeUnitMicros;
-    map.Lost = index.Lost;
-    map.Indexed = true;
-  }
-  // The index was written before anything could damage the file, so every
-  // block is read even with one: the user hears of damage before choosing a
-  // moment or a part beyond it.
+  map.Indexed = reader.ReadIndex(index);
   reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
   const double size = double(std::max<uint64_t>(1, reader.FileSize()));
   bool given = false;
+  uint64_t lastBlock = 0;
   reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
     if (progress && !progress(double(at.Offset) / size)) given = true;
+    lastBlock = at.Offset;
     if (map.Indexed) return;
     if (key) {
       map.Points.push_back(at);
@@ -52,15 +46,34 @@ bool MapRecording(TRecordingReader& reader, TRecordingMap& map, const std::funct
     }
   };
   TRecordedReport r;
-  while (!given && reader.Next(r)) {
+  if (map.Indexed) {
+    map.Points = std::move(index.Points);
+    map.DurationMicros = index.DurationUnits * kRecordingTimeUnitMicros;
+    map.Lost = index.Lost;
+    // The index was written before anything could damage the file: every
+    // block's checksum is checked, and at damage the records are read up to it
+    // from the key block before, to tell the user where it lies.
+    while (!given && reader.SkipBlock(index.Offset)) {
+    }
+    if (!given && reader.Status() != TRecordingReader::TStatus::Reading) {
+      TSeekPoint from{reader.FirstBlock(), 0, 0, nullptr};
+      for (const TSeekPoint& p : map.Points)
+        if (p.Offset <= lastBlock) from = p;
+      reader.OnBlock = nullptr;
+      reader.Seek(from);
+      while (reader.Next(r)) {
+      }
+      map.Problem = reader.Problem();
+    }
+  } else {
+    while (!given && reader.Next(r)) {
+    }
+    map.DurationMicros = reader.LastTimeMicros();
+    map.Lost = reader.Lost();
+    map.Problem = reader.Problem();
   }
   reader.OnBlock = nullptr;
   if (given) return false;
-  if (!map.Indexed) {
-    map.DurationMicros = reader.LastTimeMicros();
-    map.Lost = reader.Lost();
-  }
-  if (!map.Indexed || reader.Status() != TRecordingReader::TStatus::Ended) map.Problem = reader.Problem();
   if (map.Points.empty()) map.Points.push_back({reader.FirstBlock(), 0, 0, nullptr});
   return true;
 }

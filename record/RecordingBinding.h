@@ -18,9 +18,9 @@ namespace ts {
 
 // Where a recording's reader may start, with the recording's length: from the
 // index at the file's end or, for a file without a sound one, from the scan,
-// keeping the decoder's state every minute. Every block is read either way, for
-// damage the index cannot know of. `progress` (0 to 1) is told along the scan
-// and may answer false to give it up; then so does this.
+// keeping the decoder's state every minute. Every block is checked either way,
+// for damage the index cannot know of. `progress` (0 to 1) is told along the
+// scan and may answer false to give it up; then so does this.
 struct TRecordingMap {
   std::vector<TSeekPoint> Points;
   int64_t DurationMicros = 0;
