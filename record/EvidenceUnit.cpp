@@ -98,12 +98,15 @@ bool TEvidence::EachFrame(const wchar_t* title, const std::shared_ptr<TByteSourc
   const std::wstring damage = Widen(frames.Problem());
   if (count == 0) {
     const bool whole = range.FromMicros <= 0 && range.ToMicros >= map.DurationMicros;
-    Application->ShowMessage(!damage.empty() ? damage
-                             : whole         ? L"В записи нет ни одного кадра."
+    if (!damage.empty())
+      Application->ShowMessage(damage);
+    else
+      Application->ShowMessage(whole ? L"В записи нет ни одного кадра."
                                      : L"В этой части записи нет ни одного кадра.");
     return false;
   }
-  // An export is whole, but not what the screen showed at a gap: say so.
+  // Published, an export still says what it is not: cut short by damage, or
+  // with frames drawn over a gap.
   notice = damage;
   if (lost)
     notice += std::wstring(notice.empty() ? L"" : L"\n") +
