@@ -10,6 +10,7 @@
 #include "record/RecordUnit.h"
 #include "record/SnapshotName.h"
 #include "ui/Application.h"
+#include "ui/Cp1251.h"
 #include "ui/ErrorReport.h"
 #include "ui/FileDialog.h"
 
@@ -76,43 +77,43 @@ bool TEvidence::AskExport(std::shared_ptr<TByteSource>& source, TRecordingMap& m
     Application->ShowMessage(L"В записи нет ни одного кадра.");
     return false;
   }
-  return AskRecordingRange(owner_, map.DurationMicros, range);
+  return AskRecordingRange(owner_, map.DurationMicros, Widen(map.Problem), range);
 }
 
 bool TEvidence::EachFrame(const wchar_t* title, const std::shared_ptr<TByteSource>& source,
-                          const TRecordingMap& map, const TTimeRange& range,
-                          const std::function<void(const TFrameStream::TFrame&)>& take, uint64_t& lost) {
+                          const TRecordingMap& map, const TTimeRange& range, int64_t shortestHundredths,
+                          const std::function<void(const TFrameStream::TFrame&)>& take,
+                          std::wstring& notice) {
   TProgressWindow progress(owner_, title);
-  TFrameStream frames(source, map, range.FromMicros, range.ToMicros);
+  TFrameStream frames(source, map, range.FromMicros, range.ToMicros, shortestHundredths);
   TFrameStream::TFrame frame;
   size_t count = 0;
-  lost = 0;
+  uint64_t lost = 0;
   while (frames.Next(frame)) {
     take(frame);
     ++count;
     lost += frame.Lost;
     if (!progress.Step(frames.Progress())) return false;
   }
+  const std::wstring damage = Widen(frames.Problem());
   if (count == 0) {
     const bool whole = range.FromMicros <= 0 && range.ToMicros >= map.DurationMicros;
-    Application->ShowMessage(whole ? L"В записи нет ни одного кадра."
-                                   : L"В этой части записи нет ни одного кадра.");
+    if (!damage.empty())
+      Application->ShowMessage(damage);
+    else
+      Application->ShowMessage(whole ? L"В записи нет ни одного кадра."
+                                     : L"В этой части записи нет ни одного кадра.");
     return false;
   }
+  // Published, an export still says what it is not: cut short by damage, or
+  // with frames drawn over a gap.
+  notice = damage;
+  if (lost)
+    notice += std::wstring(notice.empty() ? L"" : L"\n") +
+              L"В этой части записи пропуски: потеряно отчётов при записи: " + std::to_wstring(lost) +
+              L". Кадры, в которые они пришлись, могут быть неполными.";
   return true;
 }
-
-namespace {
-
-// An export is whole, but not what the screen showed at a gap: say so.
-void TellLost(uint64_t lost) {
-  if (lost)
-    Application->ShowMessage(L"В этой части записи пропуски: потеряно отчётов при записи: " +
-                             std::to_wstring(lost) +
-                             L". Кадры, в которые они пришлись, могут быть неполными.");
-}
-
-}  // namespace
 
 void TEvidence::ExportGifClick(TObject*) {
   std::shared_ptr<TByteSource> source;
@@ -123,16 +124,16 @@ void TEvidence::ExportGifClick(TObject*) {
   if (!AskOutput(L"Экспорт записи в GIF", L"GIF (*.gif)\0*.gif\0", L"gif", name)) return;
   try {
     TGifWriter gif(name);
-    uint64_t lost = 0;
+    std::wstring notice;
     if (!EachFrame(
-            L"Экспорт записи в GIF", source, map, range,
+            L"Экспорт записи в GIF", source, map, range, kShortestGifHundredths,
             [&](const TFrameStream::TFrame& f) {
               gif.Add(*f.Pixels, kPictureWidth, kPictureHeight, f.Hundredths);
             },
-            lost))
+            notice))
       return;
     gif.Finish();
-    TellLost(lost);
+    if (!notice.empty()) Application->ShowMessage(notice);
   } catch (const std::exception& e) {
     Application->ShowMessage(L"GIF не сохранён: " + Widen(e.what()));
   }
@@ -145,31 +146,25 @@ void TEvidence::ExportPngFramesClick(TObject*) {
   if (!AskExport(source, map, range)) return;
   std::wstring name = L"frame.png";
   if (!AskOutput(L"Экспорт записи в кадры PNG", L"PNG (*.png)\0*.png\0", L"png", name)) return;
-  // "frame.png" becomes frame_00001.png, frame_00002.png, ...
-  const size_t dot = name.find_last_of(L'.');
-  const std::wstring stem = dot == std::wstring::npos ? name : name.substr(0, dot);
-  std::vector<std::wstring> written;
-  bool done = false;
-  uint64_t lost = 0;
+  std::wstring notice;
   try {
+    // An export cancelled or failed leaves none of its frames behind.
+    TNumberedPngs files(name);
     TPixels pixels{kPictureWidth, kPictureHeight, {}};
-    done = EachFrame(
-        L"Экспорт записи в кадры PNG", source, map, range,
-        [&](const TFrameStream::TFrame& f) {
-          wchar_t number[24];
-          swprintf(number, 24, L"_%05zu.png", written.size() + 1);
-          pixels.Data = *f.Pixels;
-          SavePng(pixels, stem + number, {});
-          written.push_back(stem + number);
-        },
-        lost);
-    if (done) TellLost(lost);
+    if (!EachFrame(
+            L"Экспорт записи в кадры PNG", source, map, range, 0,
+            [&](const TFrameStream::TFrame& f) {
+              pixels.Data = *f.Pixels;
+              files.Add(pixels);
+            },
+            notice))
+      return;
+    files.Keep();
   } catch (const std::exception& e) {
     Application->ShowMessage(L"Кадры не сохранены: " + Widen(e.what()));
+    return;
   }
-  // An export cancelled or failed leaves none of its frames behind.
-  if (!done)
-    for (const std::wstring& file : written) DeleteFileW(file.c_str());
+  if (!notice.empty()) Application->ShowMessage(notice);
 }
 
 void TEvidence::SnapshotClick(TObject*) {

@@ -36,12 +36,13 @@ class TEvidence : public TObject {
   bool AskOutput(const wchar_t* title, const wchar_t* filter, const wchar_t* extension, std::wstring& name);
   // The recording and the part of it to export; false when there is none.
   bool AskExport(std::shared_ptr<TByteSource>& source, TRecordingMap& map, TTimeRange& range);
-  // Each frame of the part to `take`, with a progress bar and Cancel, and the
-  // reports lost in it; false when cancelled or when there was no frame (the
-  // user told why).
+  // Each frame of the part to `take`, with a progress bar and Cancel; false
+  // when cancelled or when there was no frame (the user told why). `notice`
+  // gets what the user is to hear once the export is published: reports lost
+  // in it, damage that cut it short.
   bool EachFrame(const wchar_t* title, const std::shared_ptr<TByteSource>& source, const TRecordingMap& map,
-                 const TTimeRange& range, const std::function<void(const TFrameStream::TFrame&)>& take,
-                 uint64_t& lost);
+                 const TTimeRange& range, int64_t shortestHundredths,
+                 const std::function<void(const TFrameStream::TFrame&)>& take, std::wstring& notice);
   HWND owner_;
   TMethod<TPixels()> capture_;
   TMethod<std::vector<TPngText>()> texts_;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "record/RecordFormat.h"
+#include "ui/Cp1251.h"
 #include "ui/Exception.h"
 #include "ui/WinHandle.h"
 
@@ -234,7 +235,7 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
 }
 
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
-             bool* wicWroteTexts) {
+             bool* wicWroteTexts, bool replace) {
   TPartFile file(fileName);
   const std::wstring& part = file.Name();
   TComPtr<IWICImagingFactory> factory;
@@ -283,7 +284,7 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
     Check(encoder->Commit(), "finishing the file");
   }
   if (!wic && !texts.empty()) InsertTextChunks(part, texts);
-  file.Publish();
+  file.Publish(replace);
   if (wicWroteTexts) *wicWroteTexts = wic;
 }
 
@@ -333,15 +334,38 @@ TPartFile::~TPartFile() {
   if (!published_) DeleteFileW(part_.c_str());
 }
 
-void TPartFile::Publish() {
+void TPartFile::Publish(bool replace) {
   {
     TWinHandle file(CreateFileW(part_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file || !FlushFileBuffers(file.Get())) FileFailed("Cannot write file");
     if (!file.Close()) FileFailed("Cannot close file");
   }
-  if (!MoveFileExW(part_.c_str(), fileName_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (!MoveFileExW(part_.c_str(), fileName_.c_str(),
+                   (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
     FileFailed("Cannot write file");
   published_ = true;
+}
+
+TNumberedPngs::TNumberedPngs(const std::wstring& fileName) {
+  const size_t dot = fileName.find_last_of(L'.'), slash = fileName.find_last_of(L"\\/");
+  stem_ = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash) ? fileName
+                                                                                    : fileName.substr(0, dot);
+}
+
+TNumberedPngs::~TNumberedPngs() {
+  for (const std::wstring& file : written_) DeleteFileW(file.c_str());
+}
+
+void TNumberedPngs::Add(const TPixels& pixels) {
+  wchar_t number[24];
+  swprintf(number, 24, L"_%05zu.png", ++count_);
+  const std::wstring file = stem_ + number;
+  // Said before the work of encoding; the publish refuses a name taken meanwhile.
+  if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+    throw Exception("файл " + Narrow(file) +
+                    " уже есть, а экспорт не заменяет файлов. Дайте другое имя или выберите другую папку.");
+  SavePng(pixels, file, {}, nullptr, false);
+  written_.push_back(file);
 }
 
 struct TGifWriter::TState {

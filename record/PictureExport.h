@@ -29,9 +29,10 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height);
 // Encodes through WIC and writes the text fields. WIC's own metadata writer is
 // tried first; where it cannot write them (Wine's cannot) the fields go in as
 // tEXt chunks placed before the image end. `wicWroteTexts` says which. Throws
-// ts::Exception with the step and the error code on failure.
+// ts::Exception with the step and the error code on failure, and when the name
+// is taken and `replace` is false.
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
-             bool* wicWroteTexts = nullptr);
+             bool* wicWroteTexts = nullptr, bool replace = true);
 // Decodes through WIC: the pixels, and the value WIC's metadata reader gives
 // for each keyword asked for in `texts` (those it cannot find are dropped).
 TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts);
@@ -56,6 +57,25 @@ class TGifWriter {
   std::unique_ptr<TState> state_;
 };
 
+// Frames as numbered PNG files beside the name the user gave ("frame.png":
+// frame_00001.png, frame_00002.png, ...). The user named none of them, so none
+// replaces a file; until Keep, destroying this removes what it wrote, and only that.
+class TNumberedPngs {
+ public:
+  explicit TNumberedPngs(const std::wstring& fileName);
+  ~TNumberedPngs();
+  TNumberedPngs(const TNumberedPngs&) = delete;
+  TNumberedPngs& operator=(const TNumberedPngs&) = delete;
+  // The next file; throws when its name is taken or it cannot be written.
+  void Add(const TPixels& pixels);
+  void Keep() { written_.clear(); }
+
+ private:
+  std::wstring stem_;
+  std::vector<std::wstring> written_;
+  size_t count_ = 0;
+};
+
 void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
              const std::wstring& fileName);
 // Decodes every frame of a GIF through WIC, with the delays WIC's reader finds
@@ -72,8 +92,9 @@ class TPartFile {
   TPartFile(const TPartFile&) = delete;
   TPartFile& operator=(const TPartFile&) = delete;
   const std::wstring& Name() const { return part_; }
-  // Puts the part on the disk and renames it; throws on any failure.
-  void Publish();
+  // Puts the part on the disk and renames it; throws on any failure, and when
+  // the name is taken by then and `replace` is false.
+  void Publish(bool replace = true);
 
  private:
   std::wstring part_, fileName_;

@@ -18,6 +18,10 @@ namespace {
 constexpr wchar_t kClass[] = L"TS4170_Playback";
 enum : int { kIdPlay = 201, kIdStep, kIdSpeed1, kIdSpeed2, kIdSpeed4, kIdSlider, kIdTime, kIdIntegrity };
 constexpr UINT_PTR kRefreshTimer = 1;
+// Wine's trackbar draws its thumb in the wrong place past about 5 million steps
+// (an hour and a half of milliseconds: a position times the channel's width
+// overflows an int), and a pixel of the channel is many steps anyway.
+constexpr int64_t kSliderSteps = 10'000;
 
 std::wstring Clock(int64_t micros) {
   const int64_t ms = micros / 1000;
@@ -100,7 +104,7 @@ void TPlaybackWindow::CreateControls() {
   integrityText_ = make(L"STATIC", L"", SS_LEFT, 290, 68, 122, 18, kIdIntegrity);
   slider_ = make(TRACKBAR_CLASSW, L"", TBS_HORZ | TBS_NOTICKS, 4, 96, 412, 26, kIdSlider);
   SendMessageW(slider_, TBM_SETRANGEMIN, FALSE, 0);
-  sliderUnit_ = std::max<int64_t>(1000, playback_->DurationMicros() / 0x40000000 + 1);
+  sliderUnit_ = std::max<int64_t>(1000, (playback_->DurationMicros() + kSliderSteps - 1) / kSliderSteps);
   SendMessageW(slider_, TBM_SETRANGEMAX, TRUE, LPARAM(playback_->DurationMicros() / sliderUnit_));
   time_ = make(L"STATIC", L"", SS_CENTER, 8, 126, 404, 16, kIdTime);
 }

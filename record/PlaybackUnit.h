@@ -44,8 +44,8 @@ class TPlaybackWindow : public TObject {
 
   HWND window_ = nullptr, playButton_ = nullptr, slider_ = nullptr, time_ = nullptr, integrityText_ = nullptr,
        problemText_ = nullptr;
-  // The trackbar counts in ints: a unit of at least a millisecond that keeps
-  // the longest recording within them.
+  // A step of the slider: a millisecond, or more for a recording that would
+  // need more than about 10,000 of them.
   int64_t sliderUnit_ = 1000;
   std::wstring fileName_;
   std::shared_ptr<TPlayback> playback_;

@@ -12,7 +12,7 @@
 namespace ts {
 namespace {
 
-constexpr WORD kFromEdit = 101, kToEdit = 102;
+constexpr WORD kFromEdit = 101, kToEdit = 102, kProblemText = 103;
 constexpr WORD kButton = 0x0080, kEdit = 0x0081, kStatic = 0x0082;
 
 // A dialog template in memory, in dialog units: the header, then each item
@@ -124,16 +124,20 @@ std::optional<int64_t> ParseSeconds(const std::wstring& text) {
   return static_cast<int64_t>(std::llround(seconds * 1e6));
 }
 
-bool AskRecordingRange(HWND owner, int64_t durationMicros, TTimeRange& range) {
-  TDialogTemplate dialog(L"Часть записи", 160, 72, 7);
+bool AskRecordingRange(HWND owner, int64_t durationMicros, const std::wstring& problem, TTimeRange& range) {
+  // The recording's problem, when it has one, in three lines above the buttons.
+  const short problemHeight = problem.empty() ? 0 : 28;
+  TDialogTemplate dialog(L"Часть записи", 160, short(72 + problemHeight), problem.empty() ? 7 : 8);
   dialog.Item(kStatic, SS_LEFT, 7, 9, 50, 8, 0xFFFF, L"Начало, с:");
   dialog.Item(kEdit, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 7, 50, 12, kFromEdit, L"");
   dialog.Item(kStatic, SS_LEFT, 7, 25, 50, 8, 0xFFFF, L"Конец, с:");
   dialog.Item(kEdit, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 60, 23, 50, 12, kToEdit, L"");
   const std::wstring length = L"Запись длится " + SecondsText(durationMicros, true) + L" с.";
   dialog.Item(kStatic, SS_LEFT, 7, 40, 146, 8, 0xFFFF, length.c_str());
-  dialog.Item(kButton, BS_DEFPUSHBUTTON | WS_TABSTOP, 49, 52, 50, 14, IDOK, L"OK");
-  dialog.Item(kButton, BS_PUSHBUTTON | WS_TABSTOP, 103, 52, 50, 14, IDCANCEL, L"Отмена");
+  if (!problem.empty()) dialog.Item(kStatic, SS_LEFT, 7, 50, 146, 26, kProblemText, problem.c_str());
+  const short buttons = short(52 + problemHeight);
+  dialog.Item(kButton, BS_DEFPUSHBUTTON | WS_TABSTOP, 49, buttons, 50, 14, IDOK, L"OK");
+  dialog.Item(kButton, BS_PUSHBUTTON | WS_TABSTOP, 103, buttons, 50, 14, IDCANCEL, L"Отмена");
   TRangeAsk ask{durationMicros, range};
   return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, RangeProc,
                                  reinterpret_cast<LPARAM>(&ask)) == IDOK;

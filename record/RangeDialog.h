@@ -18,7 +18,8 @@ struct TTimeRange {
 std::optional<int64_t> ParseSeconds(const std::wstring& text);
 
 // The modal dialog; false when the user cancels it. The range it gives lies
-// within the recording and is not empty.
-bool AskRecordingRange(HWND owner, int64_t durationMicros, TTimeRange& range);
+// within the recording and is not empty. `problem`, when there is one, says
+// what is wrong with the recording before the user chooses.
+bool AskRecordingRange(HWND owner, int64_t durationMicros, const std::wstring& problem, TTimeRange& range);
 
 }  // namespace ts

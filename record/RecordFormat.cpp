@@ -487,6 +487,7 @@ bool TRecordingReader::ReadIndex(TRecordingIndex& index) {
   found.DurationUnits = int64_t(Get64(e));
   found.Reports = Get64(e + 8);
   found.Lost = Get64(e + 16);
+  found.Offset = offset;
   if (uint64_t(found.DurationUnits) > kMaxRecordingUnits ||
       (!found.Points.empty() && found.DurationUnits < found.Points.back().Unit))
     return false;
@@ -507,6 +508,14 @@ void TRecordingReader::Seek(const TSeekPoint& point) {
     state_ = *point.State;
   else
     state_.Clear();
+}
+
+bool TRecordingReader::SkipBlock(uint64_t end) {
+  if (status_ != TStatus::Reading || next_ == end) return false;
+  if (next_ > end) return Fail(TStatus::Corrupt, blockStart_);
+  if (!OpenBlock()) return false;
+  pos_ = block_.size();
+  return true;
 }
 
 std::string TRecordingReader::Problem() const {

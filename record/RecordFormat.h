@@ -116,6 +116,7 @@ struct TRecordingIndex {
   int64_t DurationUnits = 0;
   uint64_t Reports = 0;
   uint64_t Lost = 0;
+  uint64_t Offset = 0;  // where the index begins: the blocks end there
 };
 std::vector<uint8_t> EncodeRecordingIndex(const TRecordingIndex& index, uint64_t offset);
 
@@ -172,6 +173,10 @@ class TRecordingReader {
   bool ReadIndex(TRecordingIndex& index);
   // Reads on from a point that an index or a scan gave.
   void Seek(const TSeekPoint& point);
+  // Opens the next block before `end` (where the index begins), checking its
+  // framing and checksum without decoding its records: a fast check of the
+  // file. False at `end` (still Reading) or at damage.
+  bool SkipBlock(uint64_t end);
   // Called as each block is opened, before its first record: where it is,
   // whether it is a key block, and the decoder's state there.
   std::function<void(const TSeekPoint&, bool key, const TCodingState&)> OnBlock;

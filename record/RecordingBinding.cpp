@@ -33,36 +33,54 @@ bool IsPresent(const TRecordedReport& r) { return PresentsFrame(r.Data.data(), r
 bool MapRecording(TRecordingReader& reader, TRecordingMap& map, const std::function<bool(double)>& progress) {
   map = TRecordingMap();
   TRecordingIndex index;
-  if (reader.ReadIndex(index)) {
+  map.Indexed = reader.ReadIndex(index);
+  reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
+  const double size = double(std::max<uint64_t>(1, reader.FileSize()));
+  bool given = false;
+  uint64_t lastBlock = 0;
+  size_t snapshots = 0;
+  reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
+    if (progress && !progress(double(at.Offset) / size)) given = true;
+    lastBlock = at.Offset;
+    if (map.Indexed) return;
+    const int64_t since = map.Points.empty() ? kMaxRecordingUnits : at.Unit - map.Points.back().Unit;
+    if (key ? since >= kPointSpacingUnits : since >= kSnapshotIntervalUnits && snapshots < kMaxSnapshots) {
+      map.Points.push_back(at);
+      if (!key) {
+        map.Points.back().State = std::make_shared<const TCodingState>(state);
+        ++snapshots;
+      }
+    }
+  };
+  TRecordedReport r;
+  if (map.Indexed) {
     map.Points = std::move(index.Points);
     map.DurationMicros = index.DurationUnits * kRecordingTimeUnitMicros;
     map.Lost = index.Lost;
-    map.Indexed = true;
-  } else {
-    reader.Seek({reader.FirstBlock(), 0, 0, nullptr});
-    const double size = double(std::max<uint64_t>(1, reader.FileSize()));
-    bool given = false;
-    size_t snapshots = 0;
-    reader.OnBlock = [&](const TSeekPoint& at, bool key, const TCodingState& state) {
-      if (progress && !progress(double(at.Offset) / size)) given = true;
-      const int64_t since = map.Points.empty() ? kMaxRecordingUnits : at.Unit - map.Points.back().Unit;
-      if (key ? since >= kPointSpacingUnits : since >= kSnapshotIntervalUnits && snapshots < kMaxSnapshots) {
-        map.Points.push_back(at);
-        if (!key) {
-          map.Points.back().State = std::make_shared<const TCodingState>(state);
-          ++snapshots;
-        }
+    // The index was written before anything could damage the file: every
+    // block's checksum is checked, and at damage the records are read up to it
+    // from the key block before, to tell the user where it lies.
+    while (!given && reader.SkipBlock(index.Offset)) {
+    }
+    if (!given && reader.Status() != TRecordingReader::TStatus::Reading) {
+      TSeekPoint from{reader.FirstBlock(), 0, 0, nullptr};
+      for (const TSeekPoint& p : map.Points)
+        if (p.Offset <= lastBlock) from = p;
+      reader.OnBlock = nullptr;
+      reader.Seek(from);
+      while (reader.Next(r)) {
       }
-    };
-    TRecordedReport r;
+      map.Problem = reader.Problem();
+    }
+  } else {
     while (!given && reader.Next(r)) {
     }
-    reader.OnBlock = nullptr;
-    if (given) return false;
     map.DurationMicros = reader.LastTimeMicros();
     map.Lost = reader.Lost();
     map.Problem = reader.Problem();
   }
+  reader.OnBlock = nullptr;
+  if (given) return false;
   if (map.Points.empty()) map.Points.push_back({reader.FirstBlock(), 0, 0, nullptr});
   return true;
 }
@@ -159,13 +177,17 @@ void TPlayback::Step() {
   if (!paused_ || burstAt_ < burst_.size()) return;
   burst_.clear();
   burstAt_ = 0;
+  TakeToPresent();
+  if (!burst_.empty()) anchorMedia_ = burst_.back().TimeMicros;
+  changed_.notify_all();
+}
+
+void TPlayback::TakeToPresent() {
   while (haveNext_ && burst_.size() < kMaxStep) {
     burst_.push_back(next_);
     haveNext_ = Decode();
     if (IsPresent(burst_.back())) break;
   }
-  if (!burst_.empty()) anchorMedia_ = burst_.back().TimeMicros;
-  changed_.notify_all();
 }
 
 size_t TPlayback::Lead(const TSeekPoint& from, int64_t micros) {
@@ -196,6 +218,9 @@ void TPlayback::Seek(int64_t micros) {
   burst_.clear();
   burstAt_ = 0;
   for (size_t i = n > kSeekLead ? n - kSeekLead : 0; i < n; ++i) burst_.push_back(lead_[i % kSeekLead]);
+  // Before the first picture (a seek to the start) nothing behind the moment
+  // draws one: the first after it is shown, or the screen keeps the old one.
+  if (std::none_of(burst_.begin(), burst_.end(), IsPresent)) TakeToPresent();
   anchorMedia_ = position_ = micros;
   anchorWall_ = Clock::now();
   changed_.notify_all();

@@ -17,15 +17,16 @@
 namespace ts {
 
 // Where a recording's reader may start, with the recording's length: from the
-// index at the file's end or, for a file without a sound one, from one scan,
-// keeping the decoder's state every minute. `progress` (0 to 1) is told along
-// the scan and may answer false to give it up; then so does this.
+// index at the file's end or, for a file without a sound one, from the scan,
+// keeping the decoder's state every minute. Every block is checked either way,
+// for damage the index cannot know of. `progress` (0 to 1) is told along the
+// scan and may answer false to give it up; then so does this.
 struct TRecordingMap {
   std::vector<TSeekPoint> Points;
   int64_t DurationMicros = 0;
   uint64_t Lost = 0;
   bool Indexed = false;  // read from the file's index
-  std::string Problem;   // of a scan that met the file's end or damage
+  std::string Problem;   // the file's end or damage that the scan met, or what it lost
 };
 bool MapRecording(TRecordingReader& reader, TRecordingMap& map,
                   const std::function<bool(double)>& progress = nullptr);
@@ -67,7 +68,8 @@ class TPlayback {
 
  private:
   void Restart();
-  bool Decode();  // the next report into next_; false at the end
+  bool Decode();         // the next report into next_; false at the end
+  void TakeToPresent();  // into the burst, the reports up to and including the next present
   // Decodes from a point up to `micros`, keeping the last reports before it.
   size_t Lead(const TSeekPoint& from, int64_t micros);
   int64_t MediaNow(Clock::time_point now) const;

@@ -698,6 +698,16 @@ TEST(Recording, StepsAFrameWhilePausedAndSeeksToAMoment) {
   playback.Play();
   ASSERT_EQ(playback.Next(out, 65, std::chrono::milliseconds(2000)), 65u);
   EXPECT_EQ(std::vector<uint8_t>(out + 1, out + 65), reports[target].data);
+
+  // Back to the start while paused: nothing comes before it, so the picture
+  // shown is the first one after it.
+  playback.Pause();
+  playback.Seek(0);
+  lead.clear();
+  while (playback.Next(out, 65, std::chrono::milliseconds(20)) == 65) lead.emplace_back(out + 1, out + 65);
+  ASSERT_EQ(lead.size(), 1u);
+  EXPECT_EQ(lead.front(), reports[0].data);
+  EXPECT_EQ(playback.PositionMicros(), reports[0].time);
 }
 
 // A seek lands on the same reports whether the file's index gives the key
@@ -953,6 +963,90 @@ TEST(Recording, AnExportReadsNoFurtherThanItsRange) {
     return (r.time + kRecordingTimeUnitMicros / 2) / kRecordingTimeUnitMicros * kRecordingTimeUnitMicros < to;
   });
   EXPECT_LE(frames.Reader().ReportsRead(), uint64_t(before) + 1);
+}
+
+// A GIF's frames last what the recording's frames lasted: their hundredths add
+// up to the range's time, and none is shorter than browsers honour, even when
+// every report draws a new picture (a frame of 1 ms, then one of 159 ms).
+TEST(Recording, AnExportsFramesAddUpToItsTimeAndNoneIsTooShort) {
+  std::vector<TReport> worst = SimulatorStream(20);
+  std::mt19937 random(9);
+  for (TReport& r : worst)
+    for (int k = 0; k < 60; ++k) r.data[size_t(k)] = uint8_t(random());
+  const struct {
+    const char* name;
+    std::vector<TReport> reports;
+    int64_t cycleMicros;  // at least one frame survives each
+  } streams[] = {{"the simulator", SimulatorStream(20), 20'000'000},
+                 {"every frame different", worst, 170'000}};
+  for (const auto& stream : streams) {
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(Record(stream.reports));
+    TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
+    TRecordingMap map;
+    ASSERT_TRUE(MapRecording(reader, map));
+    for (const auto& [from, to] :
+         {std::pair<int64_t, int64_t>{0, map.DurationMicros}, {3'333'300, 17'000'700}}) {
+      SCOPED_TRACE(std::string(stream.name) + ", from " + std::to_string(from));
+      TFrameStream frames(std::make_shared<TMemorySource>(bytes), map, from, to);
+      TFrameStream::TFrame frame;
+      int64_t hundredths = 0, shortest = INT64_MAX;
+      size_t count = 0;
+      while (frames.Next(frame)) {
+        hundredths += frame.Hundredths;
+        shortest = std::min(shortest, frame.Hundredths);
+        ++count;
+      }
+      EXPECT_EQ(hundredths, (to - from + 5000) / 10'000);
+      EXPECT_GE(shortest, 2);
+      EXPECT_GE(count, size_t((to - from) / stream.cycleMicros));
+    }
+  }
+}
+
+// Damage that the index cannot know of is told when the file is opened, and an
+// export it cuts short says where.
+TEST(Recording, DamageBehindAnIndexIsToldOnOpenAndWhereItCutsAnExportShort) {
+  const std::vector<TReport> reports = SimulatorStream(100);
+  const std::vector<uint8_t> whole = Record(reports);
+  std::vector<uint8_t> damaged = whole;
+  {
+    TRecordingReader reader(whole);
+    size_t at = 0;
+    reader.OnBlock = [&](const TSeekPoint& p, bool, const TCodingState&) {
+      if (!at && p.Unit * kRecordingTimeUnitMicros >= 30'000'000) at = p.Offset;
+    };
+    TRecordedReport r;
+    while (reader.Next(r)) {
+    }
+    ASSERT_NE(at, 0u);
+    damaged[at + kBlockHeaderSize + 20] ^= 0x08;
+  }
+  const struct {
+    const char* name;
+    const std::vector<uint8_t>& file;
+    bool damaged;
+  } cases[] = {{"whole", whole, false}, {"a bit flipped at 30 s", damaged, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(c.file);
+    TRecordingReader reader(std::make_shared<TMemorySource>(bytes));
+    TRecordingMap map;
+    ASSERT_TRUE(MapRecording(reader, map));
+    EXPECT_TRUE(map.Indexed);
+    EXPECT_NEAR(double(map.DurationMicros), 100e6, 1e6);
+    EXPECT_EQ(map.Problem.find("Запись повреждена") != std::string::npos, c.damaged) << map.Problem;
+    EXPECT_EQ(TPlayback(bytes).Problem().empty(), !c.damaged);
+
+    TFrameStream frames(std::make_shared<TMemorySource>(bytes), map, 10'000'000, 90'000'000);
+    TFrameStream::TFrame frame;
+    int64_t hundredths = 0;
+    while (frames.Next(frame)) hundredths += frame.Hundredths;
+    EXPECT_EQ(hundredths < 8000, c.damaged) << hundredths;
+    EXPECT_EQ(frames.Problem().rfind("Экспортирована только часть до 3", 0) == 0, c.damaged)
+        << frames.Problem();
+    EXPECT_EQ(frames.Problem().find("из 10.0–90.0 с. Запись повреждена") != std::string::npos, c.damaged)
+        << frames.Problem();
+  }
 }
 
 TEST(Evidence, SnapshotNamesNeverCollide) {

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "record/PictureExport.h"
+#include "record/RangeDialog.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -106,6 +110,80 @@ TEST(PictureExport, ALongFrameIsRepeatedRatherThanCutShort) {
   std::vector<int> delays;
   EXPECT_EQ(LoadGif(file, &delays).size(), 3u);
   EXPECT_EQ(delays, (std::vector<int>{65'535, 70'000 - 65'535, 5}));
+}
+
+// Frames written as numbered files next to the name the user gave replace no
+// file of that name, and a failed or abandoned export removes its own files only.
+TEST(PictureExport, NumberedFramesReplaceNoFileAndRemoveOnlyTheirOwn) {
+  const std::wstring folder = TempFile(L"ts_numbered_frames");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring name = folder + L"\\frame.png", first = folder + L"\\frame_00001.png",
+                     second = folder + L"\\frame_00002.png";
+  auto contents = [](const std::wstring& file) {
+    std::string bytes(64, '\0');
+    DWORD n = 0;
+    TWinHandle f(
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f || !ReadFile(f.Get(), bytes.data(), DWORD(bytes.size()), &n, nullptr)) return std::string("none");
+    return bytes.substr(0, n);
+  };
+  {
+    TWinHandle f(CreateFileW(second.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(f.Get(), "the user's", 10, &n, nullptr));
+  }
+  const TPixels frame{326, 246, std::vector<uint32_t>(326 * 246, 0xFFFFFF)};
+  {
+    TNumberedPngs files(name);
+    files.Add(frame);
+    EXPECT_THROW(files.Add(frame), std::exception);
+    EXPECT_NE(contents(first), "none");
+  }
+  EXPECT_EQ(contents(first), "none");
+  EXPECT_EQ(contents(second), "the user's");
+  DeleteFileW(second.c_str());
+  {
+    TNumberedPngs files(name);
+    files.Add(frame);
+    files.Add(frame);
+    files.Keep();
+  }
+  for (const std::wstring& file : {first, second}) {
+    EXPECT_EQ(LoadPng(file, nullptr).Data, frame.Data);
+    DeleteFileW(file.c_str());
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+// The part of a recording to export is chosen knowing what is wrong with it.
+TEST(RangeDialog, ShowsTheRecordingsProblemBeforeTheUserChooses) {
+  for (const std::wstring& problem :
+       {std::wstring(), std::wstring(L"Запись повреждена (байт 1234, 0:00:30.000)")}) {
+    SCOPED_TRACE(problem.empty() ? "none" : "damaged");
+    // Reads every text of the dialog once it shows, then presses its OK.
+    std::wstring texts;
+    std::thread user([&] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      HWND dialog = nullptr;
+      while (!(dialog = FindWindowW(L"#32770", L"Часть записи")) &&
+             std::chrono::steady_clock::now() < deadline)
+        Sleep(20);
+      for (HWND c = dialog ? GetWindow(dialog, GW_CHILD) : nullptr; c; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t text[256] = {};
+        GetWindowTextW(c, text, 256);
+        texts += text + std::wstring(L"|");
+      }
+      if (dialog) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    TTimeRange range;
+    const bool chosen = AskRecordingRange(nullptr, 100'000'000, problem, range);
+    user.join();
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(range.ToMicros, 100'000'000);
+    EXPECT_NE(texts.find(L"Запись длится 100.0 с."), std::wstring::npos);
+    EXPECT_EQ(texts.find(L"Запись повреждена (байт 1234, 0:00:30.000)") != std::wstring::npos,
+              !problem.empty());
+  }
 }
 
 }  // namespace

@@ -2,11 +2,17 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cmath>
 #include <new>
 
+#include <commctrl.h>
+
 #include "link/HidControllerClass.h"
+#include "record/PlaybackUnit.h"
 #include "record/RecordUnit.h"
+#include "record/Recorder.h"
 #include "tests/native/link/HidFakes.h"
+#include "tests/windows/support/Pump.h"
 #include "ui/Application.h"
 #include "ui/Forms.h"
 
@@ -121,6 +127,59 @@ TEST(RecordControl, EndsTheFileWhenTheSessionEnds) {
     ExpectOneReportEnded(file, TRecordingEnd::ProgramClosed);
   }
   DeleteFileW(file.c_str());
+}
+
+class TMemorySink : public TRecordSink {
+ public:
+  explicit TMemorySink(std::vector<uint8_t>& out) : out_(out) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    out_.insert(out_.end(), data, data + size);
+    return true;
+  }
+  bool Close() override { return true; }
+  std::string Error() const override { return {}; }
+
+ private:
+  std::vector<uint8_t>& out_;
+};
+
+// A working day in the playback window: wherever playback is, the slider's
+// thumb stands at that part of its channel, where the user can grab it.
+TEST(PlaybackWindow, TheSliderShowsWhereAnEightHourRecordingIs) {
+  TApplication application;
+  application.Initialize();
+  TOwnerForm form;
+  form.Load();
+  constexpr int64_t kDay = 8LL * 3600 * 1'000'000;
+  auto file = std::make_shared<std::vector<uint8_t>>();
+  {
+    TRecorder recorder;
+    ASSERT_TRUE(recorder.Start(std::make_unique<TMemorySink>(*file), TRecordingHeader{}, 0));
+    uint8_t report[64] = {};  // line group 0: a screen report that presents
+    for (int64_t t : {int64_t(0), kDay / 4, kDay / 2, kDay}) recorder.Push(t, 0, report, 64);
+    recorder.Stop(TRecordingEnd::Stopped);
+  }
+  auto playback = std::make_shared<TPlayback>(std::shared_ptr<const std::vector<uint8_t>>(file));
+  ASSERT_EQ(playback->DurationMicros(), kDay);
+  playback->Pause();
+  TPlaybackWindow window(form.Handle(), L"day.tsrec", playback, {});
+  HWND slider = GetDlgItem(window.Handle(), 206);
+  ASSERT_NE(slider, nullptr);
+  const LRESULT steps = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
+  for (double part : {0.25, 0.5, 0.75, 0.99}) {
+    SCOPED_TRACE(part);
+    playback->Seek(int64_t(double(kDay) * part));
+    ASSERT_TRUE(test::PumpUntil([&] {
+      return std::abs(double(SendMessageW(slider, TBM_GETPOS, 0, 0)) - part * double(steps)) <= 1;
+    }));
+    RECT channel{}, thumb{};
+    SendMessageW(slider, TBM_GETCHANNELRECT, 0, LPARAM(&channel));
+    SendMessageW(slider, TBM_GETTHUMBRECT, 0, LPARAM(&thumb));
+    const double centre = (thumb.left + thumb.right) / 2.0;
+    EXPECT_NEAR((centre - channel.left) / double(channel.right - channel.left), part, 0.03)
+        << "thumb " << thumb.left << ".." << thumb.right << ", channel " << channel.left << ".."
+        << channel.right;
+  }
 }
 
 }  // namespace
