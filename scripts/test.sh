@@ -160,7 +160,7 @@ if ts_tree windows; then
   # Soaks, storms and fuzzing, over each transport.
   (
     wine_suite long 6 build/windows -L long
-    TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -L long -R e2etest
+    TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -R '^sim_endurance_e2etest$'
   ) &
   suites+=(windows depth16 depth8 dpi192 e2e hid long long-hid)
 else

@@ -26,12 +26,14 @@ std::wstring TextOf(HWND window);
 // The first child window of top whose text matches.
 HWND FindChild(HWND top, const std::function<bool(const std::wstring&)>& match);
 
-// Polls cond every few milliseconds until it holds or the deadline passes.
-bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+// Polls cond every few milliseconds until it holds or the deadline passes. The
+// deadlines bound a hang: a machine busy with the other suites may keep the
+// program seconds behind, which is no fault.
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 // The same, for a wait the test cannot go on without: past the deadline it throws,
 // naming what it waited for.
 void Await(const std::function<bool()>& cond, const char* what,
-           std::chrono::milliseconds timeout = std::chrono::seconds(15));
+           std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // A picture read off the screen: 0x00RRGGBB per pixel, rows top to bottom.
 struct Picture {
@@ -105,7 +107,7 @@ struct Box {
   bool HasIcon = false;
 };
 // Waits for a message box with the program's title.
-bool WaitForBox(Box& box, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+bool WaitForBox(Box& box, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 void CloseBox(const Box& box);
 
 }  // namespace ts::e2e

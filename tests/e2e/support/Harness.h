@@ -54,7 +54,7 @@ struct Difference {
 Difference Compare(const Picture& picture, const Surface& expected);
 // Waits until the display shows exactly the expected surface.
 bool WaitForPicture(const Program& program, const Surface& expected, Difference& last,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(15));
+                    std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // The transport the suite runs over, from TS_E2E_TRANSPORT ("hid" or the pipe).
 sim::Transport::Options TransportUnderTest();
@@ -69,7 +69,7 @@ class VirtualInstrument {
 
   sim::Transport& Server() { return server_; }
   // Waits for the next output report from the program and lets the model act on it.
-  bool TakeOutputReport(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool TakeOutputReport(std::chrono::milliseconds timeout = std::chrono::seconds(60));
   void Advance(std::chrono::milliseconds time);
   sim::Screen CurrentScreen();
   int Gain();
