@@ -135,21 +135,24 @@ if [[ ! -f $TS_WINE_TEMPLATE/.ts4170-ready-3 ]]; then
   template=$!
 fi
 
-# The 64-bit Windows tree first: its suites are most of the run. The native
-# trees and the 32-bit programs build beside them, at a lower priority, so the
-# tests that watch the screen keep their pace.
+# The 64-bit Windows tree first: its suites are most of the run, five chains
+# of them side by side. The 32-bit programs (for the release, whose packages
+# are tested under Wine too) and the native trees build beside them.
 if ts_tree windows; then
   [[ -n ${template:-} ]] && wait "$template"
   echo "built the 64-bit Windows tree: $((SECONDS - started)) s"
-  # Everything on the plain screen; then the picture at the other colour depths
-  # a Windows screen can have (16 bits, and 8 with a palette) and the layout and
-  # the mirror at 192 dpi (at 120 and 144 the mirror's scale is 1, as at 96).
+  # Everything on the plain screen, then the layout and the mirror at 192 dpi
+  # (at 120 and 144 the mirror's scale is 1, as at 96).
   (
     wine_suite windows 0 build/windows -LE 'e2e|hid|product|long'
+    TS_LOGPIXELS=192 wine_suite dpi192 4 build/windows -R '^(app_dpi_wintest|sim_view_e2etest)$'
+  ) &
+  # The picture at the other colour depths a Windows screen can have: 16 bits,
+  # and 8 with a palette.
+  (
     depth_tests='^(screen_(surface|mirror|picturetools)_wintest|sim_fidelity_e2etest)$'
     TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests"
     TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests"
-    TS_LOGPIXELS=192 wine_suite dpi192 4 build/windows -R '^(app_dpi_wintest|sim_view_e2etest)$'
   ) &
   # The end-to-end suites over the pipe and over a real HID device: the stand-in
   # driver under Wine's HID class stack, in a new prefix (the driver starts in
@@ -162,47 +165,47 @@ if ts_tree windows; then
     wine_suite long 6 build/windows -L long
     TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -R '^sim_endurance_e2etest$'
   ) &
-  suites+=(windows depth16 depth8 dpi192 e2e hid long long-hid)
+  suites+=(windows dpi192 depth16 depth8 e2e hid long long-hid)
+
+  # The 32-bit programs: built and packaged everywhere, their end-to-end suites
+  # (the mirror, the keys, the dialogs, the recording) run where the machine
+  # runs 32-bit code. Then the release from both trees, and its packages.
+  e2e32_tests='sim_fidelity_e2etest sim_view_e2etest control_e2etest record_e2etest'
+  i686_targets=(Virtual_TS4170 TS4170_Simulator)
+  ts_runs_32bit && i686_targets+=(ts_window $e2e32_tests)
+  if ts_tree windows-i686 "${i686_targets[@]}"; then
+    if ts_runs_32bit; then
+      wine_suite e2e32 8 build/windows-i686 -R "^(${e2e32_tests// /|})\$" &
+    else
+      skipped_suite e2e32 build/windows-i686 -R "^(${e2e32_tests// /|})\$"
+    fi
+    suites+=(e2e32)
+    if TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686" bash scripts/release.sh >"$logdir/release.log" 2>&1; then
+      cat "$logdir/release.log"
+      wine_suite package 9 build/windows -R '^package_test$' &
+      suites+=(package)
+    else
+      cat "$logdir/release.log"
+      status=1 failed=$((failed + 1))
+    fi
+  else
+    status=1 failed=$((failed + 1))
+  fi
 else
   status=1 failed=$((failed + 1))
 fi
 
 # The portable tests, under the sanitizers (only the threaded ones under
 # ThreadSanitizer), with their long cases.
-if BUILD_NICE=10 ts_tree native; then
+if BUILD_NICE=5 ts_tree native; then
   native_suite native build/native
   suites+=(native)
 else
   status=1 failed=$((failed + 1))
 fi
-if BUILD_NICE=10 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p'); then
+if BUILD_NICE=5 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p'); then
   native_suite native-tsan build/native-tsan -L threads -LE long
   suites+=(native-tsan)
-else
-  status=1 failed=$((failed + 1))
-fi
-
-# The 32-bit programs: built and packaged everywhere, their end-to-end suites
-# (the mirror, the keys, the dialogs, the recording) run where the machine runs
-# 32-bit code. Then the release from both trees, and its packages under Wine.
-e2e32_tests='sim_fidelity_e2etest sim_view_e2etest control_e2etest record_e2etest'
-i686_targets=(Virtual_TS4170 TS4170_Simulator)
-ts_runs_32bit && i686_targets+=(ts_window $e2e32_tests)
-if ((${#suites[@]})) && BUILD_NICE=10 ts_tree windows-i686 "${i686_targets[@]}"; then
-  if ts_runs_32bit; then
-    wine_suite e2e32 8 build/windows-i686 -R "^(${e2e32_tests// /|})\$" &
-  else
-    skipped_suite e2e32 build/windows-i686 -R "^(${e2e32_tests// /|})\$"
-  fi
-  suites+=(e2e32)
-  if TS_RELEASE_TREES="x86_64=build/windows i686=build/windows-i686" bash scripts/release.sh >"$logdir/release.log" 2>&1; then
-    cat "$logdir/release.log"
-    wine_suite package 9 build/windows -R '^package_test$' &
-    suites+=(package)
-  else
-    cat "$logdir/release.log"
-    status=1 failed=$((failed + 1))
-  fi
 else
   status=1 failed=$((failed + 1))
 fi
