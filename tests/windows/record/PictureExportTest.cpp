@@ -165,7 +165,8 @@ TEST(RangeDialog, ShowsTheRecordingsProblemBeforeTheUserChooses) {
     std::thread user([&] {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
       HWND dialog = nullptr;
-      while (!(dialog = FindWindowW(L"#32770", L"Часть записи")) &&
+      // A dialog shows once its controls are made and filled.
+      while (!((dialog = FindWindowW(L"#32770", L"Часть записи")) && IsWindowVisible(dialog)) &&
              std::chrono::steady_clock::now() < deadline)
         Sleep(20);
       for (HWND c = dialog ? GetWindow(dialog, GW_CHILD) : nullptr; c; c = GetWindow(c, GW_HWNDNEXT)) {
