@@ -136,8 +136,8 @@ if [[ ! -f $TS_WINE_TEMPLATE/.ts4170-ready-3 ]]; then
 fi
 
 # The 64-bit Windows tree first: its suites are most of the run, five chains
-# of them side by side. The 32-bit programs (for the release, whose packages
-# are tested under Wine too) and the native trees build beside them.
+# of them side by side. The native trees and the 32-bit programs (for the
+# release, whose packages are tested under Wine too) build beside them.
 if ts_tree windows; then
   [[ -n ${template:-} ]] && wait "$template"
   echo "built the 64-bit Windows tree: $((SECONDS - started)) s"
@@ -150,7 +150,7 @@ if ts_tree windows; then
   # The picture at the other colour depths a Windows screen can have: 16 bits,
   # and 8 with a palette.
   (
-    depth_tests='^(screen_(surface|mirror|picturetools)_wintest|sim_fidelity_e2etest)$'
+    depth_tests='^(screen_(mirror|picturetools)_wintest|sim_fidelity_e2etest)$'
     TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests"
     TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests"
   ) &
@@ -165,7 +165,21 @@ if ts_tree windows; then
     wine_suite long 6 build/windows -L long
     TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -R '^sim_endurance_e2etest$'
   ) &
-  suites+=(windows dpi192 depth16 depth8 e2e hid long long-hid)
+  # The portable tests, under the sanitizers (only the threaded ones under
+  # ThreadSanitizer), with their long cases: a chain of their own.
+  (
+    if BUILD_NICE=5 ts_tree native >"$logdir/native.log" 2>&1; then
+      native_suite native build/native
+    else
+      echo 1 >"$logdir/native.rc"
+    fi
+    if BUILD_NICE=5 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p') >"$logdir/native-tsan.log" 2>&1; then
+      native_suite native-tsan build/native-tsan -L threads -LE long
+    else
+      echo 1 >"$logdir/native-tsan.rc"
+    fi
+  ) &
+  suites+=(windows dpi192 depth16 depth8 e2e hid long long-hid native native-tsan)
 
   # The 32-bit programs: built and packaged everywhere, their end-to-end suites
   # (the mirror, the keys, the dialogs, the recording) run where the machine
@@ -193,21 +207,6 @@ if ts_tree windows; then
   else
     status=1 failed=$((failed + 1))
   fi
-else
-  status=1 failed=$((failed + 1))
-fi
-
-# The portable tests, under the sanitizers (only the threaded ones under
-# ThreadSanitizer), with their long cases.
-if BUILD_NICE=5 ts_tree native; then
-  native_suite native build/native
-  suites+=(native)
-else
-  status=1 failed=$((failed + 1))
-fi
-if BUILD_NICE=5 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p'); then
-  native_suite native-tsan build/native-tsan -L threads -LE long
-  suites+=(native-tsan)
 else
   status=1 failed=$((failed + 1))
 fi
