@@ -122,6 +122,11 @@ class FakeBinding : public THidBinding {
     std::lock_guard lock(mutex_);
     return readStarts_;
   }
+  // The starts that began a read.
+  int ReadsBegun() const {
+    std::lock_guard lock(mutex_);
+    return readsBegun_;
+  }
   // Read requests alive: a reader that still runs holds one.
   int LiveRequests() const {
     std::lock_guard lock(mutex_);
@@ -292,6 +297,7 @@ class FakeBinding : public THidBinding {
       buffer_ = buffer;
       length_ = length;
       completed_ = false;
+      ++b_.readsBegun_;
       return true;
     }
     bool Wait(int32_t milliseconds) override {
@@ -374,6 +380,7 @@ class FakeBinding : public THidBinding {
   int cancels_ = 0;
   int pauses_ = 0;
   int readStarts_ = 0;
+  int readsBegun_ = 0;
   int liveRequests_ = 0;
   int enumerations_ = 0;
   bool holdWrites_ = false;
