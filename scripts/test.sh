@@ -68,9 +68,6 @@ wine_suite() { # suite, display offset, tree, ctest args...
   local suite=$1 number=$((${TS_TEST_DISPLAY:-101} + $2)) dir=$3
   shift 3
   (
-    # The builds that run beside the suites are on the way to suites of their
-    # own: they go first.
-    renice -n 5 -p $BASHPID >/dev/null
     export WINEPREFIX=${TS_TEST_PREFIX:-$HOME/.wine-ts4170}-$suite TS_XVFB_DISPLAY=:$number DISPLAY=:$number
     export TS_XVFB_PIDFILE=$logdir/$suite.xvfb.pid TS_XVFB_DEPTH=${TS_XVFB_DEPTH:-24} TS_LOGPIXELS=${TS_LOGPIXELS:-}
     export TS_CASE_COUNTS=$logdir/counts/$suite
@@ -140,8 +137,7 @@ fi
 
 # The 64-bit Windows tree first: its suites are most of the run, five chains
 # of them side by side. The native trees and the 32-bit programs (for the
-# release, whose packages are tested under Wine too) build beside them, ahead
-# of the suites, which wait on the screen more than they compute.
+# release, whose packages are tested under Wine too) build beside them.
 if ts_tree windows; then
   [[ -n ${template:-} ]] && wait "$template"
   echo "built the 64-bit Windows tree: $((SECONDS - started)) s"
@@ -172,12 +168,12 @@ if ts_tree windows; then
   # The portable tests, under the sanitizers (only the threaded ones under
   # ThreadSanitizer), with their long cases: a chain of their own.
   (
-    if ts_tree native >"$logdir/native.log" 2>&1; then
+    if BUILD_NICE=5 ts_tree native >"$logdir/native.log" 2>&1; then
       native_suite native build/native
     else
       echo 1 >"$logdir/native.rc"
     fi
-    if ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p') >"$logdir/native-tsan.log" 2>&1; then
+    if BUILD_NICE=5 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p') >"$logdir/native-tsan.log" 2>&1; then
       native_suite native-tsan build/native-tsan -L threads -LE long
     else
       echo 1 >"$logdir/native-tsan.rc"

@@ -1,5 +1,5 @@
 # Configures and builds a tree named in CMakePresets.json: build/PRESET, the
-# targets given or all; its log is build/PRESET.build.log.
+# targets given or all, at the niceness BUILD_NICE; its log is build/PRESET.build.log.
 # A tree another generator made is made anew. Sourced.
 ts_tree() { # preset [target...]
   local preset=$1 dir=build/$1
@@ -10,7 +10,7 @@ ts_tree() { # preset [target...]
   mkdir -p build
   local targets=()
   (($#)) && targets=(--target "$@")
-  if ! { cmake --preset "$preset" && cmake --build "$dir" "${targets[@]}"; } \
+  if ! { cmake --preset "$preset" && nice -n "${BUILD_NICE:-0}" cmake --build "$dir" "${targets[@]}"; } \
     >"$dir.build.log" 2>&1; then
     tail -n 60 "$dir.build.log"
     echo "Building $dir failed: its log is $dir.build.log" >&2
