@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ui/Bound.h"
+#include "ui/PathCounters.h"
 
 namespace ts {
 
@@ -15,7 +16,10 @@ class THidDevice;
 class TRateMeter : public TObject {
  public:
   void Report(THidDevice*, uint8_t, const uint8_t*, uint16_t size) { bytes_ += size; }
-  int32_t Take() { return std::exchange(bytes_, 0); }
+  int32_t Take() {
+    PathCounters.RatedBytes.fetch_add(bytes_, std::memory_order_relaxed);
+    return std::exchange(bytes_, 0);
+  }
 
  private:
   int32_t bytes_ = 0;

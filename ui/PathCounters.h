@@ -19,6 +19,7 @@ struct TPathCounters {
   std::atomic<uint64_t> HandOvers{0};    // calls a worker ran on the user interface thread
   std::atomic<uint64_t> Blits{0};        // surface-to-surface copies (the mirror's tiles)
   std::atomic<uint64_t> Presents{0};     // back surface shown on the screen
+  std::atomic<uint64_t> RatedBytes{0};   // bytes the data-rate text has shown, summed over its ticks
 };
 
 // Constant-initialised, so allocations made before any constructor runs count too.
@@ -28,7 +29,7 @@ inline void CountPath(std::atomic<uint64_t>& counter) { counter.fetch_add(1, std
 
 // The reader's copy, field for field.
 struct TPathCounts {
-  uint64_t Allocations = 0, HandOvers = 0, Blits = 0, Presents = 0;
+  uint64_t Allocations = 0, HandOvers = 0, Blits = 0, Presents = 0, RatedBytes = 0;
 };
 static_assert(sizeof(TPathCounts) == sizeof(TPathCounters) && std::atomic<uint64_t>::is_always_lock_free);
 
