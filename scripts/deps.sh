@@ -27,6 +27,7 @@ ts_deps() {
   command -v clang-format >/dev/null || need+=(clang-format)
   command -v g++ >/dev/null || need+=(g++)
   [[ -d /usr/src/googletest ]] || need+=(googletest)
+  [[ -f /usr/lib/x86_64-linux-gnu/libgtest.a ]] || need+=(libgtest-dev)
   [[ -f /usr/include/benchmark/benchmark.h ]] || need+=(libbenchmark-dev)
   [[ -x /usr/bin/convert ]] || need+=(imagemagick)
   command -v xwd >/dev/null || need+=(x11-apps)
