@@ -148,11 +148,13 @@ if ts_tree windows; then
     TS_LOGPIXELS=192 wine_suite dpi192 4 build/windows -R '^(app_dpi_wintest|sim_view_e2etest)$'
   ) &
   # The picture at the other colour depths a Windows screen can have: 16 bits,
-  # and 8 with a palette.
+  # and 8 with a palette; then the soaks and storms over HID, which make the
+  # longest chain behind the soaks over the pipe.
   (
     depth_tests='^(screen_(mirror|picturetools)_wintest|sim_fidelity_e2etest)$'
     TS_XVFB_DEPTH=16 wine_suite depth16 2 build/windows -R "$depth_tests"
     TS_XVFB_DEPTH=8 wine_suite depth8 3 build/windows -R "$depth_tests"
+    TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -R '^sim_endurance_e2etest$'
   ) &
   # The end-to-end suites over the pipe and over a real HID device: the stand-in
   # driver under Wine's HID class stack, in a new prefix (the driver starts in
@@ -160,11 +162,8 @@ if ts_tree windows; then
   wine_suite e2e 1 build/windows -L e2e -LE long &
   hid_tests='^(hid_class_stack_test|hid_control_security_test|link_e2etest|control_e2etest|record_e2etest|sim_fidelity_e2etest|sim_share_e2etest)$'
   TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 5 build/windows -R "$hid_tests" &
-  # Soaks, storms and fuzzing, over each transport.
-  (
-    wine_suite long 6 build/windows -L long
-    TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite long-hid 7 build/windows -R '^sim_endurance_e2etest$'
-  ) &
+  # Soaks, storms and fuzzing (over HID above).
+  wine_suite long 6 build/windows -L long &
   # The portable tests, under the sanitizers (only the threaded ones under
   # ThreadSanitizer), with their long cases: a chain of their own.
   (
@@ -173,7 +172,7 @@ if ts_tree windows; then
     else
       echo 1 >"$logdir/native.rc"
     fi
-    if BUILD_NICE=5 ts_tree native-tsan $(ctest --test-dir build/native -N -L threads -LE long | sed -n 's/^ *Test *#[0-9]*: //p') >"$logdir/native-tsan.log" 2>&1; then
+    if BUILD_NICE=5 ts_tree native-tsan $(ts_test_targets build/native -L threads -LE long) >"$logdir/native-tsan.log" 2>&1; then
       native_suite native-tsan build/native-tsan -L threads -LE long
     else
       echo 1 >"$logdir/native-tsan.rc"

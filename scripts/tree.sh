@@ -17,3 +17,12 @@ ts_tree() { # preset [target...]
     return 1
   fi
 }
+
+# The build targets of the tests that CTest chooses with the arguments given in
+# the configured tree DIR: each test's program (a test NAME_long runs NAME).
+ts_test_targets() { # dir, ctest args...
+  local dir=$1
+  shift
+  ctest --test-dir "$dir" -N "$@" | sed -n 's/^ *Test *#[0-9]*: \(.*\)$/\1/p' | sed 's/_long$//' | sort -u |
+    grep -Fx -f <(ninja -C "$dir" -t targets all | sed -n 's/^\([A-Za-z0-9_]*\): phony$/\1/p')
+}
