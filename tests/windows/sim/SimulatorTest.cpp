@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <bitset>
 
 #include <cstdio>
 #include <cstring>
@@ -135,22 +136,21 @@ std::unique_ptr<Client> Connect(const std::wstring& name, const Simulator& sim) 
   }
 }
 
-// Reads until a whole frame, group 0 first half through group 79 second half,
-// has come in order; the screen it carries.
+// Reads until every slot of a frame (a line group's half) has come; the screen
+// of the latest report in each. A client that falls behind on a busy machine
+// loses reports (the pipe drops a slow client's oldest past 256), so the slots
+// may come from several frames: the screens here change only on a command.
 std::optional<Screen> ReadFrame(Client& c) {
   Screen::Bits bits{};
-  int expected = 0;
+  std::bitset<kReportsPerFrame> seen;
   const auto deadline = Deadline();
-  while (expected < kReportsPerFrame) {
+  while (!seen.all()) {
     const auto m = c.ReadMessage(deadline);
     if (!m || !m->ok || m->bytes.size() != kReportSize) return std::nullopt;
     const int index = m->bytes[61] * 2 + (m->bytes[62] ? 1 : 0);
-    if (index != expected) {
-      expected = 0;  // joined mid-frame or lost one: start over at group 0
-      if (index != 0) continue;
-    }
+    if (index >= kReportsPerFrame) return std::nullopt;
     std::memcpy(bits.data() + index * kPixelBytesPerReport, m->bytes.data() + 1, kPixelBytesPerReport);
-    ++expected;
+    seen.set(index);
   }
   Screen s;
   for (int y = 0; y < kScreenHeight; ++y)
