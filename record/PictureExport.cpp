@@ -11,6 +11,7 @@
 #include "record/RecordFormat.h"
 #include "ui/Cp1251.h"
 #include "ui/Exception.h"
+#include "ui/File.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -48,46 +49,12 @@ void Put32BE(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
-[[noreturn]] void FileFailed(const char* what) {
-  throw Exception(std::string(what) + " (error " + std::to_string(GetLastError()) + ")");
-}
+[[noreturn]] void FileFailed(const TFile& file) { throw Exception(file.FailureCode()); }
 
-// Reads a file through a buffer, byte by byte.
-class TFileIn {
- public:
-  explicit TFileIn(const std::wstring& fileName)
-      : file_(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                          nullptr)) {
-    if (!file_) FileFailed("Cannot open file");
-  }
-  bool Byte(uint8_t& b) {
-    if (at_ == got_ && !Fill()) return false;
-    b = buffer_[at_++];
-    return true;
-  }
-
- private:
-  bool Fill() {
-    DWORD n = 0;
-    if (!ReadFile(file_.Get(), buffer_.data(), DWORD(buffer_.size()), &n, nullptr))
-      FileFailed("Cannot read file");
-    at_ = 0;
-    got_ = n;
-    return n > 0;
-  }
-  TWinHandle file_;
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1 << 16);
-  size_t at_ = 0, got_ = 0;
-};
-
-// Writes a file through a buffer; every write, the flush and the close checked.
+// Writes a file through a buffer, for the GIF's many small pieces.
 class TFileOut {
  public:
-  explicit TFileOut(const std::wstring& fileName)
-      : file_(CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr)) {
-    if (!file_) FileFailed("Cannot create file");
-  }
+  explicit TFileOut(TFile& file) : file_(file) {}
   void Put(const uint8_t* data, size_t n) {
     if (buffer_.size() + n > kBuffer) Drain();
     if (n >= kBuffer)
@@ -96,41 +63,24 @@ class TFileOut {
       buffer_.insert(buffer_.end(), data, data + n);
   }
   void Put(const std::vector<uint8_t>& bytes) { Put(bytes.data(), bytes.size()); }
-  void Close() {
-    Drain();
-    if (!FlushFileBuffers(file_.Get())) FileFailed("Cannot write file");
-    if (!file_.Close()) FileFailed("Cannot close file");
-  }
-
- private:
-  static constexpr size_t kBuffer = 1 << 16;
   void Drain() {
     Write(buffer_.data(), buffer_.size());
     buffer_.clear();
   }
+
+ private:
+  static constexpr size_t kBuffer = 1 << 16;
   void Write(const uint8_t* data, size_t n) {
-    while (n > 0) {
-      DWORD done = 0;
-      if (!WriteFile(file_.Get(), data, DWORD(std::min<size_t>(n, 1 << 20)), &done, nullptr) || done == 0)
-        FileFailed("Cannot write file");
-      data += done;
-      n -= done;
-    }
+    if (!file_.Write(data, n)) FileFailed(file_);
   }
-  TWinHandle file_;
+  TFile& file_;
   std::vector<uint8_t> buffer_;
 };
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& fileName) {
-  TFileIn in(fileName);
-  std::vector<uint8_t> bytes;
-  for (uint8_t b; in.Byte(b);) bytes.push_back(b);
-  return bytes;
-}
-
 // Adds tEXt chunks just before IEND, which ends every PNG in its last 12 bytes.
 void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>& texts) {
-  std::vector<uint8_t> png = ReadFileBytes(fileName);
+  std::vector<uint8_t> png;
+  if (TFile in; !in.Open(fileName, TFileMode::Read) || !in.ReadAll(png)) FileFailed(in);
   if (png.size() < 20 || std::memcmp(png.data() + png.size() - 8, "IEND", 4) != 0)
     throw Exception("WIC wrote a PNG that does not end with IEND");
   std::vector<uint8_t> chunks;
@@ -144,9 +94,8 @@ void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>&
     Put32BE(chunks, Crc32(body.data(), body.size()));
   }
   png.insert(png.end() - 12, chunks.begin(), chunks.end());
-  TFileOut out(fileName);
-  out.Put(png);
-  out.Close();
+  TFile out;
+  if (!out.Open(fileName, TFileMode::Create) || !out.Write(png) || !out.Close()) FileFailed(out);
 }
 
 // LZW as GIF has it: codes of 3 to 12 bits, least significant bit first, in
@@ -284,7 +233,7 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
     Check(encoder->Commit(), "finishing the file");
   }
   if (!wic && !texts.empty()) InsertTextChunks(part, texts);
-  file.Publish(replace);
+  if (!file.Publish(replace)) FileFailed(file.File());
   if (wicWroteTexts) *wicWroteTexts = wic;
 }
 
@@ -327,25 +276,6 @@ TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
   return out;
 }
 
-TPartFile::TPartFile(const std::wstring& fileName, const wchar_t* suffix)
-    : part_(fileName + suffix), fileName_(fileName) {}
-
-TPartFile::~TPartFile() {
-  if (!published_) DeleteFileW(part_.c_str());
-}
-
-void TPartFile::Publish(bool replace) {
-  {
-    TWinHandle file(CreateFileW(part_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file || !FlushFileBuffers(file.Get())) FileFailed("Cannot write file");
-    if (!file.Close()) FileFailed("Cannot close file");
-  }
-  if (!MoveFileExW(part_.c_str(), fileName_.c_str(),
-                   (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
-    FileFailed("Cannot write file");
-  published_ = true;
-}
-
 TNumberedPngs::TNumberedPngs(const std::wstring& fileName) {
   const size_t dot = fileName.find_last_of(L'.'), slash = fileName.find_last_of(L"\\/");
   stem_ = dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash) ? fileName
@@ -369,7 +299,9 @@ void TNumberedPngs::Add(const TPixels& pixels) {
 }
 
 struct TGifWriter::TState {
-  explicit TState(const std::wstring& fileName) : part(fileName), out(part.Name()) {}
+  explicit TState(const std::wstring& fileName) : part(fileName), out(part.File()) {
+    if (!part.File().Open(part.Name(), TFileMode::Create)) FileFailed(part.File());
+  }
   TPartFile part;
   TFileOut out;
   int width = 0, height = 0;
@@ -378,7 +310,7 @@ struct TGifWriter::TState {
 
 TGifWriter::TGifWriter(const std::wstring& fileName) : state_(std::make_unique<TState>(fileName)) {}
 
-// The file goes before the part, which then removes itself.
+// The part closes its file and removes itself unless published.
 TGifWriter::~TGifWriter() = default;
 
 void TGifWriter::Add(const std::vector<uint32_t>& pixels, int width, int height, int64_t hundredths) {
@@ -421,8 +353,8 @@ void TGifWriter::Finish() {
   TState& s = *state_;
   const uint8_t trailer = 0x3B;
   s.out.Put(&trailer, 1);
-  s.out.Close();
-  s.part.Publish();
+  s.out.Drain();
+  if (!s.part.Publish()) FileFailed(s.part.File());
 }
 
 void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,

@@ -82,23 +82,4 @@ void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
 // (0 where it finds none).
 std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays);
 
-// A file written under a temporary name beside its own and published under its
-// own only when every write, the flush and the close succeeded; removed unless
-// published.
-class TPartFile {
- public:
-  TPartFile(const std::wstring& fileName, const wchar_t* suffix = L".part");
-  ~TPartFile();
-  TPartFile(const TPartFile&) = delete;
-  TPartFile& operator=(const TPartFile&) = delete;
-  const std::wstring& Name() const { return part_; }
-  // Puts the part on the disk and renames it; throws on any failure, and when
-  // the name is taken by then and `replace` is false.
-  void Publish(bool replace = true);
-
- private:
-  std::wstring part_, fileName_;
-  bool published_ = false;
-};
-
 }  // namespace ts
