@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "link/HidControllerClass.h"
+#include "res/ProgramVersion.h"
 #include "ui/Application.h"
 #include "ui/FileDialog.h"
 #include "ui/Forms.h"
@@ -13,7 +14,7 @@ namespace ts {
 namespace {
 
 constexpr UINT kWatchInterval = 200;
-constexpr wchar_t kProgramVersion[] = L"Virtual_TS4170 V18.09";
+constexpr wchar_t kProgramVersion[] = L"" TS_PROGRAM_VERSION;
 
 int64_t UtcMicrosNow() {
   FILETIME ft;
