@@ -17,14 +17,6 @@
 namespace ts {
 namespace {
 
-void Check(HRESULT hr, const char* step) {
-  if (FAILED(hr)) {
-    char text[96];
-    std::snprintf(text, sizeof text, "WIC: %s failed (0x%08lX)", step, static_cast<unsigned long>(hr));
-    throw Exception(text);
-  }
-}
-
 // WIC needs COM on the calling thread; an apartment someone else chose is fine.
 void EnsureCom() {
   static thread_local bool done = [] {
@@ -34,12 +26,24 @@ void EnsureCom() {
   (void)done;
 }
 
-void Factory(TComPtr<IWICImagingFactory>& factory) {
-  EnsureCom();
-  Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                         reinterpret_cast<void**>(factory.Receive())),
-        "creating the imaging factory");
+}  // namespace
+
+void CheckImaging(HRESULT hr, const char* step) {
+  if (FAILED(hr)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "WIC: %s failed (0x%08lX)", step, static_cast<unsigned long>(hr));
+    throw Exception(text);
+  }
 }
+
+void ImagingFactory(TComPtr<IWICImagingFactory>& factory) {
+  EnsureCom();
+  CheckImaging(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                reinterpret_cast<void**>(factory.Receive())),
+               "creating the imaging factory");
+}
+
+namespace {
 
 std::wstring TextPath(const std::string& key) {
   return L"/tEXt/{str=" + std::wstring(key.begin(), key.end()) + L"}";
@@ -188,23 +192,23 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
   TPartFile file(fileName);
   const std::wstring& part = file.Name();
   TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
+  ImagingFactory(factory);
   bool wic = !texts.empty();
   {
     TComPtr<IWICStream> stream;
-    Check(factory->CreateStream(stream.Receive()), "creating a stream");
-    Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
+    CheckImaging(factory->CreateStream(stream.Receive()), "creating a stream");
+    CheckImaging(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
     TComPtr<IWICBitmapEncoder> encoder;
-    Check(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive()),
+    CheckImaging(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive()),
           "creating the PNG encoder");
-    Check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
+    CheckImaging(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
     TComPtr<IWICBitmapFrameEncode> frame;
     TComPtr<IPropertyBag2> options;
-    Check(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating the frame");
-    Check(frame->Initialize(options.Get()), "starting the frame");
-    Check(frame->SetSize(UINT(pixels.Width), UINT(pixels.Height)), "sizing the frame");
+    CheckImaging(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating the frame");
+    CheckImaging(frame->Initialize(options.Get()), "starting the frame");
+    CheckImaging(frame->SetSize(UINT(pixels.Width), UINT(pixels.Height)), "sizing the frame");
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    Check(frame->SetPixelFormat(&format), "choosing the pixel format");
+    CheckImaging(frame->SetPixelFormat(&format), "choosing the pixel format");
     if (format != GUID_WICPixelFormat24bppBGR) throw Exception("WIC: the PNG encoder refuses 24-bit pixels");
     TComPtr<IWICMetadataQueryWriter> writer;
     if (wic && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive()))) {
@@ -227,53 +231,14 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
         q[1] = uint8_t(p >> 8);
         q[2] = uint8_t(p >> 16);
       }
-    Check(frame->WritePixels(UINT(pixels.Height), stride, UINT(rows.size()), rows.data()),
+    CheckImaging(frame->WritePixels(UINT(pixels.Height), stride, UINT(rows.size()), rows.data()),
           "writing the pixels");
-    Check(frame->Commit(), "finishing the frame");
-    Check(encoder->Commit(), "finishing the file");
+    CheckImaging(frame->Commit(), "finishing the frame");
+    CheckImaging(encoder->Commit(), "finishing the file");
   }
   if (!wic && !texts.empty()) InsertTextChunks(part, texts);
   if (!file.Publish(replace)) FileFailed(file.File());
   if (wicWroteTexts) *wicWroteTexts = wic;
-}
-
-TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
-  TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
-  TComPtr<IWICBitmapDecoder> decoder;
-  Check(factory->CreateDecoderFromFilename(fileName.c_str(), nullptr, GENERIC_READ,
-                                           WICDecodeMetadataCacheOnLoad, decoder.Receive()),
-        "opening the picture");
-  TComPtr<IWICBitmapFrameDecode> frame;
-  Check(decoder->GetFrame(0, frame.Receive()), "reading the frame");
-  UINT w = 0, h = 0;
-  Check(frame->GetSize(&w, &h), "reading the size");
-  TComPtr<IWICBitmapSource> converted;
-  Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.Get(), converted.Receive()),
-        "converting the pixels");
-  TPixels out{int(w), int(h), std::vector<uint32_t>(size_t(w) * h)};
-  Check(converted->CopyPixels(nullptr, w * 4, w * 4 * h, reinterpret_cast<BYTE*>(out.Data.data())),
-        "copying the pixels");
-  for (auto& p : out.Data) p &= 0xFFFFFF;
-  if (texts) {
-    std::vector<TPngText> found;
-    TComPtr<IWICMetadataQueryReader> reader;
-    if (SUCCEEDED(frame->GetMetadataQueryReader(reader.Receive())))
-      for (const TPngText& t : *texts)
-        // Each tEXt chunk is a block of its own: the n-th is "/[n]tEXt".
-        for (int n = 0; n < 16; ++n) {
-          const std::wstring path = (n ? L"/[" + std::to_wstring(n) + L"]tEXt" : std::wstring(L"/tEXt")) +
-                                    TextPath(t.Key).substr(5);
-          PROPVARIANT value;
-          PropVariantInit(&value);
-          const bool got = SUCCEEDED(reader->GetMetadataByName(path.c_str(), &value));
-          if (got && value.vt == VT_LPSTR && value.pszVal) found.push_back({t.Key, value.pszVal});
-          PropVariantClear(&value);
-          if (got) break;
-        }
-    *texts = found;
-  }
-  return out;
 }
 
 TNumberedPngs::TNumberedPngs(const std::wstring& fileName) {
@@ -355,53 +320,6 @@ void TGifWriter::Finish() {
   s.out.Put(&trailer, 1);
   s.out.Drain();
   if (!s.part.Publish()) FileFailed(s.part.File());
-}
-
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
-             const std::wstring& fileName) {
-  TGifWriter gif(fileName);
-  for (size_t i = 0; i < frames.size(); ++i)
-    gif.Add(frames[i].Data, frames[i].Width, frames[i].Height, i < delays.size() ? delays[i] : 0);
-  gif.Finish();
-}
-
-std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays) {
-  TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
-  TComPtr<IWICBitmapDecoder> decoder;
-  Check(factory->CreateDecoderFromFilename(fileName.c_str(), nullptr, GENERIC_READ,
-                                           WICDecodeMetadataCacheOnLoad, decoder.Receive()),
-        "opening the GIF");
-  UINT count = 0;
-  Check(decoder->GetFrameCount(&count), "counting the frames");
-  std::vector<TPixels> out;
-  if (delays) delays->clear();
-  for (UINT i = 0; i < count; ++i) {
-    TComPtr<IWICBitmapFrameDecode> frame;
-    Check(decoder->GetFrame(i, frame.Receive()), "reading a frame");
-    UINT w = 0, h = 0;
-    Check(frame->GetSize(&w, &h), "reading a size");
-    TComPtr<IWICBitmapSource> converted;
-    Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.Get(), converted.Receive()),
-          "converting a frame");
-    TPixels p{int(w), int(h), std::vector<uint32_t>(size_t(w) * h)};
-    Check(converted->CopyPixels(nullptr, w * 4, w * 4 * h, reinterpret_cast<BYTE*>(p.Data.data())),
-          "copying a frame");
-    for (auto& v : p.Data) v &= 0xFFFFFF;
-    out.push_back(std::move(p));
-    if (delays) {
-      int d = 0;
-      TComPtr<IWICMetadataQueryReader> reader;
-      PROPVARIANT value;
-      PropVariantInit(&value);
-      if (SUCCEEDED(frame->GetMetadataQueryReader(reader.Receive())) &&
-          SUCCEEDED(reader->GetMetadataByName(L"/grctlext/Delay", &value)) && value.vt == VT_UI2)
-        d = value.uiVal;
-      PropVariantClear(&value);
-      delays->push_back(d);
-    }
-  }
-  return out;
 }
 
 }  // namespace ts

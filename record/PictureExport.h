@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "ui/WinHandle.h"
+
+struct IWICImagingFactory;
+
 namespace ts {
 
 struct TPngText {
@@ -23,6 +27,11 @@ struct TPixels {
   std::vector<uint32_t> Data;  // 0x00RRGGBB, rows top to bottom
 };
 
+// The imaging component's factory, COM started on this thread for it; a failed
+// step of the component as ts::Exception "WIC: <step> failed (0x...)".
+void ImagingFactory(TComPtr<IWICImagingFactory>& factory);
+void CheckImaging(HRESULT hr, const char* step);
+
 // The bitmap's pixels (any depth GDI can give as 32 bits).
 TPixels PixelsOf(HBITMAP bitmap, int width, int height);
 
@@ -33,9 +42,6 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height);
 // is taken and `replace` is false.
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
              bool* wicWroteTexts = nullptr, bool replace = true);
-// Decodes through WIC: the pixels, and the value WIC's metadata reader gives
-// for each keyword asked for in `texts` (those it cannot find are dropped).
-TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts);
 
 // An animated GIF, black and white, that repeats for ever, written frame by
 // frame under a temporary name and published whole, or not at all: a writer
@@ -76,10 +82,5 @@ class TNumberedPngs {
   size_t count_ = 0;
 };
 
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
-             const std::wstring& fileName);
-// Decodes every frame of a GIF through WIC, with the delays WIC's reader finds
-// (0 where it finds none).
-std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays);
 
 }  // namespace ts

@@ -11,6 +11,7 @@
 #include "protocol/Ts4170Protocol.h"
 #include "record/FrameStream.h"
 #include "record/PictureExport.h"
+#include "tests/windows/record/PictureDecode.h"
 #include "record/RangeDialog.h"
 #include "record/RecordUnit.h"
 #include "sim/Screen.h"
