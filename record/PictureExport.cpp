@@ -38,8 +38,8 @@ void CheckImaging(HRESULT hr, const char* step) {
 
 void ImagingFactory(TComPtr<IWICImagingFactory>& factory) {
   EnsureCom();
-  CheckImaging(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(factory.Receive())),
+  CheckImaging(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Receive())),
                "creating the imaging factory");
 }
 
@@ -200,7 +200,7 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
     CheckImaging(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
     TComPtr<IWICBitmapEncoder> encoder;
     CheckImaging(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive()),
-          "creating the PNG encoder");
+                 "creating the PNG encoder");
     CheckImaging(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
     TComPtr<IWICBitmapFrameEncode> frame;
     TComPtr<IPropertyBag2> options;
@@ -232,7 +232,7 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
         q[2] = uint8_t(p >> 16);
       }
     CheckImaging(frame->WritePixels(UINT(pixels.Height), stride, UINT(rows.size()), rows.data()),
-          "writing the pixels");
+                 "writing the pixels");
     CheckImaging(frame->Commit(), "finishing the frame");
     CheckImaging(encoder->Commit(), "finishing the file");
   }

@@ -82,5 +82,4 @@ class TNumberedPngs {
   size_t count_ = 0;
 };
 
-
 }  // namespace ts

@@ -15,11 +15,11 @@
 namespace ts {
 
 enum class TFileMode {
-  Read,             // an existing file, others may read it too
-  ReadWhileWritten, // an existing file another may still be writing (a recording under way)
-  Create,           // a new file in place of any of that name, kept to ourselves
-  CreateShared,     // the same, readable by others while it grows
-  Update,           // an existing file, written
+  Read,              // an existing file, others may read it too
+  ReadWhileWritten,  // an existing file another may still be writing (a recording under way)
+  Create,            // a new file in place of any of that name, kept to ourselves
+  CreateShared,      // the same, readable by others while it grows
+  Update,            // an existing file, written
 };
 
 enum class TFileStep { None, Open, Create, Read, Write, Close };

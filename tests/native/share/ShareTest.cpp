@@ -147,7 +147,8 @@ TEST(BrowserProtocol, TheDocumentThePageAndTheServerAgree) {
     SCOPED_TRACE(name);
     EXPECT_EQ(documented[name], value) << "the document";
     const std::string declared = std::string(name) + " = " + value;
-    EXPECT_TRUE(script.find(declared + ",") != std::string::npos || script.find(declared + ";") != std::string::npos)
+    EXPECT_TRUE(script.find(declared + ",") != std::string::npos ||
+                script.find(declared + ";") != std::string::npos)
         << "the page's script";
   }
 }

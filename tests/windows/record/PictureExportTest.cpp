@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "record/PictureExport.h"
-#include "tests/windows/record/PictureDecode.h"
 #include "record/RangeDialog.h"
+#include "tests/windows/record/PictureDecode.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -19,7 +19,8 @@ std::wstring TempFile(const wchar_t* name) {
 }
 
 // Each frame with its delay, through the program's writer.
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays, const std::wstring& fileName) {
+void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
+             const std::wstring& fileName) {
   TGifWriter gif(fileName);
   for (size_t i = 0; i < frames.size(); ++i)
     gif.Add(frames[i].Data, frames[i].Width, frames[i].Height, i < delays.size() ? delays[i] : 0);

@@ -57,8 +57,10 @@ TEST(File, EachStepWritesWholeOrSaysWhatFailed) {
       {"pieces of three bytes add up", &WriteThree, TFileStep::None, "", ""},
       {"a write that takes nothing", &WriteNothing, TFileStep::Write, "Cannot write file (error 112)",
        "Не записывается файл "},
-      {"a refused write", &RefuseWrite, TFileStep::Write, "Cannot write file (error 5)", "Не записывается файл "},
-      {"a file in no folder", nullptr, TFileStep::Create, "Cannot create file (error 3)", "Не создаётся файл "},
+      {"a refused write", &RefuseWrite, TFileStep::Write, "Cannot write file (error 5)",
+       "Не записывается файл "},
+      {"a file in no folder", nullptr, TFileStep::Create, "Cannot create file (error 3)",
+       "Не создаётся файл "},
       {"no such file", nullptr, TFileStep::Open, "Cannot open file (error 2)", "Не открывается файл "},
       {"reading past the end", nullptr, TFileStep::Read, "Cannot read file (error 38)", "Не читается файл "},
   };
