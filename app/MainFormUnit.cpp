@@ -10,6 +10,7 @@
 #include "link/LinkUnit.h"
 #include "protocol/Ts4170Protocol.h"
 #include "record/ProgressWindow.h"
+#include "res/ProgramVersion.h"
 #include "screen/DDrawBase.h"
 #include "ui/Application.h"
 #include "ui/DisabledWhileSending.h"
@@ -316,7 +317,7 @@ std::vector<TPngText> TMainForm::EvidenceTexts() {
                   version, ascii(product).c_str(), ascii(serial).c_str());
     return std::string(ids);
   };
-  std::vector<TPngText> texts{{"Creation Time", UtcTimeText()}, {"Software", "Virtual_TS4170 V18.09"}};
+  std::vector<TPngText> texts{{"Creation Time", UtcTimeText()}, {"Software", TS_PROGRAM_VERSION}};
   if (Playing()) {
     const TRecordingHeader& h = playback_->Playback().Header();
     texts.push_back({"Source", "recording"});

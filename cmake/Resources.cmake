@@ -4,6 +4,14 @@
 
 string(REPLACE "." "," TS_VERSION_COMMAS "${PROJECT_VERSION}.0")
 set(TS_VERSION_QUAD "${PROJECT_VERSION}.0")
+# "18.09": the minor number in two digits, as the program has always named itself.
+if(PROJECT_VERSION_MINOR LESS 10)
+  set(TS_VERSION_SHORT "${PROJECT_VERSION_MAJOR}.0${PROJECT_VERSION_MINOR}")
+else()
+  set(TS_VERSION_SHORT "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}")
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/res/ProgramVersion.h.in ${CMAKE_BINARY_DIR}/generated/res/ProgramVersion.h @ONLY)
+include_directories(${CMAKE_BINARY_DIR}/generated)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(TS_MANIFEST_ARCH amd64)
 else()

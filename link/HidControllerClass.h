@@ -83,7 +83,6 @@ class THidDevice : public TObject {
   // Readers replaced since the last steady reading: how long the next one waits.
   int ReaderRestarts() const { return readerRestarts_; }
   int32_t Tag() const { return tag_; }
-  void SetTag(int32_t value) { tag_ = value; }
 
   bool DiscardInput();
   // Writes on the device's writer thread while the user interface thread waits

@@ -11,18 +11,11 @@
 #include "record/RecordFormat.h"
 #include "ui/Cp1251.h"
 #include "ui/Exception.h"
+#include "ui/File.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
-
-void Check(HRESULT hr, const char* step) {
-  if (FAILED(hr)) {
-    char text[96];
-    std::snprintf(text, sizeof text, "WIC: %s failed (0x%08lX)", step, static_cast<unsigned long>(hr));
-    throw Exception(text);
-  }
-}
 
 // WIC needs COM on the calling thread; an apartment someone else chose is fine.
 void EnsureCom() {
@@ -33,12 +26,24 @@ void EnsureCom() {
   (void)done;
 }
 
-void Factory(TComPtr<IWICImagingFactory>& factory) {
-  EnsureCom();
-  Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                         reinterpret_cast<void**>(factory.Receive())),
-        "creating the imaging factory");
+}  // namespace
+
+void CheckImaging(HRESULT hr, const char* step) {
+  if (FAILED(hr)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "WIC: %s failed (0x%08lX)", step, static_cast<unsigned long>(hr));
+    throw Exception(text);
+  }
 }
+
+void ImagingFactory(TComPtr<IWICImagingFactory>& factory) {
+  EnsureCom();
+  CheckImaging(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Receive())),
+               "creating the imaging factory");
+}
+
+namespace {
 
 std::wstring TextPath(const std::string& key) {
   return L"/tEXt/{str=" + std::wstring(key.begin(), key.end()) + L"}";
@@ -48,46 +53,12 @@ void Put32BE(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 3; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
-[[noreturn]] void FileFailed(const char* what) {
-  throw Exception(std::string(what) + " (error " + std::to_string(GetLastError()) + ")");
-}
+[[noreturn]] void FileFailed(const TFile& file) { throw Exception(file.FailureCode()); }
 
-// Reads a file through a buffer, byte by byte.
-class TFileIn {
- public:
-  explicit TFileIn(const std::wstring& fileName)
-      : file_(CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                          nullptr)) {
-    if (!file_) FileFailed("Cannot open file");
-  }
-  bool Byte(uint8_t& b) {
-    if (at_ == got_ && !Fill()) return false;
-    b = buffer_[at_++];
-    return true;
-  }
-
- private:
-  bool Fill() {
-    DWORD n = 0;
-    if (!ReadFile(file_.Get(), buffer_.data(), DWORD(buffer_.size()), &n, nullptr))
-      FileFailed("Cannot read file");
-    at_ = 0;
-    got_ = n;
-    return n > 0;
-  }
-  TWinHandle file_;
-  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1 << 16);
-  size_t at_ = 0, got_ = 0;
-};
-
-// Writes a file through a buffer; every write, the flush and the close checked.
+// Writes a file through a buffer, for the GIF's many small pieces.
 class TFileOut {
  public:
-  explicit TFileOut(const std::wstring& fileName)
-      : file_(CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr)) {
-    if (!file_) FileFailed("Cannot create file");
-  }
+  explicit TFileOut(TFile& file) : file_(file) {}
   void Put(const uint8_t* data, size_t n) {
     if (buffer_.size() + n > kBuffer) Drain();
     if (n >= kBuffer)
@@ -96,41 +67,24 @@ class TFileOut {
       buffer_.insert(buffer_.end(), data, data + n);
   }
   void Put(const std::vector<uint8_t>& bytes) { Put(bytes.data(), bytes.size()); }
-  void Close() {
-    Drain();
-    if (!FlushFileBuffers(file_.Get())) FileFailed("Cannot write file");
-    if (!file_.Close()) FileFailed("Cannot close file");
-  }
-
- private:
-  static constexpr size_t kBuffer = 1 << 16;
   void Drain() {
     Write(buffer_.data(), buffer_.size());
     buffer_.clear();
   }
+
+ private:
+  static constexpr size_t kBuffer = 1 << 16;
   void Write(const uint8_t* data, size_t n) {
-    while (n > 0) {
-      DWORD done = 0;
-      if (!WriteFile(file_.Get(), data, DWORD(std::min<size_t>(n, 1 << 20)), &done, nullptr) || done == 0)
-        FileFailed("Cannot write file");
-      data += done;
-      n -= done;
-    }
+    if (!file_.Write(data, n)) FileFailed(file_);
   }
-  TWinHandle file_;
+  TFile& file_;
   std::vector<uint8_t> buffer_;
 };
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& fileName) {
-  TFileIn in(fileName);
-  std::vector<uint8_t> bytes;
-  for (uint8_t b; in.Byte(b);) bytes.push_back(b);
-  return bytes;
-}
-
 // Adds tEXt chunks just before IEND, which ends every PNG in its last 12 bytes.
 void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>& texts) {
-  std::vector<uint8_t> png = ReadFileBytes(fileName);
+  std::vector<uint8_t> png;
+  if (TFile in; !in.Open(fileName, TFileMode::Read) || !in.ReadAll(png)) FileFailed(in);
   if (png.size() < 20 || std::memcmp(png.data() + png.size() - 8, "IEND", 4) != 0)
     throw Exception("WIC wrote a PNG that does not end with IEND");
   std::vector<uint8_t> chunks;
@@ -144,9 +98,8 @@ void InsertTextChunks(const std::wstring& fileName, const std::vector<TPngText>&
     Put32BE(chunks, Crc32(body.data(), body.size()));
   }
   png.insert(png.end() - 12, chunks.begin(), chunks.end());
-  TFileOut out(fileName);
-  out.Put(png);
-  out.Close();
+  TFile out;
+  if (!out.Open(fileName, TFileMode::Create) || !out.Write(png) || !out.Close()) FileFailed(out);
 }
 
 // LZW as GIF has it: codes of 3 to 12 bits, least significant bit first, in
@@ -239,23 +192,23 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
   TPartFile file(fileName);
   const std::wstring& part = file.Name();
   TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
+  ImagingFactory(factory);
   bool wic = !texts.empty();
   {
     TComPtr<IWICStream> stream;
-    Check(factory->CreateStream(stream.Receive()), "creating a stream");
-    Check(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
+    CheckImaging(factory->CreateStream(stream.Receive()), "creating a stream");
+    CheckImaging(stream->InitializeFromFilename(part.c_str(), GENERIC_WRITE), "creating the file");
     TComPtr<IWICBitmapEncoder> encoder;
-    Check(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive()),
-          "creating the PNG encoder");
-    Check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
+    CheckImaging(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive()),
+                 "creating the PNG encoder");
+    CheckImaging(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache), "starting the PNG encoder");
     TComPtr<IWICBitmapFrameEncode> frame;
     TComPtr<IPropertyBag2> options;
-    Check(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating the frame");
-    Check(frame->Initialize(options.Get()), "starting the frame");
-    Check(frame->SetSize(UINT(pixels.Width), UINT(pixels.Height)), "sizing the frame");
+    CheckImaging(encoder->CreateNewFrame(frame.Receive(), options.Receive()), "creating the frame");
+    CheckImaging(frame->Initialize(options.Get()), "starting the frame");
+    CheckImaging(frame->SetSize(UINT(pixels.Width), UINT(pixels.Height)), "sizing the frame");
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    Check(frame->SetPixelFormat(&format), "choosing the pixel format");
+    CheckImaging(frame->SetPixelFormat(&format), "choosing the pixel format");
     if (format != GUID_WICPixelFormat24bppBGR) throw Exception("WIC: the PNG encoder refuses 24-bit pixels");
     TComPtr<IWICMetadataQueryWriter> writer;
     if (wic && SUCCEEDED(frame->GetMetadataQueryWriter(writer.Receive()))) {
@@ -278,72 +231,14 @@ void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vec
         q[1] = uint8_t(p >> 8);
         q[2] = uint8_t(p >> 16);
       }
-    Check(frame->WritePixels(UINT(pixels.Height), stride, UINT(rows.size()), rows.data()),
-          "writing the pixels");
-    Check(frame->Commit(), "finishing the frame");
-    Check(encoder->Commit(), "finishing the file");
+    CheckImaging(frame->WritePixels(UINT(pixels.Height), stride, UINT(rows.size()), rows.data()),
+                 "writing the pixels");
+    CheckImaging(frame->Commit(), "finishing the frame");
+    CheckImaging(encoder->Commit(), "finishing the file");
   }
   if (!wic && !texts.empty()) InsertTextChunks(part, texts);
-  file.Publish(replace);
+  if (!file.Publish(replace)) FileFailed(file.File());
   if (wicWroteTexts) *wicWroteTexts = wic;
-}
-
-TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts) {
-  TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
-  TComPtr<IWICBitmapDecoder> decoder;
-  Check(factory->CreateDecoderFromFilename(fileName.c_str(), nullptr, GENERIC_READ,
-                                           WICDecodeMetadataCacheOnLoad, decoder.Receive()),
-        "opening the picture");
-  TComPtr<IWICBitmapFrameDecode> frame;
-  Check(decoder->GetFrame(0, frame.Receive()), "reading the frame");
-  UINT w = 0, h = 0;
-  Check(frame->GetSize(&w, &h), "reading the size");
-  TComPtr<IWICBitmapSource> converted;
-  Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.Get(), converted.Receive()),
-        "converting the pixels");
-  TPixels out{int(w), int(h), std::vector<uint32_t>(size_t(w) * h)};
-  Check(converted->CopyPixels(nullptr, w * 4, w * 4 * h, reinterpret_cast<BYTE*>(out.Data.data())),
-        "copying the pixels");
-  for (auto& p : out.Data) p &= 0xFFFFFF;
-  if (texts) {
-    std::vector<TPngText> found;
-    TComPtr<IWICMetadataQueryReader> reader;
-    if (SUCCEEDED(frame->GetMetadataQueryReader(reader.Receive())))
-      for (const TPngText& t : *texts)
-        // Each tEXt chunk is a block of its own: the n-th is "/[n]tEXt".
-        for (int n = 0; n < 16; ++n) {
-          const std::wstring path = (n ? L"/[" + std::to_wstring(n) + L"]tEXt" : std::wstring(L"/tEXt")) +
-                                    TextPath(t.Key).substr(5);
-          PROPVARIANT value;
-          PropVariantInit(&value);
-          const bool got = SUCCEEDED(reader->GetMetadataByName(path.c_str(), &value));
-          if (got && value.vt == VT_LPSTR && value.pszVal) found.push_back({t.Key, value.pszVal});
-          PropVariantClear(&value);
-          if (got) break;
-        }
-    *texts = found;
-  }
-  return out;
-}
-
-TPartFile::TPartFile(const std::wstring& fileName, const wchar_t* suffix)
-    : part_(fileName + suffix), fileName_(fileName) {}
-
-TPartFile::~TPartFile() {
-  if (!published_) DeleteFileW(part_.c_str());
-}
-
-void TPartFile::Publish(bool replace) {
-  {
-    TWinHandle file(CreateFileW(part_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file || !FlushFileBuffers(file.Get())) FileFailed("Cannot write file");
-    if (!file.Close()) FileFailed("Cannot close file");
-  }
-  if (!MoveFileExW(part_.c_str(), fileName_.c_str(),
-                   (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
-    FileFailed("Cannot write file");
-  published_ = true;
 }
 
 TNumberedPngs::TNumberedPngs(const std::wstring& fileName) {
@@ -369,7 +264,9 @@ void TNumberedPngs::Add(const TPixels& pixels) {
 }
 
 struct TGifWriter::TState {
-  explicit TState(const std::wstring& fileName) : part(fileName), out(part.Name()) {}
+  explicit TState(const std::wstring& fileName) : part(fileName), out(part.File()) {
+    if (!part.File().Open(part.Name(), TFileMode::Create)) FileFailed(part.File());
+  }
   TPartFile part;
   TFileOut out;
   int width = 0, height = 0;
@@ -378,7 +275,7 @@ struct TGifWriter::TState {
 
 TGifWriter::TGifWriter(const std::wstring& fileName) : state_(std::make_unique<TState>(fileName)) {}
 
-// The file goes before the part, which then removes itself.
+// The part closes its file and removes itself unless published.
 TGifWriter::~TGifWriter() = default;
 
 void TGifWriter::Add(const std::vector<uint32_t>& pixels, int width, int height, int64_t hundredths) {
@@ -421,55 +318,8 @@ void TGifWriter::Finish() {
   TState& s = *state_;
   const uint8_t trailer = 0x3B;
   s.out.Put(&trailer, 1);
-  s.out.Close();
-  s.part.Publish();
-}
-
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
-             const std::wstring& fileName) {
-  TGifWriter gif(fileName);
-  for (size_t i = 0; i < frames.size(); ++i)
-    gif.Add(frames[i].Data, frames[i].Width, frames[i].Height, i < delays.size() ? delays[i] : 0);
-  gif.Finish();
-}
-
-std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays) {
-  TComPtr<IWICImagingFactory> factory;
-  Factory(factory);
-  TComPtr<IWICBitmapDecoder> decoder;
-  Check(factory->CreateDecoderFromFilename(fileName.c_str(), nullptr, GENERIC_READ,
-                                           WICDecodeMetadataCacheOnLoad, decoder.Receive()),
-        "opening the GIF");
-  UINT count = 0;
-  Check(decoder->GetFrameCount(&count), "counting the frames");
-  std::vector<TPixels> out;
-  if (delays) delays->clear();
-  for (UINT i = 0; i < count; ++i) {
-    TComPtr<IWICBitmapFrameDecode> frame;
-    Check(decoder->GetFrame(i, frame.Receive()), "reading a frame");
-    UINT w = 0, h = 0;
-    Check(frame->GetSize(&w, &h), "reading a size");
-    TComPtr<IWICBitmapSource> converted;
-    Check(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame.Get(), converted.Receive()),
-          "converting a frame");
-    TPixels p{int(w), int(h), std::vector<uint32_t>(size_t(w) * h)};
-    Check(converted->CopyPixels(nullptr, w * 4, w * 4 * h, reinterpret_cast<BYTE*>(p.Data.data())),
-          "copying a frame");
-    for (auto& v : p.Data) v &= 0xFFFFFF;
-    out.push_back(std::move(p));
-    if (delays) {
-      int d = 0;
-      TComPtr<IWICMetadataQueryReader> reader;
-      PROPVARIANT value;
-      PropVariantInit(&value);
-      if (SUCCEEDED(frame->GetMetadataQueryReader(reader.Receive())) &&
-          SUCCEEDED(reader->GetMetadataByName(L"/grctlext/Delay", &value)) && value.vt == VT_UI2)
-        d = value.uiVal;
-      PropVariantClear(&value);
-      delays->push_back(d);
-    }
-  }
-  return out;
+  s.out.Drain();
+  if (!s.part.Publish()) FileFailed(s.part.File());
 }
 
 }  // namespace ts

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "ui/WinHandle.h"
+
+struct IWICImagingFactory;
+
 namespace ts {
 
 struct TPngText {
@@ -23,6 +27,11 @@ struct TPixels {
   std::vector<uint32_t> Data;  // 0x00RRGGBB, rows top to bottom
 };
 
+// The imaging component's factory, COM started on this thread for it; a failed
+// step of the component as ts::Exception "WIC: <step> failed (0x...)".
+void ImagingFactory(TComPtr<IWICImagingFactory>& factory);
+void CheckImaging(HRESULT hr, const char* step);
+
 // The bitmap's pixels (any depth GDI can give as 32 bits).
 TPixels PixelsOf(HBITMAP bitmap, int width, int height);
 
@@ -33,9 +42,6 @@ TPixels PixelsOf(HBITMAP bitmap, int width, int height);
 // is taken and `replace` is false.
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
              bool* wicWroteTexts = nullptr, bool replace = true);
-// Decodes through WIC: the pixels, and the value WIC's metadata reader gives
-// for each keyword asked for in `texts` (those it cannot find are dropped).
-TPixels LoadPng(const std::wstring& fileName, std::vector<TPngText>* texts);
 
 // An animated GIF, black and white, that repeats for ever, written frame by
 // frame under a temporary name and published whole, or not at all: a writer
@@ -74,31 +80,6 @@ class TNumberedPngs {
   std::wstring stem_;
   std::vector<std::wstring> written_;
   size_t count_ = 0;
-};
-
-void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
-             const std::wstring& fileName);
-// Decodes every frame of a GIF through WIC, with the delays WIC's reader finds
-// (0 where it finds none).
-std::vector<TPixels> LoadGif(const std::wstring& fileName, std::vector<int>* delays);
-
-// A file written under a temporary name beside its own and published under its
-// own only when every write, the flush and the close succeeded; removed unless
-// published.
-class TPartFile {
- public:
-  TPartFile(const std::wstring& fileName, const wchar_t* suffix = L".part");
-  ~TPartFile();
-  TPartFile(const TPartFile&) = delete;
-  TPartFile& operator=(const TPartFile&) = delete;
-  const std::wstring& Name() const { return part_; }
-  // Puts the part on the disk and renames it; throws on any failure, and when
-  // the name is taken by then and `replace` is false.
-  void Publish(bool replace = true);
-
- private:
-  std::wstring part_, fileName_;
-  bool published_ = false;
 };
 
 }  // namespace ts

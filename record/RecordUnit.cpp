@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "link/HidControllerClass.h"
+#include "res/ProgramVersion.h"
 #include "ui/Application.h"
 #include "ui/FileDialog.h"
 #include "ui/Forms.h"
@@ -13,12 +14,7 @@ namespace ts {
 namespace {
 
 constexpr UINT kWatchInterval = 200;
-constexpr wchar_t kProgramVersion[] = L"Virtual_TS4170 V18.09";
-
-std::string SystemText(DWORD error) {
-  const std::string text = SystemErrorText(error);
-  return text.empty() ? "ошибка " + std::to_string(error) : text;
-}
+constexpr wchar_t kProgramVersion[] = L"" TS_PROGRAM_VERSION;
 
 int64_t UtcMicrosNow() {
   FILETIME ft;
@@ -60,74 +56,21 @@ int64_t MonotonicMicros() {
   return int64_t(now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency);
 }
 
-bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std::string& error) {
-  const TWinHandle file(
-      CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) {
-    error = SystemText(GetLastError());
-    return false;
-  }
-  LARGE_INTEGER size{};
-  GetFileSizeEx(file.Get(), &size);
-  out.assign(size_t(size.QuadPart), 0);
-  size_t done = 0;
-  while (done < out.size()) {
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), out.data() + done, DWORD(std::min<size_t>(out.size() - done, 1 << 20)), &got,
-                  nullptr) ||
-        got == 0) {
-      error = SystemText(GetLastError());
-      return false;
-    }
-    done += got;
-  }
-  return true;
-}
-
 std::shared_ptr<TByteSource> OpenRecordingFile(const std::wstring& fileName, std::string& error) {
-  auto source = OpenFileSource(fileName);
-  if (!source) error = SystemText(GetLastError());
-  return source;
+  return OpenFileSource(fileName, &error);
 }
 
-TWin32FileSink::TWin32FileSink(const std::wstring& fileName) : name_(fileName) {
-  file_.Reset(CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) Remember("Не создаётся файл");
+TWin32FileSink::TWin32FileSink(const std::wstring& fileName) {
+  file_.Open(fileName, TFileMode::CreateShared);
 }
 
 TWin32FileSink::~TWin32FileSink() { Close(); }
 
-void TWin32FileSink::Remember(const char* what) {
-  error_ = std::string(what) + " " + Narrow(name_) + ": " + SystemText(GetLastError());
-}
+bool TWin32FileSink::Write(const uint8_t* data, size_t size) { return file_.Write(data, size); }
 
-bool TWin32FileSink::Write(const uint8_t* data, size_t size) {
-  if (!file_) return false;
-  while (size > 0) {
-    DWORD done = 0;
-    if (!WriteFile(file_.Get(), data, DWORD(std::min<size_t>(size, 1 << 20)), &done, nullptr) || done == 0) {
-      Remember("Не записывается файл");
-      return false;
-    }
-    data += done;
-    size -= done;
-  }
-  return true;
-}
+bool TWin32FileSink::Flush() { return file_.Flush(); }
 
-bool TWin32FileSink::Flush() {
-  if (file_ && FlushFileBuffers(file_.Get())) return true;
-  Remember("Не записывается файл");
-  return false;
-}
-
-bool TWin32FileSink::Close() {
-  if (!file_) return error_.empty();
-  const bool ok = file_.Close();
-  if (!ok) Remember("Не закрывается файл");
-  return ok;
-}
+bool TWin32FileSink::Close() { return file_.Close(); }
 
 TRecordControl::TRecordControl(TForm& owner) : owner_(owner) {
   // A log-off or shut-down ends the file as closing the program does, with

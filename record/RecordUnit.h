@@ -17,22 +17,19 @@ namespace ts {
 class THidDevice;
 class TForm;
 
-// Writes a file through kernel32; a failure keeps the system's message.
+// Writes a file; a failure keeps the program's text for it.
 class TWin32FileSink : public TRecordSink {
  public:
   explicit TWin32FileSink(const std::wstring& fileName);
   ~TWin32FileSink() override;
-  bool Opened() const { return static_cast<bool>(file_); }
+  bool Opened() const { return file_.IsOpen(); }
   bool Write(const uint8_t* data, size_t size) override;
   bool Flush() override;
   bool Close() override;
-  std::string Error() const override { return error_; }
+  std::string Error() const override { return file_.Failure(); }
 
  private:
-  void Remember(const char* what);
-  TWinHandle file_;
-  std::wstring name_;
-  std::string error_;
+  TFile file_;
 };
 
 // The file to read, or null with the system's message in error.
@@ -44,9 +41,6 @@ bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName);
 
 // The reading of the clock that times recorded reports, in microseconds.
 int64_t MonotonicMicros();
-// The whole file, or false with the system's message in error. For tests and
-// tools: the program reads recordings through OpenRecordingFile.
-bool ReadWholeFile(const std::wstring& fileName, std::vector<uint8_t>& out, std::string& error);
 
 class TRecordControl {
  public:

@@ -8,6 +8,7 @@
 #include "screen/DDrawConsts.h"
 #include "screen/SavePreview.h"
 #include "ui/Cp1251.h"
+#include "ui/File.h"
 #include "ui/FileDialog.h"
 #include "ui/WinHandle.h"
 
@@ -38,32 +39,12 @@ TPicture::TPicture(int width, int height) : width_(width), height_(height) {
 
 namespace {
 
-// The old file stays as it was until the new one is complete: the bytes go to a
-// temporary file beside it, which then takes its place.
+// The old file stays as it was until the new one is complete.
 void WriteReplacing(const std::wstring& fileName, const std::vector<uint8_t>& bytes,
                     const TPictureToolCalls& calls) {
-  auto cannotCreate = [&] { return Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str())); };
-  wchar_t full[MAX_PATH];
-  wchar_t* namePart = nullptr;
-  DWORD length = GetFullPathNameW(fileName.c_str(), MAX_PATH, full, &namePart);
-  if (length == 0 || length >= MAX_PATH || !namePart) throw cannotCreate();
-  std::wstring folder(full, namePart);
-  wchar_t temp[MAX_PATH];
-  if (!GetTempFileNameW(folder.c_str(), L"ts", 0, temp)) throw cannotCreate();
-  bool replaced = false;
-  TDeferred removeTemp([&] {
-    if (!replaced) DeleteFileW(temp);
-  });
-  TWinHandle file(
-      CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw cannotCreate();
-  DWORD written = 0;
-  bool ok = calls.writeFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(file.Get());
-  file.Reset();
-  if (!ok || !MoveFileExW(temp, fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    throw cannotCreate();
-  replaced = true;
+  TPartFile part(fileName, L".part", calls.writeFile);
+  if (!part.File().Open(part.Name(), TFileMode::Create) || !part.File().Write(bytes) || !part.Publish())
+    throw Exception(Format(kSCannotCreateFile, Narrow(fileName).c_str()));
 }
 
 }  // namespace

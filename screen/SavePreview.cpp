@@ -10,6 +10,7 @@
 
 #include "screen/DDrawBase.h"
 #include "ui/ErrorReport.h"
+#include "ui/File.h"
 #include "ui/WinHandle.h"
 #include "ui/WindowObject.h"
 
@@ -53,17 +54,10 @@ void TPreview::Load(const std::wstring& path) {
     metafile.Reset(GetEnhMetaFileW(path.c_str()));
   } else if (EndsWith(path, L".wmf")) {
     // Placeable metafiles carry a 22-byte header before the Windows metafile.
-    TWinHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return;
-    const DWORD fileSize = GetFileSize(file.Get(), nullptr);
-    std::vector<BYTE> bytes(fileSize <= (1u << 24) ? fileSize : 0);
-    DWORD read = 0;
-    bool ok = !bytes.empty() &&
-              ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-              read == bytes.size();
-    file.Reset();
-    if (!ok) return;
+    TFile file;
+    if (!file.Open(path, TFileMode::Read) || file.Size() == 0 || file.Size() > (1u << 24)) return;
+    std::vector<uint8_t> bytes;
+    if (!file.ReadAll(bytes)) return;
     size_t skip =
         bytes.size() > 22 && bytes[0] == 0xD7 && bytes[1] == 0xCD && bytes[2] == 0xC6 && bytes[3] == 0x9A ? 22
                                                                                                           : 0;

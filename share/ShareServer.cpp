@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "share/BrowserProtocol.h"
 #include "share/ShareAssets.h"
 
 namespace ts {
@@ -30,11 +31,6 @@ namespace {
 constexpr size_t kHeaderBytes = 8192;
 constexpr size_t kHeaderFields = 40;
 constexpr size_t kViewerMessageBytes = 64;
-// A picture message: flags, rate, present count, then either the whole picture
-// or a mask of the rows that changed since the viewer's last picture and those rows.
-constexpr size_t kPictureHeader = 1 + 4 + 4;
-constexpr uint8_t kLinked = 1, kChangedRows = 2;
-constexpr size_t kRowMaskBytes = kScreenHeight / 8;
 
 // Every request is refused alike, so a refusal tells nothing about the key.
 constexpr std::string_view kRefusal = "Forbidden\n";
@@ -91,12 +87,12 @@ void PutLe32(uint8_t* p, uint32_t v) {
 void EncodePicture(const TFeedState& state, const std::array<uint8_t, kFeedBytes>* viewerHas,
                    std::vector<uint8_t>& out) {
   out.assign(kPictureHeader, 0);
-  out[0] = state.Linked ? kLinked : 0;
-  PutLe32(&out[1], static_cast<uint32_t>(std::clamp<int64_t>(state.Rate, 0, INT32_MAX)));
-  PutLe32(&out[5], static_cast<uint32_t>(state.Presents));
+  out[kPictureFlagsAt] = state.Linked ? kPictureLinked : 0;
+  PutLe32(&out[kPictureRateAt], static_cast<uint32_t>(std::clamp<int64_t>(state.Rate, 0, INT32_MAX)));
+  PutLe32(&out[kPicturePresentsAt], static_cast<uint32_t>(state.Presents));
   if (viewerHas) {
-    out[0] |= kChangedRows;
-    out.resize(kPictureHeader + kRowMaskBytes);
+    out[kPictureFlagsAt] |= kPictureChangedRows;
+    out.resize(kPictureHeader + kPictureRowMaskBytes);
     for (int row = 0; row < kScreenHeight; ++row) {
       const auto begin = state.Bits.begin() + row * kFeedRowBytes;
       if (std::equal(begin, begin + kFeedRowBytes, viewerHas->begin() + row * kFeedRowBytes)) continue;
@@ -197,7 +193,7 @@ class TViewer : public TConnection, public std::enable_shared_from_this<TViewer>
     if (ec) return;
     if (server_.viewerSet.size() >= server_.options.MaxViewers) {
       // Said in the close reason, which the page shows.
-      ws_.async_close(websocket::close_reason(websocket::close_code::try_again_later, "too many viewers"),
+      ws_.async_close(websocket::close_reason(websocket::close_code::try_again_later, kTooManyViewers),
                       [self = shared_from_this()](beast::error_code) {});
       return;
     }
@@ -229,9 +225,10 @@ class TViewer : public TConnection, public std::enable_shared_from_this<TViewer>
   void Message() {
     if (!ws_.got_text() || !server_.options.KeysAllowed || !server_.onKey) return;
     const std::string text = beast::buffers_to_string(in_.data());
-    if (text.size() < 5 || text.compare(0, 4, "key ") != 0) return;
+    const std::string_view prefix = kKeyPressPrefix;
+    if (text.size() <= prefix.size() || text.compare(0, prefix.size(), prefix) != 0) return;
     int key = 0;
-    for (size_t i = 4; i < text.size(); ++i) {
+    for (size_t i = prefix.size(); i < text.size(); ++i) {
       if (text[i] < '0' || text[i] > '9' || key > 1000) return;
       key = key * 10 + (text[i] - '0');
     }
@@ -323,7 +320,7 @@ class THttpSession : public TConnection, public std::enable_shared_from_this<THt
         request[http::field::host] != server_.host)
       return Refuse();
     if (websocket::is_upgrade(request)) {
-      if (PathOf(target) != "/ws" || request[http::field::origin] != "http://" + server_.host)
+      if (PathOf(target) != kViewerSocketPath || request[http::field::origin] != "http://" + server_.host)
         return Refuse();
       beast::error_code peerError;
       const auto peer = stream_.socket().remote_endpoint(peerError);

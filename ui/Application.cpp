@@ -46,22 +46,7 @@ void TApplication::Initialize() {
                   0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
 }
 
-void TApplication::HookMainWindow(TWindowHook hook) {
-  if (std::find(hooks_.begin(), hooks_.end(), hook) == hooks_.end()) hooks_.push_back(hook);
-}
-
-void TApplication::UnhookMainWindow(TWindowHook hook) {
-  hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), hook), hooks_.end());
-}
-
 LRESULT TApplication::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  TMessage m{message, wParam, lParam, 0};
-  // Copied: a hook may unhook itself or others while it runs.
-  auto hooks = hooks_;
-  for (auto& hook : hooks) {
-    bool handled = Guarded([&] { return hook(m); }, false);
-    if (handled) return m.Result;
-  }
   return DefWindowProcW(window_, message, wParam, lParam);
 }
 

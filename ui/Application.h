@@ -14,15 +14,6 @@
 
 namespace ts {
 
-struct TMessage {
-  UINT Msg;
-  WPARAM WParam;
-  LPARAM LParam;
-  LRESULT Result;
-};
-// Answers true when the hook handled the message.
-using TWindowHook = TMethod<bool(TMessage& Message)>;
-
 class TForm;
 
 class TApplication {
@@ -42,9 +33,6 @@ class TApplication {
   // Sees every queued message of the loop before dialog navigation and dispatch;
   // answering true consumes it.
   TMethod<bool(MSG& Message)> OnMessage;
-
-  void HookMainWindow(TWindowHook hook);
-  void UnhookMainWindow(TWindowHook hook);
 
   // Creates a form of type F from args and stores it in ref; the first form
   // created becomes the main form. Forms are destroyed in reverse order of creation.
@@ -88,13 +76,11 @@ class TApplication {
  private:
   template <class T>
   friend LRESULT CALLBACK ObjectWindowProc(HWND, UINT, WPARAM, LPARAM);
-  // The hidden window's messages, offered to the hooks.
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   bool HandleMessage(MSG& msg);
 
   std::wstring title_;
   HWND window_ = nullptr;
-  std::vector<TWindowHook> hooks_;
   std::vector<std::unique_ptr<TForm>> forms_;
   TForm* mainForm_ = nullptr;
   bool terminated_ = false;

@@ -21,6 +21,7 @@
 #include "tests/e2e/record/RecordDriver.h"
 #include "tests/e2e/support/Driver.h"
 #include "tests/e2e/support/Steps.h"
+#include "ui/File.h"
 #include "ui/WinHandle.h"
 
 namespace {
@@ -134,9 +135,9 @@ int main(int argc, char** argv) {
     ToggleRecording(program, L"");
 
     std::vector<uint8_t> bytes;
-    std::string error;
     WaitFor([&] {
-      if (!ReadWholeFile(file, bytes, error)) return false;
+      TFile in;
+      if (!in.Open(file, TFileMode::Read) || !in.ReadAll(bytes)) return false;
       TRecordingReader probe(bytes);
       TRecordedReport r;
       while (probe.Next(r)) {

@@ -2,7 +2,10 @@
 // Draws each picture the program presents, the moment it arrives; marks the
 // picture stale whenever it may no longer be what the instrument shows.
 (() => {
-  const kWidth = 320, kHeight = 240, kHeader = 9;
+  // The wire, as docs/browser-protocol.md writes it down.
+  const kWidth = 320, kHeight = 240, kFlagsAt = 0, kRateAt = 1, kPresentsAt = 5, kHeader = 9;
+  const kLinked = 1, kChangedRows = 2;
+  const kSocketPath = '/ws', kKeyPress = 'key ', kTooManyViewers = 'too many viewers';
   const canvas = document.getElementById('screen');
   const context = canvas.getContext('2d');
   const image = context.createImageData(kWidth, kHeight);
@@ -31,7 +34,7 @@
 
   // The whole picture, or the rows that changed since the last one.
   function draw(bytes) {
-    if (bytes[0] & 2) {
+    if (bytes[kFlagsAt] & kChangedRows) {
       let at = kHeader + kMaskBytes;
       for (let row = 0; row < kHeight; ++row) {
         if (!((bytes[kHeader + (row >> 3)] >> (row & 7)) & 1)) continue;
@@ -73,7 +76,7 @@
       const button = document.createElement('button');
       button.textContent = label;
       button.dataset.key = String(i);
-      button.addEventListener('click', () => { if (socket.readyState === WebSocket.OPEN) socket.send('key ' + i); });
+      button.addEventListener('click', () => { if (socket.readyState === WebSocket.OPEN) socket.send(kKeyPress + i); });
       keys.appendChild(button);
     });
     keys.classList.toggle('on', labels.length > 0);
@@ -81,7 +84,7 @@
   }
 
   function connect() {
-    const socket = new WebSocket('ws://' + location.host + '/ws' + location.search);
+    const socket = new WebSocket('ws://' + location.host + kSocketPath + location.search);
     socket.binaryType = 'arraybuffer';
     socket.onopen = () => { state.connected = true; state.refused = ''; markStale(); };
     socket.onmessage = (event) => {
@@ -92,9 +95,10 @@
         return;
       }
       const bytes = new Uint8Array(event.data);
-      state.linked = (bytes[0] & 1) === 1;
-      state.rate = bytes[1] | (bytes[2] << 8) | (bytes[3] << 16) | (bytes[4] << 24);
-      const presents = (bytes[5] | (bytes[6] << 8) | (bytes[7] << 16) | (bytes[8] << 24)) >>> 0;
+      const wire = new DataView(event.data);
+      state.linked = (bytes[kFlagsAt] & kLinked) === kLinked;
+      state.rate = wire.getInt32(kRateAt, true);
+      const presents = wire.getUint32(kPresentsAt, true);
       if (presents !== state.presents) {
         draw(bytes);
         state.presents = presents;
@@ -104,7 +108,7 @@
     };
     socket.onclose = (event) => {
       state.connected = false;
-      state.refused = event.reason === 'too many viewers' ? 'слишком много зрителей, ожидание места…' : '';
+      state.refused = event.reason === kTooManyViewers ? 'слишком много зрителей, ожидание места…' : '';
       keys.classList.remove('on');
       markStale();
       setTimeout(connect, 1000);

@@ -11,6 +11,7 @@
 #include "protocol/Ts4170Protocol.h"
 #include "record/FrameStream.h"
 #include "record/PictureExport.h"
+#include "tests/windows/record/PictureDecode.h"
 #include "record/RangeDialog.h"
 #include "record/RecordUnit.h"
 #include "sim/Screen.h"
@@ -20,6 +21,7 @@
 #include "tests/e2e/support/Harness.h"
 #include "tests/e2e/support/Steps.h"
 #include "ui/Application.h"
+#include "ui/File.h"
 
 namespace ts::e2e {
 namespace {
@@ -115,8 +117,8 @@ TPlayed WaitForWholeRecording(const std::wstring& file) {
   TPlayed out{};
   WaitFor([&] {
     std::vector<uint8_t> bytes;
-    std::string error;
-    if (!ReadWholeFile(file, bytes, error)) return false;
+    TFile in;
+    if (!in.Open(file, TFileMode::Read) || !in.ReadAll(bytes)) return false;
     TRecordingReader reader(std::move(bytes));
     TRecordedReport r;
     out.reports.clear();

@@ -9,9 +9,14 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <fstream>
+#include <map>
 #include <random>
+#include <regex>
 
 #include "screen/ScreenImage.h"
+#include "share/BrowserProtocol.h"
+#include "share/ShareAssets.h"
 #include "share/ShareServer.h"
 
 namespace ts {
@@ -110,6 +115,42 @@ int Status(const Served& s, const std::string& target,
   if (ec) return 0;
   if (body) *body = response.body();
   return response.result_int();
+}
+
+// Each value of the document's table, in the page's script under the same name
+// and in the server's constant.
+TEST(BrowserProtocol, TheDocumentThePageAndTheServerAgree) {
+  std::ifstream doc(TS_BROWSER_PROTOCOL_DOC);
+  ASSERT_TRUE(doc) << TS_BROWSER_PROTOCOL_DOC;
+  std::map<std::string, std::string> documented;
+  const std::regex row(R"(^\| `(k\w+)` \| ([^|]*[^ |]) \|)");
+  for (std::string line; std::getline(doc, line);)
+    if (std::smatch m; std::regex_search(line, m, row)) documented[m[1]] = m[2];
+  auto number = [](size_t n) { return std::to_string(n); };
+  auto text = [](const char* t) { return "'" + std::string(t) + "'"; };
+  const std::pair<const char*, std::string> server[] = {
+      {"kWidth", number(kScreenWidth)},
+      {"kHeight", number(kScreenHeight)},
+      {"kFlagsAt", number(kPictureFlagsAt)},
+      {"kRateAt", number(kPictureRateAt)},
+      {"kPresentsAt", number(kPicturePresentsAt)},
+      {"kHeader", number(kPictureHeader)},
+      {"kLinked", number(kPictureLinked)},
+      {"kChangedRows", number(kPictureChangedRows)},
+      {"kSocketPath", text(kViewerSocketPath)},
+      {"kKeyPress", text(kKeyPressPrefix)},
+      {"kTooManyViewers", text(kTooManyViewers)},
+  };
+  EXPECT_EQ(documented.size(), std::size(server)) << "a value documented or served, not both";
+  const std::string script = kShareScript;
+  for (const auto& [name, value] : server) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(documented[name], value) << "the document";
+    const std::string declared = std::string(name) + " = " + value;
+    EXPECT_TRUE(script.find(declared + ",") != std::string::npos ||
+                script.find(declared + ";") != std::string::npos)
+        << "the page's script";
+  }
 }
 
 TEST(ShareServer, RefusesWithoutTheKeyOrFromAnotherOrigin) {

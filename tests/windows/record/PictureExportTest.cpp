@@ -6,6 +6,7 @@
 
 #include "record/PictureExport.h"
 #include "record/RangeDialog.h"
+#include "tests/windows/record/PictureDecode.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -15,6 +16,15 @@ std::wstring TempFile(const wchar_t* name) {
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
   return std::wstring(dir) + name;
+}
+
+// Each frame with its delay, through the program's writer.
+void SaveGif(const std::vector<TPixels>& frames, const std::vector<int>& delays,
+             const std::wstring& fileName) {
+  TGifWriter gif(fileName);
+  for (size_t i = 0; i < frames.size(); ++i)
+    gif.Add(frames[i].Data, frames[i].Width, frames[i].Height, i < delays.size() ? delays[i] : 0);
+  gif.Finish();
 }
 
 TEST(PictureExport, APngDecodesBackToTheFrameAndItsTextFields) {

@@ -14,6 +14,7 @@
 #include "tests/native/link/HidFakes.h"
 #include "tests/windows/support/Pump.h"
 #include "ui/Application.h"
+#include "ui/File.h"
 #include "ui/Forms.h"
 
 namespace ts {
@@ -34,8 +35,8 @@ struct TCurrent {
 // The file holds one report and ends whole, with its end record and index.
 void ExpectOneReportEnded(const std::wstring& file, TRecordingEnd reason) {
   std::vector<uint8_t> bytes;
-  std::string error;
-  ASSERT_TRUE(ReadWholeFile(file, bytes, error)) << error;
+  TFile in;
+  ASSERT_TRUE(in.Open(file, TFileMode::Read) && in.ReadAll(bytes)) << in.Failure();
   TRecordingReader reader(bytes);
   TRecordingIndex index;
   EXPECT_TRUE(reader.ReadIndex(index));
