@@ -110,17 +110,20 @@ void DrawScreenModel(HDC target, const RECT& dest, const RECT& source, const TSc
     BITMAPINFOHEADER header;
     RGBQUAD colours[2];
   } info{};
+  // The bitmap is the source's rows alone: a top-down bitmap's source rectangle
+  // is not counted from the top everywhere, a whole one is the same everywhere.
+  const int rows = source.bottom - source.top;
   info.header.biSize = sizeof info.header;
   info.header.biWidth = kModelRowBytes * 8;
-  info.header.biHeight = -kPictureHeight;  // top-down, as the model keeps its rows
+  info.header.biHeight = -rows;  // top-down, as the model keeps its rows
   info.header.biPlanes = 1;
   info.header.biBitCount = 1;
   info.header.biCompression = BI_RGB;
   info.colours[0] = RGBQUAD{0xFF, 0xFF, 0xFF, 0};  // a clear bit is white
   const int oldMode = SetStretchBltMode(target, COLORONCOLOR);
   StretchDIBits(target, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top,
-                source.left + kModelLead, source.top, source.right - source.left, source.bottom - source.top,
-                model.Row(0), reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+                source.left + kModelLead, 0, source.right - source.left, rows, model.Row(source.top),
+                reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
   SetStretchBltMode(target, oldMode);
 }
 
