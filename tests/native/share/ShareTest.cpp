@@ -58,8 +58,10 @@ struct TReferenceMirror {
         black[size_t(y) * kPictureWidth + size_t(x + b)] = uint8_t((buffer[size_t(k)] >> (7 - b)) & 1);
     };
     for (int k = 0; k < 60; ++k) {
-      if (buffer[61] == 0) tile(k, k < 40 ? 3 + 8 * k : 3 + 8 * (k - 40), k < 40 ? top : top + 1);
-      else tile(k, k < 20 ? 163 + 8 * k : 3 + 8 * (k - 20), k < 20 ? top + 1 : top + 2);
+      if (buffer[61] == 0)
+        tile(k, k < 40 ? 3 + 8 * k : 3 + 8 * (k - 40), k < 40 ? top : top + 1);
+      else
+        tile(k, k < 20 ? 163 + 8 * k : 3 + 8 * (k - 20), k < 20 ? top + 1 : top + 2);
     }
     return g == 0;
   }
