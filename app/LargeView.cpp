@@ -7,6 +7,7 @@
 #include <string>
 
 #include "screen/DDrawBase.h"
+#include "screen/PictureTools.h"
 #include "ui/ErrorReport.h"
 #include "ui/WinHandle.h"
 #include "ui/WindowObject.h"
@@ -111,59 +112,41 @@ void TLargeView::SetFullScreen(bool on) {
   InvalidateRect(window_, nullptr, FALSE);
 }
 
-RECT TLargeView::ChangedArea(TDirectDrawSurface& back) {
-  const int width = back.Width(), height = back.Height();
-  DDSURFACEDESC desc{};
-  if (!back.Lock(nullptr, desc)) {
-    repaint_ = true;
-    return back.ClientRect();
-  }
-  const size_t pixelBytes = std::max<size_t>((desc.ddpfPixelFormat.dwRGBBitCount + 7) / 8, 1);
-  const size_t rowBytes = static_cast<size_t>(width) * pixelBytes;
-  const bool all = repaint_ || presented_.size() != rowBytes * static_cast<size_t>(height);
-  presented_.resize(rowBytes * static_cast<size_t>(height));
-  RECT area{width, height, 0, 0};
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* row =
-        static_cast<const uint8_t*>(desc.lpSurface) + static_cast<ptrdiff_t>(y) * desc.lPitch;
-    uint8_t* kept = presented_.data() + rowBytes * static_cast<size_t>(y);
-    size_t left = 0, right = rowBytes;
+RECT TLargeView::ChangedArea() {
+  constexpr size_t kRowBytes = kModelRowBytes;
+  const bool all = repaint_ || presented_.empty();
+  presented_.resize(kRowBytes * kPictureHeight);
+  RECT area{kPictureWidth, kPictureHeight, 0, 0};
+  for (int y = 0; y < kPictureHeight; ++y) {
+    const uint8_t* row = model_.Row(y);
+    uint8_t* kept = presented_.data() + kRowBytes * static_cast<size_t>(y);
+    size_t left = 0, right = kRowBytes;
     if (!all) {
-      while (left < rowBytes && row[left] == kept[left]) ++left;
-      if (left == rowBytes) continue;
+      while (left < kRowBytes && row[left] == kept[left]) ++left;
+      if (left == kRowBytes) continue;
       while (right > left && row[right - 1] == kept[right - 1]) --right;
     }
     std::memcpy(kept + left, row + left, right - left);
-    area.left = std::min<LONG>(area.left, static_cast<LONG>(left / pixelBytes));
-    area.right = std::max<LONG>(area.right, static_cast<LONG>((right + pixelBytes - 1) / pixelBytes));
+    area.left = std::min<LONG>(area.left, std::max<LONG>(LONG(left) * 8 - kModelLead, 0));
+    area.right = std::max<LONG>(area.right, std::min<LONG>(LONG(right) * 8 - kModelLead, kPictureWidth));
     area.top = std::min<LONG>(area.top, y);
     area.bottom = y + 1;
   }
-  back.Unlock();
   repaint_ = false;
   return area;
 }
 
 void TLargeView::Present(TObject*) {
-  TDirectDrawSurface* back = source_.BackSurface();
-  if (!window_ || !back || !back->ISurface() || IsIconic(window_)) return;
+  if (!window_ || !source_.BackSurface() || IsIconic(window_)) return;
   // An instrument's screen changes in places (the trace, a value, a cursor) or not
   // at all: only what changed is enlarged and sent to the screen.
-  const RECT source = ChangedArea(*back);
+  const RECT source = ChangedArea();
   if (source.left >= source.right || source.top >= source.bottom) return;
-  TDirectDrawSurfaceCanvas& canvas = back->Canvas();
-  TDeferred release([&] { canvas.ReleaseCanvas(); });  // the mirror draws on it next
-  if (!canvas.Handle()) {
-    repaint_ = true;
-    return;
-  }
   const RECT picture = PictureRect();
   const int scale = EffectiveScale();
   const RECT dest{picture.left + source.left * scale, picture.top + source.top * scale,
                   picture.left + source.right * scale, picture.top + source.bottom * scale};
-  const TWindowDC dc(window_);
-  // Integer factors under COLORONCOLOR repeat each source pixel exactly.
-  canvas.CopyRect(dc.Get(), dest, source);
+  DrawScreenModel(TWindowDC(window_).Get(), dest, source, model_);
 }
 
 void TLargeView::Paint() {

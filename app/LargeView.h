@@ -1,9 +1,9 @@
 #pragma once
-// The mirror's picture in a window of its own, as large as the room needs: whole-
-// pixel enlargements 1x to 8x, or the largest that fits, and full screen. It reads
-// the display control's back surface on every present and enlarges only when
-// presenting, so the surface, saved and copied pictures keep their size. While it
-// is hidden it is not bound to the control at all.
+// The screen model's picture in a window of its own, as large as the room needs:
+// whole-pixel enlargements 1x to 8x, or the largest that fits, and full screen. It
+// follows the display control's presents and enlarges only what changed, so the
+// surface, saved and copied pictures keep their size. While it is hidden it is not
+// bound to the control at all.
 
 #include <windows.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "screen/DisplayView.h"
+#include "screen/ScreenModel.h"
 
 namespace ts {
 
@@ -19,7 +20,7 @@ class TLargeView {
   static constexpr int kMaxScale = 8;
   static constexpr int kFit = 0;
 
-  explicit TLargeView(TCustomDisplayView& source) : source_(source) {}
+  TLargeView(TCustomDisplayView& source, const TScreenModel& model) : source_(source), model_(model) {}
   ~TLargeView();
   TLargeView(const TLargeView&) = delete;
   TLargeView& operator=(const TLargeView&) = delete;
@@ -40,8 +41,8 @@ class TLargeView {
 
   void SetFullScreen(bool on);
 
-  // Copies the rows of the control's back surface that changed since the last
-  // present into the window at the current enlargement.
+  // Copies the part of the model's picture that changed since the last present
+  // into the window at the current enlargement.
   void Present(TObject* Sender = nullptr);
 
  private:
@@ -51,12 +52,12 @@ class TLargeView {
   void Paint();
   void FitWindowToScale();
   void ShowMenu(int screenX, int screenY);
-  // The rectangle of the back surface that differs from the last presented
-  // picture, which it then becomes; all of it after a repaint; empty when nothing
-  // changed.
-  RECT ChangedArea(TDirectDrawSurface& back);
+  // The rectangle of the picture that differs from the last presented one, which
+  // it then becomes; all of it after a repaint; empty when nothing changed.
+  RECT ChangedArea();
 
   TCustomDisplayView& source_;
+  const TScreenModel& model_;
   HWND window_ = nullptr;
   int scale_ = 3;
   bool fullScreen_ = false;

@@ -68,6 +68,12 @@ void DropQueuedRepeats(WPARAM key) {
 
 }  // namespace
 
+TMainForm::TMainForm(TDirectDrawHeadStart* headStart) {
+  DisplayView.SetHeadStart(headStart);
+  Screen.OutputOn = Bind(this, &TMainForm::DrawChecked);
+  Screen.AddView(Bind(&ShareFeed, &TPictureFeed::Show));
+}
+
 TMainForm::~TMainForm() {
   // Its server posts viewers' presses to it and calls back here.
   shareForm_.reset();
@@ -184,7 +190,6 @@ void TMainForm::DefineWindow() {
   MainMenu.SetOnClick(L"GifItem", Bind(evidence_.get(), &TEvidence::ExportGifClick));
   MainMenu.SetOnClick(L"FramesItem", Bind(evidence_.get(), &TEvidence::ExportPngFramesClick));
   Recording.OnChange = click(&TMainForm::RecordingChange);
-  Recording.CurrentDevice = Bind(this, &TMainForm::LinkDevice);
   CopyPopupMenu.Create(this, {{.Name = L"CopyToClipBoard",
                                .Caption = L"Копировать",
                                .Default = true,
@@ -216,9 +221,10 @@ void TMainForm::FormCreate(TObject*) {}
 void TMainForm::SetLink(TInstrumentLink& link) {
   link_ = &link;
   link.OnStatus = Bind(this, &TMainForm::SetStatusPanel);
-  link.Subscribe(Bind(this, &TMainForm::ShowReport));
-  link.Subscribe(Bind(&Recording, &TRecordControl::Report));
-  link.Subscribe(Bind(&Rate, &TRateMeter::Report));
+  link.Subscribe(playbackFollower_);
+  link.Subscribe(Screen);
+  link.Subscribe(Recording);
+  link.Subscribe(Rate);
 }
 
 void TMainForm::FormClose(TObject*, TCloseAction&) {
@@ -227,6 +233,7 @@ void TMainForm::FormClose(TObject*, TCloseAction&) {
   if (link_) link_->Close();
   LinkForm->Close();
   // After the link has returned the recording's device, before the link goes.
+  playbackFollower_.Follow(nullptr);
   playback_.reset();
 }
 
@@ -284,24 +291,8 @@ void TMainForm::SetSoundSpeedButtonClick(TObject*) { SoundForm->Show(); }
 
 void TMainForm::DisplayViewInitialize(TObject* Sender) { Mirror.DisplayViewInitialize(Sender); }
 void TMainForm::DisplayViewFinalize(TObject* Sender) { Mirror.DisplayViewFinalize(Sender); }
-void TMainForm::ShowReport(THidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
-  RenderScreenReport(data, size);
-}
 
-void TMainForm::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  const bool playing = Playing();
-  if (playing) playback_->Shown(data, size);
-  // With the picture output off, the picture stays as it is, here and in browsers.
-  if (!DrawChecked()) return;
-  if (!playing) liveIntegrity_.Apply(data, size);
-  Mirror.RenderScreenReport(data, size);
-  ShareFeed.Add(data, size);
-}
-
-TPixels TMainForm::EvidencePixels() {
-  const std::unique_ptr<TPicture> picture = PictureTools.CapturePicture();
-  return PixelsOf(picture->Handle(), picture->Width(), picture->Height());
-}
+TPixels TMainForm::EvidencePixels() { return TPixels{kPictureWidth, kPictureHeight, Screen.Colours()}; }
 
 std::vector<TPngText> TMainForm::EvidenceTexts() {
   // PNG text is Latin-1: the device's strings go in when they are plain ASCII.
@@ -332,7 +323,7 @@ std::vector<TPngText> TMainForm::EvidenceTexts() {
       texts.push_back(
           {"Device", device(d->Attributes().VendorID, d->Attributes().ProductID,
                             d->Attributes().VersionNumber, d->DeviceStrings(2), d->DeviceStrings(3))});
-    texts.push_back({"Frame", liveIntegrity_.Whole() ? "complete" : "incomplete"});
+    texts.push_back({"Frame", Screen.Integrity().Whole() ? "complete" : "incomplete"});
   }
   return texts;
 }
@@ -380,9 +371,11 @@ void TMainForm::OpenPlayback(const std::wstring& fileName) {
   if (!playback->Mapped()) return;
   // The instrument is read no more, so a recording of it ends here, whole.
   Recording.Finish();
+  playbackFollower_.Follow(nullptr);
   playback_.reset();
   playback_ = std::make_unique<TPlaybackWindow>(handle_, fileName, std::move(playback),
                                                 Bind(this, &TMainForm::PlaybackEnded));
+  playbackFollower_.Follow(playback_.get());
   if (link_) link_->ShowOther(playback_->Interface());
 }
 

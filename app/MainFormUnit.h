@@ -15,6 +15,7 @@
 #include "screen/PictureTools.h"
 #include "screen/ScreenImage.h"
 #include "screen/ScreenMirror.h"
+#include "screen/ScreenModel.h"
 #include "share/ShareForm.h"
 
 #include "ui/ExtCtrls.h"
@@ -28,14 +29,16 @@ namespace ts {
 class TMainForm : public TDisplayForm {
  public:
   // headStart, when given, is the DirectDraw object the picture starts with.
-  explicit TMainForm(TDirectDrawHeadStart* headStart = nullptr) { DisplayView.SetHeadStart(headStart); }
+  explicit TMainForm(TDirectDrawHeadStart* headStart = nullptr);
   ~TMainForm() override;
 
   TSpeedButton NastrSpeedButton, UZKSpeedButton, DataSpeedButton, HelpSpeedButton;
+  // The one picture the reports build; the mirror and the browsers' feed show it.
+  TScreenModel Screen;
   // The mirror and the tools come before the control: the control's finalisation
   // must find them alive.
-  TScreenMirror Mirror{DisplayView};
-  TPictureTools PictureTools{DisplayView};
+  TScreenMirror Mirror{DisplayView, Screen};
+  TPictureTools PictureTools{DisplayView, Screen};
   TDisplayView DisplayView;
   TSpeedButton LeftSCRSpeedButton, F1SpeedButton, F2SpeedButton, F3SpeedButton, F4SpeedButton,
       RightSCRSpeedButton;
@@ -50,9 +53,9 @@ class TMainForm : public TDisplayForm {
   TMainMenu MainMenu;
   TPopupMenu CopyPopupMenu;
   // Destroyed before the display control it follows.
-  TLargeView LargeView{DisplayView};
+  TLargeView LargeView{DisplayView, Screen};
   TRecordControl Recording{*this};
-  // What browsers watching the screen are sent: fed where the mirror draws.
+  // What browsers watching the screen are sent: a view of the screen model.
   TPictureFeed ShareFeed;
   TRateMeter Rate;
 
@@ -90,10 +93,8 @@ class TMainForm : public TDisplayForm {
   void DisplayViewInitialize(TObject* Sender);
   void DisplayViewFinalize(TObject* Sender);
   bool DrawChecked() { return DrawCheckBox.Checked(); }
-  // A report of the link's current device for the screen: the mirror, the
-  // integrity of the live frame, playback's position and the browsers' feed.
-  void ShowReport(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
-  void RenderScreenReport(const uint8_t* data, uint16_t size);
+  // A report for the screen model, which the mirror and the browsers' feed show.
+  void RenderScreenReport(const uint8_t* data, uint16_t size) { Screen.Take(data, size); }
   void SetStatusPanel(int index, const std::wstring& text) { FooterStatusBar.SetPanelText(index, text); }
   void RecordItemClick(TObject* Sender);
   void PlayItemClick(TObject* Sender);
@@ -138,11 +139,11 @@ class TMainForm : public TDisplayForm {
   TSpeedWideText speedText_;
   void PlaybackEnded(TObject*);
   std::unique_ptr<TPlaybackWindow> playback_;
+  TPlaybackFollower playbackFollower_;
   // Evidence pictures: the picture as shown and the fields that describe it.
   TPixels EvidencePixels();
   std::vector<TPngText> EvidenceTexts();
   std::unique_ptr<TEvidence> evidence_;
-  TScreenImage liveIntegrity_{false};
   void DisplayViewContextPopup(int screenX, int screenY) { CopyPopupMenu.Popup(screenX, screenY); }
   // The mirror's place at the window's dpi: the largest whole-pixel enlargement
   // that fits the scaled area, centred in it as the control centres its picture.

@@ -7,15 +7,16 @@
 
 #include "ui/Bound.h"
 #include "ui/PathCounters.h"
+#include "ui/ReportSink.h"
 
 namespace ts {
 
-class THidDevice;
-
 // The bytes of the reports counted between two ticks of the rate timer.
-class TRateMeter : public TObject {
+class TRateMeter : public TReportSink {
  public:
-  void Report(THidDevice*, uint8_t, const uint8_t*, uint16_t size) { bytes_ += size; }
+  void Open(THidDevice&) override {}
+  void Report(uint8_t, const uint8_t*, uint16_t size) override { bytes_ += size; }
+  void Close(TSourceEnd) override {}
   int32_t Take() {
     PathCounters.RatedBytes.fetch_add(bytes_, std::memory_order_relaxed);
     return std::exchange(bytes_, 0);

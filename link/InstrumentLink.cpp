@@ -50,15 +50,26 @@ void TInstrumentLink::Close() {
   ShowsOther = false;
   if (!CurrentDevice) return;
   CurrentDevice->DiscardInput();
+  ReturnCurrent(TSourceEnd::Closed);
+}
+
+void TInstrumentLink::Opened() {
+  for (TReportSink* sink : sinks_) sink->Open(*CurrentDevice);
+}
+
+void TInstrumentLink::ReturnCurrent(TSourceEnd reason) {
+  if (!CurrentDevice) return;
+  for (TReportSink* sink : sinks_) sink->Close(reason);
   HidDevCntrl->ReturnDevice(CurrentDevice);
 }
 
 void TInstrumentLink::ShowOther(std::unique_ptr<THidPnPInfo> PnPInfo) {
   if (Closed || !HidDevCntrl) return;
-  HidDevCntrl->ReturnDevice(CurrentDevice);  // the instrument, or a device shown before
+  ReturnCurrent(TSourceEnd::Replaced);  // the instrument, or a device shown before
   ShowsOther = HidDevCntrl->CheckOutUnlisted(CurrentDevice, std::move(PnPInfo));
   if (ShowsOther) {
     CurrentDevice->SetThreadSleepTime(kReadWaitMs);
+    Opened();
   } else {
     HidDevCntrl->OfferDevices();
   }
@@ -67,7 +78,7 @@ void TInstrumentLink::ShowOther(std::unique_ptr<THidPnPInfo> PnPInfo) {
 void TInstrumentLink::ShowInstrument() {
   if (!ShowsOther) return;
   ShowsOther = false;
-  HidDevCntrl->ReturnDevice(CurrentDevice);
+  ReturnCurrent(TSourceEnd::Replaced);
   // An instrument that came or went meanwhile is taken as a device change would
   // have taken it.
   if (!Closed) HidDevCntrl->OfferDevices();
@@ -96,12 +107,13 @@ bool TInstrumentLink::HidDevCntrlEnumerate(THidDevice* HidDev, int32_t Idx) {
     if (const uint16_t length = CurrentDevice->HIDCaps().InputReportByteLength; length < 2) {
       Log("Ошибка: длина входного отчёта " + std::to_string(length) + " байт, чтение не начато");
     }
+    Opened();
   }
   return CurrentDevice == nullptr;
 }
 
 void TInstrumentLink::HidDevCntrlDeviceChange(TObject*) {
-  if (CurrentDevice && !CurrentDevice->IsPluggedIn()) HidDevCntrl->ReturnDevice(CurrentDevice);
+  if (CurrentDevice && !CurrentDevice->IsPluggedIn()) ReturnCurrent(TSourceEnd::Gone);
   if (!CurrentDevice) HidDevCntrl->OfferDevices();
   if (HidDevCntrl->CountMatching(kInstrumentVendorID, kInstrumentProductID) > 0 && CurrentDevice &&
       !ReadsLost) {
@@ -122,7 +134,7 @@ void TInstrumentLink::HidDevCntrlDeviceData(THidDevice* HidDev, uint8_t ReportID
     Status(0, L"ТС4170 подключен !!!");
   }
   Status(2, packetText_(Size));
-  for (const THidDataEvent& sink : sinks_) sink(HidDev, ReportID, Data, Size);
+  for (TReportSink* sink : sinks_) sink->Report(ReportID, Data, Size);
 }
 
 void TInstrumentLink::HidDevCntrlDeviceDataError(THidDevice* HidDev, uint32_t Error) {

@@ -1,8 +1,9 @@
 #pragma once
 // The link to the instrument: owns the HID controller and the choice of the
-// current device, hands each report the current device reads to the sinks that
-// subscribed, tells the event log and the status bar what happens, and writes
-// output reports. Made by the program's entry, lent to the windows that use it.
+// current device, a source of reports: tells the sinks that subscribed which
+// device they come from, hands on each report it reads and says when it is read
+// no more; tells the event log and the status bar what happens, and writes
+// output reports. Made by the program, lent to the windows that use it.
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "link/HidControllerClass.h"
 #include "link/LinkReports.h"
+#include "ui/ReportSink.h"
 
 namespace ts {
 
@@ -37,9 +39,9 @@ class TInstrumentLink : public TObject, public TDialogLink {
   // Where the event log's lines and the status bar's texts go; set before Start.
   TLogEvent OnLogLine;
   TStatusEvent OnStatus;
-  // A report of the current device, on the user interface thread; the sinks run
-  // in the order they subscribed.
-  void Subscribe(THidDataEvent Sink) { sinks_.push_back(Sink); }
+  // The current device's reports, on the user interface thread; the sinks hear
+  // them in the order they subscribed. A sink outlives the link's Close.
+  void Subscribe(TReportSink& sink) { sinks_.push_back(&sink); }
 
   // Makes the controller, which reports the first device change at once: that
   // selects the instrument and writes the first log line.
@@ -75,11 +77,14 @@ class TInstrumentLink : public TObject, public TDialogLink {
   void HidDevCntrlRemoval(THidDevice* HidDev);
 
   void Status(int panel, const std::wstring& text) const;
+  // The sinks hear of the device just checked out, or of the current one given back.
+  void Opened();
+  void ReturnCurrent(TSourceEnd reason);
   // DiscardInput, then the write of one output report; failText in a box when
   // the instrument does not take it.
   void WriteOutputReport(const TOutputReport& report, const wchar_t* failText);
 
-  std::vector<THidDataEvent> sinks_;
+  std::vector<TReportSink*> sinks_;
   // The device whose reports are handed on: the instrument, or the one ShowOther lent.
   THidDevice* CurrentDevice = nullptr;
   bool ShowsOther = false;

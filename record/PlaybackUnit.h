@@ -13,6 +13,7 @@
 #include "record/RecordingBinding.h"
 #include "screen/ScreenImage.h"
 #include "ui/Bound.h"
+#include "ui/ReportSink.h"
 
 namespace ts {
 
@@ -56,6 +57,21 @@ class TPlaybackWindow : public TObject {
   std::wstring problem_;
   TNotifyEvent onEnded_;
   bool dragging_ = false;
+};
+
+// The link's reports, for the playback window while it shows its recording
+// through the link.
+class TPlaybackFollower : public TReportSink {
+ public:
+  void Follow(TPlaybackWindow* window) { window_ = window; }
+  void Open(THidDevice&) override {}
+  void Report(uint8_t, const uint8_t* data, uint16_t size) override {
+    if (window_ && window_->Open()) window_->Shown(data, size);
+  }
+  void Close(TSourceEnd) override {}
+
+ private:
+  TPlaybackWindow* window_ = nullptr;
 };
 
 }  // namespace ts

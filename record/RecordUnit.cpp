@@ -13,7 +13,6 @@
 namespace ts {
 namespace {
 
-constexpr UINT kWatchInterval = 200;
 constexpr wchar_t kProgramVersion[] = L"" TS_PROGRAM_VERSION;
 
 int64_t UtcMicrosNow() {
@@ -117,18 +116,27 @@ void TRecordControl::Start(THidDevice* device, const std::wstring& name) {
   }
   serial_ = device->Serial();
   fileName_ = name;
-  watch_.Start(&owner_, kWatchInterval, Bind(this, &TRecordControl::Tick));
   if (OnChange) OnChange(nullptr);
 }
 
-void TRecordControl::Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size) {
-  if (serial_ != 0 && device && device->Serial() == serial_)
-    recorder_.Push(MonotonicMicros(), reportID, data, size);
+void TRecordControl::Open(THidDevice& device) { openSerial_ = device.Serial(); }
+
+void TRecordControl::Report(uint8_t reportID, const uint8_t* data, uint16_t size) {
+  if (!serial_ || openSerial_ != serial_) return;
+  if (!recorder_.Recording()) {
+    Stop(TRecordingEnd::Stopped);  // a write failed: say so
+    return;
+  }
+  recorder_.Push(MonotonicMicros(), reportID, data, size);
+}
+
+void TRecordControl::Close(TSourceEnd reason) {
+  openSerial_ = 0;
+  Stop(reason == TSourceEnd::Closed ? TRecordingEnd::ProgramClosed : TRecordingEnd::Unplugged);
 }
 
 void TRecordControl::Stop(TRecordingEnd reason) {
   if (!serial_) return;
-  watch_.Stop();
   recorder_.Stop(reason);
   serial_ = 0;
   const std::string failure = recorder_.TakeFailure();
@@ -147,16 +155,6 @@ void TRecordControl::Stop(TRecordingEnd reason) {
                              (lost ? L"\r\n" + lostText : std::wstring()));
   else if (lost && reason != TRecordingEnd::ProgramClosed)
     Application->ShowMessage(L"Запись " + fileName_ + L" сохранена. " + lostText);
-}
-
-void TRecordControl::Tick(TObject*) {
-  if (!serial_) return;
-  if (!recorder_.Recording()) {
-    Stop(TRecordingEnd::Stopped);  // a write failed: say so
-    return;
-  }
-  THidDevice* current = CurrentDevice ? CurrentDevice() : nullptr;
-  if (!current || current->Serial() != serial_ || !current->IsPluggedIn()) Stop(TRecordingEnd::Unplugged);
 }
 
 }  // namespace ts

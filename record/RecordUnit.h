@@ -1,6 +1,6 @@
 #pragma once
-// Recording the live report stream from the main window: the file, the
-// recorder, and the watch that ends the file when the instrument goes.
+// Recording the live report stream from the main window: the file and the
+// recorder, a sink of the link that ends the file when the instrument goes.
 
 #include <windows.h>
 
@@ -9,7 +9,8 @@
 
 #include "record/FileSource.h"
 #include "record/Recorder.h"
-#include "ui/ExtCtrls.h"
+#include "ui/Bound.h"
+#include "ui/ReportSink.h"
 #include "ui/WinHandle.h"
 
 namespace ts {
@@ -42,36 +43,36 @@ bool AskRecordingFile(HWND owner, bool save, std::wstring& fileName);
 // The reading of the clock that times recorded reports, in microseconds.
 int64_t MonotonicMicros();
 
-class TRecordControl {
+class TRecordControl : public TReportSink {
  public:
   explicit TRecordControl(TForm& owner);
-  ~TRecordControl();
+  ~TRecordControl() override;
 
   bool Recording() const { return serial_ != 0; }
   // Asks for a file and starts recording the device, or stops a recording.
   void Toggle(THidDevice* device);
   // Records the device into the file; says why when it cannot.
   void Start(THidDevice* device, const std::wstring& fileName);
-  // From the live report path, on the user interface thread.
-  void Report(THidDevice* device, uint8_t reportID, const uint8_t* data, uint16_t size);
+  // The link's reports: the device recorded is the one opened last.
+  void Open(THidDevice& device) override;
+  void Report(uint8_t reportID, const uint8_t* data, uint16_t size) override;
+  void Close(TSourceEnd reason) override;
   // Ends the file as the program closes.
   void Close() { Stop(TRecordingEnd::ProgramClosed); }
   // Ends a recording under way, whole, as the user's own stop would.
   void Finish() { Stop(TRecordingEnd::Stopped); }
   // Called whenever recording starts or stops, to show it.
   TNotifyEvent OnChange;
-  // The device to record, asked afresh on each tick.
-  TMethod<THidDevice*()> CurrentDevice;
 
  private:
   void Stop(TRecordingEnd reason);
-  void Tick(TObject*);
   void SessionEnd(TObject*) { Close(); }
   TForm& owner_;
   TRecorder recorder_;
-  TTimer watch_;
-  // The device recorded, by its serial: its address may be another's by now.
+  // The device recorded and the one whose reports come, by their serials: an
+  // address may be another's by now.
   uint64_t serial_ = 0;
+  uint64_t openSerial_ = 0;
   std::wstring fileName_;
 };
 

@@ -86,20 +86,37 @@ void SavePictureToFile(const TPicture& picture, const std::wstring& fileName,
 
 // ---------------------------------------------------------------- TPictureTools
 
+void DrawScreenModel(HDC target, const RECT& dest, const RECT& source, const TScreenModel& model) {
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[2];
+  } info{};
+  // The bitmap is the source's rows alone: a top-down bitmap's source rectangle
+  // is not counted from the top everywhere, a whole one is the same everywhere.
+  const int rows = source.bottom - source.top;
+  info.header.biSize = sizeof info.header;
+  info.header.biWidth = kModelRowBytes * 8;
+  info.header.biHeight = -rows;  // top-down, as the model keeps its rows
+  info.header.biPlanes = 1;
+  info.header.biBitCount = 1;
+  info.header.biCompression = BI_RGB;
+  info.colours[0] = RGBQUAD{0xFF, 0xFF, 0xFF, 0};  // a clear bit is white
+  const int oldMode = SetStretchBltMode(target, COLORONCOLOR);
+  StretchDIBits(target, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top,
+                source.left + kModelLead, 0, source.right - source.left, rows, model.Row(source.top),
+                reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
+  SetStretchBltMode(target, oldMode);
+}
+
 std::unique_ptr<TPicture> TPictureTools::CapturePicture() {
-  // At the back surface's scale: an enlarged control still saves the instrument's pixels.
-  const int scale = view_.PresentScale();
-  auto picture = std::make_unique<TPicture>(view_.Width() / scale, view_.Height() / scale);
+  auto picture = std::make_unique<TPicture>(kPictureWidth, kPictureHeight);
   const TMemoryDC memoryDc(CreateCompatibleDC(TWindowDC(nullptr).Get()));
   const HDC memory = memoryDc.Get();
   HGDIOBJ old = SelectObject(memory, picture->Handle());
   TDeferred unselect([&] { SelectObject(memory, old); });
   RECT whole{0, 0, picture->Width(), picture->Height()};
-  TDirectDrawSurface* back = view_.BackSurface();
-  if (back && back->ISurface()) {
-    TDirectDrawSurfaceCanvas& canvas = back->Canvas();
-    TDeferred release([&] { canvas.ReleaseCanvas(); });  // free the surface for rendering at once
-    canvas.CopyRect(memory, whole, back->ClientRect());
+  if (view_.BackSurface()) {
+    DrawScreenModel(memory, whole, whole, model_);
   } else {
     // Without a back surface the control shows only its background.
     const TGdiObject brush(CreateSolidBrush(view_.Color));
@@ -167,18 +184,21 @@ void TPictureTools::CopyToClipBoardClick(HWND owner) {
 }
 
 void TPictureTools::ScreenClearSpeedButtonClick() {
+  model_.Fill(0, 0, kPictureWidth, kPictureHeight, false);
   if (TDirectDrawSurface* back = view_.BackSurface()) back->FillRect(back->ClientRect(), kWhite);
   view_.Flip();
 }
 
 void TPictureTools::InsertBorderSpeedButtonClick() {
-  if (TDirectDrawSurface* back = view_.BackSurface()) {
-    const LONG w = back->Width(), h = back->Height();
-    back->FillRect(RECT{0, 0, kFrameWidth, h}, kBlack);
-    back->FillRect(RECT{0, 0, w, kFrameWidth}, kBlack);
-    back->FillRect(RECT{w - kFrameWidth, 0, w, h}, kBlack);
-    back->FillRect(RECT{0, h - kFrameWidth, w, h}, kBlack);
-  }
+  auto band = [this, back = view_.BackSurface()](const RECT& r) {
+    model_.Fill(r.left, r.top, r.right, r.bottom, true);
+    if (back) back->FillRect(r, kBlack);
+  };
+  const LONG w = kPictureWidth, h = kPictureHeight;
+  band(RECT{0, 0, kFrameWidth, h});
+  band(RECT{0, 0, w, kFrameWidth});
+  band(RECT{w - kFrameWidth, 0, w, h});
+  band(RECT{0, h - kFrameWidth, w, h});
   view_.Flip();
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 // The picture tools of the main window: save as BMP, copy to the clipboard, clear
-// to white, black frame. They act on the display control's back surface only and do
-// nothing harmful while it has none.
+// to white, black frame. Clear and frame draw on the screen model and the display
+// control's back surface alike; save and copy take the model's picture. Nothing
+// harmful happens while the control has no back surface.
 
 #include <windows.h>
 
 #include <string>
 
 #include "screen/DisplayView.h"
+#include "screen/ScreenModel.h"
 #include "ui/Bound.h"
 #include "ui/WinHandle.h"
 
@@ -42,10 +44,14 @@ struct TPictureToolCalls {
 void SavePictureToFile(const TPicture& picture, const std::wstring& fileName,
                        const TPictureToolCalls& calls = {});
 
+// Copies the source rectangle of the model's picture onto the target's dest
+// rectangle, each pixel repeated exactly as often as the sizes ask.
+void DrawScreenModel(HDC target, const RECT& dest, const RECT& source, const TScreenModel& model);
+
 class TPictureTools {
  public:
-  explicit TPictureTools(TCustomDisplayView& view, TPictureToolCalls calls = {})
-      : view_(view), calls_(calls) {}
+  TPictureTools(TCustomDisplayView& view, TScreenModel& model, TPictureToolCalls calls = {})
+      : view_(view), model_(model), calls_(calls) {}
 
   // The check box is unticked while the dialog is open and put back on every path.
   void SaveToFileClick(HWND owner, TMethod<bool()> getDrawChecked, TMethod<void(bool)> setDrawChecked);
@@ -53,7 +59,7 @@ class TPictureTools {
   void ScreenClearSpeedButtonClick();
   void InsertBorderSpeedButtonClick();
 
-  // The whole back surface, margins and frame included, at the control's size.
+  // The whole picture, margins and frame included, at the instrument's pixels.
   std::unique_ptr<TPicture> CapturePicture();
 
   // The name the save dialog offers next time: the last one chosen.
@@ -63,6 +69,7 @@ class TPictureTools {
   bool AskFileName(HWND owner);
 
   TCustomDisplayView& view_;
+  TScreenModel& model_;
   TPictureToolCalls calls_;
   std::wstring fileName_ = L"NoName.bmp";
   DWORD filterIndex_ = 1;

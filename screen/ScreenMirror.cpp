@@ -11,7 +11,12 @@ constexpr RECT kTileRect{0, 0, kTileWidth, 1};
 
 }  // namespace
 
-TScreenMirror::TScreenMirror(TCustomDisplayView& view) : view_(view) {}
+TScreenMirror::TScreenMirror(TCustomDisplayView& view, TScreenModel& model) : view_(view), model_(model) {
+  model.AddView(Bind(this, &TScreenMirror::RenderScreenReport));
+  view.OnRestoreSurface = Bind(this, &TScreenMirror::SurfaceRestored);
+}
+
+void TScreenMirror::SurfaceRestored(TObject*) { model_.Blank(); }
 
 TScreenMirror::~TScreenMirror() { DisplayViewFinalize(nullptr); }
 
@@ -29,20 +34,19 @@ void TScreenMirror::DisplayViewFinalize(TObject*) {
   for (auto& tile : tileTable_) tile.reset();
 }
 
-void TScreenMirror::RenderScreenReport(const uint8_t* data, uint16_t size) {
-  CopyScreenReport(received_.data(), data, data ? size : 0);
+void TScreenMirror::RenderScreenReport(const TScreenModel& model, bool presents) {
   if (!view_.CanDraw()) return;
 
   TDirectDrawSurface& back = *view_.BackSurface();
   const int width = back.Width();
   const int height = back.Height();
-  PlacePixelBytes(received_.data(), [&](int x, int y, uint8_t bits) {
+  PlacePixelBytes(model.Received().data(), [&](int x, int y, uint8_t bits) {
     // Rows past the surface (groups from 81 on) are skipped here rather than left
     // to the blitter's refusal; a tile missing from a failed build is never used.
     if (y >= height || x + kTileWidth > width) return;
     if (TDirectDrawSurface* tile = tileTable_[bits].get()) back.Draw(x, y, kTileRect, 0, tile);
   });
-  if (received_[kLineGroupByte] == 0) view_.Flip();
+  if (presents) view_.Flip();
 }
 
 }  // namespace ts

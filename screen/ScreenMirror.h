@@ -1,7 +1,7 @@
 #pragma once
-// Turns screen reports into pixels on the display control's back surface: one tile
-// copy per pixel byte from a table of 256 pre-drawn 8 x 1 tiles, and a present when
-// line group 0 has been drawn.
+// Shows the screen model on the display control's back surface: for each report
+// the model takes, one tile copy per pixel byte of its receive buffer from a table
+// of 256 pre-drawn 8 x 1 tiles, and a present when line group 0 has been drawn.
 
 #include <array>
 #include <cstdint>
@@ -9,12 +9,14 @@
 
 #include "screen/DisplayView.h"
 #include "screen/ScreenLayout.h"
+#include "screen/ScreenModel.h"
 
 namespace ts {
 
 class TScreenMirror {
  public:
-  explicit TScreenMirror(TCustomDisplayView& view);
+  // Watches `model` from here on; both outlive it.
+  TScreenMirror(TCustomDisplayView& view, TScreenModel& model);
   ~TScreenMirror();
   TScreenMirror(const TScreenMirror&) = delete;
   TScreenMirror& operator=(const TScreenMirror&) = delete;
@@ -23,17 +25,18 @@ class TScreenMirror {
   void DisplayViewInitialize(TObject* Sender);
   void DisplayViewFinalize(TObject* Sender);
 
-  // Copies the report over the last one (at most its 64 bytes) and draws it.
-  void RenderScreenReport(const uint8_t* data, uint16_t size);
-  // The report last taken, with the bytes a short one left from those before it.
-  const std::array<uint8_t, kScreenReportSize>& Received() const { return received_; }
+  // The model's view: draws the report it has just taken.
+  void RenderScreenReport(const TScreenModel& model, bool presents);
+  // The display control's OnRestoreSurface: the surface is black again, and so
+  // is the picture it shows.
+  void SurfaceRestored(TObject* Sender);
 
   TDirectDrawSurface* Tile(int value) const { return tileTable_[static_cast<size_t>(value)].get(); }
 
  private:
   TCustomDisplayView& view_;
+  TScreenModel& model_;
   std::array<std::unique_ptr<TDirectDrawSurface>, kTileCount> tileTable_;
-  std::array<uint8_t, kScreenReportSize> received_{};
 };
 
 }  // namespace ts

@@ -1,19 +1,12 @@
 #include "share/PictureFeed.h"
 
-#include "screen/ScreenImage.h"
-
 namespace ts {
 
-void TPictureFeed::Add(const uint8_t* data, uint16_t size) {
-  if (!IsScreenReport(data, size)) return;
-  // Every byte lands on a whole byte of a row: its 8 pixels start at a multiple of 8.
-  PlacePixelBytes(data, [this](int x, int y, uint8_t bits) {
-    drawing_[size_t(y - kScreenMargin) * kFeedRowBytes + size_t(x - kScreenMargin) / 8] = bits;
-  });
-  if (!PresentsFrame(data, size)) return;
+void TPictureFeed::Show(const TScreenModel& model, bool presents) {
+  if (!presents) return;
   {
     std::lock_guard lock(mutex_);
-    shown_.Bits = drawing_;
+    model.CopyScreen(shown_.Bits.data());
     ++shown_.Presents;
   }
   Notify();

@@ -1,15 +1,15 @@
 #pragma once
-// What a viewer of the shared screen sees: the picture as the mirror last
-// presented it, one bit a pixel, with a count of presents, and the link's state
-// and data rate. Fed on the user interface thread where the mirror draws; read
-// from any thread. Knows nothing of the server, so it moves with the link.
+// What a viewer of the shared screen sees: the screen model's picture as last
+// presented, one bit a pixel, with a count of presents, and the link's state and
+// data rate. A view of the model on the user interface thread; read from any
+// thread. Knows nothing of the server, so it moves with the link.
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 
-#include "screen/ScreenLayout.h"
+#include "screen/ScreenModel.h"
 
 namespace ts {
 
@@ -27,9 +27,8 @@ struct TFeedState {
 
 class TPictureFeed {
  public:
-  // Draws a screen report, and ignores any other; a report of line group 0
-  // presents the picture.
-  void Add(const uint8_t* data, uint16_t size);
+  // The model's view: a present copies its picture.
+  void Show(const TScreenModel& model, bool presents);
   void SetLink(bool linked, int64_t rate);
 
   // Copies what has changed since `state` was last filled; answers whether
@@ -44,7 +43,6 @@ class TPictureFeed {
  private:
   void Notify();
 
-  std::array<uint8_t, kFeedBytes> drawing_{};  // the feeding thread's alone
   mutable std::mutex mutex_;
   TFeedState shown_;
   std::mutex listenerMutex_;

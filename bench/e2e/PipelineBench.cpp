@@ -105,7 +105,8 @@ struct TFloor {
 
   HWND form;
   ts::TDisplayView view;
-  ts::TScreenMirror mirror{view};
+  ts::TScreenModel model;
+  ts::TScreenMirror mirror{view, model};
 };
 
 struct TReader {

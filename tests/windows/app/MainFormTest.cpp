@@ -176,7 +176,7 @@ TEST_F(Shell, StatusBarShowsItsTextsAndTheRateAfterTheFirstTick) {
   const std::wstring first = L"Скорость приема данных   000 Байт/c";
   EXPECT_TRUE(test::PumpUntil([&] { return test::StatusText(bar, 1) == first; }, 5000))
       << "panel 1: " << Narrow(test::StatusText(bar, 1));
-  MainForm->Rate.Report(nullptr, 0, nullptr, 3840);
+  MainForm->Rate.Report(0, nullptr, 3840);
   EXPECT_TRUE(test::PumpUntil(
       [&] { return test::StatusText(bar, 1) == L"Скорость приема данных  3 840 Байт/c"; }, 5000));
   EXPECT_EQ(MainForm->Rate.Take(), 0);
@@ -263,7 +263,7 @@ TEST(MainWindow, WithThePictureOutputOffAReportLeavesThePictureAsItIs) {
   for (const bool ticked : {false, true}) {
     main->DrawCheckBox.SetChecked(ticked);
     main->RenderScreenReport(report, sizeof report);
-    EXPECT_EQ(main->Mirror.Received()[0], ticked ? 0xAB : 0) << ticked;
+    EXPECT_EQ(main->Screen.Received()[0], ticked ? 0xAB : 0) << ticked;
   }
   MainForm = nullptr;
 }

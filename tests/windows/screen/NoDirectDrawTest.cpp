@@ -19,8 +19,9 @@ TEST(NoDirectDrawTest, TheWindowOpensAndTheMissingLibraryIsReportedOnce) {
   test::TErrorRecorder errors;
   test::TTestWindow form{512, 330, false};
   TDisplayView view;
-  TScreenMirror mirror{view};
-  TPictureTools tools{view};
+  TScreenModel model;
+  TScreenMirror mirror{view, model};
+  TPictureTools tools{view, model};
   view.SetOptions(kMainWindowDisplayOptions);
   view.OnInitialize = Bind(&mirror, &TScreenMirror::DisplayViewInitialize);
   view.OnFinalize = Bind(&mirror, &TScreenMirror::DisplayViewFinalize);
@@ -38,7 +39,7 @@ TEST(NoDirectDrawTest, TheWindowOpensAndTheMissingLibraryIsReportedOnce) {
   ShowWindow(form.Handle(), SW_SHOWNORMAL);
   RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   uint8_t report[64] = {};
-  mirror.RenderScreenReport(report, 64);
+  model.Take(report, 64);
   tools.ScreenClearSpeedButtonClick();
   tools.InsertBorderSpeedButtonClick();
   EXPECT_EQ(errors.Messages().size(), 1u);

@@ -138,8 +138,9 @@ class PictureToolsTest : public ::testing::Test {
   test::TErrorRecorder errors;
   test::TTestWindow form{512, 330, false};
   TDisplayView view;
-  TScreenMirror mirror{view};
-  TPictureTools tools{view};
+  TScreenModel model;
+  TScreenMirror mirror{view, model};
+  TPictureTools tools{view, model};
   TCheckBox check;
 };
 
@@ -189,7 +190,7 @@ TEST_F(PictureToolsTest, SavedFileIsABottomUpBmpOfTheWholeSurfaceEvenWhenNamedIc
   tools.InsertBorderSpeedButtonClick();
   uint8_t report[64] = {};
   report[0] = 0x81;  // screen pixels (0, 0) and (7, 0) black
-  mirror.RenderScreenReport(report, 64);
+  model.Take(report, 64);
   auto surface = test::ReadAll(*view.BackSurface());
   const uint32_t white = test::White(*view.BackSurface());
   HDC screen = GetDC(nullptr);
@@ -351,7 +352,7 @@ TEST_F(PictureToolsTest, ACopyThatCannotBeMadeLeavesTheClipboardAsItWasAndSaysSo
   SetClipboardData(CF_UNICODETEXT, text);
   CloseClipboard();
 
-  TPictureTools failing{view, kFailing};
+  TPictureTools failing{view, model, kFailing};
   try {
     failing.CopyToClipBoardClick(form.Handle());
     ADD_FAILURE() << "no error";

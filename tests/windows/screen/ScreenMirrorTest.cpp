@@ -61,12 +61,13 @@ class ScreenMirrorTest : public ::testing::Test {
     view.BackSurface()->Fill(kSentinel);
     expected.assign(326 * 246, test::Raw(*view.BackSurface(), kSentinel));
   }
-  void Render(const TReport& r, uint16_t size = 64) { mirror.RenderScreenReport(r.data(), size); }
+  void Render(const TReport& r, uint16_t size = 64) { model.Take(r.data(), size); }
   std::vector<uint32_t> Picture() { return test::ReadAll(*view.BackSurface()); }
 
   test::TTestWindow form{512, 330, false};
   TDisplayView view;
-  TScreenMirror mirror{view};
+  TScreenModel model;
+  TScreenMirror mirror{view, model};
   std::vector<uint32_t> expected;
 };
 
@@ -142,7 +143,7 @@ TEST_F(ScreenMirrorTest, ShortAndEmptyReportsReuseTheBufferAndLongOnesStopAt64By
   Expect(expected, first, test::White(*view.BackSurface()));
   Expect(expected, merged, test::White(*view.BackSurface()));
   EXPECT_EQ(Picture(), expected);
-  EXPECT_EQ(std::memcmp(mirror.Received().data(), merged.data(), 64), 0);
+  EXPECT_EQ(std::memcmp(model.Received().data(), merged.data(), 64), 0);
 
   // Size 0 draws the unchanged buffer once more.
   Reset();
@@ -154,8 +155,8 @@ TEST_F(ScreenMirrorTest, ShortAndEmptyReportsReuseTheBufferAndLongOnesStopAt64By
   std::vector<uint8_t> longReport(200, 0x55);
   longReport[60] = 10;
   longReport[61] = 0;
-  mirror.RenderScreenReport(longReport.data(), static_cast<uint16_t>(longReport.size()));
-  EXPECT_EQ(std::memcmp(mirror.Received().data(), longReport.data(), 64), 0);
+  model.Take(longReport.data(), longReport.size());
+  EXPECT_EQ(std::memcmp(model.Received().data(), longReport.data(), 64), 0);
   EXPECT_EQ(test::ReadPixel(*view.BackSurface(), 3, 33),
             test::White(*view.BackSurface()));  // 0x55: white, black, ...
   EXPECT_EQ(test::ReadPixel(*view.BackSurface(), 4, 33), 0u);
@@ -166,7 +167,7 @@ TEST_F(ScreenMirrorTest, NoSurfaceMeansCopyOnly) {
   ASSERT_FALSE(view.CanDraw());
   TReport next = MakeReport(0, 0, 5);
   Render(next);  // no surface to draw on: copied all the same
-  EXPECT_EQ(std::memcmp(mirror.Received().data(), next.data(), 64), 0);
+  EXPECT_EQ(std::memcmp(model.Received().data(), next.data(), 64), 0);
 }
 
 TEST_F(ScreenMirrorTest, GroupZeroPresentsThePicture) {
