@@ -11,7 +11,6 @@
 #include "protocol/Ts4170Protocol.h"
 #include "record/FrameStream.h"
 #include "record/PictureExport.h"
-#include "tests/windows/record/PictureDecode.h"
 #include "record/RangeDialog.h"
 #include "record/RecordUnit.h"
 #include "sim/Screen.h"
@@ -20,6 +19,7 @@
 #include "tests/e2e/support/Driver.h"
 #include "tests/e2e/support/Harness.h"
 #include "tests/e2e/support/Steps.h"
+#include "tests/windows/record/PictureDecode.h"
 #include "ui/Application.h"
 #include "ui/File.h"
 
