@@ -759,8 +759,10 @@ static NTSTATUS ProtectControl(PDEVICE_OBJECT device) {
   ULONG acl[64];
   SECURITY_DESCRIPTOR sd;
   NTSTATUS status = RtlCreateAcl((PACL)acl, sizeof acl, ACL_REVISION);
-  if (NT_SUCCESS(status)) status = RtlAddAccessAllowedAce((PACL)acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)system);
-  if (NT_SUCCESS(status)) status = RtlAddAccessAllowedAce((PACL)acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)admins);
+  if (NT_SUCCESS(status))
+    status = RtlAddAccessAllowedAce((PACL)acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)system);
+  if (NT_SUCCESS(status))
+    status = RtlAddAccessAllowedAce((PACL)acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)admins);
   if (NT_SUCCESS(status)) status = RtlCreateSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
   if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&sd, TRUE, (PACL)acl, FALSE);
   HANDLE handle = NULL;
@@ -773,7 +775,8 @@ static NTSTATUS ProtectControl(PDEVICE_OBJECT device) {
 }
 
 static NTSTATUS CreateControl(PDRIVER_OBJECT driver, PUNICODE_STRING name) {
-  NTSTATUS status = IoCreateDevice(driver, 0, name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &g.Control);
+  NTSTATUS status =
+      IoCreateDevice(driver, 0, name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &g.Control);
   if (!NT_SUCCESS(status)) return status;
   status = ProtectControl(g.Control);
   // Better no control device than one anybody may open.
