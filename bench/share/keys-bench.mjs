@@ -6,14 +6,10 @@
 //   TS_SHARE_DRIVER=build/windows/tests/e2e/share/share_e2e_driver.exe node bench/share/keys-bench.mjs [clicks] [rate]
 import net from 'node:net';
 import { Driver, freePort, upgrade, wsFrame } from '../../tests/e2e/share/browser/driver.mjs';
+import { percentile, sleep } from './stats.mjs';
 
 const clicks = Number(process.argv[2] || 100);
 const rate = Number(process.argv[3] || 2000);
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-const percentile = (values, p) => {
-  const sorted = [...values].sort((a, b) => a - b);
-  return sorted[Math.min(sorted.length - 1, Math.floor((p / 100) * sorted.length))];
-};
 
 // Key 0 of the keypad is the up arrow: its reports are told apart from F1's.
 function flood(url) {

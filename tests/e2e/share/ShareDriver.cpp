@@ -73,6 +73,14 @@ double UnixMs() {
   return double(ticks - 116444736000000000ull) / 10000.0;
 }
 
+// " 12.345": the milliseconds since `start`, as a figure of a latency list.
+std::string MillisSince(std::chrono::steady_clock::time_point start) {
+  char ms[32];
+  std::snprintf(ms, sizeof ms, " %.3f",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  return ms;
+}
+
 class Session {
  public:
   Session() {
@@ -168,11 +176,7 @@ class Session {
         instrument_.Server().SendReport(last_);
         while (program_->PathCounts().Presents == before && std::chrono::steady_clock::now() - start < 5s) {
         }
-        char ms[32];
-        std::snprintf(
-            ms, sizeof ms, " %.3f",
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        out += ms;
+        out += MillisSince(start);
       }
       return out;
     }
@@ -228,11 +232,7 @@ class Session {
         if (!known) known = *report;
         if (*report == *known) break;
       }
-      char ms[32];
-      std::snprintf(
-          ms, sizeof ms, " %.3f",
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-      out += ms;
+      out += MillisSince(start);
     }
     return out;
   }
