@@ -6,8 +6,8 @@
 // With --shots it shows instead what is there to look at: playback of a
 // recording with a gap, then the progress of an hour's export to GIF.
 // With --seeks=N it measures instead N seeks on screen in a paused playback of
-// recordings of 1, 2, 4 and 8 hours: from the end of a drag of the slider to the
-// display showing the picture of that moment.
+// recordings of 1, 2, 4 and 8 hours (or of --hours=H alone): from the end of a
+// drag of the slider to the display showing the picture of that moment.
 
 #include <windows.h>
 
@@ -159,11 +159,12 @@ std::vector<double> SeeksOnScreen(const std::wstring& file, int seeks, int& lost
   return ms;
 }
 
-int Seeks(const std::wstring& dir, int seeks) {
+int Seeks(const std::wstring& dir, int seeks, int onlyHours) {
   std::printf(
       "| recording | seeks | to the picture on screen: p50 ms | p99 ms | max ms | never shown |\n"
       "|---|---|---|---|---|---|\n");
   for (int hours : {1, 2, 4, 8}) {
+    if (onlyHours && hours != onlyHours) continue;
     const std::wstring file = dir + L"ts_seek_bench_" + std::to_wstring(hours) + L"h.tsrec";
     bench::Generate(file, hours, false);
     int lost = 0;
@@ -182,7 +183,7 @@ int main(int argc, char** argv) {
   const int hold = Arg(argc, argv, "hold", 0);
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
-  if (const int seeks = Arg(argc, argv, "seeks", 0)) return Seeks(dir, seeks);
+  if (const int seeks = Arg(argc, argv, "seeks", 0)) return Seeks(dir, seeks, Arg(argc, argv, "hours", 0));
   if (Arg(argc, argv, "shots", 0)) {
     const std::wstring files[] = {std::wstring(dir) + L"ts_shot_gap.tsrec",
                                   std::wstring(dir) + L"ts_shot_hour.tsrec",
