@@ -96,37 +96,99 @@ struct PipeServer::Request : std::enable_shared_from_this<Request> {
   }
 };
 
-PipeServer::PipeServer() : PipeServer(Options{}) {}
+// What the server's thread works on. The server and the thread each hold it,
+// so a thread still held up in the owner's handler after the server's bounded
+// stop works on state that is still there, and frees it when it ends.
+struct PipeServer::Core {
+  explicit Core(Options options);
 
-PipeServer::PipeServer(Options options) : options_(std::move(options)) {
+  void Run();
+  void Execute(Request& request);
+  void Listen();
+  void ListenIfRoom();
+  void OnConnected(Instance* inst);
+  void StartRead(Instance* inst);
+  void OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error);
+  void Enqueue(Instance* inst, const std::shared_ptr<const std::vector<uint8_t>>& message);
+  void StartWrite(Instance* inst);
+  void Complete(Op* op, bool ok, DWORD bytes, DWORD error);
+  void Close(Instance* inst);
+  void ReleaseClosed();
+  void UpdateCounts();
+  void RecordError(const std::string& text);
+
+  const Options options_;
+  OutputHandler handler_;
+  // Set as the server goes: its handler is not called again.
+  std::atomic<bool> ownerGone_{false};
+  TLocalMemory security_;  // the pipe's: its owner's user and SYSTEM only
+  TWinHandle port_;
+
+  // Owned by the server thread.
+  std::vector<std::unique_ptr<Instance>> instances_;
+  Instance* listener_ = nullptr;
+  bool serving_ = false;
+  std::vector<std::shared_ptr<Request>> unplugWaiters_;
+  std::shared_ptr<Request> stopRequest_;
+
+  std::mutex requestsMutex_;
+  std::deque<std::shared_ptr<Request>> requests_;
+
+  KeptOutputReports outputs_;
+  // The last error, the client count and the backlog, for the waits on them.
+  mutable std::mutex stateMutex_;
+  mutable std::condition_variable stateChanged_;
+  std::string lastError_;
+  std::atomic<size_t> clientCount_{0};
+  std::atomic<size_t> smallestBacklog_{0};
+  std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> ignored_{0};
+};
+
+PipeServer::Core::Core(Options options) : options_(std::move(options)) {
   security_.Reset(OwnUserSecurity());
   port_.Reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
   if (!port_.Get()) {
     throw Exception(Format("Completion port cannot be made (error %lu)", GetLastError()));
   }
-  thread_ = std::thread([this] { Run(); });
+}
+
+PipeServer::PipeServer() : PipeServer(Options{}) {}
+
+PipeServer::PipeServer(Options options) : core_(std::make_shared<Core>(std::move(options))) {
+  thread_ = std::thread([core = core_] { core->Run(); });
 }
 
 PipeServer::~PipeServer() {
+  // The owner may be going already: its handler is not called again.
+  core_->ownerGone_ = true;
+  // The stop closes every instance, as an unplug does.
+  const bool wasPlugged = plugged_.exchange(false);
+  bool stopped = false;
   try {
-    if (plugged_) Unplug();
     Post(std::make_shared<Request>(Request::Stop), true);
+    stopped = true;
   } catch (...) {
   }
-  if (thread_.joinable()) thread_.join();
-  port_.Reset();
+  if (wasPlugged && core_->options_.broadcast) BroadcastDeviceChange();
+  if (stopped) {
+    thread_.join();
+  } else {
+    // Held up in the handler: the thread keeps the core and stops when it is free.
+    thread_.detach();
+  }
 }
 
-void PipeServer::SetOutputHandler(OutputHandler handler) { handler_ = std::move(handler); }
+void PipeServer::SetOutputHandler(OutputHandler handler) { core_->handler_ = std::move(handler); }
 
 void PipeServer::Post(std::shared_ptr<Request> request, bool wait) {
   if (wait && std::this_thread::get_id() == thread_.get_id())
     throw Exception("The pipe server cannot wait for itself");
   {
-    std::lock_guard lock(requestsMutex_);
-    requests_.push_back(request);
+    std::lock_guard lock(core_->requestsMutex_);
+    core_->requests_.push_back(request);
   }
-  PostQueuedCompletionStatus(port_.Get(), 0, kWakeKey, nullptr);
+  PostQueuedCompletionStatus(core_->port_.Get(), 0, kWakeKey, nullptr);
   if (!wait) return;
   std::unique_lock lock(request->mutex);
   if (!request->doneChanged.wait_for(lock, std::chrono::milliseconds(kAnswerTimeoutMs),
@@ -139,14 +201,14 @@ void PipeServer::Plug() {
   if (plugged_) return;
   Post(std::make_shared<Request>(Request::Plug), true);
   plugged_ = true;
-  if (options_.broadcast) BroadcastDeviceChange();
+  if (core_->options_.broadcast) BroadcastDeviceChange();
 }
 
 void PipeServer::Unplug() {
   if (!plugged_) return;
   plugged_ = false;
   Post(std::make_shared<Request>(Request::Unplug), true);
-  if (options_.broadcast) BroadcastDeviceChange();
+  if (core_->options_.broadcast) BroadcastDeviceChange();
 }
 
 void PipeServer::BroadcastDeviceChange() {
@@ -167,20 +229,28 @@ void PipeServer::SendRaw(const void* bytes, size_t size) {
 }
 
 std::optional<Report> PipeServer::WaitForOutputReport(Clock::time_point deadline) {
-  return outputs_.TakeNext(deadline);
+  return core_->outputs_.TakeNext(deadline);
 }
 
-void PipeServer::RecordError(const std::string& text) {
+void PipeServer::Core::RecordError(const std::string& text) {
   std::lock_guard lock(stateMutex_);
   lastError_ = text;
 }
 
 std::string PipeServer::LastError() const {
-  std::lock_guard lock(stateMutex_);
-  return lastError_;
+  std::lock_guard lock(core_->stateMutex_);
+  return core_->lastError_;
 }
 
-std::vector<Report> PipeServer::OutputReports() const { return outputs_.All(); }
+std::vector<Report> PipeServer::OutputReports() const { return core_->outputs_.All(); }
+
+size_t PipeServer::ClientCount() const { return core_->clientCount_; }
+
+size_t PipeServer::SmallestBacklog() const { return core_->smallestBacklog_; }
+
+uint64_t PipeServer::DroppedReports() const { return core_->dropped_; }
+
+uint64_t PipeServer::IgnoredMessages() const { return core_->ignored_; }
 
 std::vector<PipeServer::ClientStatistics> PipeServer::Clients() {
   auto request = std::make_shared<Request>(Request::Count);
@@ -189,16 +259,16 @@ std::vector<PipeServer::ClientStatistics> PipeServer::Clients() {
 }
 
 bool PipeServer::WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const {
-  std::unique_lock lock(stateMutex_);
-  return stateChanged_.wait_until(lock, deadline, [&] { return smallestBacklog_ < limit; });
+  std::unique_lock lock(core_->stateMutex_);
+  return core_->stateChanged_.wait_until(lock, deadline, [&] { return core_->smallestBacklog_ < limit; });
 }
 
 bool PipeServer::WaitForClientCount(size_t count, Clock::time_point deadline) const {
-  std::unique_lock lock(stateMutex_);
-  return stateChanged_.wait_until(lock, deadline, [&] { return clientCount_ == count; });
+  std::unique_lock lock(core_->stateMutex_);
+  return core_->stateChanged_.wait_until(lock, deadline, [&] { return core_->clientCount_ == count; });
 }
 
-void PipeServer::Run() {
+void PipeServer::Core::Run() {
   for (;;) {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
@@ -240,7 +310,7 @@ void PipeServer::Run() {
   }
 }
 
-void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
+void PipeServer::Core::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
   Instance* inst = op->inst;
   switch (op->kind) {
     case Op::Connect:
@@ -266,7 +336,7 @@ void PipeServer::Complete(Op* op, bool ok, DWORD bytes, DWORD error) {
   }
 }
 
-void PipeServer::Execute(Request& r) {
+void PipeServer::Core::Execute(Request& r) {
   try {
     switch (r.kind) {
       case Request::Plug:
@@ -302,7 +372,7 @@ void PipeServer::Execute(Request& r) {
   }
 }
 
-void PipeServer::Listen() {
+void PipeServer::Core::Listen() {
   const std::string name = Narrow(options_.name);
   // Two servers under one name would split the clients between two instruments.
   // FILE_FLAG_FIRST_PIPE_INSTANCE refuses that on Windows; Wine ignores the flag,
@@ -350,11 +420,11 @@ void PipeServer::Listen() {
 
 // At the cap no instance listens, so the next client is refused at once; a place
 // that comes free is offered again by the loop.
-void PipeServer::ListenIfRoom() {
+void PipeServer::Core::ListenIfRoom() {
   if (serving_ && !listener_ && instances_.size() < kMaxClients) Listen();
 }
 
-void PipeServer::OnConnected(Instance* inst) {
+void PipeServer::Core::OnConnected(Instance* inst) {
   inst->connected = true;
   if (listener_ == inst) listener_ = nullptr;
   // The next listening instance first: a client that has already gone makes
@@ -368,7 +438,7 @@ void PipeServer::OnConnected(Instance* inst) {
   StartRead(inst);
 }
 
-void PipeServer::StartRead(Instance* inst) {
+void PipeServer::Core::StartRead(Instance* inst) {
   if (inst->closing) return;
   if (ReadFile(inst->pipe.Get(), inst->readBuffer, kReadBufferSize, nullptr, &inst->readOp.ov) ||
       GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA) {
@@ -378,7 +448,7 @@ void PipeServer::StartRead(Instance* inst) {
   }
 }
 
-void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
+void PipeServer::Core::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
   if (!ok && error == ERROR_MORE_DATA) {
     // Longer than any report: read the rest and drop the whole message.
     inst->oversize = true;
@@ -393,7 +463,7 @@ void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
     Report r;
     std::memcpy(r.data(), inst->readBuffer, kReportSize);
     outputs_.Add(r);
-    if (handler_) {
+    if (handler_ && !ownerGone_) {
       try {
         handler_(r);
       } catch (...) {
@@ -407,7 +477,7 @@ void PipeServer::OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error) {
   StartRead(inst);
 }
 
-void PipeServer::Enqueue(Instance* inst, const std::shared_ptr<const std::vector<uint8_t>>& message) {
+void PipeServer::Core::Enqueue(Instance* inst, const std::shared_ptr<const std::vector<uint8_t>>& message) {
   if (!inst->connected || inst->closing) return;
   if (inst->writing) {
     inst->queue.push_back(message);
@@ -422,7 +492,7 @@ void PipeServer::Enqueue(Instance* inst, const std::shared_ptr<const std::vector
   StartWrite(inst);
 }
 
-void PipeServer::StartWrite(Instance* inst) {
+void PipeServer::Core::StartWrite(Instance* inst) {
   if (inst->closing || inst->queue.empty()) return;
   inst->writing = inst->queue.front();
   inst->queue.pop_front();
@@ -436,7 +506,7 @@ void PipeServer::StartWrite(Instance* inst) {
   }
 }
 
-void PipeServer::Close(Instance* inst) {
+void PipeServer::Core::Close(Instance* inst) {
   if (inst->closing) return;
   inst->closing = true;
   inst->closedAt = GetTickCount64();
@@ -448,7 +518,7 @@ void PipeServer::Close(Instance* inst) {
   DisconnectNamedPipe(inst->pipe.Get());
 }
 
-void PipeServer::ReleaseClosed() {
+void PipeServer::Core::ReleaseClosed() {
   const ULONGLONG now = GetTickCount64();
   std::erase_if(instances_, [&](std::unique_ptr<Instance>& inst) {
     if (!inst->closing) return false;
@@ -467,7 +537,7 @@ void PipeServer::ReleaseClosed() {
   }
 }
 
-void PipeServer::UpdateCounts() {
+void PipeServer::Core::UpdateCounts() {
   size_t clients = 0, smallest = SIZE_MAX;
   for (const auto& inst : instances_) {
     if (!inst->connected || inst->closing) continue;

@@ -2,7 +2,9 @@
 // The instrument's side of the pipe that stands in for USB: one listening
 // instance while plugged in, any number of clients, every input report to every
 // client, every 65-byte output report from any client to the owner. One thread
-// runs all the pipe I/O, overlapped, through a completion port.
+// runs all the pipe I/O, overlapped, through a completion port; it shares the
+// state it works on with the server, so a thread held up past the server's
+// bounded stop ends by itself once it is free.
 
 #include <windows.h>
 
@@ -32,6 +34,8 @@ class PipeServer {
  public:
   using Clock = std::chrono::steady_clock;
   // Runs on the server's thread for each output report; must not block long.
+  // One still running when the server is destroyed returns into the thread,
+  // which then stops: it may run after the destructor has returned.
   using OutputHandler = std::function<void(const Report&)>;
 
   struct Options {
@@ -51,7 +55,7 @@ class PipeServer {
 
   PipeServer();
   explicit PipeServer(Options options);
-  ~PipeServer();  // unplugs if plugged
+  ~PipeServer();  // unplugs if plugged; bounded, as the waiting calls are
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
@@ -77,16 +81,16 @@ class PipeServer {
   // The last KeptOutputReports::kLimit output reports received, in order.
   std::vector<Report> OutputReports() const;
 
-  size_t ClientCount() const { return clientCount_; }
+  size_t ClientCount() const;
   bool WaitForClientCount(size_t count, Clock::time_point deadline) const;
   // The shortest send queue among connected clients (0 with none): how far the
   // fastest reader lags behind.
-  size_t SmallestBacklog() const { return smallestBacklog_; }
+  size_t SmallestBacklog() const;
   bool WaitForBacklogBelow(size_t limit, Clock::time_point deadline) const;
-  uint64_t DroppedReports() const { return dropped_; }
+  uint64_t DroppedReports() const;
   // One entry per connected client, in the order they came.
   std::vector<ClientStatistics> Clients();
-  uint64_t IgnoredMessages() const { return ignored_; }
+  uint64_t IgnoredMessages() const;
 
   // Why the server last failed to offer a listening instance, or empty.
   std::string LastError() const;
@@ -97,50 +101,14 @@ class PipeServer {
   struct Instance;
   struct Op;
   struct Request;
+  struct Core;
 
-  void Run();
-  void Execute(Request& request);
   void Post(std::shared_ptr<Request> request, bool wait);
-  void Listen();
-  void ListenIfRoom();
-  void OnConnected(Instance* inst);
-  void StartRead(Instance* inst);
-  void OnRead(Instance* inst, bool ok, DWORD bytes, DWORD error);
-  void Enqueue(Instance* inst, const std::shared_ptr<const std::vector<uint8_t>>& message);
-  void StartWrite(Instance* inst);
-  void Complete(Op* op, bool ok, DWORD bytes, DWORD error);
-  void Close(Instance* inst);
-  void ReleaseClosed();
-  void UpdateCounts();
-  void RecordError(const std::string& text);
 
-  Options options_;
-  OutputHandler handler_;
-  TWinHandle port_;
-  TLocalMemory security_;  // the pipe's: its owner's user and SYSTEM only
+  // The thread keeps its own reference: the core lives until both are done.
+  std::shared_ptr<Core> core_;
   std::thread thread_;
-
-  // Owned by the server thread.
-  std::vector<std::unique_ptr<Instance>> instances_;
-  Instance* listener_ = nullptr;
-  bool serving_ = false;
-  std::vector<std::shared_ptr<Request>> unplugWaiters_;
-  std::shared_ptr<Request> stopRequest_;
-
-  std::mutex requestsMutex_;
-  std::deque<std::shared_ptr<Request>> requests_;
-
-  KeptOutputReports outputs_;
-  // The last error, the client count and the backlog, for the waits on them.
-  mutable std::mutex stateMutex_;
-  mutable std::condition_variable stateChanged_;
-  std::string lastError_;
-  std::atomic<size_t> clientCount_{0};
-
   std::atomic<bool> plugged_{false};
-  std::atomic<size_t> smallestBacklog_{0};
-  std::atomic<uint64_t> dropped_{0};
-  std::atomic<uint64_t> ignored_{0};
 };
 
 }  // namespace ts::sim

@@ -9,6 +9,9 @@
 namespace ts {
 namespace {
 
+// What a label's text may need beyond its measured extent, at the design dpi.
+constexpr int kLabelRoom = 4;
+
 // The accessible name of a button without a caption is its hint.
 const wchar_t* AccessibleName(const TControlDef& def) {
   return def.Caption && *def.Caption ? def.Caption : def.Hint;
@@ -214,7 +217,9 @@ HWND TLabel::CreateWindowFor(const TControlDef& def, HWND parent) {
 }
 
 void TLabel::Created() {
-  // Sized to its text in its font, as an auto-sized label is.
+  // Sized to its text in its font, as an auto-sized label is, with a little
+  // room: Wine draws the text a few pixels wider than it measures it, and a
+  // label only as wide as the measure wraps its last letter out of sight.
   const TWindowDC windowDc(handle_);
   const HDC dc = windowDc.Get();
   auto font = reinterpret_cast<HFONT>(SendMessageW(handle_, WM_GETFONT, 0, 0));
@@ -223,7 +228,8 @@ void TLabel::Created() {
   SIZE size{};
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
   SelectObject(dc, old);
-  SetWindowPos(handle_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const int room = ScaleToDpi(kLabelRoom, DpiOf(handle_));
+  SetWindowPos(handle_, nullptr, 0, 0, size.cx + room, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND TEdit::CreateWindowFor(const TControlDef& def, HWND parent) {

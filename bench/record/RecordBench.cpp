@@ -5,12 +5,19 @@
 // playback window, left open for --hold seconds for a screenshot.
 // With --shots it shows instead what is there to look at: playback of a
 // recording with a gap, then the progress of an hour's export to GIF.
+// With --seeks=N it measures instead N seeks on screen in a paused playback of
+// recordings of 1, 2, 4 and 8 hours (or of --hours=H alone): from the end of a
+// drag of the slider to the display showing the picture of that moment.
 
 #include <windows.h>
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,6 +25,8 @@
 #include "bench/record/Synthetic.h"
 #include "record/RecordFormat.h"
 #include "record/RecordUnit.h"
+#include "record/RecordingBinding.h"
+#include "screen/ScreenImage.h"
 #include "tests/e2e/record/RecordDriver.h"
 #include "tests/e2e/support/Driver.h"
 #include "tests/e2e/support/Steps.h"
@@ -90,11 +99,92 @@ int Shots(const std::wstring& gapped, const std::wstring& hour, const std::wstri
   return written ? 0 : 1;
 }
 
+// The picture a paused playback shows after a seek: the last one the seek's
+// reports present. Empty when they present none.
+std::vector<uint32_t> PictureAfterSeek(TPlayback& playback, int64_t micros) {
+  playback.Seek(micros);
+  TScreenImage image;
+  std::vector<uint32_t> shown;
+  uint8_t report[65];
+  while (const uint32_t n = playback.Next(report, sizeof report, std::chrono::milliseconds(0)))
+    if (image.Apply(report + 1, n - 1).Presented) shown = image.Pixels();
+  return shown;
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, size_t(p / 100 * double(values.size())))];
+}
+
+// Seeks in the program's playback window as a user's drags end, each to a
+// moment whose picture differs from the one shown; answers the milliseconds
+// from each to the display's showing that moment's picture, read off the screen.
+std::vector<double> SeeksOnScreen(const std::wstring& file, int seeks, int& lost) {
+  std::string error;
+  const auto source = OpenRecordingFile(file, error);
+  if (!source) {
+    std::fprintf(stderr, "cannot open: %s\n", error.c_str());
+    return {};
+  }
+  TPlayback own(source);
+  own.Pause();
+  Program program({}, L"\"" + file + L"\"");
+  HWND window = nullptr;
+  if (!WaitFor([&] { return (window = OwnWindow(program, L"Воспроизведение записи")) != nullptr; }))
+    return {};
+  UncoverDisplay(program);
+  program.Click(program.Control(window, L"Пауза"));
+  if (!WaitFor([&] { return program.Control(window, L"Пуск") != nullptr; })) return {};
+  const HWND slider = FindWindowExW(window, nullptr, TRACKBAR_CLASSW, nullptr);
+  const int64_t steps = SendMessageW(slider, TBM_GETRANGEMAX, 0, 0);
+  // The slider's unit as the playback window takes it, for about 10,000 steps.
+  const int64_t unit = std::max<int64_t>(1000, (own.DurationMicros() + 9999) / 10000);
+  std::mt19937_64 random(7);
+  std::vector<double> ms;
+  lost = 0;
+  // A recording whose pictures hardly change gives up rather than look for ever.
+  for (int tries = 0; int(ms.size()) + lost < seeks && tries < 20 * seeks; ++tries) {
+    const int64_t step = int64_t(random() % uint64_t(steps + 1));
+    const std::vector<uint32_t> expected = PictureAfterSeek(own, step * unit);
+    if (expected.empty() || expected == program.CaptureDisplay().Pixels) continue;
+    SendMessageW(slider, TBM_SETPOS, TRUE, LPARAM(step));
+    const auto start = std::chrono::steady_clock::now();
+    PostMessageW(window, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), LPARAM(slider));
+    if (WaitFor([&] { return program.CaptureDisplay().Pixels == expected; }, std::chrono::seconds(30)))
+      ms.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    else
+      ++lost;
+  }
+  return ms;
+}
+
+int Seeks(const std::wstring& dir, int seeks, int onlyHours) {
+  std::printf(
+      "| recording | seeks | to the picture on screen: p50 ms | p99 ms | max ms | never shown |\n"
+      "|---|---|---|---|---|---|\n");
+  for (int hours : {1, 2, 4, 8}) {
+    if (onlyHours && hours != onlyHours) continue;
+    const std::wstring file = dir + L"ts_seek_bench_" + std::to_wstring(hours) + L"h.tsrec";
+    bench::Generate(file, hours, false);
+    int lost = 0;
+    const std::vector<double> ms = SeeksOnScreen(file, seeks, lost);
+    DeleteFileW(file.c_str());
+    if (ms.empty()) return 1;
+    std::printf("| %d h A-scan | %zu | %.1f | %.1f | %.1f | %d |\n", hours, ms.size(), Percentile(ms, 50),
+                Percentile(ms, 99), *std::max_element(ms.begin(), ms.end()), lost);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const int seconds = Arg(argc, argv, "seconds", 20);
   const int hold = Arg(argc, argv, "hold", 0);
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
+  if (const int seeks = Arg(argc, argv, "seeks", 0)) return Seeks(dir, seeks, Arg(argc, argv, "hours", 0));
   if (Arg(argc, argv, "shots", 0)) {
     const std::wstring files[] = {std::wstring(dir) + L"ts_shot_gap.tsrec",
                                   std::wstring(dir) + L"ts_shot_hour.tsrec",

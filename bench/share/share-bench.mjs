@@ -5,14 +5,10 @@
 //   TS_SHARE_DRIVER=build/windows/tests/e2e/share/share_e2e_driver.exe node bench/share/share-bench.mjs [rounds] [seconds]
 import net from 'node:net';
 import { Driver, launchBrowser, freePort, upgrade } from '../../tests/e2e/share/browser/driver.mjs';
+import { percentile, sleep } from './stats.mjs';
 
 const rounds = Number(process.argv[2] || 3);
 const seconds = Number(process.argv[3] || 6);
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-const percentile = (values, p) => {
-  const sorted = [...values].sort((a, b) => a - b);
-  return sorted[Math.min(sorted.length - 1, Math.floor((p / 100) * sorted.length))];
-};
 
 // A viewer that reads and drops everything: what the program sends is the cost.
 function rawViewer(url) {

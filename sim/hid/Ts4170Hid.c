@@ -2,8 +2,8 @@
 // root-enumerated devices "root\vid_5555&pid_XXXX\N"; the class driver does the
 // HID side, a control device lets a user-mode process play the instrument.
 
-#include <ntddk.h>
-// After ntddk.h, which they build on, in this order.
+#include <ntifs.h>
+// After ntifs.h, which they build on, in this order.
 // clang-format off
 #include <hidusage.h>
 #include <hidclass.h>
@@ -745,22 +745,46 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
 
 // The control device feeds pictures (which an operator may keep as evidence)
 // and reads every key: SYSTEM and the administrators only, checked on every
-// name opened below the device too. The kernel gives the secure creation to
-// whoever asks it by name; the toolchain has no library of its own for it.
-typedef NTSTATUS(NTAPI* CREATE_DEVICE_SECURE)(PDRIVER_OBJECT, ULONG, PUNICODE_STRING, DEVICE_TYPE, ULONG,
-                                              BOOLEAN, PCUNICODE_STRING, LPCGUID, PDEVICE_OBJECT*);
-static const GUID kControlClass = {
-    0x5b1a4170, 0x7d3e, 0x4c2a, {0x9f, 0x41, 0x54, 0x53, 0x34, 0x31, 0x37, 0x30}};
+// name opened below the device too. The device is made plainly and given its
+// descriptor through a handle of its own, all before anything can open it.
+static NTSTATUS ProtectControl(PDEVICE_OBJECT device) {
+  SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
+  // A SID's eight bytes of head and its sub-authorities.
+  ULONG system[2 + 1], admins[2 + 2];
+  RtlInitializeSid((PSID)system, &nt, 1);
+  *RtlSubAuthoritySid((PSID)system, 0) = SECURITY_LOCAL_SYSTEM_RID;
+  RtlInitializeSid((PSID)admins, &nt, 2);
+  *RtlSubAuthoritySid((PSID)admins, 0) = SECURITY_BUILTIN_DOMAIN_RID;
+  *RtlSubAuthoritySid((PSID)admins, 1) = DOMAIN_ALIAS_RID_ADMINS;
+  ULONG acl[64];
+  SECURITY_DESCRIPTOR sd;
+  NTSTATUS status = RtlCreateAcl((PACL)acl, sizeof acl, ACL_REVISION);
+  if (NT_SUCCESS(status))
+    status = RtlAddAccessAllowedAce((PACL)acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)system);
+  if (NT_SUCCESS(status))
+    status = RtlAddAccessAllowedAce((PACL)acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)admins);
+  if (NT_SUCCESS(status)) status = RtlCreateSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&sd, TRUE, (PACL)acl, FALSE);
+  HANDLE handle = NULL;
+  if (NT_SUCCESS(status))
+    status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
+  if (!NT_SUCCESS(status)) return status;
+  status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, &sd);
+  ZwClose(handle);
+  return status;
+}
 
 static NTSTATUS CreateControl(PDRIVER_OBJECT driver, PUNICODE_STRING name) {
-  UNICODE_STRING routine, sddl;
-  RtlInitUnicodeString(&routine, L"IoCreateDeviceSecure");
-  RtlInitUnicodeString(&sddl, L"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
-  CREATE_DEVICE_SECURE create = (CREATE_DEVICE_SECURE)MmGetSystemRoutineAddress(&routine);
+  NTSTATUS status =
+      IoCreateDevice(driver, 0, name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &g.Control);
+  if (!NT_SUCCESS(status)) return status;
+  status = ProtectControl(g.Control);
   // Better no control device than one anybody may open.
-  if (!create) return STATUS_NOT_SUPPORTED;
-  return create(driver, 0, name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &sddl, &kControlClass,
-                &g.Control);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(g.Control);
+    g.Control = NULL;
+  }
+  return status;
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {

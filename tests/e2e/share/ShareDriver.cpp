@@ -17,6 +17,10 @@
 //   stream on|off     the instrument's screen at the USB pace; "streamed N"
 //   log               the last line of the USB event log
 //   mirrorlat N       the mirror's own latency, report to present, N times: "ms A B ..."
+//   clicklat KEY N    the program's own KEY clicked N times, each from the click to
+//                     the instrument's taking its report: "ms A B ..."; the first
+//                     click's report is the key's, so make it with no other
+//                     presses on the way
 //   quit
 
 #include <windows.h>
@@ -24,6 +28,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -66,6 +71,14 @@ double UnixMs() {
   GetSystemTimePreciseAsFileTime(&now);
   const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   return double(ticks - 116444736000000000ull) / 10000.0;
+}
+
+// " 12.345": the milliseconds since `start`, as a figure of a latency list.
+std::string MillisSince(std::chrono::steady_clock::time_point start) {
+  char ms[32];
+  std::snprintf(ms, sizeof ms, " %.3f",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  return ms;
 }
 
 class Session {
@@ -163,13 +176,15 @@ class Session {
         instrument_.Server().SendReport(last_);
         while (program_->PathCounts().Presents == before && std::chrono::steady_clock::now() - start < 5s) {
         }
-        char ms[32];
-        std::snprintf(
-            ms, sizeof ms, " %.3f",
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        out += ms;
+        out += MillisSince(start);
       }
       return out;
+    }
+    if (command == "clicklat") {
+      std::string key;
+      int count = 0;
+      in >> key >> count;
+      return ClickLatency(key, count);
     }
     return "error unknown command";
   }
@@ -195,6 +210,31 @@ class Session {
     if (!WaitFor([&] { return (address = ChildStarting(dialog, L"http://")) != nullptr; }))
       return "error not started";
     return "url " + Narrow(TextOf(address));
+  }
+
+  // Other output reports (a viewer's presses) may come between; the click's is
+  // known by its bytes.
+  std::string ClickLatency(const std::string& key, int count) {
+    const HWND button = program_->Control(program_->Main(), Widen(key));
+    if (!button) return "error no key " + key;
+    std::string out = "ms";
+    for (int i = 0; i < count; ++i) {
+      // Each click once the last one's send is over and its button enabled again.
+      if (!WaitFor([&] { return IsWindowEnabled(button) != FALSE; }))
+        return "error " + key + " stays disabled";
+      std::this_thread::sleep_for(20ms);
+      const auto start = std::chrono::steady_clock::now();
+      program_->Click(button);
+      for (;;) {
+        const auto report = instrument_.Server().WaitForOutputReport(sim::Transport::Clock::now() + 120s);
+        if (!report) return "error no report of " + key;
+        auto& known = clickReports_[key];
+        if (!known) known = *report;
+        if (*report == *known) break;
+      }
+      out += MillisSince(start);
+    }
+    return out;
   }
 
   std::string Frame(unsigned seed) {
@@ -234,6 +274,7 @@ class Session {
   Surface expected_;
   sim::Report last_{};
   bool streaming_ = false;
+  std::map<std::string, std::optional<sim::Report>> clickReports_;
 };
 
 }  // namespace

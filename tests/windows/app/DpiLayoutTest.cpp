@@ -1,5 +1,6 @@
 // The windows laid out at other dpis: every control inside its parent's client
-// area, none overlapping a sibling, every text inside its control, the mirror at
+// area, none overlapping a sibling, every text inside its control, measured and
+// as the control draws it, enabled and disabled, the mirror at
 // a whole enlargement with its surface unchanged. It checks the dpi of the
 // prefix it runs in (LogPixels) and then the re-layout that WM_DPICHANGED asks
 // for, which Wine itself never sends.
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "share/ShareForm.h"
 #include "ui/Application.h"
 #include "ui/Dpi.h"
+#include "ui/WinHandle.h"
 
 namespace ts {
 namespace {
@@ -62,6 +66,76 @@ int TextRoom(HWND h, int dpi) {
       room -= 4;
   }
   return room;
+}
+
+// The control's client area as it draws itself, 0x00RRGGBB a pixel.
+std::vector<uint32_t> Drawn(HWND h, const RECT& client) {
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof info.bmiHeader, client.right, -client.bottom, 1, 32, BI_RGB};
+  void* bits = nullptr;
+  const TMemoryDC dc(CreateCompatibleDC(nullptr));
+  const TGdiObject bitmap(CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const HGDIOBJ old = SelectObject(dc.Get(), bitmap.Get());
+  SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.Get()), PRF_CLIENT | PRF_ERASEBKGND);
+  GdiFlush();
+  const auto* first = static_cast<const uint32_t*>(bits);
+  std::vector<uint32_t> pixels(first, first + size_t(client.right) * size_t(client.bottom));
+  SelectObject(dc.Get(), old);
+  return pixels;
+}
+
+// How wide the text's ink is as the control draws it: what its drawing with the
+// text differs in from its drawing without, on the rows where no frame runs.
+int DrawnTextWidth(HWND h, const std::wstring& text) {
+  RECT client;
+  GetClientRect(h, &client);
+  if (client.right < 12 || client.bottom < 1) return 0;
+  const std::vector<uint32_t> with = Drawn(h, client);
+  SetWindowTextW(h, L"");
+  const std::vector<uint32_t> without = Drawn(h, client);
+  SetWindowTextW(h, text.c_str());
+  // A group box's top line runs on to its right end, where no text reaches.
+  const size_t w = size_t(client.right), frameX = w - 6;
+  const uint32_t face = without[size_t(client.bottom / 2) * w + frameX];
+  int left = INT_MAX, right = -1;
+  for (size_t y = 0; y < size_t(client.bottom); ++y) {
+    if (without[y * w + frameX] != face) continue;
+    for (size_t x = 0; x < w; ++x)
+      if (with[y * w + x] != without[y * w + x]) {
+        left = std::min(left, int(x));
+        right = std::max(right, int(x));
+      }
+  }
+  return right < 0 ? 0 : right - left + 1;
+}
+
+// How wide the text's ink is when nothing confines it.
+int FreeTextWidth(HWND h, const std::wstring& text) {
+  const TMemoryDC dc(CreateCompatibleDC(nullptr));
+  const HGDIOBJ oldFont = SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &size);
+  const RECT area{0, 0, size.cx + 16, size.cy + 4};
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof info.bmiHeader, area.right, -area.bottom, 1, 32, BI_RGB};
+  void* bits = nullptr;
+  const TGdiObject bitmap(CreateDIBSection(dc.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const HGDIOBJ oldBitmap = SelectObject(dc.Get(), bitmap.Get());
+  FillRect(dc.Get(), &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SetBkMode(dc.Get(), TRANSPARENT);
+  ExtTextOutW(dc.Get(), 8, 2, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()), nullptr);
+  GdiFlush();
+  const auto* pixels = static_cast<const uint32_t*>(bits);
+  int left = INT_MAX, right = -1;
+  for (int y = 0; y < area.bottom; ++y)
+    for (int x = 0; x < area.right; ++x)
+      if ((pixels[size_t(y) * size_t(area.right) + size_t(x)] & 0xFFFFFF) != 0xFFFFFF) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+      }
+  SelectObject(dc.Get(), oldBitmap);
+  SelectObject(dc.Get(), oldFont);
+  return right < 0 ? 0 : right - left + 1;
 }
 
 // Every problem of one window's layout, described.
@@ -109,6 +183,24 @@ void CollectProblems(HWND parent, int dpi, std::vector<std::string>& problems) {
         s << name(h) << " text " << size.cx << "x" << size.cy << " in " << client.right << "x"
           << client.bottom;
         problems.push_back(s.str());
+      }
+      // What fits when measured may still be cut where drawn: a control may
+      // draw its text, and draw it disabled, another way. Push buttons centre
+      // theirs in room.
+      const LONG kind = GetWindowLongW(h, GWL_STYLE) & 0x0F;
+      if (cls == L"Static" || (kind != BS_PUSHBUTTON && kind != BS_DEFPUSHBUTTON && kind != BS_OWNERDRAW)) {
+        const bool enabled = IsWindowEnabled(h) != FALSE;
+        const int free = FreeTextWidth(h, text);
+        for (bool drawnEnabled : {true, false}) {
+          EnableWindow(h, drawnEnabled);
+          if (const int drawn = DrawnTextWidth(h, text); drawn < free) {
+            std::ostringstream s;
+            s << name(h) << (drawnEnabled ? " enabled" : " disabled") << " draws " << drawn
+              << " pixels of its text's " << free << " in " << client.right << "x" << client.bottom;
+            problems.push_back(s.str());
+          }
+        }
+        EnableWindow(h, enabled);
       }
     }
     CollectProblems(h, dpi, problems);

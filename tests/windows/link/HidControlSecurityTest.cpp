@@ -45,7 +45,7 @@ bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_g
 TEST(HidControlSecurity, TheControlDeviceIsOpenToSystemAndAdministratorsOnly) {
   HidStandIn standIn(BuildSimDir());
   ASSERT_TRUE(standIn.Plug()) << standIn.Failure();
-  // The driver made it (through the secure creation) and it carries reports.
+  // The driver made it (with its descriptor set) and it carries reports.
   const uint8_t data[64] = {};
   EXPECT_TRUE(standIn.Push(data)) << standIn.DriverLog();
   const TWinHandle control(CreateFileW(TS4170_CONTROL_DOS_NAME, READ_CONTROL,

@@ -339,28 +339,35 @@ TEST(PipeServer, AdmitsItsOwnUserOnlyAndAFewClientsAtATime) {
   EXPECT_EQ(server.LastError(), "");
 }
 
-// An instrument that runs for days keeps only the recent commands.
 // Nothing waits on the server's thread for ever: held up in its owner's
-// handler, the calls that wait for it give up with an error, and the server
-// still ends once the handler returns.
+// handler, the calls that wait for it give up with an error, the server's
+// destructor returns, and its thread ends once the handler returns.
 TEST(PipeServer, CallsThatWaitForAThreadHeldUpGiveUp) {
   const std::wstring name = UniqueName();
-  const ts::TWinHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  PipeServer server(Quiet(name));
-  server.SetOutputHandler([&](const Report&) {
-    SetEvent(entered.Get());
-    WaitForSingleObject(release.Get(), INFINITE);
+  // The handler may outlive the server, so it owns what it touches.
+  const auto entered = std::make_shared<ts::TWinHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const auto release = std::make_shared<ts::TWinHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const auto left = std::make_shared<ts::TWinHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  auto server = std::make_unique<PipeServer>(Quiet(name));
+  server->SetOutputHandler([entered, release, left](const Report&) {
+    SetEvent(entered->Get());
+    WaitForSingleObject(release->Get(), INFINITE);
+    SetEvent(left->Get());
   });
-  server.Plug();
+  server->Plug();
   Client client(name);
   ASSERT_TRUE(client.Open()) << client.OpenError();
   const Report command = Numbered(1);
   ASSERT_TRUE(client.Write(command.data(), command.size()));
-  ASSERT_EQ(WaitForSingleObject(entered.Get(), 30000), WAIT_OBJECT_0);
-  const std::pair<const char*, std::function<void()>> calls[] = {{"Clients", [&] { server.Clients(); }},
-                                                                 {"Unplug", [&] { server.Unplug(); }}};
-  for (const auto& [what, call] : calls) {
+  ASSERT_EQ(WaitForSingleObject(entered->Get(), 30000), WAIT_OBJECT_0);
+  const struct {
+    const char* what;
+    std::function<void()> call;
+    const char* error;
+  } calls[] = {{"Clients", [&] { server->Clients(); }, "did not answer"},
+               {"Unplug", [&] { server->Unplug(); }, "did not answer"},
+               {"~PipeServer", [&] { server.reset(); }, ""}};
+  for (const auto& [what, call, expectedError] : calls) {
     SCOPED_TRACE(what);
     std::string error;
     const ts::TWinHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -373,14 +380,16 @@ TEST(PipeServer, CallsThatWaitForAThreadHeldUpGiveUp) {
       SetEvent(done.Get());
     });
     const bool ended = WaitForSingleObject(done.Get(), 60000) == WAIT_OBJECT_0;
-    if (!ended) SetEvent(release.Get());  // lets a wait that never ends return, so the test can say so
+    if (!ended) SetEvent(release->Get());  // lets a wait that never ends return, so the test can say so
     waiter.join();
     EXPECT_TRUE(ended) << "still waiting after a minute";
-    EXPECT_NE(error.find("did not answer"), std::string::npos) << error;
+    EXPECT_NE(error.find(expectedError), std::string::npos) << error;
   }
-  SetEvent(release.Get());
+  SetEvent(release->Get());
+  EXPECT_EQ(WaitForSingleObject(left->Get(), 30000), WAIT_OBJECT_0);
 }
 
+// An instrument that runs for days keeps only the recent commands.
 TEST(PipeServer, KeepsOnlyTheRecentOutputReports) {
   const std::wstring name = UniqueName();
   PipeServer server(Quiet(name));
