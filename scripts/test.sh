@@ -164,15 +164,19 @@ if ts_tree windows; then
   TS_FRESH_PREFIX=1 TS_E2E_TRANSPORT=hid wine_suite hid 5 build/windows -R "$hid_tests" &
   # Soaks, storms and fuzzing (over HID above).
   wine_suite long 6 build/windows -L long &
-  # The portable tests, under the sanitizers (only the threaded ones under
-  # ThreadSanitizer), with their long cases: a chain of their own.
+  # The portable tests under the sanitizers, with their long cases; and the
+  # threaded ones under ThreadSanitizer, built beside them rather than after.
   (
     if BUILD_NICE=5 ts_tree native >"$logdir/native.log" 2>&1; then
       native_suite native build/native
     else
       echo 1 >"$logdir/native.rc"
     fi
-    if BUILD_NICE=5 ts_tree native-tsan $(ts_test_targets build/native -L threads -LE long) >"$logdir/native-tsan.log" 2>&1; then
+  ) &
+  (
+    # Configured first (with the one library every test links), to name the targets.
+    if BUILD_NICE=5 ts_tree native-tsan ts_test_main >"$logdir/native-tsan.log" 2>&1 &&
+      BUILD_NICE=5 ts_tree native-tsan $(ts_test_targets build/native-tsan -L threads -LE long) >"$logdir/native-tsan.log" 2>&1; then
       native_suite native-tsan build/native-tsan -L threads -LE long
     else
       echo 1 >"$logdir/native-tsan.rc"
