@@ -205,17 +205,19 @@ TEST(Record, TheSimulatorServesARecordingAsTheInstrument) {
   if (OverHid())
     GTEST_SKIP() << "the simulator serves its own pipe here; over HID it installs a driver of its own";
   // Frame 1 briefly, then frame 2 for long: whatever the round, frame 2 shows.
+  // A report every 10 ms: a program that a busy machine slows below the USB pace
+  // would lose reports to the pipe, and a slot of frame 1 could outlast a round.
   const std::wstring file = TempPath(L"ts_record_play.tsrec");
   {
     TRecorder recorder;
     ASSERT_TRUE(
         recorder.Start(std::make_unique<TWin32FileSink>(file), TRecordingHeader{.VendorID = 0x5555}, 0));
-    int64_t t = 0;
+    uint64_t pushed = 0;
     for (int f : {1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2})
-      for (int i = 0; i < sim::kReportsPerFrame; ++i, t += 1000) {
+      for (int i = 0; i < sim::kReportsPerFrame; ++i, ++pushed) {
         const sim::Report r = sim::EncodeScreenReport(TestFrame(f), i);
-        recorder.Push(t, r[0], r.data() + 1, 64);
-        while (recorder.Written() + 1000 < uint64_t(t / 1000)) std::this_thread::yield();
+        recorder.Push(int64_t(pushed) * 10'000, r[0], r.data() + 1, 64);
+        while (recorder.Written() + 1000 < pushed) std::this_thread::yield();
       }
     recorder.Stop(TRecordingEnd::Stopped);
   }
