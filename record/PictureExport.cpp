@@ -173,20 +173,6 @@ class TGifImageData {
 
 }  // namespace
 
-TPixels PixelsOf(HBITMAP bitmap, int width, int height) {
-  TPixels out{width, height, std::vector<uint32_t>(size_t(width) * height)};
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = width;
-  bi.bmiHeader.biHeight = -height;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
-  GetDIBits(TWindowDC(nullptr).Get(), bitmap, 0, UINT(height), out.Data.data(), &bi, DIB_RGB_COLORS);
-  for (auto& p : out.Data) p &= 0xFFFFFF;
-  return out;
-}
-
 void SavePng(const TPixels& pixels, const std::wstring& fileName, const std::vector<TPngText>& texts,
              bool* wicWroteTexts, bool replace) {
   TPartFile file(fileName);

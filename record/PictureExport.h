@@ -32,9 +32,6 @@ struct TPixels {
 void ImagingFactory(TComPtr<IWICImagingFactory>& factory);
 void CheckImaging(HRESULT hr, const char* step);
 
-// The bitmap's pixels (any depth GDI can give as 32 bits).
-TPixels PixelsOf(HBITMAP bitmap, int width, int height);
-
 // Encodes through WIC and writes the text fields. WIC's own metadata writer is
 // tried first; where it cannot write them (Wine's cannot) the fields go in as
 // tEXt chunks placed before the image end. `wicWroteTexts` says which. Throws
